@@ -1,0 +1,7 @@
+if(TOLVANE_SANITIZE)
+  if(NOT TOLVANE_SANITIZE MATCHES "^(address,undefined|undefined,address|address|undefined|thread)$")
+    message(FATAL_ERROR "TOLVANE_SANITIZE must be 'address,undefined' or 'thread', not '${TOLVANE_SANITIZE}'")
+  endif()
+  add_compile_options(-fsanitize=${TOLVANE_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${TOLVANE_SANITIZE})
+endif()

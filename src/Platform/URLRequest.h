@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "Platform/Data.h"
+#include "Platform/HeaderFields.h"
+#include "Platform/URL.h"
+
+namespace tolvane::platform {
+
+// What the transport is asked to fetch: a plain value, copied freely.
+struct URLRequest {
+  enum class CachePolicy { useProtocolCachePolicy, reloadIgnoringLocalCacheData };
+
+  URLRequest() = default;
+  explicit URLRequest(std::optional<URL> url) : url(std::move(url)) {}
+
+  std::optional<URL> url;
+  std::string httpMethod = "GET";
+  HeaderFields allHTTPHeaderFields;
+  std::optional<Data> httpBody;
+  // Seconds without any bytes moving before the transfer fails with a time-out; not a
+  // limit on the whole transfer.
+  double timeoutInterval = 60.0;
+  CachePolicy cachePolicy = CachePolicy::useProtocolCachePolicy;
+
+  [[nodiscard]] std::optional<std::string> value(std::string_view headerField) const {
+    return allHTTPHeaderFields.value(headerField);
+  }
+  void setValue(std::optional<std::string> value, std::string_view headerField) {
+    allHTTPHeaderFields.setValue(std::move(value), headerField);
+  }
+
+  friend bool operator==(const URLRequest&, const URLRequest&) = default;
+};
+
+}  // namespace tolvane::platform

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <filesystem>
+
+namespace tolvane::test {
+
+// A fresh folder under the system temp folder, removed with everything in it on destruction.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory();
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace tolvane::test
