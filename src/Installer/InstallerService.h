@@ -1,0 +1,91 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "Installer/FileDownloading.h"
+#include "Installer/FileModel.h"
+#include "Installer/NetworkServicing.h"
+
+namespace tolvane {
+
+// Does the whole job of the program: prepares the work folder "Tolvane" in the user's home,
+// provisions the bundled Java runtime there once, keeps the launcher jar up to date against
+// the update server's manifest, and starts the launcher. Every path is rebuilt from the
+// home directory when needed; what persists between runs is on disk and in the user
+// defaults entry "loaderModel".
+//
+// The operations are blocking and meant for the run's background thread. The one piece of
+// in-memory state, the entry that checkForUpdate() replaced ahead of a download, is
+// guarded by mutex_. All pipeline failures are thrown as ResourceError.
+class InstallerService {
+ public:
+  static constexpr const char* kWorkFolderName = "Tolvane";
+  static constexpr const char* kLauncherJarName = "Tolvane.jar";
+  static constexpr const char* kRuntimeFolderName = "java";
+  static constexpr const char* kRuntimeExecutable = "bin/java";
+  static constexpr const char* kArchiveCopyName = "java.zip";
+  // Unpacking happens here first, so a half-unpacked runtime never sits at "java".
+  static constexpr const char* kStagingFolderName = ".java-staging";
+  static constexpr const char* kUnzipTool = "/usr/bin/unzip";
+
+  // `unzipTool` exists for tests that need an unpacker that fails in a particular way.
+  InstallerService(std::shared_ptr<NetworkServicing> networkService,
+                   std::shared_ptr<FileDownloading> downloadService,
+                   std::filesystem::path unzipTool = kUnzipTool);
+
+  // True when both the runtime executable and the launcher jar exist.
+  [[nodiscard]] bool isInstalled() const;
+
+  // Creates the work folder (an existing one is fine). Throws createFolder.
+  void createWorkFolder() const;
+
+  // Provisions the runtime unless its executable already exists: copies the bundled
+  // archive into the work folder, unpacks it, removes the copy.
+  void installJava() const;
+
+  // Copies the bundle resource "<name>.<withExtension>" to `to`, which must not exist.
+  // Throws getJavaZipURL when the bundle has no such resource, copyJava when copying fails.
+  void copyJavaArchive(const std::string& name, const std::string& withExtension,
+                       const std::filesystem::path& to) const;
+
+  // Unpacks the archive with /usr/bin/unzip and puts its "java" folder into the work
+  // folder; the archive copy is removed in every case. Throws unzipJava when the tool
+  // cannot start, fails, or the archive holds no "java" folder.
+  void unzipJavaArchive(const std::filesystem::path& at) const;
+
+  // Asks the update server for the manifest and answers whether the jar must be
+  // downloaded. Stores the manifest's first entry when it differs from the stored one. When
+  // the manifest is unusable it carries on with what is on disk; with nothing to go on it
+  // throws failedDownloadLoaderModel carrying the cause.
+  bool checkForUpdate();
+
+  // Downloads the jar from the stored entry's path. Throws failedGetLoaderModel without a
+  // stored entry and passes the download's error on unchanged. When a download of a newly
+  // stored version fails while an older jar exists, the stored entry is put back to what it
+  // was, so that a later run tries the new version again instead of taking it as installed.
+  void downloadLauncher();
+
+  // Starts "java -jar <jar>" in the work folder as an independent process and returns.
+  // Throws failedToRunLauncher when it cannot be started.
+  void runLauncher() const;
+
+  [[nodiscard]] std::filesystem::path javaExecutableURL() const;
+  [[nodiscard]] std::filesystem::path workFolderURL() const;
+  [[nodiscard]] std::filesystem::path launcherJarURL() const;
+
+ private:
+  std::shared_ptr<NetworkServicing> networkService_;
+  std::shared_ptr<FileDownloading> downloadService_;
+  std::filesystem::path unzipTool_;
+
+  std::mutex mutex_;
+  // Set when checkForUpdate() replaced the stored entry: what was stored before (an empty
+  // inner optional when there was nothing). Cleared by the next check or download.
+  std::optional<std::optional<FileModel>> replacedEntry_;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,194 @@
+#include "Platform/FileManager.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "Platform/FileDescriptor.h"
+#include "Platform/SystemError.h"
+
+namespace tolvane::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+[[noreturn]] void fail(const char* operation, const fs::path& path,
+                       std::optional<fs::path> other = {}) {
+  throw SystemError::fromErrno(operation, path, std::move(other));
+}
+
+void writeAll(int fd, const char* data, size_t size, const fs::path& to, const fs::path& from) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      fail("copy", from, to);
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+}
+
+void copyFile(const fs::path& from, const fs::path& to, mode_t mode) {
+  FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!source) fail("copy", from, to);
+  FileDescriptor destination(
+      ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
+  if (!destination) fail("copy", from, to);
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      fail("copy", from, to);
+    }
+    if (got == 0) break;
+    writeAll(destination.get(), buffer.data(), static_cast<size_t>(got), to, from);
+  }
+  // open() applied the umask; the copy keeps the source's bits (the runtime's executables).
+  if (::fchmod(destination.get(), mode & 07777) != 0) fail("copy", from, to);
+  // A late write error (full disk, network file system) surfaces only at close.
+  if (::close(destination.release()) != 0) fail("copy", from, to);
+}
+
+void copyTree(const fs::path& from, const fs::path& to) {
+  struct stat info {};
+  if (::lstat(from.c_str(), &info) != 0) fail("copy", from, to);
+  if (S_ISLNK(info.st_mode)) {
+    std::string target(static_cast<size_t>(info.st_size) + 1, '\0');
+    const ssize_t length = ::readlink(from.c_str(), target.data(), target.size());
+    if (length < 0) fail("copy", from, to);
+    target.resize(static_cast<size_t>(length));
+    if (::symlink(target.c_str(), to.c_str()) != 0) fail("copy", from, to);
+  } else if (S_ISDIR(info.st_mode)) {
+    if (::mkdir(to.c_str(), 0700) != 0) fail("copy", from, to);
+    DirHandle dir(::opendir(from.c_str()));
+    if (!dir) fail("copy", from, to);
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    if (errno != 0) fail("copy", from, to);
+    for (const auto& name : names) {
+      copyTree(from / name, to / name);
+    }
+    if (::chmod(to.c_str(), info.st_mode & 07777) != 0) fail("copy", from, to);
+  } else if (S_ISREG(info.st_mode)) {
+    copyFile(from, to, info.st_mode);
+  } else {
+    throw SystemError(ENOTSUP, "copy", from, to);
+  }
+}
+
+bool isDirectory(const fs::path& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool lexists(const fs::path& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+FileManager& FileManager::defaultManager() {
+  static FileManager manager;
+  return manager;
+}
+
+fs::path FileManager::homeDirectoryForCurrentUser() const {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    return home;
+  }
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* result = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 &&
+      result != nullptr && result->pw_dir != nullptr) {
+    return result->pw_dir;
+  }
+  return "/";
+}
+
+bool FileManager::fileExists(const fs::path& path) const {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+void FileManager::createDirectory(const fs::path& path, bool withIntermediateDirectories) const {
+  if (!withIntermediateDirectories) {
+    if (::mkdir(path.c_str(), 0777) != 0) fail("create folder", path);
+    return;
+  }
+  std::vector<fs::path> components;
+  for (const auto& component : path.lexically_normal()) {
+    if (!component.empty()) components.push_back(component);
+  }
+  fs::path prefix;
+  for (size_t i = 0; i < components.size(); ++i) {
+    prefix /= components[i];
+    const bool last = i + 1 == components.size();
+    if (prefix == prefix.root_path() || isDirectory(prefix)) continue;
+    if (::mkdir(prefix.c_str(), 0777) == 0) continue;
+    if (errno == EEXIST) {
+      if (isDirectory(prefix)) continue;  // created by someone else meanwhile
+      throw SystemError(last ? EEXIST : ENOTDIR, "create folder", prefix);
+    }
+    fail("create folder", prefix);
+  }
+}
+
+void FileManager::copyItem(const fs::path& at, const fs::path& to) const {
+  if (lexists(to)) throw SystemError(EEXIST, "copy", at, to);
+  try {
+    copyTree(at, to);
+  } catch (const SystemError&) {
+    std::error_code ignored;
+    if (lexists(to)) fs::remove_all(to, ignored);
+    throw;
+  }
+}
+
+void FileManager::removeItem(const fs::path& path) const {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) fail("remove", path);
+  if (S_ISDIR(info.st_mode)) {
+    std::error_code error;
+    fs::remove_all(path, error);
+    if (error) throw SystemError(error.value(), "remove", path);
+    return;
+  }
+  if (::unlink(path.c_str()) != 0) fail("remove", path);
+}
+
+void FileManager::moveItem(const fs::path& at, const fs::path& to) const {
+  if (::renameat2(AT_FDCWD, at.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+  if (errno == EINVAL || errno == ENOSYS) {
+    // The file system cannot refuse to replace atomically; check, then rename.
+    if (lexists(to)) throw SystemError(EEXIST, "move", at, to);
+    if (::rename(at.c_str(), to.c_str()) == 0) return;
+  }
+  if (errno != EXDEV) fail("move", at, to);
+  copyItem(at, to);
+  removeItem(at);
+}
+
+}  // namespace tolvane::platform

@@ -1,0 +1,178 @@
+#include "Platform/UserDefaults.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "Platform/FileDescriptor.h"
+#include "Platform/FileManager.h"
+#include "Platform/SystemError.h"
+
+namespace tolvane::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr const char* kFolderName = "tolvane-installer";
+constexpr const char* kFileName = "defaults.json";
+constexpr std::string_view kAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string encodeBase64(const Data& bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const uint32_t n = (uint32_t(uint8_t(bytes[i])) << 16) |
+                       (uint32_t(uint8_t(bytes[i + 1])) << 8) | uint8_t(bytes[i + 2]);
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += kAlphabet[(n >> 6) & 63];
+    out += kAlphabet[n & 63];
+  }
+  if (const size_t rest = bytes.size() - i; rest > 0) {
+    uint32_t n = uint32_t(uint8_t(bytes[i])) << 16;
+    if (rest == 2) n |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::optional<Data> decodeBase64(const std::string& text) {
+  if (text.size() % 4 != 0) return std::nullopt;
+  std::array<int, 256> value{};
+  value.fill(-1);
+  for (size_t i = 0; i < kAlphabet.size(); ++i) value[uint8_t(kAlphabet[i])] = int(i);
+  Data out;
+  out.reserve(text.size() / 4 * 3);
+  for (size_t i = 0; i < text.size(); i += 4) {
+    const bool lastGroup = i + 4 == text.size();
+    int digits[4];
+    int padding = 0;
+    for (int k = 0; k < 4; ++k) {
+      const char c = text[i + size_t(k)];
+      if (c == '=' && lastGroup && k >= 2) {
+        digits[k] = 0;
+        ++padding;
+      } else if (padding > 0 || (digits[k] = value[uint8_t(c)]) < 0) {
+        return std::nullopt;
+      }
+    }
+    const uint32_t n = (uint32_t(digits[0]) << 18) | (uint32_t(digits[1]) << 12) |
+                       (uint32_t(digits[2]) << 6) | uint32_t(digits[3]);
+    out += char((n >> 16) & 0xFF);
+    if (padding < 2) out += char((n >> 8) & 0xFF);
+    if (padding < 1) out += char(n & 0xFF);
+  }
+  return out;
+}
+
+// The stored document, or an empty object when it is missing, unreadable or not an object.
+json readDocument(const fs::path& file) {
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return json::object();
+  std::string text;
+  std::vector<char> buffer(4096);
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return json::object();
+    }
+    if (got == 0) break;
+    text.append(buffer.data(), static_cast<size_t>(got));
+  }
+  json document = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  return document.is_object() ? document : json::object();
+}
+
+void writeAll(int fd, const std::string& text, const fs::path& path) {
+  const char* data = text.data();
+  size_t size = text.size();
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throw SystemError::fromErrno("write settings", path);
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+}
+
+void writeDocumentAtomically(const fs::path& file, const json& document) {
+  const fs::path folder = file.parent_path();
+  FileManager::defaultManager().createDirectory(folder, true);
+  std::string pattern = (folder / (std::string(kFileName) + ".XXXXXX")).string();
+  FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
+  if (!fd) throw SystemError::fromErrno("write settings", folder);
+  const fs::path temporary = pattern;
+  try {
+    writeAll(fd.get(), document.dump(-1, ' ', false, json::error_handler_t::replace), temporary);
+    if (::fsync(fd.get()) != 0) throw SystemError::fromErrno("write settings", temporary);
+    if (::close(fd.release()) != 0) throw SystemError::fromErrno("write settings", temporary);
+    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+      throw SystemError::fromErrno("write settings", temporary, file);
+    }
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  // Make the rename itself durable; a failure here loses nothing already visible.
+  FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir) ::fsync(dir.get());
+}
+
+}  // namespace
+
+UserDefaults& UserDefaults::standard() {
+  static UserDefaults defaults;
+  return defaults;
+}
+
+fs::path UserDefaults::fileURL() const {
+  fs::path base;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    base = FileManager::defaultManager().homeDirectoryForCurrentUser() / ".config";
+  }
+  return base / kFolderName / kFileName;
+}
+
+std::optional<Data> UserDefaults::data(const std::string& key) const {
+  const std::lock_guard lock(mutex_);
+  const json document = readDocument(fileURL());
+  const auto it = document.find(key);
+  if (it == document.end() || !it->is_string()) return std::nullopt;
+  return decodeBase64(it->get<std::string>());
+}
+
+void UserDefaults::set(const Data& value, const std::string& key) {
+  const std::lock_guard lock(mutex_);
+  const fs::path file = fileURL();
+  json document = readDocument(file);
+  document[key] = encodeBase64(value);
+  writeDocumentAtomically(file, document);
+}
+
+void UserDefaults::removeObject(const std::string& key) {
+  const std::lock_guard lock(mutex_);
+  const fs::path file = fileURL();
+  json document = readDocument(file);
+  if (document.erase(key) == 0) return;
+  writeDocumentAtomically(file, document);
+}
+
+}  // namespace tolvane::platform

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "Installer/InstallerService.h"
+#include "Installer/ResourceError.h"
+#include "InstallerFakes.h"
+#include "Support/FakeRuntime.h"
+#include "Support/Thrown.h"
+
+namespace tolvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeRuntime;
+
+// Real archives, the real /usr/bin/unzip, real child processes, a temporary home.
+class ProvisioningTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  explicit ProvisioningTest(const char* homeName = "home") : home_(homeName) {}
+
+  template <typename F>
+  static ResourceError errorOf(F&& step) {
+    return test::thrown<ResourceError>(step).value();
+  }
+
+  InstallerService serviceWithUnzip(const fs::path& tool) {
+    return InstallerService(network_, downloader_, tool);
+  }
+
+  test::TemporaryHome home_;
+  fs::path work_ = home_.home() / "Tolvane";
+  fs::path record_ = home_.root() / "launch-record";
+  std::shared_ptr<test::FakeNetworkService> network_ = std::make_shared<test::FakeNetworkService>();
+  std::shared_ptr<test::FakeDownloadService> downloader_ =
+      std::make_shared<test::FakeDownloadService>(work_ / "Tolvane.jar");
+  InstallerService service_{network_, downloader_};
+
+  void SetUp() override { FakeRuntime::writeArchive(home_.resources() / "java.zip", record_); }
+
+  void expectNothingHalfDone() const {
+    EXPECT_FALSE(fs::exists(work_ / "java"));
+    EXPECT_FALSE(fs::exists(work_ / "java.zip"));
+    EXPECT_FALSE(fs::exists(work_ / ".java-staging"));
+  }
+};
+
+TEST_F(ProvisioningTest, FirstRunUnpacksOnceAndLaterRunsLeaveTheRuntimeAlone) {
+  service_.createWorkFolder();
+  service_.createWorkFolder();
+  service_.installJava();
+  EXPECT_EQ(service_.javaExecutableURL(), work_ / "java" / "bin" / "java");
+  EXPECT_EQ(::access(service_.javaExecutableURL().c_str(), X_OK), 0);
+  EXPECT_FALSE(fs::exists(work_ / "java.zip"));
+  EXPECT_FALSE(fs::exists(work_ / ".java-staging"));
+  EXPECT_FALSE(service_.isInstalled());  // no jar yet
+  test::writeFile(work_ / "Tolvane.jar", "jar");
+  EXPECT_TRUE(service_.isInstalled());
+
+  test::writeFile(home_.resources() / "java.zip", "a different, broken archive");
+  service_.installJava();
+  EXPECT_FALSE(fs::exists(work_ / "java.zip"));
+  EXPECT_TRUE(fs::exists(work_ / "java" / "lib" / "modules"));
+}
+
+TEST_F(ProvisioningTest, CorruptArchiveReportsTheExitStatusAndLeavesNoHalfRuntime) {
+  test::writeFile(home_.resources() / "java.zip", "PK\x03\x04 truncated");
+  service_.createWorkFolder();
+  const ResourceError error = errorOf([&] { service_.installJava(); });
+  EXPECT_EQ(error.message(),
+            "Не удалось разархивировать JDK в папке назначения:\n\n\"/usr/bin/unzip\" ended with "
+            "exit status 9");
+  expectNothingHalfDone();
+  FakeRuntime::writeArchive(home_.resources() / "java.zip", record_);
+  service_.installJava();  // the next run provisions again
+  EXPECT_TRUE(fs::exists(service_.javaExecutableURL()));
+}
+
+TEST_F(ProvisioningTest, UnpackerKilledHalfwayLeavesNoRuntimeBehind) {
+  // Unpacks part of the runtime into the folder it was given, then dies.
+  const fs::path tool = home_.root() / "dying-unzip";
+  test::writeFile(tool, "#!/bin/sh\nmkdir -p \"$4/java/bin\"\nkill -KILL $$\n", fs::perms(0755));
+  service_.createWorkFolder();
+  auto service = serviceWithUnzip(tool);
+  const ResourceError error = errorOf([&] { service.installJava(); });
+  EXPECT_EQ(error.code(), ResourceError::Code::unzipJava);
+  EXPECT_EQ(error.cause()->localizedDescription(),
+            "\"" + tool.string() + "\" ended with signal 9 (Killed)");
+  expectNothingHalfDone();
+
+  auto missingTool = serviceWithUnzip(home_.root() / "no-unzip");
+  EXPECT_EQ(errorOf([&] { missingTool.installJava(); }).cause()->localizedDescription(),
+            "No such file or directory: \"" + (home_.root() / "no-unzip").string() + "\"");
+}
+
+TEST_F(ProvisioningTest, StaleArchiveCopyFromAnEarlierRunDoesNotBlockProvisioning) {
+  service_.createWorkFolder();
+  test::writeFile(work_ / "java.zip", "left over");
+  const ResourceError copy =
+      errorOf([&] { service_.copyJavaArchive("java", "zip", work_ / "java.zip"); });
+  EXPECT_EQ(copy.message(), "Не удалось скопировать JDK в папку назначения:\n\nFile exists: \"" +
+                                (home_.resources() / "java.zip").string() + "\" -> \"" +
+                                (work_ / "java.zip").string() + "\"");
+  service_.installJava();
+  EXPECT_TRUE(fs::exists(service_.javaExecutableURL()));
+}
+
+TEST_F(ProvisioningTest, MissingBundledArchive) {
+  fs::remove(home_.resources() / "java.zip");
+  service_.createWorkFolder();
+  EXPECT_EQ(errorOf([&] { service_.installJava(); }).message(), "Не удалось найти JDK");
+  EXPECT_FALSE(fs::exists(work_ / "java.zip"));
+}
+
+TEST_F(ProvisioningTest, WorkFolderBlockedByAFile) {
+  test::writeFile(work_, "not a folder");
+  EXPECT_EQ(errorOf([&] { service_.createWorkFolder(); }).message(),
+            "Ошибка при создании папки:\n\nFile exists: \"" + work_.string() + "\"");
+}
+
+TEST_F(ProvisioningTest, UnwritableHomeIsReportedWithTheSystemsReason) {
+  fs::permissions(home_.root(), fs::perms(0755));
+  fs::permissions(home_.home(), fs::perms(0555));
+  EXPECT_EXIT(
+      {
+        // Permissions do not bind root; become an ordinary user in this child first.
+        if (::geteuid() == 0 && ::setuid(65534) != 0) std::_Exit(100);
+        try {
+          service_.createWorkFolder();
+        } catch (const ResourceError& error) {
+          std::fputs(error.message().c_str(), stderr);
+          std::_Exit(static_cast<int>(error.code()));
+        }
+        std::_Exit(101);
+      },
+      ::testing::ExitedWithCode(0), "Permission denied: \".*/Tolvane\"");
+}
+
+// Odd but legal home folder names must reach unzip and java as single arguments.
+class OddHomeTest : public ProvisioningTest {
+ protected:
+  OddHomeTest() : ProvisioningTest(GetParam()) {}
+};
+
+TEST_P(OddHomeTest, InstallsAndStartsTheLauncherInTheWorkFolder) {
+  service_.createWorkFolder();
+  service_.installJava();
+  test::writeFile(work_ / "Tolvane.jar", "jar");
+  service_.runLauncher();
+  const auto record = FakeRuntime::waitForRecord(record_);
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->workingFolder, fs::canonical(work_).string());
+  EXPECT_EQ(record->arguments,
+            (std::vector<std::string>{"-jar", (work_ / "Tolvane.jar").string()}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Homes, OddHomeTest,
+                         ::testing::Values("plain", "with spaces", "it's \"quoted\" $HOME"));
+
+TEST_F(ProvisioningTest, MissingRuntimeFailsToStartTheLauncher) {
+  service_.createWorkFolder();
+  EXPECT_EQ(errorOf([&] { service_.runLauncher(); }).message(),
+            "Не удалось запустить лаунчер при помощи JDK:\n\nNo such file or directory: \"" +
+                service_.javaExecutableURL().string() + "\"");
+}
+
+}  // namespace
+}  // namespace tolvane

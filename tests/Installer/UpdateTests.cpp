@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+#include "Installer/InstallerService.h"
+#include "Installer/ResourceError.h"
+#include "Installer/StoredFileModel.h"
+#include "InstallerFakes.h"
+#include "Platform/UserDefaults.h"
+#include "Support/Thrown.h"
+
+namespace tolvane {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::UserDefaults;
+
+const FileModel kCurrent{"launchers/Tolvane-2.jar", "aaa", 100};
+const FileModel kOld{"launchers/Tolvane-1.jar", "zzz", 90};
+
+class UpdateTest : public ::testing::Test {
+ protected:
+  void store(const FileModel& model) {
+    storeFileModel(UserDefaults::standard(), model, "loaderModel");
+  }
+  static std::optional<FileModel> stored() {
+    return fileModel(UserDefaults::standard(), "loaderModel");
+  }
+  void putJar() { test::writeFile(jar_, "old jar"); }
+  void serveManifest() { network_->answer = LoaderModel{{kCurrent, kOld}}; }
+  void serverDown() { network_->answer = downError_; }
+
+  test::TemporaryHome home_;
+  fs::path jar_ = home_.home() / "Tolvane" / "Tolvane.jar";
+  platform::ErrorPtr downError_ = std::make_shared<test::ServerDownError>();
+  std::shared_ptr<test::FakeNetworkService> network_ = std::make_shared<test::FakeNetworkService>();
+  std::shared_ptr<test::FakeDownloadService> downloader_ =
+      std::make_shared<test::FakeDownloadService>(jar_);
+  InstallerService service_{network_, downloader_};
+};
+
+// One row of the update decision: what the server answers, what is stored, whether a jar
+// is on disk, and the expected answer (nothing = throws) and stored entry afterwards.
+struct DecisionRow {
+  const char* name;
+  enum class Server { manifest, emptyManifest, down } server;
+  std::optional<std::string> storedData;  // raw bytes under "loaderModel"
+  bool jar;
+  std::optional<bool> expected;
+  bool entryReplaced;
+
+  friend void PrintTo(const DecisionRow& row, std::ostream* out) { *out << row.name; }
+};
+
+const std::string kCurrentJSON = *kCurrent.encode();
+const std::string kOldJSON = *kOld.encode();
+
+class UpdateDecisionTest : public UpdateTest, public ::testing::WithParamInterface<DecisionRow> {};
+
+TEST_P(UpdateDecisionTest, AnswersAndStoresAsTheRowSays) {
+  const DecisionRow& row = GetParam();
+  if (row.storedData) UserDefaults::standard().set(*row.storedData, "loaderModel");
+  if (row.jar) putJar();
+  switch (row.server) {
+    case DecisionRow::Server::manifest:
+      serveManifest();
+      break;
+    case DecisionRow::Server::emptyManifest:
+      network_->answer = LoaderModel{};
+      break;
+    case DecisionRow::Server::down:
+      serverDown();
+      break;
+  }
+  if (row.expected) {
+    EXPECT_EQ(service_.checkForUpdate(), *row.expected);
+  } else {
+    const auto error = test::thrown<ResourceError>([&] { service_.checkForUpdate(); }).value();
+    EXPECT_EQ(error.code(), ResourceError::Code::failedDownloadLoaderModel);
+    if (row.server == DecisionRow::Server::down) {
+      EXPECT_EQ(error.cause(), downError_);
+      EXPECT_EQ(error.message(),
+                "Не удалось проверить наличие новой версии лаунчера:\n\nCould not connect to the "
+                "server.");
+    } else {
+      const auto* inner = dynamic_cast<const ResourceError*>(error.cause().get());
+      ASSERT_NE(inner, nullptr);
+      EXPECT_EQ(inner->code(), ResourceError::Code::failedToGetFirstObjectFromLoaderModel);
+    }
+  }
+  EXPECT_EQ(UserDefaults::standard().data("loaderModel"),
+            row.entryReplaced ? std::optional(kCurrentJSON) : row.storedData);
+  EXPECT_TRUE(downloader_->requested.empty());
+}
+
+using S = DecisionRow::Server;
+INSTANTIATE_TEST_SUITE_P(
+    Rows, UpdateDecisionTest,
+    ::testing::Values(
+        DecisionRow{"SameEntryJarPresent", S::manifest, kCurrentJSON, true, false, false},
+        DecisionRow{"SameEntryJarDeleted", S::manifest, kCurrentJSON, false, true, false},
+        DecisionRow{"FirstRun", S::manifest, std::nullopt, false, true, true},
+        DecisionRow{"NewVersionJarPresent", S::manifest, kOldJSON, true, true, true},
+        DecisionRow{"CorruptStoredEntry", S::manifest, "{\"path\":", true, true, true},
+        DecisionRow{"OnlySizeDiffers", S::manifest,
+                    R"({"path":"launchers/Tolvane-2.jar","hash":"aaa","size":101})", true, true,
+                    true},
+        DecisionRow{"OnlyHashCaseDiffers", S::manifest,
+                    R"({"size":100,"hash":"AAA","path":"launchers/Tolvane-2.jar"})", true, true,
+                    true},
+        DecisionRow{"EmptyManifestJarPresent", S::emptyManifest, std::nullopt, true, false, false},
+        DecisionRow{"EmptyManifestStoredNoJar", S::emptyManifest, kOldJSON, false, true, false},
+        DecisionRow{"EmptyManifestNothing", S::emptyManifest, std::nullopt, false, std::nullopt,
+                    false},
+        DecisionRow{"DownJarPresent", S::down, std::nullopt, true, false, false},
+        DecisionRow{"DownStoredNoJar", S::down, kOldJSON, false, true, false},
+        DecisionRow{"DownCorruptStoredNoJar", S::down, "garbage", false, std::nullopt, false},
+        DecisionRow{"DownNothing", S::down, std::nullopt, false, std::nullopt, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateTest, CanonicallyEquivalentStoredEntryCountsAsUnchanged) {
+  const FileModel precomposed{"caf\xc3\xa9/Tolvane.jar", "h", 1};
+  store(FileModel{"cafe\xcc\x81/Tolvane.jar", "h", 1});
+  const auto before = UserDefaults::standard().data("loaderModel");
+  network_->answer = LoaderModel{{precomposed}};
+  putJar();
+  EXPECT_FALSE(service_.checkForUpdate());
+  EXPECT_EQ(UserDefaults::standard().data("loaderModel"), before);
+}
+
+TEST_F(UpdateTest, DownloadTakesThePathFromTheStoredEntryOnly) {
+  EXPECT_EQ(test::thrown<ResourceError>([&] { service_.downloadLauncher(); }).value().code(),
+            ResourceError::Code::failedGetLoaderModel);
+  EXPECT_TRUE(downloader_->requested.empty());
+
+  store(kOld);  // server down, no jar, stored entry: a download is still attempted
+  serverDown();
+  EXPECT_TRUE(service_.checkForUpdate());
+  service_.downloadLauncher();
+  EXPECT_EQ(downloader_->requested, (std::vector<std::optional<std::string>>{kOld.path}));
+  EXPECT_EQ(test::readFile(jar_), "jar from " + kOld.path);
+}
+
+TEST_F(UpdateTest, FailedDownloadOfANewVersionIsRetriedOnTheNextReachableRun) {
+  store(kOld);
+  putJar();
+  serveManifest();
+  EXPECT_TRUE(service_.checkForUpdate());
+  downloader_->failure =
+      std::make_shared<const ResourceError>(ResourceError::failedDownloadLoaderModel(downError_));
+  const auto error = test::thrown<ResourceError>([&] { service_.downloadLauncher(); });
+  EXPECT_EQ(error.value().cause(), downError_);  // passed on unchanged
+  EXPECT_EQ(stored(), kOld);                     // not claiming the version that never arrived
+  EXPECT_EQ(test::readFile(jar_), "old jar");
+
+  downloader_->failure = nullptr;
+  EXPECT_TRUE(service_.checkForUpdate());
+  service_.downloadLauncher();
+  EXPECT_EQ(downloader_->requested.back(), kCurrent.path);
+  EXPECT_EQ(stored(), kCurrent);
+  EXPECT_FALSE(service_.checkForUpdate());
+}
+
+TEST_F(UpdateTest, FailedDownloadRestoresAbsenceButKeepsTheEntryWithoutAnyJar) {
+  putJar();  // a jar from before the entry existed
+  serveManifest();
+  EXPECT_TRUE(service_.checkForUpdate());
+  downloader_->failure = downError_;
+  EXPECT_THROW(service_.downloadLauncher(), platform::ErrorException);
+  EXPECT_EQ(stored(), std::nullopt);
+
+  fs::remove(jar_);
+  EXPECT_TRUE(service_.checkForUpdate());
+  EXPECT_THROW(service_.downloadLauncher(), platform::ErrorException);
+  EXPECT_EQ(stored(), kCurrent);  // harmless: with no jar the next run downloads anyway
+}
+
+}  // namespace
+}  // namespace tolvane

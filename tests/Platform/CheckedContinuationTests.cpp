@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include "Platform/CheckedContinuation.h"
+#include "Platform/ForwardedError.h"
+#include "Platform/SystemError.h"
+#include "Support/Thrown.h"
+
+namespace tolvane::platform {
+namespace {
+
+class PlainError final : public Error {
+ public:
+  [[nodiscard]] std::string localizedDescription() const override { return "plain"; }
+};
+
+TEST(CheckedContinuationTest, HandsTheValueOverFromAnotherThread) {
+  CheckedContinuation<std::string> continuation("fetch manifest");
+  std::thread worker([resumer = continuation.resumer()]() mutable { resumer.resume("manifest"); });
+  EXPECT_EQ(continuation.wait(), "manifest");
+  worker.join();
+
+  CheckedContinuation<void> done("download");
+  auto resumer = done.resumer();
+  resumer.resume();
+  EXPECT_NO_THROW(done.wait());
+}
+
+TEST(CheckedContinuationTest, ErrorsComeBackCatchableByTheirOwnTypeOrAsAnyError) {
+  CheckedContinuation<int> system("copy");
+  system.resumer().resume(makeError(SystemError(ENOSPC, "copy", "/x")));
+  EXPECT_EQ(test::thrown<SystemError>([&] { system.wait(); }).value().code(), ENOSPC);
+
+  const ErrorPtr plain = std::make_shared<PlainError>();
+  CheckedContinuation<int> other("request");
+  other.resumer().resume(plain);
+  // The same value, not a copy.
+  EXPECT_EQ(test::thrown<ForwardedError>([&] { other.wait(); }).value().error(), plain);
+}
+
+TEST(CheckedContinuationDeathTest, ResumingTwiceStopsNamingTheOperation) {
+  EXPECT_DEATH(
+      {
+        CheckedContinuation<int> continuation("fetch manifest");
+        auto first = continuation.resumer();
+        auto second = first;
+        first.resume(1);
+        second.resume(2);
+      },
+      "continuation of 'fetch manifest' was resumed more than once");
+}
+
+TEST(CheckedContinuationDeathTest, DroppingEveryResumerWithoutResumingStops) {
+  EXPECT_DEATH(
+      {
+        CheckedContinuation<int> continuation("download launcher");
+        { auto lost = continuation.resumer(); }
+        continuation.wait();
+      },
+      "continuation of 'download launcher' was dropped without being resumed");
+  EXPECT_DEATH({ CheckedContinuation<void>("never handed out").wait(); },
+               "continuation of 'never handed out' was dropped without being resumed");
+}
+
+}  // namespace
+}  // namespace tolvane::platform

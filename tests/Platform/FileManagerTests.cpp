@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "Platform/FileManager.h"
+#include "Platform/SystemError.h"
+#include "Support/TemporaryHome.h"
+#include "Support/Thrown.h"
+
+namespace tolvane::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::thrown;
+using test::writeFile;
+
+class FileManagerTest : public ::testing::Test {
+ protected:
+  test::TemporaryHome home_;
+  FileManager& files_ = FileManager::defaultManager();
+  fs::path dir_ = home_.root() / "files";
+};
+
+TEST_F(FileManagerTest, HomeComesFromTheEnvironmentOnEveryCall) {
+  EXPECT_EQ(files_.homeDirectoryForCurrentUser(), home_.home());
+  home_.setEnvironment("HOME", "/somewhere/else");
+  EXPECT_EQ(files_.homeDirectoryForCurrentUser(), fs::path("/somewhere/else"));
+}
+
+TEST_F(FileManagerTest, CreatesFoldersWithIntermediatesAndAcceptsExistingOnes) {
+  const fs::path deep = dir_ / "a b" / "c";
+  files_.createDirectory(deep, true);
+  EXPECT_TRUE(files_.fileExists(deep));  // a folder counts
+  EXPECT_NO_THROW(files_.createDirectory(deep, true));
+  EXPECT_EQ(thrown<SystemError>([&] { files_.createDirectory(deep, false); }).value().code(),
+            EEXIST);
+  EXPECT_EQ(
+      thrown<SystemError>([&] { files_.createDirectory(dir_ / "x" / "y", false); }).value().code(),
+      ENOENT);
+
+  writeFile(dir_ / "Tolvane", "a file");
+  const auto blocked = thrown<SystemError>([&] { files_.createDirectory(dir_ / "Tolvane", true); });
+  EXPECT_EQ(blocked.value().localizedDescription(),
+            "File exists: \"" + (dir_ / "Tolvane").string() + "\"");
+  EXPECT_EQ(thrown<SystemError>([&] { files_.createDirectory(dir_ / "Tolvane" / "s", true); })
+                .value()
+                .code(),
+            ENOTDIR);
+}
+
+TEST_F(FileManagerTest, CopyKeepsBytesModeAndLinksAndNeverOverwrites) {
+  const std::string bytes("\0\xff binary \n", 11);
+  writeFile(dir_ / "tree" / "bin" / "tool", bytes, fs::perms(0750));
+  fs::create_symlink("bin/tool", dir_ / "tree" / "link");
+  files_.copyItem(dir_ / "tree", dir_ / "copy");
+  EXPECT_EQ(readFile(dir_ / "copy" / "bin" / "tool"), bytes);
+  EXPECT_EQ(fs::status(dir_ / "copy" / "bin" / "tool").permissions(), fs::perms(0750));
+  EXPECT_EQ(fs::read_symlink(dir_ / "copy" / "link"), fs::path("bin/tool"));
+
+  writeFile(dir_ / "target", "keep me");
+  EXPECT_EQ(
+      thrown<SystemError>([&] { files_.copyItem(dir_ / "copy", dir_ / "target"); }).value().code(),
+      EEXIST);
+  EXPECT_EQ(readFile(dir_ / "target"), "keep me");
+  const auto missing = thrown<SystemError>([&] { files_.copyItem(dir_ / "nope", dir_ / "new"); });
+  EXPECT_EQ(missing.value().localizedDescription(), "No such file or directory: \"" +
+                                                        (dir_ / "nope").string() + "\" -> \"" +
+                                                        (dir_ / "new").string() + "\"");
+  files_.removeItem(dir_ / "copy");
+  EXPECT_FALSE(fs::exists(dir_ / "copy"));
+  EXPECT_EQ(thrown<SystemError>([&] { files_.removeItem(dir_ / "copy"); }).value().code(), ENOENT);
+}
+
+TEST_F(FileManagerTest, MoveRenamesButNeverReplaces) {
+  writeFile(dir_ / "a", "A");
+  writeFile(dir_ / "b", "B");
+  EXPECT_EQ(thrown<SystemError>([&] { files_.moveItem(dir_ / "a", dir_ / "b"); }).value().code(),
+            EEXIST);
+  EXPECT_EQ(readFile(dir_ / "b"), "B");
+  files_.moveItem(dir_ / "a", dir_ / "c");
+  EXPECT_FALSE(fs::exists(dir_ / "a"));
+  EXPECT_EQ(readFile(dir_ / "c"), "A");
+}
+
+TEST_F(FileManagerTest, MoveAcrossFileSystemsCopiesThenRemoves) {
+  struct stat shm {
+  }, tmp{};
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(home_.root().c_str(), &tmp) != 0 ||
+      shm.st_dev == tmp.st_dev) {
+    GTEST_SKIP() << "no second file system available";
+  }
+  const fs::path target = "/dev/shm/tolvane-move-" + std::to_string(::getpid());
+  writeFile(dir_ / "tree" / "file", "moved", fs::perms(0700));
+  files_.moveItem(dir_ / "tree", target);
+  EXPECT_FALSE(fs::exists(dir_ / "tree"));
+  EXPECT_EQ(readFile(target / "file"), "moved");
+  EXPECT_EQ(fs::status(target / "file").permissions(), fs::perms(0700));
+  fs::remove_all(target);
+}
+
+}  // namespace
+}  // namespace tolvane::platform

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+
+#include "Platform/Process.h"
+#include "Platform/SystemError.h"
+#include "Support/FakeRuntime.h"
+#include "Support/TemporaryHome.h"
+#include "Support/Thrown.h"
+
+namespace tolvane::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeRuntime;
+
+template <typename F>
+SystemError launchError(F&& launch) {
+  return test::thrown<SystemError>(launch).value();
+}
+
+class ProcessTest : public ::testing::Test {
+ protected:
+  test::TemporaryHome home_;
+  fs::path record_ = home_.root() / "record";
+  fs::path recorder_ = home_.root() / "bin dir" / "recorder";
+  void SetUp() override {
+    test::writeFile(recorder_, FakeRuntime::script(record_), fs::perms(0755));
+  }
+};
+
+TEST_F(ProcessTest, PassesArgumentsVerbatimAndRunsInTheGivenFolder) {
+  const std::vector<std::string> arguments = {"-jar", "a b", "it's \"quoted\"", "$HOME;*", ""};
+  Process process(recorder_, arguments, home_.home());
+  process.run();
+  EXPECT_EQ(process.waitUntilExit(), (TerminationStatus{TerminationStatus::Reason::exit, 0}));
+  const auto record = FakeRuntime::readRecord(record_);
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->workingFolder, fs::canonical(home_.home()).string());
+  EXPECT_EQ(record->arguments, arguments);
+}
+
+TEST_F(ProcessTest, ReportsExitCodesAndSignals) {
+  Process failing("/bin/sh", {"-c", "exit 9"});
+  failing.run();
+  EXPECT_EQ(failing.waitUntilExit(), (TerminationStatus{TerminationStatus::Reason::exit, 9}));
+  EXPECT_EQ(failing.waitUntilExit().description(), "exit status 9");
+  Process killed("/bin/sh", {"-c", "kill -KILL $$"});
+  killed.run();
+  const auto status = killed.waitUntilExit();
+  EXPECT_EQ(status, (TerminationStatus{TerminationStatus::Reason::uncaughtSignal, SIGKILL}));
+  EXPECT_EQ(status.description(), "signal 9 (Killed)");
+}
+
+TEST_F(ProcessTest, LaunchErrorsCarryTheChildsErrnoAndPath) {
+  const fs::path missing = home_.root() / "no such tool";
+  const SystemError notFound = launchError([&] { Process(missing, {}).run(); });
+  EXPECT_EQ(notFound.code(), ENOENT);
+  EXPECT_EQ(notFound.localizedDescription(),
+            "No such file or directory: \"" + missing.string() + "\"");
+
+  test::writeFile(home_.root() / "plain", "#!/bin/sh\n", fs::perms(0644));
+  EXPECT_EQ(launchError([&] { Process(home_.root() / "plain", {}).run(); }).code(), EACCES);
+
+  const SystemError badFolder =
+      launchError([&] { Process(recorder_, {}, home_.root() / "gone").run(); });
+  EXPECT_EQ(badFolder.code(), ENOENT);
+  EXPECT_EQ(badFolder.path(), home_.root() / "gone");
+  EXPECT_FALSE(fs::exists(record_));
+  EXPECT_EQ(launchError([&] { Process::launchDetached(missing, {}); }).code(), ENOENT);
+}
+
+TEST_F(ProcessTest, DetachedChildOutlivesItsStarterInANewSessionAndLeavesNoZombie) {
+  test::writeFile(recorder_, FakeRuntime::script(record_, std::chrono::milliseconds(300)),
+                  fs::perms(0755));
+  // The starter is a process of its own that exits right after the launch.
+  const pid_t starter = ::fork();
+  ASSERT_GE(starter, 0);
+  if (starter == 0) {
+    try {
+      Process::launchDetached(recorder_, {"x"}, home_.home());
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(starter, &status, 0), starter);
+  EXPECT_EQ(WEXITSTATUS(status), 0);  // 2 would mean the intermediate child was not reaped
+  const auto record = FakeRuntime::waitForRecord(record_);
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->arguments, std::vector<std::string>{"x"});
+}
+
+}  // namespace
+}  // namespace tolvane::platform
