@@ -1,0 +1,188 @@
+#include "UpdateServer/Publisher.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+#include <algorithm>
+
+#include "Support/TemporaryDirectory.h"
+#include "Tools/TestFiles.h"
+#include "UpdateServer/Tool.h"
+#include "UpdateServer/ToolError.h"
+
+namespace tolvane::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using test::randomBytes;
+using test::readFile;
+using test::writeFile;
+
+// The digest as coreutils computes it, independently of our OpenSSL code.
+std::string sha256sum(const fs::path& file) {
+  const std::string command = "sha256sum '" + file.string() + "'";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  if (!pipe) {
+    return {};
+  }
+  char digest[65] = {};
+  if (std::fscanf(pipe.get(), "%64s", digest) != 1) {
+    return {};
+  }
+  return digest;
+}
+
+// Everything below the folder, as relative paths, so tests can see stray files.
+std::vector<std::string> listing(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    names.push_back(fs::relative(entry.path(), folder).string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class PublisherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    jar_ = temp_.path() / "input" / "Launcher build.jar";
+    // More than one copy buffer, so the hash covers several reads.
+    content_ = randomBytes(200 * 1024 + 17, 7);
+    writeFile(jar_, content_);
+    root_ = temp_.path() / "release";
+  }
+
+  nlohmann::json manifest() const {
+    return nlohmann::json::parse(readFile(root_ / "loaderv3.php"));
+  }
+
+  test::TemporaryDirectory temp_;
+  fs::path jar_;
+  fs::path root_;
+  std::string content_;
+};
+
+TEST_F(PublisherTest, CopiesTheJarAndAnnouncesItsHashSizeAndPath) {
+  const std::string path = "launcher/Мой лаунчер.jar";
+  const ManifestEntry entry = Publisher(ReleaseFolder(root_)).publish(jar_, path);
+
+  const std::string expectedHash = sha256sum(jar_);
+  ASSERT_EQ(expectedHash.size(), 64u);
+  EXPECT_EQ(entry.hash, expectedHash);
+  EXPECT_EQ(entry.size, static_cast<std::int64_t>(content_.size()));
+  EXPECT_EQ(entry.path, path);
+  EXPECT_EQ(readFile(root_ / "launcher" / "Мой лаунчер.jar"), content_);
+
+  const nlohmann::json expected = {
+      {"files", nlohmann::json::array({{{"path", path},
+                                        {"hash", expectedHash},
+                                        {"size", content_.size()}}})}};
+  EXPECT_EQ(manifest(), expected);
+  EXPECT_TRUE(manifest()["files"][0]["size"].is_number_integer());
+  EXPECT_EQ(listing(root_),
+            (std::vector<std::string>{"launcher", "launcher/Мой лаунчер.jar", "loaderv3.php"}));
+}
+
+TEST_F(PublisherTest, PublishedFilesAreReadableByAWebServer) {
+  Publisher(ReleaseFolder(root_)).publish(jar_, "a.jar");
+  for (const fs::path& file : {root_ / "a.jar", root_ / "loaderv3.php"}) {
+    struct stat status {};
+    ASSERT_EQ(::stat(file.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0644u) << file;
+  }
+}
+
+TEST_F(PublisherTest, RepublishingReplacesJarAndManifest) {
+  const Publisher publisher{ReleaseFolder(root_)};
+  publisher.publish(jar_, "launcher/Tolvane.jar");
+  const std::string newer = randomBytes(1000, 8);
+  writeFile(jar_, newer);
+  const ManifestEntry entry = publisher.publish(jar_, "launcher/Tolvane.jar");
+
+  EXPECT_EQ(readFile(root_ / "launcher" / "Tolvane.jar"), newer);
+  EXPECT_EQ(manifest()["files"][0]["hash"], sha256sum(jar_));
+  EXPECT_EQ(manifest()["files"][0]["size"], 1000);
+  EXPECT_EQ(entry.size, 1000);
+  EXPECT_EQ(manifest()["files"].size(), 1u);
+}
+
+TEST_F(PublisherTest, RefusedPathsWriteNothing) {
+  const Publisher publisher{ReleaseFolder(root_)};
+  for (const char* path : {"../escape.jar", "/tmp/abs.jar", "", "loaderv3.php",
+                                 "launcher/../../escape.jar"}) {
+    SCOPED_TRACE(path);
+    try {
+      publisher.publish(jar_, path);
+      ADD_FAILURE() << "accepted";
+    } catch (const ToolError& error) {
+      EXPECT_EQ(error.exitCode(), ToolError::kUsageExitCode);
+    }
+  }
+  EXPECT_FALSE(fs::exists(root_));
+  EXPECT_FALSE(fs::exists(temp_.path() / "escape.jar"));
+}
+
+TEST_F(PublisherTest, RefusesAFolderThatIsASymbolicLinkLeadingOut) {
+  fs::create_directories(root_);
+  fs::create_directories(temp_.path() / "elsewhere");
+  fs::create_directory_symlink(temp_.path() / "elsewhere", root_ / "launcher");
+  try {
+    Publisher(ReleaseFolder(root_)).publish(jar_, "launcher/sub/a.jar");
+    ADD_FAILURE() << "accepted";
+  } catch (const ToolError& error) {
+    EXPECT_EQ(error.exitCode(), ToolError::kUsageExitCode);
+  }
+  EXPECT_TRUE(fs::is_empty(temp_.path() / "elsewhere"));
+  EXPECT_FALSE(fs::exists(root_ / "loaderv3.php"));
+}
+
+TEST_F(PublisherTest, AMissingJarFailsAndLeavesThePreviousReleaseIntact) {
+  const Publisher publisher{ReleaseFolder(root_)};
+  publisher.publish(jar_, "a.jar");
+  const std::string manifestBefore = readFile(root_ / "loaderv3.php");
+  try {
+    publisher.publish(temp_.path() / "no such.jar", "a.jar");
+    ADD_FAILURE() << "accepted";
+  } catch (const ToolError& error) {
+    EXPECT_EQ(error.exitCode(), ToolError::kFailureExitCode);
+    EXPECT_NE(error.localizedDescription().find("no such.jar"), std::string::npos)
+        << error.localizedDescription();
+  }
+  EXPECT_EQ(readFile(root_ / "loaderv3.php"), manifestBefore);
+  EXPECT_EQ(readFile(root_ / "a.jar"), content_);
+  EXPECT_EQ(listing(root_), (std::vector<std::string>{"a.jar", "loaderv3.php"}));
+}
+
+// The command as operators type it: exit status and messages.
+class PublishCommand : public PublisherTest {
+ protected:
+  int run(const std::vector<std::string>& arguments) {
+    Tool tool(out_, err_, [](const UpdateServer&) { ADD_FAILURE() << "publish served"; });
+    return tool.run(arguments);
+  }
+  std::ostringstream out_;
+  std::ostringstream err_;
+};
+
+TEST_F(PublishCommand, PublishesAndReportsTheEntry) {
+  ASSERT_EQ(run({"publish", jar_.string(), "--root", root_.string(), "--path=launcher/a.jar"}),
+            0)
+      << err_.str();
+  EXPECT_EQ(readFile(root_ / "launcher" / "a.jar"), content_);
+  EXPECT_NE(out_.str().find(sha256sum(jar_)), std::string::npos) << out_.str();
+}
+
+TEST_F(PublishCommand, EscapingPathExitsWithStatusTwoAndSaysWhy) {
+  EXPECT_EQ(run({"publish", jar_.string(), "--root", root_.string(), "--path", "../a.jar"}), 2);
+  EXPECT_NE(err_.str().find("leaves the release folder"), std::string::npos) << err_.str();
+  EXPECT_FALSE(fs::exists(root_));
+}
+
+}  // namespace
+}  // namespace tolvane::tools

@@ -1,0 +1,121 @@
+#include "UpdateServer/ReleaseFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Support/TemporaryDirectory.h"
+#include "Tools/TestFiles.h"
+
+namespace tolvane::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using Outcome = ReleaseFolder::Outcome;
+using test::writeFile;
+
+// A release folder "release" next to a file "secret" that must never be reachable.
+class ReleaseFolderLookup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = temp_.path() / "release";
+    writeFile(root_ / "launcher" / "a.jar", "jar");
+    writeFile(root_ / "launcher" / "Мой лаунчер.jar", "named");
+    writeFile(temp_.path() / "secret", "secret");
+    writeFile(temp_.path() / "release-old" / "old.jar", "old");
+  }
+
+  test::TemporaryDirectory temp_;
+  fs::path root_;
+};
+
+TEST_F(ReleaseFolderLookup, FindsFilesBelowTheFolder) {
+  const ReleaseFolder folder(root_);
+  const auto found = folder.lookup("/launcher/a.jar");
+  ASSERT_EQ(found.outcome, Outcome::found);
+  EXPECT_EQ(found.file, fs::canonical(root_ / "launcher" / "a.jar"));
+  EXPECT_EQ(folder.lookup("/launcher/Мой лаунчер.jar").outcome, Outcome::found);
+  // Doubled slashes inside the path name the same file, as on any file server.
+  EXPECT_EQ(folder.lookup("/launcher//a.jar").outcome, Outcome::found);
+}
+
+TEST_F(ReleaseFolderLookup, FoldersAndAbsentFilesAreMissing) {
+  const ReleaseFolder folder(root_);
+  EXPECT_EQ(folder.lookup("/").outcome, Outcome::missing);
+  EXPECT_EQ(folder.lookup("/launcher").outcome, Outcome::missing);
+  EXPECT_EQ(folder.lookup("/launcher/b.jar").outcome, Outcome::missing);
+  EXPECT_EQ(folder.lookup("/launcher/a.jar/x").outcome, Outcome::missing);
+}
+
+TEST_F(ReleaseFolderLookup, RefusesPathsThatLeaveTheFolder) {
+  const ReleaseFolder folder(root_);
+  for (const std::string& path : std::vector<std::string>{
+           "/../secret", "/launcher/../../secret", "/..", "/launcher/..", "//etc/passwd",
+        "launcher/a.jar", "", std::string("/launcher/a.jar\0x", 17), "/../release-old/old.jar"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(folder.lookup(path).outcome, Outcome::refused);
+  }
+}
+
+TEST_F(ReleaseFolderLookup, RefusesSymbolicLinksLeadingOutButFollowsLinksInside) {
+  fs::create_symlink(temp_.path() / "secret", root_ / "out.jar");
+  fs::create_directory_symlink(temp_.path(), root_ / "outside");
+  fs::create_symlink(root_ / "launcher" / "a.jar", root_ / "current.jar");
+  const ReleaseFolder folder(root_);
+  EXPECT_EQ(folder.lookup("/out.jar").outcome, Outcome::refused);
+  EXPECT_EQ(folder.lookup("/outside/secret").outcome, Outcome::refused);
+  const auto inside = folder.lookup("/current.jar");
+  ASSERT_EQ(inside.outcome, Outcome::found);
+  EXPECT_EQ(inside.file, fs::canonical(root_ / "launcher" / "a.jar"));
+}
+
+TEST_F(ReleaseFolderLookup, ContainmentComparesWholeComponents) {
+  const ReleaseFolder folder(root_);
+  EXPECT_TRUE(folder.contains(fs::canonical(root_)));
+  EXPECT_TRUE(folder.contains(fs::canonical(root_ / "launcher")));
+  EXPECT_FALSE(folder.contains(fs::canonical(temp_.path() / "release-old")));
+  EXPECT_FALSE(folder.contains(fs::canonical(temp_.path())));
+}
+
+struct PublishPathCase {
+  const char* name;
+  std::string path;
+  bool accepted;
+};
+
+class PublishPath : public ::testing::TestWithParam<PublishPathCase> {};
+
+TEST_P(PublishPath, IsAcceptedOnlyWhenItStaysInsideAndSurvivesAURL) {
+  const auto refusal = ReleaseFolder::refusalForPublishPath(GetParam().path);
+  EXPECT_EQ(!refusal.has_value(), GetParam().accepted) << refusal.value_or("accepted");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, PublishPath,
+    ::testing::Values(
+        PublishPathCase{"plain", "Tolvane.jar", true},
+        PublishPathCase{"nested", "launcher/TolvaneDemoLauncher.jar", true},
+        PublishPathCase{"spaces_and_cyrillic", "лаунчер/Мой файл.jar", true},
+        PublishPathCase{"dots_inside_names", "a..b/..jar", true},
+        PublishPathCase{"empty", "", false},
+        PublishPathCase{"absolute", "/etc/a.jar", false},
+        PublishPathCase{"parent", "../a.jar", false},
+        PublishPathCase{"parent_inside", "launcher/../../a.jar", false},
+        PublishPathCase{"parent_at_end", "launcher/..", false},
+        PublishPathCase{"current", "./a.jar", false},
+        PublishPathCase{"empty_component", "launcher//a.jar", false},
+        PublishPathCase{"trailing_slash", "launcher/", false},
+        PublishPathCase{"manifest_itself", "loaderv3.php", false},
+        PublishPathCase{"percent", "a%20b.jar", false},
+        PublishPathCase{"query", "a.jar?x=1", false},
+        PublishPathCase{"fragment", "a.jar#x", false},
+        PublishPathCase{"backslash", "..\\a.jar", false},
+        PublishPathCase{"newline", "a\n.jar", false},
+        PublishPathCase{"invalid_utf8", "a\xff.jar", false}),
+    [](const ::testing::TestParamInfo<PublishPathCase>& info) {
+      return std::string(info.param.name);
+    });
+
+}  // namespace
+}  // namespace tolvane::tools

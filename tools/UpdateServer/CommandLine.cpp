@@ -1,0 +1,175 @@
+#include "UpdateServer/CommandLine.h"
+
+#include <charconv>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "UpdateServer/ToolError.h"
+
+namespace tolvane::tools {
+
+const char* const CommandLine::kServeUsage =
+    "usage: tolvane-update-server serve --root <release folder> [--address 127.0.0.1]\n"
+    "           [--port 0] (--cert <pem> --key <pem> | --http) [--log]\n"
+    "\n"
+    "Serves a release folder to the installer: /loaderv3.php (any query) answers the\n"
+    "folder's manifest, every other path the file of that name below the folder, with\n"
+    "byte ranges. Port 0 picks a free port. Prints \"listening on <origin>\" once ready;\n"
+    "--log prints one line per request (method, target, status) to standard error.\n"
+    "Stops on SIGINT or SIGTERM.\n";
+
+const char* const CommandLine::kPublishUsage =
+    "usage: tolvane-update-server publish <jar> --root <release folder> --path <relative path>\n"
+    "\n"
+    "Copies the jar to <release folder>/<relative path> and writes the manifest\n"
+    "<release folder>/loaderv3.php announcing it (SHA-256 hash, size in bytes, the path as\n"
+    "given). Both files are replaced atomically. The folder can then be hosted by\n"
+    "'tolvane-update-server serve' or any static web server. Paths that are absolute,\n"
+    "empty, contain \"..\" or otherwise leave the folder are refused (exit status 2).\n";
+
+const char* const CommandLine::kUsage =
+    "usage: tolvane-update-server serve --root <release folder> [options]\n"
+    "       tolvane-update-server publish <jar> --root <release folder> --path <relative path>\n"
+    "       tolvane-update-server <command> --help\n";
+
+namespace {
+
+bool isHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }
+
+// Options of one command: "--name value" or "--name=value"; flags take no value. The
+// single positional argument (publish's jar) is collected separately.
+struct ParsedOptions {
+  std::map<std::string, std::string> values;
+  std::set<std::string> flags;
+  std::vector<std::string> positional;
+  bool help = false;
+};
+
+ParsedOptions parseOptions(const std::string& command, const std::vector<std::string>& arguments,
+                           const std::set<std::string>& valueOptions,
+                           const std::set<std::string>& flagOptions) {
+  ParsedOptions parsed;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (isHelp(argument)) {
+      parsed.help = true;
+      continue;
+    }
+    if (argument.rfind("--", 0) != 0) {
+      parsed.positional.push_back(argument);
+      continue;
+    }
+    const auto equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    if (flagOptions.count(name) != 0) {
+      if (equals != std::string::npos) {
+        throw ToolError::usage(command + ": " + name + " takes no value");
+      }
+      parsed.flags.insert(name);
+      continue;
+    }
+    if (valueOptions.count(name) == 0) {
+      throw ToolError::usage(command + ": unknown option " + name);
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      value = argument.substr(equals + 1);
+    } else if (i + 1 < arguments.size()) {
+      value = arguments[++i];
+    } else {
+      throw ToolError::usage(command + ": " + name + " needs a value");
+    }
+    if (!parsed.values.emplace(name, value).second) {
+      throw ToolError::usage(command + ": " + name + " given twice");
+    }
+  }
+  return parsed;
+}
+
+std::string required(const ParsedOptions& parsed, const std::string& command,
+                     const std::string& name) {
+  const auto it = parsed.values.find(name);
+  if (it == parsed.values.end()) {
+    throw ToolError::usage(command + ": " + name + " is required");
+  }
+  return it->second;
+}
+
+int parsePort(const std::string& text) {
+  int port = -1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || port < 0 ||
+      port > 65535) {
+    throw ToolError::usage("serve: --port must be a number from 0 to 65535, not \"" + text +
+                           "\"");
+  }
+  return port;
+}
+
+CommandLine::Command parseServe(const std::vector<std::string>& arguments) {
+  const ParsedOptions parsed =
+      parseOptions("serve", arguments, {"--root", "--address", "--port", "--cert", "--key"},
+                   {"--http", "--log"});
+  if (parsed.help) {
+    return CommandLine::Help{CommandLine::kServeUsage};
+  }
+  if (!parsed.positional.empty()) {
+    throw ToolError::usage("serve: unexpected argument \"" + parsed.positional.front() + "\"");
+  }
+  CommandLine::Serve serve;
+  serve.options.root = required(parsed, "serve", "--root");
+  if (auto it = parsed.values.find("--address"); it != parsed.values.end()) {
+    serve.options.address = it->second;
+  }
+  if (auto it = parsed.values.find("--port"); it != parsed.values.end()) {
+    serve.options.port = parsePort(it->second);
+  }
+  const bool plain = parsed.flags.count("--http") != 0;
+  const bool hasCert = parsed.values.count("--cert") != 0;
+  const bool hasKey = parsed.values.count("--key") != 0;
+  if (plain && (hasCert || hasKey)) {
+    throw ToolError::usage("serve: --http cannot be combined with --cert/--key");
+  }
+  if (!plain) {
+    if (!hasCert || !hasKey) {
+      throw ToolError::usage("serve: give --cert and --key for HTTPS, or --http");
+    }
+    serve.options.tls = UpdateServer::Tls{parsed.values.at("--cert"), parsed.values.at("--key")};
+  }
+  serve.log = parsed.flags.count("--log") != 0;
+  return serve;
+}
+
+CommandLine::Command parsePublish(const std::vector<std::string>& arguments) {
+  const ParsedOptions parsed = parseOptions("publish", arguments, {"--root", "--path"}, {});
+  if (parsed.help) {
+    return CommandLine::Help{CommandLine::kPublishUsage};
+  }
+  if (parsed.positional.size() != 1) {
+    throw ToolError::usage("publish: give exactly one jar file");
+  }
+  return CommandLine::Publish{parsed.positional.front(), required(parsed, "publish", "--root"),
+                              required(parsed, "publish", "--path")};
+}
+
+}  // namespace
+
+CommandLine::Command CommandLine::parse(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) {
+    throw ToolError::usage(std::string("no command given\n") + kUsage);
+  }
+  const std::string& command = arguments.front();
+  if (isHelp(command)) {
+    return Help{kUsage};
+  }
+  if (command == "serve") {
+    return parseServe(arguments);
+  }
+  if (command == "publish") {
+    return parsePublish(arguments);
+  }
+  throw ToolError::usage("unknown command \"" + command + "\"\n" + kUsage);
+}
+
+}  // namespace tolvane::tools

@@ -1,0 +1,180 @@
+#include "UpdateServer/Publisher.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <nlohmann/json.hpp>
+#include <system_error>
+
+#include "Platform/FileDescriptor.h"
+#include "Platform/SystemError.h"
+#include "UpdateServer/Sha256.h"
+#include "UpdateServer/ToolError.h"
+
+namespace tolvane::tools {
+
+namespace fs = std::filesystem;
+using platform::FileDescriptor;
+using platform::SystemError;
+
+namespace {
+
+[[noreturn]] void failWithErrno(const std::string& operation, const fs::path& path) {
+  throw ToolError::failure(SystemError::fromErrno(operation, path).debugDescription());
+}
+
+// A temporary file next to its final place; removed again unless it was committed, so a
+// failed publish leaves nothing behind.
+class StagedFile {
+ public:
+  explicit StagedFile(const fs::path& destination) : destination_(destination) {
+    std::string pattern =
+        (destination.parent_path() / ("." + destination.filename().string() + ".XXXXXX"))
+            .string();
+    fd_.reset(::mkstemp(pattern.data()));
+    if (!fd_) {
+      failWithErrno("create temporary file", pattern);
+    }
+    path_ = pattern;
+  }
+  ~StagedFile() {
+    if (!committed_) {
+      std::error_code ignored;
+      fs::remove(path_, ignored);
+    }
+  }
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  void write(const char* data, std::size_t length) {
+    while (length > 0) {
+      const ssize_t written = ::write(fd_.get(), data, length);
+      if (written < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        failWithErrno("write", path_);
+      }
+      data += written;
+      length -= static_cast<std::size_t>(written);
+    }
+  }
+
+  // Makes the content durable before the rename makes it visible; otherwise a crash could
+  // leave a visible file of zeros under the final name.
+  void commit() {
+    // mkstemp creates 0600; a hosted release must be readable by the web server's user.
+    if (::fchmod(fd_.get(), 0644) != 0) {
+      failWithErrno("chmod", path_);
+    }
+    if (::fsync(fd_.get()) != 0) {
+      failWithErrno("fsync", path_);
+    }
+    if (::close(fd_.release()) != 0) {
+      failWithErrno("close", path_);
+    }
+    if (::rename(path_.c_str(), destination_.c_str()) != 0) {
+      failWithErrno("rename", destination_);
+    }
+    committed_ = true;
+    syncFolder(destination_.parent_path());
+  }
+
+ private:
+  static void syncFolder(const fs::path& folder) {
+    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) {
+      ::fsync(fd.get());
+    }
+  }
+
+  fs::path destination_;
+  fs::path path_;
+  FileDescriptor fd_;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+ManifestEntry Publisher::publish(const fs::path& jar, const std::string& relativePath) const {
+  if (auto refusal = ReleaseFolder::refusalForPublishPath(relativePath)) {
+    throw ToolError::usage("cannot publish to \"" + relativePath + "\": " + *refusal);
+  }
+
+  FileDescriptor source(::open(jar.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!source) {
+    failWithErrno("open", jar);
+  }
+  struct stat sourceStatus {};
+  if (::fstat(source.get(), &sourceStatus) != 0) {
+    failWithErrno("stat", jar);
+  }
+  if (!S_ISREG(sourceStatus.st_mode)) {
+    throw ToolError::failure("\"" + jar.string() + "\" is not a regular file");
+  }
+
+  const fs::path destination = folder_.root() / fs::path(relativePath);
+  std::error_code error;
+  fs::create_directories(folder_.root(), error);
+  if (error) {
+    throw ToolError::failure("cannot create \"" + folder_.root().string() + "\": " +
+                             error.message());
+  }
+  // The text of the path cannot leave the folder, but a symbolic link on the way can; each
+  // folder is checked before anything is created inside it.
+  fs::path folder = folder_.root();
+  for (const fs::path& component : fs::path(relativePath).parent_path()) {
+    folder /= component;
+    if (fs::exists(fs::symlink_status(folder, error))) {
+      const fs::path real = fs::canonical(folder, error);
+      if (error || !folder_.contains(real)) {
+        throw ToolError::usage("cannot publish to \"" + relativePath +
+                               "\": the path leaves the release folder through a symbolic link");
+      }
+    } else if (!fs::create_directory(folder, error) && error) {
+      throw ToolError::failure("cannot create \"" + folder.string() + "\": " + error.message());
+    }
+  }
+  if (fs::is_directory(destination, error)) {
+    throw ToolError::failure("cannot publish to \"" + relativePath + "\": a folder is there");
+  }
+
+  // One pass: what is hashed is exactly what was written.
+  Sha256 sha256;
+  std::int64_t size = 0;
+  StagedFile stagedJar(destination);
+  std::array<char, 1 << 16> buffer{};
+  while (true) {
+    const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      failWithErrno("read", jar);
+    }
+    if (got == 0) {
+      break;
+    }
+    const auto length = static_cast<std::size_t>(got);
+    sha256.update(buffer.data(), length);
+    stagedJar.write(buffer.data(), length);
+    size += got;
+  }
+  ManifestEntry entry{relativePath, sha256.finishHex(), size};
+  stagedJar.commit();
+
+  const nlohmann::json manifest = {
+      {"files", nlohmann::json::array({{{"path", entry.path},
+                                        {"hash", entry.hash},
+                                        {"size", entry.size}}})}};
+  const std::string text = manifest.dump(2) + "\n";
+  StagedFile stagedManifest(folder_.manifestFile());
+  stagedManifest.write(text.data(), text.size());
+  stagedManifest.commit();
+  return entry;
+}
+
+}  // namespace tolvane::tools
