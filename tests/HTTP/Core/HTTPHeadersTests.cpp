@@ -1,0 +1,119 @@
+#include "HTTP/Core/HTTPHeaders.h"
+
+#include <gtest/gtest.h>
+
+#include <unordered_set>
+
+#include "HTTP/Core/HTTPMethod.h"
+
+namespace tolvane::http {
+namespace {
+
+std::vector<HTTPHeader> entries(const HTTPHeaders& headers) { return headers.headers(); }
+
+TEST(HTTPHeadersTest, UpdateReplacesInPlaceTakingTheNewSpelling) {
+  HTTPHeaders headers{{"Accept", "x"}, {"User-Agent", "u"}, {"Content-Type", "b"}, {"X-Last", "l"}};
+  headers.update("content-type", "a");
+  EXPECT_EQ(entries(headers), (std::vector<HTTPHeader>{{"Accept", "x"}, {"User-Agent", "u"}, {"content-type", "a"},
+                                                       {"X-Last", "l"}}));
+  headers.add(HTTPHeader{"x-last", "m"});  // add merges too
+  EXPECT_EQ(headers.count(), 4U);
+  EXPECT_EQ(headers[3], (HTTPHeader{"x-last", "m"}));
+  headers.add("New", "n");
+  EXPECT_EQ(headers[4], (HTTPHeader{"New", "n"}));
+}
+
+TEST(HTTPHeadersTest, ConstructionMergesLaterDuplicatesIntoEarlierPosition) {
+  const HTTPHeaders fromList{{"Accept", "x"}, {"B", "1"}, {"accept", "y"}};
+  EXPECT_EQ(entries(fromList), (std::vector<HTTPHeader>{{"accept", "y"}, {"B", "1"}}));
+
+  const HTTPHeaders fromDictionary(platform::HeaderFields{{"Z", "1"}, {"A", "2"}});
+  EXPECT_EQ(entries(fromDictionary), (std::vector<HTTPHeader>{{"Z", "1"}, {"A", "2"}}));
+}
+
+TEST(HTTPHeadersTest, LookupAndRemovalIgnoreCase) {
+  HTTPHeaders headers{{"User-Agent", "agent"}, {"Accept", "a"}};
+  EXPECT_EQ(headers.value("USER-AGENT"), "agent");
+  EXPECT_EQ(headers["user-agent"], "agent");
+  EXPECT_FALSE(headers.value("User-Agen"));
+
+  headers.remove("ACCEPT");
+  EXPECT_EQ(entries(headers), (std::vector<HTTPHeader>{{"User-Agent", "agent"}}));
+  headers.remove("Missing");
+  EXPECT_EQ(headers.count(), 1U);
+
+  headers.set("accept", "b");
+  EXPECT_EQ(headers.value("Accept"), "b");
+  headers.set("ACCEPT", std::nullopt);
+  EXPECT_FALSE(headers.value("Accept"));
+  EXPECT_FALSE(headers.isEmpty());
+}
+
+TEST(HTTPHeadersTest, EqualityAndHashFollowOrderAndExactText) {
+  const HTTPHeaders ab{{"A", "1"}, {"B", "2"}};
+  const HTTPHeaders ba{{"B", "2"}, {"A", "1"}};
+  const HTTPHeaders lower{{"a", "1"}, {"B", "2"}};
+  EXPECT_NE(ab, ba);
+  EXPECT_NE(ab, lower);
+  EXPECT_EQ(ab, (HTTPHeaders{{"A", "1"}, {"B", "2"}}));
+  EXPECT_NE((HTTPHeader{"A", "x"}), (HTTPHeader{"a", "x"}));
+  EXPECT_EQ(std::hash<HTTPHeaders>{}(ab), std::hash<HTTPHeaders>{}(HTTPHeaders{{"A", "1"}, {"B", "2"}}));
+  const std::unordered_set<HTTPHeader> set{{"A", "1"}, {"A", "1"}, {"a", "1"}};
+  EXPECT_EQ(set.size(), 2U);
+}
+
+TEST(HTTPHeadersTest, SortIsByLowerCasedNameAndStable) {
+  const HTTPHeaders headers{{"b", "1"}, {"C", "2"}, {"a", "3"}, {"B-", "4"}};
+  EXPECT_EQ(entries(headers.sorted()),
+            (std::vector<HTTPHeader>{{"a", "3"}, {"b", "1"}, {"B-", "4"}, {"C", "2"}}));
+  // "[" sorts after upper-case letters but before lower-case ones: the names compare lower-cased.
+  EXPECT_EQ(entries(HTTPHeaders{{"Y", "2"}, {"[x", "1"}}.sorted()),
+            (std::vector<HTTPHeader>{{"[x", "1"}, {"Y", "2"}}));
+}
+
+TEST(HTTPHeadersTest, TextFormsAndDictionary) {
+  const HTTPHeaders headers{{"Accept", "application/json"}, {"X", ""}};
+  EXPECT_EQ(headers.description(), "Accept: application/json\nX: ");
+  EXPECT_EQ(HTTPHeaders().description(), "");
+  EXPECT_EQ(headers.dictionary(), (platform::HeaderFields{{"Accept", "application/json"}, {"X", ""}}));
+}
+
+TEST(HTTPHeadersTest, BridgesToTransportTypes) {
+  platform::URLRequest request;
+  setHeaders(request, HTTPHeaders{{"A", "1"}, {"B", "2"}});
+  EXPECT_EQ(request.value("b"), "2");
+  EXPECT_EQ(headers(request), (HTTPHeaders{{"A", "1"}, {"B", "2"}}));
+  EXPECT_TRUE(headers(platform::URLRequest()).isEmpty());
+
+  platform::URLSessionConfiguration configuration;
+  setHeaders(configuration, HTTPHeaders{{"Accept-Encoding", "gzip"}});
+  EXPECT_EQ(configuration.httpAdditionalHeaders.value("accept-encoding"), "gzip");
+  EXPECT_EQ(headers(configuration), (HTTPHeaders{{"Accept-Encoding", "gzip"}}));
+
+  const platform::HTTPURLResponse response{
+      *platform::URL::parse("https://h.example/"), 200, {{"ETag", "\"v\""}}, 0, std::nullopt, std::nullopt, "f"};
+  EXPECT_EQ(headers(response).value("etag"), "\"v\"");
+}
+
+TEST(HTTPHeaderTest, FactoriesUseFixedNames) {
+  EXPECT_EQ(HTTPHeader::accept("a/b").description(), "Accept: a/b");
+  EXPECT_EQ(HTTPHeader::contentType("t").name, "Content-Type");
+  EXPECT_EQ(HTTPHeader::websocketProtocol("p").name, "Sec-WebSocket-Protocol");
+  EXPECT_EQ(HTTPHeader::authorizationBearer("tok").value, "Bearer tok");
+  // Base64 of "Aladdin:open sesame" and the two padding lengths.
+  EXPECT_EQ(HTTPHeader::authorization("Aladdin", "open sesame").value, "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+  EXPECT_EQ(HTTPHeader::authorization("ab", "c").value, "Basic YWI6Yw==");
+  EXPECT_EQ(HTTPHeader::authorization("abc", "de").value, "Basic YWJjOmRl");
+  EXPECT_EQ(HTTPHeader::authorization("пользователь", "").value, "Basic 0L/QvtC70YzQt9C+0LLQsNGC0LXQu9GMOg==");
+}
+
+TEST(HTTPMethodTest, ComparesExactRawText) {
+  EXPECT_EQ(HTTPMethod::get, HTTPMethod("GET"));
+  EXPECT_NE(HTTPMethod::get, HTTPMethod("get"));
+  EXPECT_EQ(HTTPMethod::delete_.rawValue(), "DELETE");
+  EXPECT_EQ(HTTPMethod::query.rawValue(), "QUERY");
+  EXPECT_EQ(std::hash<HTTPMethod>{}(HTTPMethod::post), std::hash<HTTPMethod>{}(HTTPMethod("POST")));
+}
+
+}  // namespace
+}  // namespace tolvane::http
