@@ -5,7 +5,7 @@ TOLVANE_PACKAGES=(
   build-essential cmake pkg-config
   libcurl4-openssl-dev nlohmann-json3-dev libutf8proc-dev libwxgtk3.2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev
-  unzip zip curl openssl xvfb xauth xdotool x11-utils openjdk-17-jdk-headless
+  unzip zip curl openssl xvfb xauth xdotool x11-utils imagemagick openjdk-17-jdk-headless
 )
 
 install_dependencies() {

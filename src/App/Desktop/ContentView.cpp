@@ -1,0 +1,78 @@
+#include "App/Desktop/ContentView.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <wx/image.h>
+#include <wx/sizer.h>
+#include <wx/statbmp.h>
+#include <wx/stattext.h>
+#include <wx/utils.h>
+#include <wx/weakref.h>
+
+#include "App/Desktop/AlertDialog.h"
+#include "Platform/Bundle.h"
+
+namespace tolvane {
+namespace {
+
+// The logo squeezed or stretched into the square; its aspect ratio is not kept. Without
+// the resource the square stays empty, so the window keeps its size.
+wxBitmap loadLogo(int side) {
+  wxImage image;
+  if (const auto path = platform::Bundle::main().url(ContentView::kLogoResource, "png")) {
+    image.LoadFile(wxString::FromUTF8(path->string()), wxBITMAP_TYPE_PNG);
+  }
+  if (!image.IsOk()) {
+    image.Create(side, side);
+    image.SetAlpha();
+    std::fill_n(image.GetAlpha(), side * side, 0);
+  }
+  image.Rescale(side, side, wxIMAGE_QUALITY_HIGH);
+  return wxBitmap(image);
+}
+
+}  // namespace
+
+ContentView::ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> steps, std::function<void()> terminate)
+    : wxPanel(parent, wxID_ANY) {
+  wxWeakRef<ContentView> self(this);
+  run_ = InstallationRun::make(
+      std::move(steps),
+      InstallationRun::Frontend{
+          .terminate = std::move(terminate),
+          .presentAlert =
+              [self](const Alert& alert) {
+                if (self) self->presentAlert(alert);
+              },
+          .openURL = [](const std::string& url) { wxLaunchDefaultBrowser(wxString::FromUTF8(url)); },
+      });
+
+  auto* logo = new wxStaticBitmap(this, wxID_ANY, loadLogo(kLogoSide), wxDefaultPosition, wxSize(kLogoSide, kLogoSide));
+  status_ = new wxStaticText(this, wxID_ANY, wxString::FromUTF8(run_->statusText()));
+  status_->SetFont(status_->GetFont().Scaled(static_cast<float>(kStatusFontScale)));
+
+  auto* stack = new wxBoxSizer(wxVERTICAL);
+  stack->Add(logo, 0, wxALIGN_CENTER_HORIZONTAL);
+  stack->AddSpacer(kSpacing);
+  stack->Add(status_, 0, wxALIGN_CENTER_HORIZONTAL);
+  auto* padded = new wxBoxSizer(wxVERTICAL);
+  padded->Add(stack, 1, wxEXPAND | wxALL, kPadding);
+  SetSizerAndFit(padded);
+}
+
+void ContentView::startRun() {
+  if (run_->isRunning()) return;
+  // The status follows what is on disk now; a retry may come after a partial install.
+  status_->SetLabel(wxString::FromUTF8(run_->statusText()));
+  Layout();
+  run_->start();
+}
+
+void ContentView::presentAlert(const Alert& alert) {
+  AlertDialog dialog(wxGetTopLevelParent(this), alert);
+  const int responseCode = dialog.ShowModal();
+  run_->respond(responseCode);
+}
+
+}  // namespace tolvane

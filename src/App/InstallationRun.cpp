@@ -1,0 +1,120 @@
+#include "App/InstallationRun.h"
+
+#include <exception>
+#include <utility>
+
+#include "Installer/ResourceError.h"
+#include "Platform/Configuration.h"
+#include "Platform/ErrorException.h"
+#include "Platform/URL.h"
+
+namespace tolvane {
+
+struct InstallationRun::Outcome {
+  bool succeeded = false;
+  // Set for a ResourceError; any other failure leaves it empty and is shown as unknown.
+  std::optional<ResourceError> resourceError;
+};
+
+std::shared_ptr<InstallationRun> InstallationRun::make(std::shared_ptr<InstallationSteps> steps, Frontend frontend,
+                                                       std::function<std::string()> supportOrigin) {
+  if (!supportOrigin) supportOrigin = [] { return platform::Configuration::supportOrigin(); };
+  return std::make_shared<InstallationRun>(Key{}, std::move(steps), std::move(frontend), std::move(supportOrigin));
+}
+
+InstallationRun::InstallationRun(Key, std::shared_ptr<InstallationSteps> steps, Frontend frontend,
+                                 std::function<std::string()> supportOrigin)
+    : steps_(std::move(steps)),
+      frontend_(std::move(frontend)),
+      supportOrigin_(std::move(supportOrigin)),
+      runQueue_(platform::DispatchQueue::make(kRunQueueLabel)) {}
+
+std::string InstallationRun::statusText() const {
+  return steps_->isInstalled() ? kUpdatingStatus : kInstallingStatus;
+}
+
+void InstallationRun::start() {
+  if (running_.exchange(true)) return;
+  // The queue item holds the run, so closing the window does not end a run half-way.
+  runQueue_->async([self = shared_from_this()] {
+    Outcome outcome = self->runInstallation();
+    platform::DispatchQueue::main()->async([self, outcome = std::move(outcome)] { self->finish(outcome); });
+  });
+}
+
+InstallationRun::Outcome InstallationRun::runInstallation() const {
+  Outcome outcome;
+  try {
+    steps_->createWorkFolder();
+    steps_->installJava();
+    if (steps_->checkForUpdate()) steps_->downloadLauncher();
+    steps_->runLauncher();
+    outcome.succeeded = true;
+  } catch (const ResourceError& error) {
+    outcome.resourceError = error;
+  } catch (...) {
+    // Anything else (an error of another layer, a broken invariant, memory) still ends
+    // the run visibly; the user gets the alert with the generic message.
+  }
+  return outcome;
+}
+
+void InstallationRun::finish(const Outcome& outcome) {
+  running_ = false;
+  if (outcome.succeeded) {
+    frontend_.terminate();
+    // Still here: the end was deferred or refused. The window simply stays.
+    errorText_.reset();
+    return;
+  }
+  if (outcome.resourceError) {
+    showError(*outcome.resourceError);
+    return;
+  }
+  // Without an alert the window would sit there with no message and no way on but
+  // quitting; the same alert with the generic text lets the user retry or ask for help.
+  // A text from an earlier failure must not stand in for this one.
+  errorText_.reset();
+  showAlert(kAlertTitle, kUnknownErrorMessage);
+}
+
+void InstallationRun::showError(const ResourceError& error) {
+  errorText_ = error.message();
+  showAlert(kAlertTitle, errorText_.value_or(kUnknownErrorMessage));
+}
+
+Alert InstallationRun::makeAlert(const std::string& title, const std::string& message) {
+  return Alert{title,
+               message,
+               {{kRetryTitle, kRetryResponse}, {kSupportTitle, kSupportResponse}, {kCloseTitle, kCloseResponse}}};
+}
+
+void InstallationRun::showAlert(const std::string& title, const std::string& message) {
+  frontend_.presentAlert(makeAlert(title, message));
+}
+
+void InstallationRun::respond(int responseCode) {
+  switch (responseCode) {
+    case kRetryResponse:
+      // A fresh main-queue turn, so a modal alert has fully gone before the next run.
+      platform::DispatchQueue::main()->async([self = shared_from_this()] { self->start(); });
+      break;
+    case kSupportResponse:
+      openSupportPage();
+      frontend_.terminate();
+      break;
+    case kCloseResponse:
+      frontend_.terminate();
+      break;
+    default:
+      // The alert was dismissed without a button: the window just stays.
+      break;
+  }
+}
+
+void InstallationRun::openSupportPage() const {
+  const auto url = platform::URL::parse(supportOrigin_() + kSupportPath);
+  if (url && frontend_.openURL) frontend_.openURL(url->absoluteString());
+}
+
+}  // namespace tolvane

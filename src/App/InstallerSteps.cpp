@@ -1,0 +1,24 @@
+#include "App/InstallerSteps.h"
+
+#include <utility>
+
+#include "Services/FileDownloadService.h"
+#include "Services/NetworkService.h"
+
+namespace tolvane {
+
+InstallerSteps::InstallerSteps(std::shared_ptr<InstallerService> installer) : installer_(std::move(installer)) {}
+
+std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault() {
+  return std::make_shared<InstallerSteps>(std::make_shared<InstallerService>(std::make_shared<NetworkService>(),
+                                                                             std::make_shared<FileDownloadService>()));
+}
+
+bool InstallerSteps::isInstalled() const { return installer_->isInstalled(); }
+void InstallerSteps::createWorkFolder() { installer_->createWorkFolder(); }
+void InstallerSteps::installJava() { installer_->installJava(); }
+bool InstallerSteps::checkForUpdate() { return installer_->checkForUpdate(); }
+void InstallerSteps::downloadLauncher() { installer_->downloadLauncher(); }
+void InstallerSteps::runLauncher() { installer_->runLauncher(); }
+
+}  // namespace tolvane

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "HTTP/Core/HTTPHeaders.h"
+#include "HTTP/Core/HTTPMethod.h"
+#include "Installer/LoaderModel.h"
+#include "Installer/NetworkServicing.h"
+#include "Services/RetryHandler.h"
+
+namespace tolvane {
+
+// Fetches the update manifest from the update server as a LoaderModel: one GET on the HTTP
+// layer's default session with a 5-second time-out, default validation and JSON decoding,
+// retried by a new RetryHandler. It is the only place that knows the manifest's address;
+// the origin is read from platform::Configuration at every call.
+//
+// Stateless; calls may come from any thread except the main queue's: the call blocks until
+// the response handler, which runs on the main queue, hands over the outcome, so blocking
+// the main queue would wait forever. A call from main-queue work stops the process.
+// Someone must be running the main queue meanwhile (MainRunLoop::run, runUntil, or the
+// GUI's poster).
+class NetworkService final : public NetworkServicing {
+ public:
+  using RetryHandlerFactory = std::function<std::shared_ptr<RetryHandler>()>;
+
+  // Appended to the origin when no endpoint is given.
+  static constexpr const char* kDefaultPath = "/loaderv3.php?os=macos";
+  static constexpr double kTimeoutInterval = 5.0;
+  static constexpr const char* kOperationName = "request(endpoint:method:headers:)";
+
+  // Production: every request gets RetryHandler::make().
+  NetworkService();
+  // Tests pass handlers with short delays.
+  explicit NetworkService(RetryHandlerFactory makeRetryHandler);
+
+  // GETs (or `method`s) origin + "/" + endpoint, or the manifest endpoint with the extra
+  // parameter os=macos when there is no endpoint, and decodes the body. Throws the HTTP
+  // layer's HTTPError unchanged (as platform::ForwardedError).
+  LoaderModel request(const std::optional<std::string>& endpoint,
+                      const http::HTTPMethod& method = http::HTTPMethod::get,
+                      const std::optional<http::HTTPHeaders>& headers = std::nullopt);
+
+  // The manifest request of the installer: no endpoint, GET, no headers.
+  LoaderModel fetchManifest() override;
+
+ private:
+  RetryHandlerFactory makeRetryHandler_;
+};
+
+// Stops the process with a message naming `operation` when called from main-queue work,
+// where waiting for a main-queue completion can never end.
+void assertNotOnMainQueue(const char* operation);
+
+}  // namespace tolvane

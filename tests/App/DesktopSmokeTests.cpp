@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "App/ChildProgram.h"
+#include "Support/LoopbackServer.h"
+#include "Support/TemporaryHome.h"
+
+namespace tolvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const fs::path kProgram = fs::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-installer";
+const fs::path kArtifacts = fs::path(TOLVANE_BINARY_DIR) / "test-artifacts" / "app";
+
+bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(50ms);
+  }
+  return true;
+}
+
+// An X server of our own on a display number nobody uses.
+class VirtualDisplay {
+ public:
+  VirtualDisplay() {
+    std::mt19937 random(static_cast<unsigned>(getpid()));
+    for (int attempt = 0; attempt < 20 && !server_; ++attempt) {
+      const int number = 100 + static_cast<int>(random() % 800);
+      if (fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
+      const std::string name = ":" + std::to_string(number);
+      auto server = std::make_unique<ChildProgram>(
+          "/usr/bin/Xvfb", std::vector<std::string>{name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+          kArtifacts, "xvfb");
+      const bool up = waitFor(
+          [&] {
+            int status = -1;
+            commandOutput("DISPLAY=" + name + " xdotool getdisplaygeometry 2>/dev/null", &status);
+            return status == 0 || !server->isRunning();
+          },
+          10s);
+      if (up && server->isRunning()) {
+        name_ = name;
+        server_ = std::move(server);
+      }
+    }
+  }
+  [[nodiscard]] bool isUp() const { return server_ != nullptr; }
+  [[nodiscard]] const std::string& name() const { return name_; }
+
+  // Runs an X11 tool against this display.
+  std::string x(const std::string& command, int* status = nullptr) const {
+    return commandOutput("DISPLAY=" + name_ + " " + command + " 2>/dev/null", status);
+  }
+  // The id (decimal) of a mapped window titled exactly `title`, other than `other`; "" after
+  // `timeout`. Read from the window tree: xdotool's name search misses non-Latin titles.
+  std::string findWindow(const std::string& title, std::chrono::milliseconds timeout,
+                         const std::string& other = "") const {
+    std::string id;
+    const std::regex entry("(0x[0-9a-f]+) \"" + title + "\":");
+    waitFor(
+        [&] {
+          const std::string tree = x("xwininfo -root -tree");
+          for (auto it = std::sregex_iterator(tree.begin(), tree.end(), entry); it != std::sregex_iterator(); ++it) {
+            const std::string candidate = std::to_string(std::stoul((*it)[1], nullptr, 16));
+            if (candidate == other) continue;
+            if (x("xwininfo -id " + candidate).find("IsViewable") == std::string::npos) continue;
+            id = candidate;
+            return true;
+          }
+          return false;
+        },
+        timeout);
+    return id;
+  }
+  void screenshot(const std::string& fileName) const {
+    x("import -window root '" + (kArtifacts / fileName).string() + "'");
+  }
+
+ private:
+  std::string name_;
+  std::unique_ptr<ChildProgram> server_;
+};
+
+struct Geometry {
+  int x = -1, y = -1, width = -1, height = -1;
+};
+
+Geometry geometry(const VirtualDisplay& display, const std::string& window) {
+  const std::string info = display.x("xwininfo -id " + window);
+  const auto field = [&](const std::string& label) {
+    std::smatch m;
+    return std::regex_search(info, m, std::regex(label + R"(:\s+(-?\d+))")) ? std::stoi(m[1]) : -1;
+  };
+  return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height")};
+}
+
+class DesktopSmokeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/xwininfo", "/usr/bin/xprop",
+                             "/usr/bin/import"}) {
+      if (!fs::exists(tool)) GTEST_SKIP() << tool << " is not installed";
+    }
+    ASSERT_TRUE(fs::exists(fs::path(TOLVANE_TEST_RESOURCE_DIR) / "java.zip")) << "the runtime archive is not built";
+    fs::create_directories(kArtifacts);
+    display_ = std::make_unique<VirtualDisplay>();
+    ASSERT_TRUE(display_->isUp());
+
+    // The update server answers every manifest request with an error, so a clean home
+    // ends in the alert; it counts the attempts.
+    server_.get("/loaderv3.php", [](const httplib::Request&, httplib::Response& response) {
+      response.status = 500;
+      response.set_content("down for maintenance", "text/plain");
+    });
+    home_.setEnvironment("DISPLAY", display_->name());
+    home_.setEnvironment("WAYLAND_DISPLAY", std::nullopt);
+    home_.setEnvironment("NO_AT_BRIDGE", "1");
+    home_.setEnvironment("TOLVANE_RESOURCES", TOLVANE_TEST_RESOURCE_DIR);
+    home_.setEnvironment("TOLVANE_UPDATE_ORIGIN", server_.url(""));
+    home_.setEnvironment("TOLVANE_RETRY_DELAY_SECONDS", "0");
+  }
+
+  std::unique_ptr<ChildProgram> launch(const std::string& name) {
+    return std::make_unique<ChildProgram>(kProgram, std::vector<std::string>{}, kArtifacts, name);
+  }
+
+  // Gives the alert the keyboard and types `keys` into it.
+  void typeInto(const std::string& window, const std::string& keys) {
+    display_->x("xdotool windowfocus --sync " + window);
+    display_->x("xdotool key --delay 100 " + keys);
+  }
+
+  fs::path windowConfig() const { return home_.configHome() / "tolvane-installer" / "window.ini"; }
+
+  TemporaryHome home_;
+  LoopbackServer server_{[] {
+    LoopbackServer::Options options;
+    options.https = false;
+    return options;
+  }()};
+  std::unique_ptr<VirtualDisplay> display_;
+};
+
+TEST_F(DesktopSmokeTest, WindowAlertRetryAndRememberedFrame) {
+  auto program = launch("first-run");
+  const std::string window = display_->findWindow("Tolvane", 20s);
+  ASSERT_FALSE(window.empty()) << program->standardError();
+
+  // Logo (128) and two margins of 32 across; the status line adds its own height below
+  // the logo and the stack's gap.
+  const Geometry size = geometry(*display_, window);
+  EXPECT_EQ(size.width, 192);
+  EXPECT_GE(size.height, 32 + 128 + 8 + 12 + 32);
+  EXPECT_LE(size.height, 32 + 128 + 8 + 48 + 32);
+  // Not resizable: the window manager is told the only size allowed is the current one.
+  const std::string hints = display_->x("xprop -id " + window + " WM_NORMAL_HINTS");
+  const std::string exact = std::to_string(size.width) + " by " + std::to_string(size.height);
+  EXPECT_NE(hints.find("minimum size: " + exact), std::string::npos) << hints;
+  EXPECT_NE(hints.find("maximum size: " + exact), std::string::npos) << hints;
+
+  // The runtime is unpacked, then all four manifest attempts fail: the alert.
+  const std::string alert = display_->findWindow("Ошибка", 120s);
+  ASSERT_FALSE(alert.empty()) << program->standardError();
+  const std::size_t firstRunRequests = server_.requestCount();
+  EXPECT_EQ(firstRunRequests, 4u);
+  display_->screenshot("alert.png");
+
+  // Return presses the default button: a second run, with its own manifest requests.
+  typeInto(alert, "Return");
+  const std::string secondAlert = display_->findWindow("Ошибка", 60s, alert);
+  ASSERT_FALSE(secondAlert.empty());
+  EXPECT_EQ(server_.requestCount(), 2 * firstRunRequests);
+
+  // Escape is no button: the alert goes, the window and the program stay.
+  typeInto(secondAlert, "Escape");
+  ASSERT_TRUE(waitFor([&] { return display_->findWindow("Ошибка", 0ms).empty(); }, 10s));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(program->isRunning());
+  EXPECT_EQ(server_.requestCount(), 2 * firstRunRequests);
+  display_->screenshot("window.png");
+
+  // Moved, then ended by the session: the frame is written on the way out.
+  display_->x("xdotool windowmove --sync " + window + " 40 50");
+  program->signal(SIGTERM);
+  EXPECT_EQ(program->waitForExit(10s), 0);
+  ASSERT_TRUE(fs::exists(windowConfig()));
+  const std::string saved = readFile(windowConfig());
+  EXPECT_NE(saved.find("MainWindow"), std::string::npos) << saved;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(saved, m, std::regex(R"(\bx=(-?\d+)[\s\S]*\by=(-?\d+))"))) << saved;
+  const int savedX = std::stoi(m[1]);
+  const int savedY = std::stoi(m[2]);
+
+  // The next start puts the window back where it was; a second instance meanwhile
+  // leaves it alone and ends at once.
+  auto again = launch("second-run");
+  const std::string reopened = display_->findWindow("Tolvane", 20s);
+  ASSERT_FALSE(reopened.empty()) << again->standardError();
+  const Geometry restored = geometry(*display_, reopened);
+  EXPECT_EQ(restored.x, savedX);
+  EXPECT_EQ(restored.y, savedY);
+  EXPECT_EQ(restored.width, size.width);
+  EXPECT_EQ(restored.height, size.height);
+
+  auto intruder = launch("second-instance");
+  EXPECT_EQ(intruder->waitForExit(10s), 0);
+  EXPECT_NE(intruder->standardError().find("already running"), std::string::npos);
+
+  // The close button ("Закрыть", third) ends the program without another run.
+  const std::string thirdAlert = display_->findWindow("Ошибка", 60s);
+  ASSERT_FALSE(thirdAlert.empty());
+  const std::size_t before = server_.requestCount();
+  typeInto(thirdAlert, "Tab Tab space");
+  EXPECT_EQ(again->waitForExit(10s), 0);
+  EXPECT_EQ(server_.requestCount(), before);
+}
+
+}  // namespace
+}  // namespace tolvane::test

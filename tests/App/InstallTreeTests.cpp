@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "App/ChildProgram.h"
+#include "Support/LoopbackServer.h"
+#include "Support/TemporaryDirectory.h"
+#include "Support/TemporaryHome.h"
+
+namespace tolvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// `cmake --install` into a fresh prefix, once for the whole suite: the runtime archive
+// makes it slow.
+class InstallTreeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    prefix_ = std::make_unique<TemporaryDirectory>();
+    installLog_ = commandOutput("cmake --install '" + std::string(TOLVANE_BINARY_DIR) + "' --prefix '" +
+                                    prefix_->path().string() + "' 2>&1",
+                                &installStatus_);
+  }
+  static void TearDownTestSuite() { prefix_.reset(); }
+
+  void SetUp() override { ASSERT_EQ(installStatus_, 0) << installLog_; }
+
+  static fs::path prefix() { return prefix_->path(); }
+  static fs::path program() { return prefix() / "bin" / "tolvane-installer"; }
+
+  static inline std::unique_ptr<TemporaryDirectory> prefix_;
+  static inline std::string installLog_;
+  static inline int installStatus_ = -1;
+};
+
+TEST_F(InstallTreeTest, PutsEverythingInTheUsualPlaces) {
+  for (const char* file : {"bin/tolvane-installer", "share/tolvane-installer/java.zip",
+                           "share/tolvane-installer/Launcher_logo.png", "share/tolvane-installer/Info.json",
+                           "share/applications/net.tolvane.installer.desktop",
+                           "share/icons/hicolor/256x256/apps/net.tolvane.installer.png"}) {
+    EXPECT_TRUE(fs::is_regular_file(prefix() / file)) << file;
+  }
+  const std::string entry = readFile(prefix() / "share/applications/net.tolvane.installer.desktop");
+  EXPECT_NE(entry.find("\nExec=tolvane-installer\n"), std::string::npos);
+  EXPECT_NE(entry.find("\nIcon=net.tolvane.installer\n"), std::string::npos);
+}
+
+TEST_F(InstallTreeTest, InstalledProgramFindsItsOwnBundleInformation) {
+  TemporaryHome home;
+  // Only the installed tree may be found, not the build tree's resources.
+  home.setEnvironment("TOLVANE_RESOURCES", std::nullopt);
+  const auto info = nlohmann::json::parse(readFile(prefix() / "share/tolvane-installer/Info.json"));
+  ChildProgram version(program(), {"--version"}, home.root(), "version");
+  EXPECT_EQ(version.waitForExit(10s), 0);
+  EXPECT_EQ(version.standardOutput(),
+            "tolvane-installer " + info.at("CFBundleShortVersionString").get<std::string>() + "\n");
+
+  ChildProgram wrong(program(), {"--frobnicate"}, home.root(), "wrong");
+  EXPECT_EQ(wrong.waitForExit(10s), 2);
+  EXPECT_NE(wrong.standardError().find("--frobnicate"), std::string::npos);
+}
+
+// A clean home, no display: the runtime comes out of the installed archive, the manifest
+// and the jar from a loopback update server, and the launcher is started.
+TEST_F(InstallTreeTest, RunsHeadlessFromTheInstalledTree) {
+  TemporaryHome home;
+  home.setEnvironment("TOLVANE_RESOURCES", std::nullopt);
+  home.setEnvironment("DISPLAY", std::nullopt);
+  home.setEnvironment("WAYLAND_DISPLAY", std::nullopt);
+  LoopbackServer::Options options;
+  options.https = false;
+  LoopbackServer server(options);
+  server.serveBody("/loaderv3.php",
+                   R"({"files":[{"path":"launcher/Tolvane.jar","hash":"h1","size":11}]})", "application/json");
+  server.serveBody("/launcher/Tolvane.jar", "jar content");
+  home.setEnvironment("TOLVANE_UPDATE_ORIGIN", server.url(""));
+  home.setEnvironment("TOLVANE_RETRY_DELAY_SECONDS", "0");
+
+  ChildProgram run(program(), {}, home.root(), "headless");
+  EXPECT_EQ(run.waitForExit(120s), 0) << run.standardError();
+  // The status line comes first; the unpacking tool's own report follows on stdout.
+  const std::string out = run.standardOutput();
+  EXPECT_EQ(out.substr(0, out.find('\n')), "Установка...");
+  EXPECT_EQ(readFile(home.home() / "Tolvane" / "Tolvane.jar"), "jar content");
+  EXPECT_TRUE(fs::exists(home.home() / "Tolvane" / "java" / "bin" / "java"));
+  EXPECT_EQ(server.requestCount(), 2u);
+}
+
+}  // namespace
+}  // namespace tolvane::test

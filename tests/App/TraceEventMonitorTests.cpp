@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "App/TraceEventMonitor.h"
+#include "HTTP/Core/DataRequest.h"
+#include "HTTP/Core/Session.h"
+#include "Platform/DispatchQueue.h"
+#include "HTTP/Core/RequestInterceptor.h"
+#include "Support/LoopbackServer.h"
+
+namespace tolvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Retries every failure at once until the request has been retried `limit` times.
+class ImmediateRetrier final : public http::RequestInterceptor {
+ public:
+  explicit ImmediateRetrier(int limit) : limit_(limit) {}
+  void retry(const std::shared_ptr<http::Request>& request, const std::shared_ptr<http::Session>& /*session*/,
+             const http::HTTPError& /*error*/, http::RequestRetrier::Completion completion) override {
+    completion(request->retryCount() < limit_ ? http::RetryResult::retry() : http::RetryResult::doNotRetry());
+  }
+
+ private:
+  const int limit_;
+};
+
+class TraceTest : public ::testing::Test {
+ protected:
+  TraceTest() {
+    LoopbackServer::Options options;
+    options.https = false;
+    server_ = std::make_unique<LoopbackServer>(options);
+    server_->serveBody("/hello", "hello", "text/plain");
+    http::SessionSettings settings;
+    settings.eventMonitors = std::vector<std::shared_ptr<http::EventMonitor>>{trace_};
+    session_ = http::Session::make(std::nullopt, nullptr, nullptr, std::move(settings));
+  }
+
+  // Sends one GET and runs the main queue (where the monitor's events arrive) until the
+  // request has finished and its lines are written.
+  void fetch(const std::string& url, std::shared_ptr<http::RequestInterceptor> interceptor = nullptr) {
+    bool done = false;
+    session_->request(http::URLConvertible(url), http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt,
+                      std::move(interceptor))
+        ->response(platform::DispatchQueue::main(), [&done](const http::DataRequest::UnserializedResponse&) {
+          done = true;
+        });
+    ASSERT_TRUE(platform::MainRunLoop::runUntil([&] { return done; }, 10s));
+    // The completion and the monitor's last events travel separately to the main queue.
+    platform::MainRunLoop::runUntil([] { return false; }, 50ms);
+  }
+
+  std::ostringstream out_;
+  std::shared_ptr<TraceEventMonitor> trace_ = std::make_shared<TraceEventMonitor>(out_);
+  std::unique_ptr<LoopbackServer> server_;
+  std::shared_ptr<http::Session> session_;
+};
+
+// One line per attempt: method, URL, attempt number, status or failure, duration.
+TEST_F(TraceTest, OneLinePerAttempt) {
+  const std::string good = server_->url("/hello");
+  const std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/manifest";
+  fetch(good);
+  fetch(refused, std::make_shared<ImmediateRetrier>(2));
+
+  const auto quoted = [](const std::string& url) { return std::regex_replace(url, std::regex(R"([.?])"), R"(\$&)"); };
+  std::string expected = "HTTP GET " + quoted(good) + R"( attempt 1: 200 in \d+ ms\n)";
+  for (const char* attempt : {"1", "2", "3"}) {
+    expected += "HTTP GET " + quoted(refused) + " attempt " + attempt + R"(: no response \(.+\) in \d+ ms\n)";
+  }
+  EXPECT_TRUE(std::regex_match(out_.str(), std::regex(expected))) << out_.str();
+}
+
+}  // namespace
+}  // namespace tolvane::test

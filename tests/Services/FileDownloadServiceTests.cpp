@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "Services/FileDownloadService.h"
+#include "Services/ServicesTestSupport.h"
+
+namespace tolvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+using http::HTTPError;
+
+class FileDownloadServiceTest : public ServiceFixture {
+ protected:
+  FileDownloadService service_{&shortRetryHandler};
+
+  platform::ErrorPtr download(std::optional<std::string> from) {
+    return callOffMainQueue([&] { service_.downloadFile(from); });
+  }
+
+  // The HTTP layer's error carried by the thrown failedDownloadLoaderModel.
+  static const HTTPError& carried(const platform::ErrorPtr& error) {
+    const ResourceError& resource = asResourceError(error);
+    EXPECT_EQ(resource.code(), ResourceError::Code::failedDownloadLoaderModel);
+    return asHTTPError(resource.cause());
+  }
+
+  [[nodiscard]] fs::path staging() const { return workFolder() / ".Tolvane.jar.download"; }
+};
+
+TEST_F(FileDownloadServiceTest, StoresTheBodyAsTheJarCreatingTheWorkFolder) {
+  const std::string body = patternBytes(200'000);
+  server_.serveBody("/files/a.jar", body);
+  ASSERT_FALSE(fs::exists(workFolder()));
+
+  const auto error = download("files/a.jar");
+
+  ASSERT_EQ(error, nullptr) << error->localizedDescription();
+  EXPECT_EQ(readFile(jar()), body);
+  EXPECT_FALSE(fs::exists(staging()));
+  const auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].path, "/files/a.jar");
+  EXPECT_EQ(requests[0].query, "");
+}
+
+TEST_F(FileDownloadServiceTest, ReplacesAnExistingJarAndAStaleStagingFile) {
+  writeFile(jar(), "old launcher");
+  writeFile(staging(), "left over by a killed run");
+  server_.serveBody("/a.jar", "new launcher");
+
+  const auto error = download("a.jar");
+
+  ASSERT_EQ(error, nullptr) << error->localizedDescription();
+  EXPECT_EQ(readFile(jar()), "new launcher");
+  EXPECT_FALSE(fs::exists(staging()));
+}
+
+TEST_F(FileDownloadServiceTest, WithoutPathFetchesTheManifestEndpointAsIs) {
+  server_.serveBody("/loaderv3.php", R"({"files":[]})", "application/json");
+
+  const auto error = download(std::nullopt);
+
+  ASSERT_EQ(error, nullptr) << error->localizedDescription();
+  EXPECT_EQ(readFile(jar()), R"({"files":[]})");
+  const auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].query, "os=macos");
+}
+
+TEST_F(FileDownloadServiceTest, PathIsAppendedUnchangedAndEscapedOnlyOnTheWire) {
+  server_.serveBody("/release 2/Лаунчер ёж.jar", "spaced");
+  server_.serveBody("//lead.jar", "doubled");
+
+  ASSERT_EQ(download("release 2/Лаунчер ёж.jar"), nullptr);
+  EXPECT_EQ(readFile(jar()), "spaced");
+  ASSERT_EQ(download("/lead.jar"), nullptr);
+  EXPECT_EQ(readFile(jar()), "doubled");
+  EXPECT_EQ(FileDownloadService::urlText("/lead.jar"), server_.url("//lead.jar"));
+}
+
+class FileDownloadStatusTest : public FileDownloadServiceTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(FileDownloadStatusTest, ErrorStatusNeverReplacesTheJar) {
+  const int status = GetParam();
+  const std::string oldJar = patternBytes(50'000, 7);
+  writeFile(jar(), oldJar);
+  server_.get("/a.jar", [status](const httplib::Request&, httplib::Response& response) {
+    response.status = status;
+    response.set_content("<html>error page</html>", "text/html");
+  });
+
+  const auto error = download("a.jar");
+
+  ASSERT_NE(error, nullptr);
+  const HTTPError& retryFailure = carried(error);
+  ASSERT_TRUE(retryFailure.isRequestRetryError());
+  const HTTPError& last = asHTTPError(retryFailure.originalError());
+  EXPECT_TRUE(last.isResponseValidationError());
+  EXPECT_EQ(last.responseCode(), status);
+  EXPECT_EQ(server_.requestCount(), 4u);
+  EXPECT_EQ(readFile(jar()), oldJar);
+  EXPECT_FALSE(fs::exists(staging()));
+  EXPECT_EQ(asResourceError(error).message(),
+            kCheckFailedPrefix + retryFailedText("Response status code was unacceptable: " +
+                                                 std::to_string(status) + "."));
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, FileDownloadStatusTest, ::testing::Values(404, 500, 403));
+
+TEST_F(FileDownloadServiceTest, InterruptedTransferKeepsTheOldJar) {
+  writeFile(jar(), "working launcher");
+  server_.shortBody("/a.jar", 100'000, patternBytes(10'000));
+
+  const auto error = download("a.jar");
+
+  const HTTPError& retryFailure = carried(error);
+  ASSERT_TRUE(retryFailure.isRequestRetryError());
+  EXPECT_TRUE(asHTTPError(retryFailure.originalError()).isSessionTaskError());
+  EXPECT_EQ(server_.requestCount(), 4u);
+  EXPECT_EQ(readFile(jar()), "working launcher");
+  EXPECT_FALSE(fs::exists(staging()));
+}
+
+TEST_F(FileDownloadServiceTest, RecoversWhenALaterAttemptSucceeds) {
+  writeFile(jar(), "old");
+  int calls = 0;
+  server_.get("/a.jar", [&calls](const httplib::Request&, httplib::Response& response) {
+    if (++calls == 1) {
+      response.status = 502;
+      response.set_content("gateway", "text/plain");
+      return;
+    }
+    response.set_content("fresh", "application/java-archive");
+  });
+
+  ASSERT_EQ(download("a.jar"), nullptr);
+  EXPECT_EQ(readFile(jar()), "fresh");
+  EXPECT_EQ(server_.requestCount(), 2u);
+}
+
+TEST_F(FileDownloadServiceTest, JarPlaceTakenByAFolderFailsAsAFileMoveAndKeepsTheFolder) {
+  writeFile(jar() / "keep.txt", "user data");
+  server_.serveBody("/a.jar", "launcher");
+
+  const auto error = download("a.jar");
+
+  const HTTPError& retryFailure = carried(error);
+  ASSERT_TRUE(retryFailure.isRequestRetryError());
+  const HTTPError& last = asHTTPError(retryFailure.originalError());
+  EXPECT_TRUE(last.isDownloadedFileMoveError());
+  EXPECT_EQ(last.destinationURL(), platform::URL::fileURL(jar()));
+  EXPECT_EQ(server_.requestCount(), 4u);
+  EXPECT_EQ(readFile(jar() / "keep.txt"), "user data");
+  EXPECT_FALSE(fs::exists(staging()));
+}
+
+TEST_F(FileDownloadServiceTest, ServerDownIsReportedAfterFourAttempts) {
+  writeFile(jar(), "working launcher");
+  pointOriginAt("https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()));
+
+  const auto error = download("a.jar");
+
+  const HTTPError& retryFailure = carried(error);
+  ASSERT_TRUE(retryFailure.isRequestRetryError());
+  EXPECT_EQ(asResourceError(retryFailure.underlyingError()).code(), ResourceError::Code::timeoutRequest);
+  EXPECT_EQ(asResourceError(error).message(),
+            kCheckFailedPrefix +
+                retryFailedText("URLSessionTask failed with error: Could not connect to the server."));
+  EXPECT_EQ(readFile(jar()), "working launcher");
+}
+
+}  // namespace
+}  // namespace tolvane::test
