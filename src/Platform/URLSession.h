@@ -12,12 +12,14 @@
 #include "Platform/Error.h"
 #include "Platform/HTTPURLResponse.h"
 #include "Platform/HeaderFields.h"
+#include "Platform/URLError.h"
 #include "Platform/URLRequest.h"
 #include "Platform/URLSessionTaskMetrics.h"
 
 namespace tolvane::platform {
 
 class URLSession;
+struct ResumeData;
 
 // Settings shared by every task of a transport session.
 struct URLSessionConfiguration {
@@ -173,6 +175,11 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
 
  private:
   explicit URLSession(std::unique_ptr<Impl> impl);
+  TaskPtr makeTask(URLSessionTask::Kind kind, URLRequest request, std::optional<ResumeData> resumeData,
+                   std::optional<URLError::Code> startError);
+  void taskCompleted(std::uint64_t taskIdentifier);
+  void invalidate(bool cancelTasks);
+  void sendInvalidationCallback();
   std::unique_ptr<Impl> impl_;
 };
 

@@ -1,0 +1,112 @@
+#include "Platform/CurlMulti.h"
+
+#include <pthread.h>
+
+namespace tolvane::platform {
+
+std::shared_ptr<CurlMulti> CurlMulti::start(const std::string& name) {
+  static const bool initialised = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
+  (void)initialised;
+  auto engine = std::make_shared<CurlMulti>(Key{});
+  // The thread holds the engine too, so shutdown from the network thread can detach.
+  engine->thread_ = std::thread([engine, name] {
+    pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+    engine->loop();
+  });
+  engine->threadId_ = engine->thread_.get_id();
+  return engine;
+}
+
+namespace {
+// Like the desktop platform's default: more parallel connections to one host rarely help,
+// and small servers drop connection attempts beyond their listen backlog.
+constexpr long kMaximumConnectionsPerHost = 6;
+}  // namespace
+
+CurlMulti::CurlMulti(Key) : multi_(curl_multi_init()) {
+  curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaximumConnectionsPerHost);
+}
+
+CurlMulti::~CurlMulti() {
+  if (!multi_) return;
+  for (auto& [easy, done] : transfers_) curl_multi_remove_handle(multi_.get(), easy);
+}
+
+void CurlMulti::post(std::function<void()> command) {
+  std::lock_guard guard(mutex_);
+  if (stopping_) return;
+  commands_.push_back(std::move(command));
+  curl_multi_wakeup(multi_.get());
+}
+
+void CurlMulti::shutdown() {
+  {
+    std::lock_guard guard(mutex_);
+    if (stopping_) return;
+    stopping_ = true;
+    curl_multi_wakeup(multi_.get());
+  }
+  if (!thread_.joinable()) return;
+  if (onNetworkThread()) {
+    thread_.detach();
+  } else {
+    thread_.join();
+  }
+}
+
+void CurlMulti::add(CURL* easy, DoneHandler done) {
+  transfers_[easy] = std::move(done);
+  curl_multi_add_handle(multi_.get(), easy);
+}
+
+void CurlMulti::remove(CURL* easy) {
+  if (transfers_.erase(easy) > 0) curl_multi_remove_handle(multi_.get(), easy);
+}
+
+void CurlMulti::loop() {
+  std::vector<std::function<void()>> batch;
+  for (;;) {
+    {
+      std::lock_guard guard(mutex_);
+      if (stopping_) break;
+      batch.swap(commands_);
+    }
+    for (auto& command : batch) command();
+    batch.clear();
+
+    int running = 0;
+    curl_multi_perform(multi_.get(), &running);
+    int queued = 0;
+    bool finishedAny = false;
+    while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      CURL* easy = message->easy_handle;
+      const CURLcode result = message->data.result;
+      auto it = transfers_.find(easy);
+      if (it == transfers_.end()) continue;
+      DoneHandler done = std::move(it->second);
+      transfers_.erase(it);
+      curl_multi_remove_handle(multi_.get(), easy);
+      done(result);
+      finishedAny = true;
+    }
+    // A finished transfer frees a connection slot; transfers queued for it only move on
+    // in the next perform, so do not sleep first.
+    if (finishedAny) continue;
+    // Commands wake the poll through curl_multi_wakeup; the cap only bounds the wait.
+    curl_multi_poll(multi_.get(), nullptr, 0, 1000, nullptr);
+  }
+  // Handles still in the multi belong to tasks that are being dropped with the session.
+  for (auto& [easy, done] : transfers_) curl_multi_remove_handle(multi_.get(), easy);
+  transfers_.clear();
+  // Commands capture tasks; release them here, on this thread, not in whoever drops us.
+  std::vector<std::function<void()>> dropped;
+  {
+    std::lock_guard guard(mutex_);
+    dropped.swap(commands_);
+    // Closes the cached connections now, not whenever the last task lets go of us.
+    multi_.reset();
+  }
+}
+
+}  // namespace tolvane::platform

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tolvane::platform {
+
+struct CurlEasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+
+struct CurlSlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
+
+// The network thread of one transport session: runs libcurl's multi interface and the
+// commands other threads hand it. Everything about a transfer (its easy handle, libcurl's
+// callbacks, completion) happens on this thread; other threads only call post().
+class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
+ public:
+  // Told on the network thread that an easy handle's transfer ended (it has already been
+  // taken out of the multi handle).
+  using DoneHandler = std::function<void(CURLcode)>;
+
+  [[nodiscard]] static std::shared_ptr<CurlMulti> start(const std::string& name);
+  ~CurlMulti();
+
+  // Runs `command` on the network thread, in the order posted. Ignored after shutdown.
+  void post(std::function<void()> command);
+  // Stops the thread: transfers still running are dropped without a word. Joins unless
+  // called on the network thread itself (then the thread ends on its own).
+  void shutdown();
+
+  // Network thread only.
+  void add(CURL* easy, DoneHandler done);
+  void remove(CURL* easy);
+  [[nodiscard]] bool onNetworkThread() const { return std::this_thread::get_id() == threadId_; }
+
+  CurlMulti(const CurlMulti&) = delete;
+  CurlMulti& operator=(const CurlMulti&) = delete;
+
+ private:
+  struct Key {};
+
+ public:
+  explicit CurlMulti(Key);
+
+ private:
+  void loop();
+
+  struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+  };
+  std::unique_ptr<CURLM, MultiDeleter> multi_;
+  std::thread thread_;
+  std::thread::id threadId_;
+
+  std::mutex mutex_;  // guards commands_, stopping_ and the end of multi_
+  std::vector<std::function<void()>> commands_;
+  bool stopping_ = false;
+
+  // Network thread only.
+  std::map<CURL*, DoneHandler> transfers_;
+};
+
+}  // namespace tolvane::platform

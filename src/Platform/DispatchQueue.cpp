@@ -1,0 +1,352 @@
+#include "Platform/DispatchQueue.h"
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tolvane::platform {
+namespace {
+
+// Queues whose work is running on this thread, innermost last. A queue's work never
+// nests another queue's work today, but keeping a stack makes that safe if it ever does.
+thread_local std::vector<const DispatchQueue*> tCurrentQueues;
+
+struct CurrentQueueScope {
+  explicit CurrentQueueScope(const DispatchQueue* queue) { tCurrentQueues.push_back(queue); }
+  ~CurrentQueueScope() { tCurrentQueues.pop_back(); }
+  CurrentQueueScope(const CurrentQueueScope&) = delete;
+  CurrentQueueScope& operator=(const CurrentQueueScope&) = delete;
+};
+
+// A work item together with the queue it was submitted to; holding the queue keeps it
+// (and its whole target chain) alive while the work is pending.
+struct Item {
+  std::shared_ptr<DispatchQueue> queue;
+  DispatchQueue::Work work;
+};
+
+void runItem(Item& item) {
+  CurrentQueueScope scope(item.queue.get());
+  item.work();
+}
+
+// Runs the items of one queue hierarchy one at a time, in submission order. Because every
+// queue of the hierarchy feeds the same FIFO, each queue keeps its own order and no two
+// items of the hierarchy ever overlap.
+class Scheduler {
+ public:
+  virtual ~Scheduler() = default;
+  virtual void submit(Item item) = 0;
+};
+
+// One worker thread per root queue, started on demand and ended after a short idle spell.
+// The thread is detached and owns the scheduler through a shared_ptr, so a root queue
+// whose last reference is dropped by its own work never has to join itself.
+class ThreadScheduler final : public Scheduler, public std::enable_shared_from_this<ThreadScheduler> {
+ public:
+  explicit ThreadScheduler(std::string label) : label_(std::move(label)) {}
+
+  void submit(Item item) override {
+    std::lock_guard guard(mutex_);
+    items_.push_back(std::move(item));
+    if (running_) {
+      wake_.notify_one();
+      return;
+    }
+    running_ = true;
+    std::thread(&ThreadScheduler::work, shared_from_this()).detach();
+  }
+
+  // The root queue is gone: an idle worker may stop at once.
+  void close() {
+    std::lock_guard guard(mutex_);
+    closed_ = true;
+    wake_.notify_one();
+  }
+
+ private:
+  static constexpr auto kIdleTime = std::chrono::milliseconds(250);
+
+  void work() {
+    // Linux limits thread names to 15 characters; the tail of a label is the telling part.
+    const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
+    pthread_setname_np(pthread_self(), name.c_str());
+
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (items_.empty()) {
+        const bool woke = wake_.wait_for(lock, kIdleTime, [&] { return !items_.empty() || closed_; });
+        if (!woke || items_.empty()) {
+          running_ = false;
+          return;
+        }
+      }
+      {
+        Item item = std::move(items_.front());
+        items_.pop_front();
+        lock.unlock();
+        runItem(item);
+        // `item` dies here, before the lock is taken again: dropping the last reference to
+        // a queue runs its destructor, which may call close().
+      }
+      lock.lock();
+    }
+  }
+
+  const std::string label_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Item> items_;
+  bool running_ = false;
+  bool closed_ = false;
+};
+
+// The main thread's queue: items wait here until the GUI loop (through the poster) or
+// MainRunLoop::run/runUntil on the main thread takes them.
+class MainScheduler final : public Scheduler {
+ public:
+  static MainScheduler& shared() {
+    static MainScheduler scheduler;
+    return scheduler;
+  }
+
+  void submit(Item item) override {
+    std::function<void(std::function<void()>)> poster;
+    {
+      std::lock_guard guard(mutex_);
+      items_.push_back(std::move(item));
+      poster = poster_;
+      wake_.notify_all();
+    }
+    if (poster) poster([this] { runOne(); });
+  }
+
+  void setPoster(std::function<void(std::function<void()>)> post) {
+    std::size_t pending = 0;
+    {
+      std::lock_guard guard(mutex_);
+      poster_ = post;
+      pending = items_.size();
+    }
+    // Items queued before the poster existed still need a turn on the GUI loop.
+    if (post) {
+      for (std::size_t i = 0; i < pending; ++i) post([this] { runOne(); });
+    }
+  }
+
+  // Runs the oldest pending item, if any; false when there was none.
+  bool runOne() {
+    Item item;
+    {
+      std::lock_guard guard(mutex_);
+      if (items_.empty()) return false;
+      item = std::move(items_.front());
+      items_.pop_front();
+    }
+    runItem(item);
+    return true;
+  }
+
+  void run() {
+    for (;;) {
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [&] { return stopRequested_ || !items_.empty(); });
+        if (stopRequested_) {
+          stopRequested_ = false;
+          return;
+        }
+      }
+      runOne();
+    }
+  }
+
+  void stop() {
+    std::lock_guard guard(mutex_);
+    stopRequested_ = true;
+    wake_.notify_all();
+  }
+
+  bool runUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      if (predicate()) return true;
+      if (runOne()) continue;
+      std::unique_lock lock(mutex_);
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      // Short waits: the predicate may become true through work on other threads, which
+      // does not signal this condition variable.
+      wake_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5)),
+                       [&] { return !items_.empty(); });
+    }
+    return predicate();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Item> items_;
+  std::function<void(std::function<void()>)> poster_;
+  bool stopRequested_ = false;
+};
+
+// One thread for every delayed submission in the program: when an item is due it is
+// handed to its queue with async, so delayed work keeps the queue's ordering rules.
+class DelayTimer {
+ public:
+  static DelayTimer& shared() {
+    static DelayTimer timer;
+    return timer;
+  }
+
+  void schedule(std::chrono::steady_clock::time_point due, std::shared_ptr<DispatchQueue> queue,
+                DispatchQueue::Work work) {
+    std::lock_guard guard(mutex_);
+    // multimap keeps insertion order among equal deadlines.
+    pending_.emplace(due, Item{std::move(queue), std::move(work)});
+    if (!thread_.joinable()) thread_ = std::thread(&DelayTimer::loop, this);
+    wake_.notify_one();
+  }
+
+  ~DelayTimer() {
+    {
+      std::lock_guard guard(mutex_);
+      stopping_ = true;
+      wake_.notify_one();
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  DelayTimer() = default;
+
+  void loop() {
+    pthread_setname_np(pthread_self(), "dispatch-timer");
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      if (pending_.empty()) {
+        wake_.wait(lock);
+        continue;
+      }
+      const auto due = pending_.begin()->first;
+      if (std::chrono::steady_clock::now() < due) {
+        wake_.wait_until(lock, due);
+        continue;
+      }
+      Item item = std::move(pending_.begin()->second);
+      pending_.erase(pending_.begin());
+      lock.unlock();
+      item.queue->async(std::move(item.work));
+      item.queue.reset();
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::multimap<std::chrono::steady_clock::time_point, Item> pending_;
+  std::thread thread_;
+  bool stopping_ = false;
+};
+
+}  // namespace
+
+namespace {
+// make_shared needs a public constructor; the public type keeps its own protected.
+struct ConstructibleQueue final : DispatchQueue {
+  explicit ConstructibleQueue(std::unique_ptr<Impl> impl) : DispatchQueue(std::move(impl)) {}
+};
+}  // namespace
+
+struct DispatchQueue::Impl {
+  std::string label;
+  std::shared_ptr<DispatchQueue> target;
+  // Set on root queues only (the main queue uses MainScheduler, targets use their root's).
+  std::shared_ptr<ThreadScheduler> ownScheduler;
+  Scheduler* scheduler = nullptr;
+};
+
+std::shared_ptr<DispatchQueue> DispatchQueue::make(std::string label, std::shared_ptr<DispatchQueue> target) {
+  auto impl = std::make_unique<Impl>();
+  impl->label = std::move(label);
+  if (target) {
+    impl->scheduler = target->impl_->scheduler;
+    impl->target = std::move(target);
+  } else {
+    impl->ownScheduler = std::make_shared<ThreadScheduler>(impl->label);
+    impl->scheduler = impl->ownScheduler.get();
+  }
+  return std::make_shared<ConstructibleQueue>(std::move(impl));
+}
+
+const std::shared_ptr<DispatchQueue>& DispatchQueue::main() {
+  static const std::shared_ptr<DispatchQueue> mainQueue = [] {
+    auto impl = std::make_unique<Impl>();
+    impl->label = "main";
+    impl->scheduler = &MainScheduler::shared();
+    return std::make_shared<ConstructibleQueue>(std::move(impl));
+  }();
+  return mainQueue;
+}
+
+DispatchQueue::DispatchQueue(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+DispatchQueue::~DispatchQueue() {
+  if (impl_ && impl_->ownScheduler) impl_->ownScheduler->close();
+}
+
+const std::string& DispatchQueue::label() const { return impl_->label; }
+
+const std::shared_ptr<DispatchQueue>& DispatchQueue::target() const { return impl_->target; }
+
+void DispatchQueue::async(Work work) { impl_->scheduler->submit(Item{shared_from_this(), std::move(work)}); }
+
+void DispatchQueue::asyncAfter(std::chrono::nanoseconds delay, Work work) {
+  if (delay <= std::chrono::nanoseconds::zero()) {
+    async(std::move(work));
+    return;
+  }
+  DelayTimer::shared().schedule(std::chrono::steady_clock::now() + delay, shared_from_this(), std::move(work));
+}
+
+void DispatchQueue::asyncAfter(double seconds, Work work) {
+  asyncAfter(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds)),
+             std::move(work));
+}
+
+bool DispatchQueue::isCurrent() const {
+  for (const DispatchQueue* running : tCurrentQueues) {
+    for (const DispatchQueue* q = running; q != nullptr; q = q->impl_->target.get()) {
+      if (q == this) return true;
+    }
+  }
+  return false;
+}
+
+void DispatchQueue::dispatchPreconditionOnQueue() const {
+  if (isCurrent()) return;
+  std::fprintf(stderr, "Dispatch precondition failed: not running on queue \"%s\"\n", impl_->label.c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+void MainRunLoop::setPoster(std::function<void(std::function<void()>)> post) {
+  MainScheduler::shared().setPoster(std::move(post));
+}
+
+void MainRunLoop::run() { MainScheduler::shared().run(); }
+
+void MainRunLoop::stop() { MainScheduler::shared().stop(); }
+
+bool MainRunLoop::runUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
+  return MainScheduler::shared().runUntil(predicate, timeout);
+}
+
+}  // namespace tolvane::platform

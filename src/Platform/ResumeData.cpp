@@ -1,0 +1,48 @@
+#include "Platform/ResumeData.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tolvane::platform {
+namespace {
+constexpr const char* kFormat = "tolvane.download-resume.1";
+}  // namespace
+
+Data ResumeData::encoded() const {
+  nlohmann::json headers = nlohmann::json::array();
+  for (const auto& [name, value] : request.allHTTPHeaderFields) headers.push_back({name, value});
+  const nlohmann::json document{
+      {"format", kFormat},
+      {"url", request.url ? request.url->absoluteString() : std::string()},
+      {"method", request.httpMethod},
+      {"headers", headers},
+      {"timeout", request.timeoutInterval},
+      {"file", temporaryFile.string()},
+      {"bytes", bytesReceived},
+      {"validator", validator},
+  };
+  return document.dump();
+}
+
+std::optional<ResumeData> ResumeData::decode(const Data& data) {
+  const auto document = nlohmann::json::parse(data, nullptr, /*allow_exceptions=*/false);
+  if (!document.is_object() || document.value("format", "") != kFormat) return std::nullopt;
+  try {
+    ResumeData result;
+    result.request = URLRequest(URL::parse(document.at("url").get<std::string>()));
+    if (!result.request.url) return std::nullopt;
+    result.request.httpMethod = document.at("method").get<std::string>();
+    for (const auto& entry : document.at("headers")) {
+      result.request.setValue(entry.at(1).get<std::string>(), entry.at(0).get<std::string>());
+    }
+    result.request.timeoutInterval = document.at("timeout").get<double>();
+    result.temporaryFile = document.at("file").get<std::string>();
+    result.bytesReceived = document.at("bytes").get<std::int64_t>();
+    result.validator = document.at("validator").get<std::string>();
+    if (result.bytesReceived < 0 || result.temporaryFile.empty() || result.validator.empty()) return std::nullopt;
+    return result;
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace tolvane::platform

@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Platform/DispatchQueue.h"
+#include "Platform/Protected.h"
+
+namespace tolvane::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Blocks until `count` signals arrived or a generous deadline passed.
+class Latch {
+ public:
+  explicit Latch(int count) : count_(count) {}
+  void countDown() {
+    std::lock_guard guard(mutex_);
+    if (--count_ <= 0) done_.notify_all();
+  }
+  bool wait(std::chrono::milliseconds timeout = 5000ms) {
+    std::unique_lock lock(mutex_);
+    return done_.wait_for(lock, timeout, [&] { return count_ <= 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  int count_;
+};
+
+TEST(DispatchQueueTest, SerialQueueRunsItemsInSubmissionOrder) {
+  auto queue = DispatchQueue::make("test.serial");
+  constexpr int kCount = 2000;
+  std::vector<int> seen;  // touched only on `queue`
+  Latch done(kCount);
+  for (int i = 0; i < kCount; ++i) {
+    queue->async([&, i] {
+      seen.push_back(i);
+      done.countDown();
+    });
+  }
+  ASSERT_TRUE(done.wait());
+  ASSERT_EQ(seen.size(), static_cast<std::size_t>(kCount));
+  for (int i = 0; i < kCount; ++i) ASSERT_EQ(seen[i], i) << "at " << i;
+}
+
+TEST(DispatchQueueTest, QueuesTargetingOneRootNeverOverlapAndKeepTheirOwnOrder) {
+  auto root = DispatchQueue::make("test.root");
+  auto a = DispatchQueue::make("test.root.a", root);
+  auto b = DispatchQueue::make("test.root.a.b", a);  // a chain, not only direct targets
+  const std::vector<std::shared_ptr<DispatchQueue>> queues{root, a, b};
+
+  constexpr int kPerQueue = 200;
+  std::atomic<int> active{0};
+  std::atomic<int> maxActive{0};
+  std::vector<std::vector<int>> order(queues.size());  // order[q] is only touched on the hierarchy
+  Latch done(kPerQueue * static_cast<int>(queues.size()));
+
+  std::vector<std::thread> producers;
+  for (std::size_t q = 0; q < queues.size(); ++q) {
+    producers.emplace_back([&, q] {
+      for (int i = 0; i < kPerQueue; ++i) {
+        queues[q]->async([&, q, i] {
+          const int now = ++active;
+          int seenMax = maxActive.load();
+          while (now > seenMax && !maxActive.compare_exchange_weak(seenMax, now)) {
+          }
+          if (i % 20 == 0) std::this_thread::sleep_for(200us);
+          order[q].push_back(i);
+          --active;
+          done.countDown();
+        });
+      }
+    });
+  }
+  for (auto& t : producers) t.join();
+  ASSERT_TRUE(done.wait());
+  EXPECT_EQ(maxActive.load(), 1);
+  for (std::size_t q = 0; q < queues.size(); ++q) {
+    ASSERT_EQ(order[q].size(), static_cast<std::size_t>(kPerQueue));
+    for (int i = 0; i < kPerQueue; ++i) ASSERT_EQ(order[q][i], i) << queues[q]->label();
+  }
+}
+
+TEST(DispatchQueueTest, SeparateRootsRunConcurrently) {
+  auto first = DispatchQueue::make("test.first");
+  auto second = DispatchQueue::make("test.second");
+  std::promise<void> secondRan;
+  auto secondRanFuture = secondRan.get_future();
+  std::promise<bool> firstSawSecond;
+  // `first` blocks until `second` has run something: only possible with one worker per root.
+  first->async([&] { firstSawSecond.set_value(secondRanFuture.wait_for(5s) == std::future_status::ready); });
+  second->async([&] { secondRan.set_value(); });
+  EXPECT_TRUE(firstSawSecond.get_future().get());
+}
+
+TEST(DispatchQueueTest, AsyncAfterWaitsAtLeastTheDelayAndKeepsDeadlineOrder) {
+  auto queue = DispatchQueue::make("test.after");
+  const auto start = std::chrono::steady_clock::now();
+  std::mutex mutex;
+  std::vector<std::pair<char, std::chrono::steady_clock::duration>> fired;
+  Latch done(3);
+  auto record = [&](char name) {
+    return [&, name] {
+      {
+        std::lock_guard guard(mutex);
+        fired.emplace_back(name, std::chrono::steady_clock::now() - start);
+      }
+      done.countDown();
+    };
+  };
+  queue->asyncAfter(300ms, record('c'));
+  queue->asyncAfter(0.15, record('b'));
+  queue->async(record('a'));
+  ASSERT_TRUE(done.wait());
+
+  std::lock_guard guard(mutex);
+  ASSERT_EQ(fired.size(), 3u);
+  EXPECT_EQ(fired[0].first, 'a');
+  EXPECT_EQ(fired[1].first, 'b');
+  EXPECT_EQ(fired[2].first, 'c');
+  EXPECT_GE(fired[1].second, 150ms);
+  EXPECT_LT(fired[1].second, 1150ms);
+  EXPECT_GE(fired[2].second, 300ms);
+  EXPECT_LT(fired[2].second, 1300ms);
+}
+
+TEST(DispatchQueueTest, IsCurrentFollowsTheTargetChainUpwardsOnly) {
+  auto root = DispatchQueue::make("test.root");
+  auto middle = DispatchQueue::make("test.middle", root);
+  auto leaf = DispatchQueue::make("test.leaf", middle);
+  auto other = DispatchQueue::make("test.other");
+
+  struct Seen {
+    bool leaf, middle, root, other;
+  };
+  std::promise<Seen> onLeaf;
+  leaf->async([&] { onLeaf.set_value({leaf->isCurrent(), middle->isCurrent(), root->isCurrent(), other->isCurrent()}); });
+  const Seen fromLeaf = onLeaf.get_future().get();
+  EXPECT_TRUE(fromLeaf.leaf);
+  EXPECT_TRUE(fromLeaf.middle);
+  EXPECT_TRUE(fromLeaf.root);
+  EXPECT_FALSE(fromLeaf.other);
+
+  std::promise<Seen> onRoot;
+  root->async([&] { onRoot.set_value({leaf->isCurrent(), middle->isCurrent(), root->isCurrent(), other->isCurrent()}); });
+  const Seen fromRoot = onRoot.get_future().get();
+  EXPECT_FALSE(fromRoot.leaf);
+  EXPECT_FALSE(fromRoot.middle);
+  EXPECT_TRUE(fromRoot.root);
+
+  EXPECT_FALSE(root->isCurrent());
+  EXPECT_FALSE(DispatchQueue::main()->isCurrent());
+}
+
+TEST(DispatchQueueTest, QueueReleasedByItsOwnWorkIsDestroyedCleanly) {
+  auto root = DispatchQueue::make("test.self-release");
+  auto child = DispatchQueue::make("test.self-release.child", root);
+  std::weak_ptr<DispatchQueue> weakRoot = root;
+  std::weak_ptr<DispatchQueue> weakChild = child;
+  Latch ran(1);
+  child->async([&] { ran.countDown(); });
+  // From here only the pending item keeps both queues alive; they die on the worker.
+  root.reset();
+  child.reset();
+  ASSERT_TRUE(ran.wait());
+  for (int i = 0; i < 500 && (!weakRoot.expired() || !weakChild.expired()); ++i) std::this_thread::sleep_for(2ms);
+  EXPECT_TRUE(weakChild.expired());
+  EXPECT_TRUE(weakRoot.expired());
+}
+
+TEST(DispatchQueueTest, DelayedWorkKeepsItsQueueAlive) {
+  std::weak_ptr<DispatchQueue> weak;
+  Latch ran(1);
+  {
+    auto queue = DispatchQueue::make("test.delayed-owner");
+    weak = queue;
+    queue->asyncAfter(50ms, [&] { ran.countDown(); });
+  }
+  EXPECT_FALSE(weak.expired());
+  EXPECT_TRUE(ran.wait());
+}
+
+TEST(DispatchQueueDeathTest, PreconditionOffTheQueueStopsNamingTheQueue) {
+  auto queue = DispatchQueue::make("net.tolvane.test.guarded");
+  EXPECT_DEATH(queue->dispatchPreconditionOnQueue(), "not running on queue \"net.tolvane.test.guarded\"");
+}
+
+TEST(DispatchQueueTest, PreconditionOnATargetingQueuePasses) {
+  auto root = DispatchQueue::make("test.guard.root");
+  auto child = DispatchQueue::make("test.guard.child", root);
+  Latch ran(1);
+  child->async([&] {
+    root->dispatchPreconditionOnQueue();
+    child->dispatchPreconditionOnQueue();
+    ran.countDown();
+  });
+  EXPECT_TRUE(ran.wait());
+}
+
+TEST(MainRunLoopTest, RunUntilRunsMainWorkOnTheCallingThreadInOrder) {
+  const auto self = std::this_thread::get_id();
+  auto onMain = DispatchQueue::make("test.on-main", DispatchQueue::main());
+  std::vector<int> order;  // only touched on the main queue
+  bool ranOnCaller = true;
+  bool mainWasCurrent = true;
+  std::thread producer([&] {
+    for (int i = 0; i < 50; ++i) {
+      auto& queue = i % 2 == 0 ? DispatchQueue::main() : onMain;
+      queue->async([&, i] {
+        ranOnCaller = ranOnCaller && std::this_thread::get_id() == self;
+        mainWasCurrent = mainWasCurrent && DispatchQueue::main()->isCurrent();
+        order.push_back(i);
+      });
+    }
+  });
+  producer.join();
+  ASSERT_TRUE(MainRunLoop::runUntil([&] { return order.size() == 50; }, 5000ms));
+  EXPECT_TRUE(ranOnCaller);
+  EXPECT_TRUE(mainWasCurrent);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(order[i], i);
+  EXPECT_FALSE(DispatchQueue::main()->isCurrent());
+}
+
+TEST(MainRunLoopTest, RunUntilGivesUpAfterTheTimeout) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(MainRunLoop::runUntil([] { return false; }, 100ms));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
+}
+
+TEST(MainRunLoopTest, PosterReceivesMainWorkIncludingWorkQueuedBeforeIt) {
+  std::vector<int> order;
+  DispatchQueue::main()->async([&] { order.push_back(1); });
+  std::mutex mutex;  // the delayed item is posted from the timer thread
+  std::vector<std::function<void()>> posted;
+  auto postedCount = [&] {
+    std::lock_guard guard(mutex);
+    return posted.size();
+  };
+  MainRunLoop::setPoster([&](std::function<void()> run) {
+    std::lock_guard guard(mutex);
+    posted.push_back(std::move(run));
+  });
+  DispatchQueue::main()->async([&] { order.push_back(2); });
+  DispatchQueue::main()->asyncAfter(10ms, [&] { order.push_back(3); });
+  for (int i = 0; i < 500 && postedCount() < 3; ++i) std::this_thread::sleep_for(2ms);
+  MainRunLoop::setPoster(nullptr);
+  std::lock_guard guard(mutex);
+  ASSERT_EQ(posted.size(), 3u);
+  EXPECT_TRUE(order.empty());
+  for (auto& run : posted) run();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(MainRunLoopTest, RunServesMainWorkUntilStopped) {
+  std::atomic<int> ran{0};
+  DispatchQueue::main()->async([&] { ++ran; });
+  DispatchQueue::main()->asyncAfter(20ms, [&] {
+    ++ran;
+    MainRunLoop::stop();
+  });
+  MainRunLoop::run();
+  EXPECT_EQ(ran.load(), 2);
+}
+
+TEST(ProtectedTest, WritesFromManyThreadsAreNotLost) {
+  Protected<std::vector<int>> values;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < 5000; ++i) values.write([&](std::vector<int>& v) { v.push_back(t); });
+    });
+  }
+  for (auto& w : writers) w.join();
+  EXPECT_EQ(values.read([](const std::vector<int>& v) { return v.size(); }), 20000u);
+  values.set({7});
+  EXPECT_EQ(values.get(), std::vector<int>{7});
+  Protected<std::vector<int>> same(std::vector<int>{7});
+  EXPECT_TRUE(values == same);
+  EXPECT_EQ(std::hash<Protected<int>>{}(Protected<int>(5)), std::hash<int>{}(5));
+}
+
+}  // namespace
+}  // namespace tolvane::platform

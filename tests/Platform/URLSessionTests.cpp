@@ -1,0 +1,668 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <condition_variable>
+#include <future>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "Platform/DispatchQueue.h"
+#include "Platform/ResumeData.h"
+#include "Platform/URLError.h"
+#include "Platform/URLSession.h"
+#include "Support/LoopbackServer.h"
+#include "Support/TemporaryDirectory.h"
+#include "Support/TestCertificate.h"
+
+namespace tolvane::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using test::LoopbackServer;
+using test::patternBytes;
+
+LoopbackServer::Options serverOptions(bool https, bool resetConnections = false,
+                                      std::optional<test::TestCertificate::Pair> certificate = std::nullopt) {
+  LoopbackServer::Options options;
+  options.https = https;
+  options.resetConnections = resetConnections;
+  options.certificate = std::move(certificate);
+  return options;
+}
+
+URLRequest request(const std::string& url, double timeout = 10) {
+  URLRequest request(URL::parse(url));
+  request.timeoutInterval = timeout;
+  return request;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// What one task told its delegate.
+struct TaskLog {
+  std::vector<std::string> events;
+  std::shared_ptr<const HTTPURLResponse> response;
+  Data data;
+  std::optional<std::string> downloadedFile;  // contents, copied before the file goes away
+  std::filesystem::path downloadLocation;
+  std::int64_t writtenSum = 0;
+  std::int64_t lastTotalWritten = 0;
+  std::vector<std::pair<std::int64_t, std::int64_t>> resumedAt;
+  std::vector<std::string> redirects;
+  ErrorPtr error;
+  int metrics = 0;
+  int completions = 0;
+
+  const URLError* urlError() const { return dynamic_cast<const URLError*>(error.get()); }
+};
+
+// Records every callback per task, checking each arrives on the delegate queue.
+class RecordingDelegate : public URLSessionDelegate {
+ public:
+  explicit RecordingDelegate(std::shared_ptr<DispatchQueue> queue) : queue_(std::move(queue)) {}
+
+  ResponseDisposition disposition = ResponseDisposition::allow;
+  bool followRedirects = true;
+  // Runs on the delegate queue on each didWriteData.
+  std::function<void(const TaskPtr&)> onWrite;
+
+  void didBecomeInvalidWithError(URLSession&, ErrorPtr) override {
+    std::lock_guard guard(mutex_);
+    checkQueue();
+    ++invalidations_;
+    changed_.notify_all();
+  }
+  void willPerformHTTPRedirection(URLSession&, const TaskPtr& task, const HTTPURLResponse& response,
+                                  const URLRequest& next, std::function<void(std::optional<URLRequest>)> completion) override {
+    record(task, "redirect", [&](TaskLog& log) { log.redirects.push_back(std::to_string(response.statusCode) + " " + next.url->absoluteString()); });
+    completion(followRedirects ? std::optional<URLRequest>(next) : std::nullopt);
+  }
+  void didFinishCollectingMetrics(URLSession&, const TaskPtr& task, const URLSessionTaskMetrics&) override {
+    record(task, "metrics", [](TaskLog& log) { ++log.metrics; });
+  }
+  void didCompleteWithError(URLSession&, const TaskPtr& task, ErrorPtr error) override {
+    record(task, "complete", [&](TaskLog& log) {
+      ++log.completions;
+      log.error = error;
+    });
+  }
+  void didReceiveResponse(URLSession&, const TaskPtr& task, const HTTPURLResponse& response,
+                          std::function<void(ResponseDisposition)> completion) override {
+    record(task, "response", [&](TaskLog& log) { log.response = std::make_shared<HTTPURLResponse>(response); });
+    completion(disposition);
+  }
+  void didReceiveData(URLSession&, const TaskPtr& task, const Data& data) override {
+    record(task, "data", [&](TaskLog& log) { log.data += data; });
+  }
+  void didResumeAtOffset(URLSession&, const TaskPtr& task, std::int64_t offset, std::int64_t expected) override {
+    record(task, "resumed", [&](TaskLog& log) { log.resumedAt.emplace_back(offset, expected); });
+  }
+  void didWriteData(URLSession&, const TaskPtr& task, std::int64_t written, std::int64_t total, std::int64_t) override {
+    record(task, "write", [&](TaskLog& log) {
+      log.writtenSum += written;
+      log.lastTotalWritten = total;
+    });
+    if (onWrite) onWrite(task);
+  }
+  void didFinishDownloadingTo(URLSession&, const TaskPtr& task, const std::filesystem::path& location) override {
+    record(task, "finished", [&](TaskLog& log) {
+      log.downloadLocation = location;
+      log.downloadedFile = readFile(location);
+    });
+  }
+
+  // Waits until `task` has completed; its log then.
+  TaskLog waitFor(const TaskPtr& task, std::chrono::milliseconds timeout = 10s) {
+    std::unique_lock lock(mutex_);
+    const bool done = changed_.wait_for(lock, timeout, [&] { return logs_[task->taskIdentifier()].completions > 0; });
+    EXPECT_TRUE(done) << "task " << task->taskIdentifier() << " did not complete";
+    return logs_[task->taskIdentifier()];
+  }
+  bool waitForInvalidation(std::chrono::milliseconds timeout = 10s) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return invalidations_ > 0; });
+  }
+  TaskLog log(const TaskPtr& task) {
+    std::lock_guard guard(mutex_);
+    return logs_[task->taskIdentifier()];
+  }
+  int invalidations() {
+    std::lock_guard guard(mutex_);
+    return invalidations_;
+  }
+  bool offQueueCallbackSeen() {
+    std::lock_guard guard(mutex_);
+    return offQueue_;
+  }
+
+ private:
+  template <typename Update>
+  void record(const TaskPtr& task, const char* name, Update update) {
+    std::lock_guard guard(mutex_);
+    checkQueue();
+    TaskLog& log = logs_[task->taskIdentifier()];
+    // Progress events may come in any number; keep one entry per run of them.
+    if (log.events.empty() || log.events.back() != name || (std::string(name) != "data" && std::string(name) != "write")) {
+      log.events.emplace_back(name);
+    }
+    update(log);
+    changed_.notify_all();
+  }
+  void checkQueue() {
+    if (!queue_->isCurrent()) offQueue_ = true;
+  }
+
+  std::shared_ptr<DispatchQueue> queue_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::uint64_t, TaskLog> logs_;
+  int invalidations_ = 0;
+  bool offQueue_ = false;
+};
+
+class URLSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    queue_ = DispatchQueue::make("test.session.root");
+    delegate_ = std::make_shared<RecordingDelegate>(queue_);
+    configuration_ = URLSessionConfiguration::defaultConfiguration();
+    configuration_.additionalCAFile = test::TestCertificate::shared().caFile();
+  }
+  void TearDown() override {
+    if (session_) {
+      session_->invalidateAndCancel();
+      EXPECT_TRUE(delegate_->waitForInvalidation());
+    }
+    EXPECT_FALSE(delegate_->offQueueCallbackSeen());
+  }
+
+  URLSession& session() {
+    if (!session_) session_ = URLSession::make(configuration_, delegate_, queue_);
+    return *session_;
+  }
+  TaskLog run(const TaskPtr& task) {
+    task->resume();
+    return delegate_->waitFor(task);
+  }
+
+  std::shared_ptr<DispatchQueue> queue_;
+  std::shared_ptr<RecordingDelegate> delegate_;
+  URLSessionConfiguration configuration_;
+  std::shared_ptr<URLSession> session_;
+  LoopbackServer server_;
+};
+
+// ---- data tasks -----------------------------------------------------------------------------
+
+class DataTaskSizeTest : public URLSessionTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(DataTaskSizeTest, DeliversResponseThenEveryByteThenMetricsThenCompletion) {
+  const std::string body = patternBytes(GetParam());
+  server_.serveBody("/body", body, "application/octet-stream; charset=UTF-8");
+  auto task = session().dataTask(request(server_.url("/body")));
+  EXPECT_EQ(task->state(), URLSessionTask::State::suspended);
+  const TaskLog log = run(task);
+
+  ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
+  EXPECT_EQ(log.events, (std::vector<std::string>{"response", "data", "metrics", "complete"}));
+  EXPECT_EQ(log.data.size(), body.size());
+  EXPECT_TRUE(log.data == body);
+  ASSERT_TRUE(log.response);
+  EXPECT_EQ(log.response->statusCode, 200);
+  EXPECT_EQ(log.response->expectedContentLength, static_cast<std::int64_t>(body.size()));
+  EXPECT_EQ(log.response->mimeType, "application/octet-stream");
+  EXPECT_EQ(log.response->textEncodingName, "utf-8");
+  EXPECT_EQ(log.response->suggestedFilename, "body");
+  EXPECT_EQ(task->state(), URLSessionTask::State::completed);
+  EXPECT_EQ(task->countOfBytesReceived(), static_cast<std::int64_t>(body.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DataTaskSizeTest, ::testing::Values(1u, 6u * 1024 * 1024));
+
+TEST_F(URLSessionTest, RequestHeadersWinOverSessionHeadersAndBodiesAreSent) {
+  configuration_.httpAdditionalHeaders = HeaderFields{{"X-Session", "s"}, {"X-Both", "from-session"}};
+  server_.post("/echo", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(request.body, "text/plain");
+  });
+  URLRequest post = request(server_.url("/echo?q=1"));
+  post.httpMethod = "POST";
+  post.httpBody = "a=1&b=2";
+  post.setValue("from-request", "x-both");
+  const TaskLog log = run(session().dataTask(post));
+
+  ASSERT_EQ(log.error, nullptr);
+  EXPECT_EQ(log.data, "a=1&b=2");
+  const auto seen = server_.requests();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].method, "POST");
+  EXPECT_EQ(seen[0].query, "q=1");
+  EXPECT_EQ(seen[0].header("X-Session"), "s");
+  EXPECT_EQ(seen[0].header("X-Both"), "from-request");
+  EXPECT_FALSE(seen[0].header("Expect").has_value());
+}
+
+TEST_F(URLSessionTest, ResponseDispositionCancelEndsTheTaskWithoutData) {
+  server_.serveBody("/body", patternBytes(1000));
+  delegate_->disposition = ResponseDisposition::cancel;
+  const TaskLog log = run(session().dataTask(request(server_.url("/body"))));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::cancelled);
+  EXPECT_TRUE(log.data.empty());
+  EXPECT_EQ(log.events, (std::vector<std::string>{"response", "metrics", "complete"}));
+}
+
+TEST_F(URLSessionTest, SuggestedFileNameKeepsOnlyTheLastComponentOfContentDisposition) {
+  server_.serveBody("/x", "x", "text/plain", {{"Content-Disposition", "attachment; filename=\"../../.profile\""}});
+  const TaskLog log = run(session().dataTask(request(server_.url("/x"))));
+  ASSERT_TRUE(log.response);
+  EXPECT_EQ(log.response->suggestedFilename, ".profile");
+}
+
+std::string deflateBody(const std::string& text) {
+  uLongf size = compressBound(text.size());
+  std::string out(size, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()), text.size());
+  out.resize(size);
+  return out;
+}
+
+class CompressedBodyTest : public URLSessionTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(CompressedBodyTest, BodyArrivesDecoded) {
+  std::string text;
+  for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i) + " of a compressible text\n";
+  // The server compresses gzip and br itself for text; deflate is sent pre-compressed.
+  server_.get("/text", [&](const httplib::Request&, httplib::Response& response) {
+    if (GetParam() == "deflate") {
+      response.set_header("Content-Encoding", "deflate");
+      response.set_content(deflateBody(text), "application/octet-stream");
+    } else {
+      response.set_content(text, "text/plain");
+    }
+  });
+  URLRequest get = request(server_.url("/text"));
+  get.setValue(GetParam(), "Accept-Encoding");
+  const TaskLog log = run(session().dataTask(get));
+
+  ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
+  ASSERT_TRUE(log.response);
+  EXPECT_EQ(log.response->allHeaderFields.value("Content-Encoding"), GetParam());
+  EXPECT_EQ(log.data.size(), text.size());
+  EXPECT_TRUE(log.data == text);
+  EXPECT_EQ(server_.requests().at(0).header("Accept-Encoding"), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, CompressedBodyTest, ::testing::Values("gzip", "deflate", "br"));
+
+// ---- redirects -------------------------------------------------------------------------------
+
+TEST_F(URLSessionTest, RedirectsAreOfferedToTheDelegateHopByHop) {
+  server_.get("/a", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/b", 302); });
+  server_.get("/b", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/final?x=1", 307); });
+  server_.serveBody("/final", "done");
+  auto task = session().dataTask(request(server_.url("/a")));
+  const TaskLog log = run(task);
+
+  ASSERT_EQ(log.error, nullptr);
+  EXPECT_EQ(log.data, "done");
+  EXPECT_EQ(log.redirects, (std::vector<std::string>{"302 " + server_.url("/b"), "307 " + server_.url("/final?x=1")}));
+  EXPECT_EQ(log.response->url.absoluteString(), server_.url("/final?x=1"));
+  EXPECT_EQ(task->currentRequest()->url->absoluteString(), server_.url("/final?x=1"));
+  EXPECT_EQ(task->originalRequest()->url->absoluteString(), server_.url("/a"));
+}
+
+TEST_F(URLSessionTest, RefusedRedirectDeliversTheRedirectResponse) {
+  server_.get("/a", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/b", 301); });
+  delegate_->followRedirects = false;
+  const TaskLog log = run(session().dataTask(request(server_.url("/a"))));
+  ASSERT_EQ(log.error, nullptr);
+  EXPECT_EQ(log.response->statusCode, 301);
+  EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+TEST_F(URLSessionTest, RedirectFromHttpsToHttpIsNeverFollowed) {
+  LoopbackServer plain(serverOptions(false));
+  plain.serveBody("/target", "insecure");
+  const std::string target = plain.url("/target");
+  server_.get("/a", [&](const httplib::Request&, httplib::Response& r) { r.set_redirect(target, 302); });
+  const TaskLog log = run(session().dataTask(request(server_.url("/a"))));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::appTransportSecurityRequiresSecureConnection);
+  EXPECT_EQ(plain.requestCount(), 0u);
+}
+
+TEST_F(URLSessionTest, EndlessRedirectsStopAfterSixteenHops) {
+  server_.get("/loop", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/loop", 302); });
+  const TaskLog log = run(session().dataTask(request(server_.url("/loop"))));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::httpTooManyRedirects);
+  EXPECT_EQ(server_.requestCount(), 17u);
+}
+
+// ---- failures --------------------------------------------------------------------------------
+
+TEST_F(URLSessionTest, RefusedConnectionIsCannotConnectToHost) {
+  const TaskLog log = run(session().dataTask(
+      request("https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/")));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::cannotConnectToHost);
+  EXPECT_EQ(log.error->localizedDescription(), "Could not connect to the server.");
+  EXPECT_EQ(log.events, (std::vector<std::string>{"metrics", "complete"}));
+}
+
+struct CertificateCase {
+  const char* name;
+  test::TestCertificate::Pair (*pair)();
+};
+
+class CertificateTest : public URLSessionTest, public ::testing::WithParamInterface<CertificateCase> {};
+
+TEST_P(CertificateTest, FailsAsUntrustedCertificate) {
+  LoopbackServer bad(serverOptions(true, false, GetParam().pair()));
+  bad.serveBody("/", "secret");
+  const TaskLog log = run(session().dataTask(request(bad.url("/"))));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::serverCertificateUntrusted) << log.error->debugDescription();
+  EXPECT_EQ(log.error->localizedDescription(), "The certificate for this server is invalid.");
+  EXPECT_TRUE(log.data.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Certificates, CertificateTest,
+    ::testing::Values(CertificateCase{"UnknownAuthority", [] { return test::TestCertificate::shared().untrusted(); }},
+                      CertificateCase{"WrongHostName", [] { return test::TestCertificate::shared().wrongHost(); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(URLSessionTest, TrustsTheSameServerOnceItsCAIsAdded) {
+  // The other half of the certificate cases: without the extra CA file the loopback
+  // server is untrusted too, so the successes above really come from that file.
+  configuration_.additionalCAFile.reset();
+  server_.serveBody("/", "x");
+  const TaskLog log = run(session().dataTask(request(server_.url("/"))));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::serverCertificateUntrusted);
+}
+
+class BrokenBodyTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(BrokenBodyTest, BodyCutShortIsALostConnection) {
+  // Not a URLSessionTest: the server must be made with the reset option.
+  auto queue = DispatchQueue::make("test.broken");
+  auto delegate = std::make_shared<RecordingDelegate>(queue);
+  auto configuration = URLSessionConfiguration::defaultConfiguration();
+  configuration.additionalCAFile = test::TestCertificate::shared().caFile();
+  LoopbackServer server(serverOptions(true, GetParam()));
+  server.shortBody("/cut", 100000, patternBytes(20000));
+  auto session = URLSession::make(configuration, delegate, queue);
+  auto task = session->downloadTask(request(server.url("/cut")));
+  task->resume();
+  const TaskLog log = delegate->waitFor(task);
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::networkConnectionLost) << log.error->debugDescription();
+  EXPECT_FALSE(log.downloadedFile.has_value());
+  EXPECT_EQ(log.metrics, 1);
+  session->invalidateAndCancel();
+  EXPECT_TRUE(delegate->waitForInvalidation());
+}
+
+INSTANTIATE_TEST_SUITE_P(CloseKinds, BrokenBodyTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Reset" : "Close"; });
+
+// ---- time-outs -------------------------------------------------------------------------------
+
+// The tests with a 1 s time-out that must see data first use plain HTTP: under sanitizers
+// a TLS handshake alone can take longer than that.
+
+TEST_F(URLSessionTest, StalledBodyTimesOutAfterTheInactivityInterval) {
+  LoopbackServer plain(serverOptions(false));
+  plain.stall("/stall", 1000, "first bytes");
+  const TaskLog log = run(session().dataTask(request(plain.url("/stall"), 1.0)));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::timedOut);
+  EXPECT_EQ(log.error->localizedDescription(), "The request timed out.");
+  EXPECT_EQ(log.data, "first bytes");
+}
+
+TEST_F(URLSessionTest, LateResponseHeadTimesOut) {
+  server_.delayHeaders("/late", 3s, "late");
+  const TaskLog log = run(session().dataTask(request(server_.url("/late"), 1.0)));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::timedOut);
+}
+
+TEST_F(URLSessionTest, SlowButSteadyBodyOutlastsTheInactivityInterval) {
+  // 3 s in all, a chunk every 300 ms, with a 1 s time-out.
+  LoopbackServer plain(serverOptions(false));
+  plain.dripFeed("/drip", 10 * 30, 30, 300ms);
+  const auto started = std::chrono::steady_clock::now();
+  const TaskLog log = run(session().downloadTask(request(plain.url("/drip"), 1.0)));
+  ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 2500ms);  // really was slower than the time-out
+  EXPECT_EQ(log.downloadedFile, patternBytes(300));
+}
+
+TEST_F(URLSessionTest, TrickleBelowTheLowSpeedLimitTimesOut) {
+  configuration_.lowSpeedLimitBytesPerSecond = 1024;
+  configuration_.lowSpeedTimeSeconds = 1;
+  server_.dripFeed("/trickle", 10 * 1000, 10, 100ms);
+  const TaskLog log = run(session().dataTask(request(server_.url("/trickle"), 10.0)));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::timedOut);
+}
+
+// ---- downloads -------------------------------------------------------------------------------
+
+class DownloadTest : public URLSessionTest {
+ protected:
+  void SetUp() override {
+    URLSessionTest::SetUp();
+    content_ = patternBytes(1024 * 1024 + 123, 7);
+    file_ = folder_.path() / "file.bin";
+    std::ofstream(file_, std::ios::binary) << content_;
+  }
+
+  // Starts a slowed-down download and cancels it with resume data after its first bytes.
+  std::pair<TaskLog, std::optional<Data>> interruptedDownload(const std::string& path) {
+    std::promise<std::optional<Data>> resumeData;
+    auto once = std::make_shared<std::once_flag>();
+    delegate_->onWrite = [&, once](const TaskPtr& task) {
+      std::call_once(*once, [&] {
+        task->cancelByProducingResumeData([&](std::optional<Data> data) { resumeData.set_value(std::move(data)); });
+      });
+    };
+    auto task = session().downloadTask(request(server_.url(path)));
+    const TaskLog log = run(task);
+    delegate_->onWrite = nullptr;
+    return {log, resumeData.get_future().get()};
+  }
+
+  test::TemporaryDirectory folder_;
+  std::string content_;
+  std::filesystem::path file_;
+};
+
+TEST_F(DownloadTest, WritesTheBodyToATemporaryFileReportedBeforeCompletion) {
+  server_.serveFile("/file.bin", file_, "\"v1\"");
+  auto task = session().downloadTask(request(server_.url("/file.bin")));
+  const TaskLog log = run(task);
+
+  ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
+  EXPECT_EQ(log.events, (std::vector<std::string>{"write", "finished", "metrics", "complete"}));
+  ASSERT_TRUE(log.downloadedFile);
+  EXPECT_TRUE(*log.downloadedFile == content_);
+  EXPECT_EQ(log.writtenSum, static_cast<std::int64_t>(content_.size()));
+  EXPECT_EQ(log.lastTotalWritten, static_cast<std::int64_t>(content_.size()));
+  EXPECT_EQ(task->countOfBytesExpectedToReceive(), static_cast<std::int64_t>(content_.size()));
+  // Not moved away by the delegate: the transport removes it.
+  EXPECT_FALSE(std::filesystem::exists(log.downloadLocation));
+}
+
+TEST_F(DownloadTest, CancelWithResumeDataThenResumeGivesAByteIdenticalFile) {
+  server_.serveFile("/file.bin", file_, "\"v1\"", 20ms);
+  auto [first, resumeData] = interruptedDownload("/file.bin");
+  ASSERT_NE(first.urlError(), nullptr);
+  EXPECT_EQ(first.urlError()->code(), URLError::cancelled);
+  EXPECT_EQ(first.urlError()->downloadTaskResumeData(), resumeData);
+  ASSERT_TRUE(resumeData.has_value());
+  const auto decoded = ResumeData::decode(*resumeData);
+  ASSERT_TRUE(decoded);
+  ASSERT_GT(decoded->bytesReceived, 0);
+  ASSERT_LT(decoded->bytesReceived, static_cast<std::int64_t>(content_.size()));
+
+  auto second = session().downloadTask(*resumeData);
+  const TaskLog log = run(second);
+  ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
+  EXPECT_EQ(log.resumedAt, (std::vector<std::pair<std::int64_t, std::int64_t>>{
+                               {decoded->bytesReceived, static_cast<std::int64_t>(content_.size())}}));
+  ASSERT_TRUE(log.downloadedFile);
+  EXPECT_TRUE(*log.downloadedFile == content_);
+  const auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].header("Range"), "bytes=" + std::to_string(decoded->bytesReceived) + "-");
+  EXPECT_EQ(requests[1].header("If-Range"), "\"v1\"");
+  EXPECT_FALSE(std::filesystem::exists(decoded->temporaryFile));
+}
+
+TEST_F(DownloadTest, ResumeAgainstAChangedFileStartsOverFromZero) {
+  server_.serveFile("/file.bin", file_, "\"v1\"", 20ms);
+  server_.serveFile("/changed.bin", file_, "\"v2\"");
+  auto [first, resumeData] = interruptedDownload("/file.bin");
+  ASSERT_TRUE(resumeData.has_value());
+  auto decoded = ResumeData::decode(*resumeData);
+  ASSERT_TRUE(decoded);
+  decoded->request.url = URL::parse(server_.url("/changed.bin"));  // same bytes, new validator
+
+  const TaskLog log = run(session().downloadTask(decoded->encoded()));
+  ASSERT_EQ(log.error, nullptr);
+  EXPECT_EQ(log.resumedAt, (std::vector<std::pair<std::int64_t, std::int64_t>>{
+                               {0, static_cast<std::int64_t>(content_.size())}}));
+  EXPECT_TRUE(log.downloadedFile == content_);
+}
+
+TEST_F(DownloadTest, ResumeDataNeverMakesTheTransportTouchAForeignFile) {
+  server_.serveFile("/file.bin", file_, "\"v1\"");
+  const auto precious = folder_.path() / "precious.txt";
+  std::ofstream(precious) << "keep me";
+  ResumeData forged;
+  forged.request = request(server_.url("/file.bin"));
+  forged.temporaryFile = precious;
+  forged.bytesReceived = 3;
+  forged.validator = "\"v1\"";
+
+  const TaskLog log = run(session().downloadTask(forged.encoded()));
+  ASSERT_EQ(log.error, nullptr);
+  EXPECT_EQ(readFile(precious), "keep me");
+  EXPECT_TRUE(log.downloadedFile == content_);
+  EXPECT_FALSE(server_.requests().at(0).header("Range").has_value());
+}
+
+TEST_F(DownloadTest, PartialContentFromTheWrongOffsetIsNeverSpliced) {
+  server_.serveFile("/file.bin", file_, "\"v1\"", 20ms);
+  server_.get("/elsewhere.bin", [&](const httplib::Request& request, httplib::Response& response) {
+    const_cast<httplib::Request&>(request).ranges.clear();  // send exactly this, not what was asked
+    response.status = 206;
+    response.set_header("Content-Range", "bytes 0-9/" + std::to_string(content_.size()));
+    response.set_content(content_.substr(0, 10), "application/octet-stream");
+  });
+  auto [first, resumeData] = interruptedDownload("/file.bin");
+  ASSERT_TRUE(resumeData.has_value());
+  auto decoded = ResumeData::decode(*resumeData);
+  ASSERT_TRUE(decoded);
+  decoded->request.url = URL::parse(server_.url("/elsewhere.bin"));
+
+  const TaskLog log = run(session().downloadTask(decoded->encoded()));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::badServerResponse);
+  EXPECT_FALSE(log.downloadedFile.has_value());
+}
+
+TEST_F(DownloadTest, UnreadableResumeDataFailsTheTask) {
+  const TaskLog log = run(session().downloadTask(Data("not resume data")));
+  ASSERT_NE(log.urlError(), nullptr);
+  EXPECT_EQ(log.urlError()->code(), URLError::cannotDecodeRawData);
+  EXPECT_EQ(log.events, (std::vector<std::string>{"metrics", "complete"}));
+}
+
+// ---- lifecycle -------------------------------------------------------------------------------
+
+TEST_F(URLSessionTest, SuspendedTaskResumesAndFinishes) {
+  LoopbackServer plain(serverOptions(false));  // see the time-out tests
+  plain.dripFeed("/drip", 600, 100, 100ms);
+  auto task = session().dataTask(request(plain.url("/drip"), 1.0));
+  task->resume();
+  EXPECT_EQ(task->state(), URLSessionTask::State::running);
+  std::this_thread::sleep_for(150ms);
+  task->suspend();
+  EXPECT_EQ(task->state(), URLSessionTask::State::suspended);
+  // Longer than the 1 s inactivity time-out: suspension is not inactivity.
+  std::this_thread::sleep_for(1300ms);
+  task->resume();
+  const TaskLog log = delegate_->waitFor(task);
+  ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
+  EXPECT_TRUE(log.data == patternBytes(600));
+}
+
+TEST_F(URLSessionTest, EveryOneOfAHundredConcurrentTasksGetsOneMetricsAndOneCompletion) {
+  server_.serveBody("/small", patternBytes(2000));
+  server_.dripFeed("/slow", 3000, 300, 50ms);
+  const std::string refused = "https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
+  std::vector<TaskPtr> tasks;
+  for (int i = 0; i < 100; ++i) {
+    URLRequest r = request(i % 10 == 9 ? refused : server_.url(i % 3 == 0 ? "/slow" : "/small"));
+    tasks.push_back(i % 2 == 0 ? session().dataTask(r) : session().downloadTask(r));
+    if (i % 7 != 6) tasks.back()->resume();  // some are cancelled before they ever ran
+  }
+  for (int i = 0; i < 100; i += 5) tasks[i]->cancel();
+  for (int i = 6; i < 100; i += 7) tasks[i]->cancel();
+
+  for (const auto& task : tasks) {
+    const TaskLog log = delegate_->waitFor(task, 30s);
+    EXPECT_EQ(log.metrics, 1) << task->taskIdentifier();
+    EXPECT_EQ(log.completions, 1) << task->taskIdentifier();
+    ASSERT_GE(log.events.size(), 2u);
+    EXPECT_EQ(log.events[log.events.size() - 2], "metrics");
+    EXPECT_EQ(log.events.back(), "complete");
+    EXPECT_EQ(task->state(), URLSessionTask::State::completed);
+  }
+  // Nothing late: wait a moment and look again.
+  std::this_thread::sleep_for(200ms);
+  for (const auto& task : tasks) {
+    const TaskLog log = delegate_->log(task);
+    EXPECT_EQ(log.metrics, 1);
+    EXPECT_EQ(log.completions, 1);
+  }
+}
+
+TEST_F(URLSessionTest, InvalidateAndCancelEndsEveryTaskThenReportsInvalidationOnce) {
+  server_.stall("/stall", 1000, "x");
+  std::vector<TaskPtr> tasks{session().dataTask(request(server_.url("/stall"))),
+                             session().downloadTask(request(server_.url("/stall"))),
+                             session().dataTask(request(server_.url("/stall")))};
+  tasks[0]->resume();
+  tasks[1]->resume();  // the third is never resumed
+  std::weak_ptr<URLSession> weak = session_;
+  session_->invalidateAndCancel();
+  session_.reset();  // the session keeps itself alive until its final callback
+
+  ASSERT_TRUE(delegate_->waitForInvalidation());
+  for (const auto& task : tasks) {
+    const TaskLog log = delegate_->log(task);
+    EXPECT_EQ(log.completions, 1);
+    EXPECT_EQ(log.metrics, 1);
+    ASSERT_NE(log.urlError(), nullptr);
+    EXPECT_EQ(log.urlError()->code(), URLError::cancelled);
+  }
+  EXPECT_EQ(delegate_->invalidations(), 1);
+  for (int i = 0; i < 200 && !weak.expired(); ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(weak.expired());
+}
+
+}  // namespace
+}  // namespace tolvane::platform
