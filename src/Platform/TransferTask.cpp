@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
+#include <vector>
 
 #include "Platform/CurlErrorCode.h"
 
@@ -380,12 +381,18 @@ bool TransferTask::configure(CURL* easy, const URLRequest& request) {
     headers.setValue("bytes=" + std::to_string(fileOffset_) + "-", "Range");
     headers.setValue(validator_, "If-Range");
   }
-  headers.setValue("", "Expect");  // no "100-continue" round trip for bodies
+  // "Name:" makes libcurl leave out a header it would add by itself: no "100-continue"
+  // round trip for bodies, and no "Accept: */*" the caller never asked for.
+  std::vector<std::string> lines;
+  lines.emplace_back("Expect:");
+  if (!headers.value("Accept")) lines.emplace_back("Accept:");
+  for (const auto& [name, value] : headers) {
+    // "Name;" is libcurl's way to send a header with an empty value.
+    lines.push_back(value.empty() ? name + ";" : name + ": " + value);
+  }
 
   CurlSlist list;
-  for (const auto& [name, value] : headers) {
-    // "Name;" is libcurl's way to send a header with an empty value; "Name:" removes it.
-    const std::string line = value.empty() ? (name == "Expect" ? name + ":" : name + ";") : name + ": " + value;
+  for (const auto& line : lines) {
     curl_slist* grown = curl_slist_append(list.get(), line.c_str());
     if (!grown) return false;
     (void)list.release();

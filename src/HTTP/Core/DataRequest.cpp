@@ -1,0 +1,75 @@
+#include "HTTP/Core/DataRequest.h"
+
+#include "HTTP/Core/EventMonitor.h"
+
+namespace tolvane::http {
+
+DataRequest::DataRequest(std::shared_ptr<const URLRequestConvertible> convertible, Context context)
+    : Request(std::move(context)), convertible_(std::move(convertible)) {}
+
+std::shared_ptr<DataRequest> DataRequest::make(std::shared_ptr<const URLRequestConvertible> convertible,
+                                               Context context) {
+  return std::make_shared<DataRequest>(std::move(convertible), std::move(context));
+}
+
+std::optional<platform::Data> DataRequest::data() const { return data_.get(); }
+
+platform::TaskPtr DataRequest::makeTask(const platform::URLRequest& request, platform::URLSession& session) {
+  return session.dataTask(request);
+}
+
+void DataRequest::didReceive(const platform::Data& chunk) {
+  assertOnUnderlyingQueue();
+  const auto received = data_.write([&](std::optional<platform::Data>& body) {
+    if (body) {
+      body->append(chunk);
+    } else {
+      body = chunk;
+    }
+    return static_cast<std::int64_t>(body->size());
+  });
+  const auto task = lastTask();
+  const auto head = task ? task->response() : nullptr;
+  downloadProgress()->setTotalUnitCount(head ? head->expectedContentLength : platform::kTransferSizeUnknown);
+  downloadProgress()->setCompletedUnitCount(received);
+  callDownloadProgressHandler();
+}
+
+void DataRequest::reset() {
+  Request::reset();
+  data_.set(std::nullopt);
+}
+
+std::shared_ptr<DataRequest> DataRequest::response(
+    std::shared_ptr<platform::DispatchQueue> queue, std::function<void(const UnserializedResponse&)> completionHandler) {
+  // The request owns its serializers; they hold it weakly so an unfinished request that
+  // nobody references can still be freed.
+  std::weak_ptr<DataRequest> weakSelf = self();
+  addResponseSerializer([weakSelf, queue = std::move(queue), completionHandler = std::move(completionHandler)] {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    UnserializedResponse response{self->lastRequest(), self->response(), self->data(), self->lastMetrics(),
+                                  self->error()};
+    self->responseSerializerFinished([queue, completionHandler, response = std::move(response)] {
+      queue->async([completionHandler, response] { completionHandler(response); });
+    });
+  });
+  return self();
+}
+
+std::shared_ptr<DataRequest> DataRequest::resume() {
+  Request::resume();
+  return self();
+}
+
+std::shared_ptr<DataRequest> DataRequest::suspend() {
+  Request::suspend();
+  return self();
+}
+
+std::shared_ptr<DataRequest> DataRequest::cancel() {
+  Request::cancel();
+  return self();
+}
+
+}  // namespace tolvane::http

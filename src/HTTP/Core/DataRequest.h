@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "HTTP/Core/Request.h"
+#include "HTTP/Core/URLConvertible.h"
+#include "Platform/Data.h"
+
+namespace tolvane::http {
+
+// A request whose body is kept in memory. The body has its own lock (the base request's
+// lock guards everything else); it is appended to on the underlying queue and may be read
+// from any thread.
+class DataRequest : public Request {
+ public:
+  // What the plain response handler delivers: the request's outcome without serialization.
+  struct UnserializedResponse {
+    std::optional<platform::URLRequest> request;
+    std::shared_ptr<const platform::HTTPURLResponse> response;
+    std::optional<platform::Data> data;
+    std::optional<platform::URLSessionTaskMetrics> metrics;
+    std::optional<HTTPError> error;
+  };
+
+  DataRequest(std::shared_ptr<const URLRequestConvertible> convertible, Context context);
+
+  [[nodiscard]] static std::shared_ptr<DataRequest> make(std::shared_ptr<const URLRequestConvertible> convertible,
+                                                         Context context);
+
+  [[nodiscard]] const std::shared_ptr<const URLRequestConvertible>& convertible() const { return convertible_; }
+  // The body received so far: none until the first chunk arrives (never an empty body).
+  [[nodiscard]] std::optional<platform::Data> data() const;
+
+  [[nodiscard]] platform::TaskPtr makeTask(const platform::URLRequest& request, platform::URLSession& session) override;
+
+  // A transport chunk arrived; underlying queue only.
+  void didReceive(const platform::Data& chunk);
+
+  using Request::response;
+  // Delivers the outcome as it is, without serializing the body, on `queue`.
+  std::shared_ptr<DataRequest> response(std::shared_ptr<platform::DispatchQueue> queue,
+                                        std::function<void(const UnserializedResponse&)> completionHandler);
+
+  // Chaining forms of the base state operations.
+  std::shared_ptr<DataRequest> resume();
+  std::shared_ptr<DataRequest> suspend();
+  std::shared_ptr<DataRequest> cancel();
+
+ protected:
+  void reset() override;
+
+ private:
+  std::shared_ptr<DataRequest> self() { return std::static_pointer_cast<DataRequest>(shared_from_this()); }
+
+  const std::shared_ptr<const URLRequestConvertible> convertible_;
+  platform::Protected<std::optional<platform::Data>> data_;
+};
+
+}  // namespace tolvane::http

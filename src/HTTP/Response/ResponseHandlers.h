@@ -1,0 +1,232 @@
+#pragma once
+
+#include <chrono>
+#include <concepts>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "HTTP/Core/DataRequest.h"
+#include "HTTP/Core/DownloadRequest.h"
+#include "HTTP/Core/RequestDelegate.h"
+#include "HTTP/Core/RetryResult.h"
+#include "HTTP/Response/DataResponse.h"
+#include "HTTP/Response/DataResponseSerializer.h"
+#include "HTTP/Response/DecodableResponseSerializer.h"
+#include "HTTP/Response/DownloadResponse.h"
+#include "HTTP/Response/JSONResponseSerializer.h"
+#include "HTTP/Response/StringResponseSerializer.h"
+#include "HTTP/Response/URLResponseSerializer.h"
+#include "Platform/DispatchQueue.h"
+
+// Response handlers. Each attaches one serializer to a request (starting the request when
+// the session starts requests immediately) and returns the request, so handlers and
+// validators can be stacked on the same request. When the request finishes, the handlers run
+// one after another in the order attached, each serializing on the session's serialization
+// queue and delivering its response record asynchronously on the queue the caller names.
+//
+// A serializer failure is offered to the request's retrier first: if it retries, the caller
+// hears nothing now and the handler runs again after the next attempt, so each completion
+// runs exactly once, for the final attempt.
+//
+//   responseDecodable<LoaderModel>(validate(session->request(url)), DispatchQueue::main(),
+//                                  [](const DataResponse<LoaderModel>& response) { ... });
+namespace tolvane::http {
+
+using ResponseQueue = std::shared_ptr<platform::DispatchQueue>;
+
+namespace detail {
+
+[[nodiscard]] inline double uptimeSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Hands `response` to the request as the record of this handler; the caller's completion is
+// dispatched to `queue` when the request runs the collected completions.
+template <typename RequestType, typename ResponseType>
+void finishHandler(const std::shared_ptr<RequestType>& request, const ResponseQueue& queue,
+                   const std::function<void(const ResponseType&)>& completion, ResponseType response) {
+  request->responseSerializerFinished([queue, completion, response = std::move(response)] {
+    queue->async([completion, response] { completion(response); });
+  });
+}
+
+// The life of one serializing handler. `serialize(request)` runs on the serialization queue
+// and gives a Result<T>; `build(request, duration, result)` makes the record on the
+// underlying queue.
+template <typename T, typename RequestType, typename ResponseType, typename Serialize, typename Build>
+void addSerializingHandler(const std::shared_ptr<RequestType>& request, ResponseQueue queue, Serialize serialize, Build build,
+                           std::function<void(const ResponseType&)> completion) {
+  std::weak_ptr<RequestType> weak = request;
+  request->addResponseSerializer([weak, queue = std::move(queue), serialize = std::move(serialize),
+                                  build = std::move(build), completion = std::move(completion)] {
+    const auto self = weak.lock();
+    if (!self) return;
+    const double start = uptimeSeconds();
+    Result<T> result = serialize(*self);
+    const double end = uptimeSeconds();
+    self->underlyingQueue()->async([self, queue, build, completion, result = std::move(result), duration = end - start] {
+      ResponseType response = build(*self, duration, result);
+      const auto delegate = self->delegate();
+      if (self->isCancelled() || result.isSuccess() || !delegate) {
+        finishHandler(self, queue, completion, std::move(response));
+        return;
+      }
+      delegate->retryResult(self, result.error(), [self, queue, completion, response](RetryResult retry) {
+        switch (retry.kind()) {
+          case RetryResult::Kind::doNotRetry:
+            finishHandler(self, queue, completion, response);
+            return;
+          case RetryResult::Kind::doNotRetryWithError: {
+            ResponseType replaced = response;
+            replaced.result = asHTTPError(retry.error(), "Received retryError was not already HTTPError");
+            finishHandler(self, queue, completion, std::move(replaced));
+            return;
+          }
+          case RetryResult::Kind::retry:
+          case RetryResult::Kind::retryWithDelay:
+            if (const auto current = self->delegate()) {
+              current->scheduleRetry(self, retry.delay());
+            } else {
+              // Nobody is left to run another attempt; deliver what there is.
+              finishHandler(self, queue, completion, response);
+            }
+            return;
+        }
+      });
+    });
+  });
+}
+
+}  // namespace detail
+
+// MARK: - Data requests
+
+// The general form: any data serializer.
+template <typename Serializer>
+  requires std::derived_from<Serializer, DataResponseSerializerProtocol<typename Serializer::SerializedObject>>
+std::shared_ptr<DataRequest> response(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+                                      std::shared_ptr<const Serializer> serializer,
+                                      std::function<void(const DataResponse<typename Serializer::SerializedObject>&)> completion) {
+  using T = typename Serializer::SerializedObject;
+  detail::addSerializingHandler<T>(
+      request, std::move(queue),
+      [serializer](const DataRequest& self) {
+        const auto head = self.response();
+        return serializer->serialize(self.lastRequest(), head.get(), self.data(), self.error());
+      },
+      [](const DataRequest& self, double duration, const Result<T>& result) {
+        return DataResponse<T>{self.lastRequest(), self.response(), self.data(), self.lastMetrics(), duration, result};
+      },
+      std::move(completion));
+  return request;
+}
+
+// The outcome as it is: success with the body (none when nothing arrived), or the request's error.
+std::shared_ptr<DataRequest> response(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+                                      std::function<void(const DataResponse<std::optional<platform::Data>>&)> completion);
+
+std::shared_ptr<DataRequest> responseData(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+                                          std::function<void(const DataResponse<platform::Data>&)> completion,
+                                          std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+                                          EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+                                          EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
+
+std::shared_ptr<DataRequest> responseString(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+                                            std::function<void(const DataResponse<std::string>&)> completion,
+                                            std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+                                            std::optional<StringEncoding> encoding = std::nullopt,
+                                            EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+                                            EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
+
+std::shared_ptr<DataRequest> responseJSON(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+                                          std::function<void(const DataResponse<nlohmann::json>&)> completion,
+                                          std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+                                          EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+                                          EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods(),
+                                          JSONReadingOptions options = JSONReadingOptions::none);
+
+template <Decodable T>
+std::shared_ptr<DataRequest> responseDecodable(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+                                               std::function<void(const DataResponse<T>&)> completion,
+                                               std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+                                               std::shared_ptr<const DataDecoder> decoder = std::make_shared<const JSONDecoder>(),
+                                               EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+                                               EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods()) {
+  return response(request, std::move(queue),
+                  std::make_shared<const DecodableResponseSerializer<T>>(std::move(dataPreprocessor), std::move(decoder),
+                                                                         std::move(emptyResponseCodes),
+                                                                         std::move(emptyRequestMethods)),
+                  std::move(completion));
+}
+
+// MARK: - Download requests
+
+// The general form: any download serializer (every ResponseSerializer is one).
+template <typename Serializer>
+  requires std::derived_from<Serializer, DownloadResponseSerializerProtocol<typename Serializer::SerializedObject>>
+std::shared_ptr<DownloadRequest> response(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+                                          std::shared_ptr<const Serializer> serializer,
+                                          std::function<void(const DownloadResponse<typename Serializer::SerializedObject>&)> completion) {
+  using T = typename Serializer::SerializedObject;
+  detail::addSerializingHandler<T>(
+      request, std::move(queue),
+      [serializer](const DownloadRequest& self) {
+        const auto head = self.response();
+        return serializer->serializeDownload(self.lastRequest(), head.get(), self.fileURL(), self.error());
+      },
+      [](const DownloadRequest& self, double duration, const Result<T>& result) {
+        return DownloadResponse<T>{self.lastRequest(), self.response(),    self.fileURL(), self.resumeData(),
+                                   self.lastMetrics(), duration,           result};
+      },
+      std::move(completion));
+  return request;
+}
+
+// The plain handler: success with where the file was put, or the request's error unchanged.
+// No retry decision of its own.
+std::shared_ptr<DownloadRequest> response(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+                                          std::function<void(const DownloadResponse<std::optional<platform::URL>>&)> completion);
+
+std::shared_ptr<DownloadRequest> responseURL(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+                                             std::function<void(const DownloadResponse<platform::URL>&)> completion);
+
+std::shared_ptr<DownloadRequest> responseData(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+                                              std::function<void(const DownloadResponse<platform::Data>&)> completion,
+                                              std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+                                              EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+                                              EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
+
+std::shared_ptr<DownloadRequest> responseString(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+                                                std::function<void(const DownloadResponse<std::string>&)> completion,
+                                                std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+                                                std::optional<StringEncoding> encoding = std::nullopt,
+                                                EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+                                                EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
+
+std::shared_ptr<DownloadRequest> responseJSON(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+                                              std::function<void(const DownloadResponse<nlohmann::json>&)> completion,
+                                              std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+                                              EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+                                              EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods(),
+                                              JSONReadingOptions options = JSONReadingOptions::none);
+
+template <Decodable T>
+std::shared_ptr<DownloadRequest> responseDecodable(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+                                                   std::function<void(const DownloadResponse<T>&)> completion,
+                                                   std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+                                                   std::shared_ptr<const DataDecoder> decoder = std::make_shared<const JSONDecoder>(),
+                                                   EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+                                                   EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods()) {
+  return response(request, std::move(queue),
+                  std::make_shared<const DecodableResponseSerializer<T>>(std::move(dataPreprocessor), std::move(decoder),
+                                                                         std::move(emptyResponseCodes),
+                                                                         std::move(emptyRequestMethods)),
+                  std::move(completion));
+}
+
+}  // namespace tolvane::http

@@ -1,0 +1,331 @@
+#include "HTTP/Core/DownloadRequest.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "HTTP/Response/ResponseHandlers.h"
+#include "HTTP/Response/ResponseTestSupport.h"
+#include "HTTP/Response/Validation.h"
+#include "HTTP/Retry/Retrier.h"
+#include "Support/TemporaryDirectory.h"
+
+namespace tolvane::test {
+namespace {
+
+using http::DownloadRequest;
+using http::DownloadResponse;
+using http::HTTPError;
+using Options = DownloadRequest::Options;
+using platform::URL;
+using PlainResponse = DownloadResponse<std::optional<URL>>;
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+DownloadRequest::Destination fixedDestination(const std::filesystem::path& path, Options options) {
+  return [path, options](const URL&, const platform::HTTPURLResponse&) { return std::pair{URL::fileURL(path), options}; };
+}
+
+class DownloadRequestTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeFile(source_, body_);
+    server_.serveFile("/file.bin", source_, "\"v1\"");
+    server_.serveFile("/slow.bin", source_, "\"v1\"", std::chrono::milliseconds(15));
+  }
+
+  PlainResponse download(const std::string& path, DownloadRequest::Destination destination) {
+    Delivered<PlainResponse> delivered;
+    http::response(session_->download(server_.url(path), http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt, nullptr,
+                                      nullptr, std::move(destination)),
+                   delivered.queue(), delivered.handler());
+    return delivered.wait();
+  }
+
+  // Starts a slow download, cancels it producing resume data once some bytes have arrived,
+  // and returns that data after checking the request kept it.
+  platform::Data cancelHalfway(const std::string& path) {
+    auto request = session_->download(server_.url(path));
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    request->downloadProgress(progressQueue_, [started](const http::Request::Progress& progress) {
+      if (progress.completedUnitCount() >= 128 * 1024) *started = true;
+    });
+    Delivered<PlainResponse> delivered;
+    http::response(request, delivered.queue(), delivered.handler());
+    EXPECT_TRUE(waitUntil([&] { return started->load(); }));
+
+    auto handed = std::make_shared<platform::Protected<std::optional<platform::Data>>>();
+    auto storedWhenHanded = std::make_shared<std::atomic<bool>>(false);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    request->cancelByProducingResumeData([=](std::optional<platform::Data> data) {
+      *storedWhenHanded = request->resumeData() == data;
+      handed->set(std::move(data));
+      *done = true;
+    });
+    EXPECT_TRUE(waitUntil([&] { return done->load(); }));
+    EXPECT_TRUE(storedWhenHanded->load());
+    const auto cancelled = delivered.wait();
+    EXPECT_TRUE(cancelled.error() && cancelled.error()->isExplicitlyCancelledError());
+    return handed->get().value_or("");
+  }
+
+  const std::string body_ = patternBytes(2 * 1024 * 1024);
+  TemporaryDirectory folder_;
+  const std::filesystem::path source_ = folder_.path() / "source.bin";
+  LoopbackServer server_;
+  std::shared_ptr<http::Session> session_ = makeTrustingSession();
+  std::shared_ptr<platform::DispatchQueue> progressQueue_ = platform::DispatchQueue::make("test.progress");
+};
+
+struct PlacementCase {
+  const char* name;
+  bool existingFile;  // else: the destination's folder chain is missing
+  int options;
+  bool succeeds;
+};
+
+class FilePlacement : public DownloadRequestTest, public ::testing::WithParamInterface<PlacementCase> {};
+
+TEST_P(FilePlacement, OptionsDecideWhetherTheMoveSucceeds) {
+  const auto& param = GetParam();
+  const auto destination =
+      param.existingFile ? folder_.path() / "Tolvane.jar" : folder_.path() / "a" / "b" / "c" / "Tolvane.jar";
+  if (param.existingFile) writeFile(destination, "old launcher");
+
+  const auto response = download("/file.bin", fixedDestination(destination, Options(param.options)));
+
+  if (param.succeeds) {
+    ASSERT_TRUE(response.result.isSuccess()) << response.description();
+    EXPECT_EQ(response.value(), std::optional<URL>(URL::fileURL(destination)));
+    EXPECT_EQ(response.fileURL, URL::fileURL(destination));
+    EXPECT_EQ(readFile(destination), body_);
+  } else {
+    ASSERT_TRUE(response.error());
+    ASSERT_TRUE(response.error()->isDownloadedFileMoveError()) << response.error()->localizedDescription();
+    EXPECT_EQ(response.error()->destinationURL(), URL::fileURL(destination));
+    EXPECT_TRUE(response.error()->localizedDescription().starts_with("Moving downloaded file from: file://"));
+    EXPECT_FALSE(response.fileURL);
+    if (param.existingFile) {
+      EXPECT_EQ(readFile(destination), "old launcher");
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(destination));
+    }
+  }
+  // No staging copy is left beside the destination (the existing-file folder also holds source.bin).
+  if (std::filesystem::exists(destination.parent_path())) {
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(destination.parent_path()), {}), param.existingFile ? 2 : 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryOptionCombination, FilePlacement,
+    ::testing::Values(PlacementCase{"ExistingNone", true, 0, false}, PlacementCase{"ExistingCreate", true, 1, false},
+                      PlacementCase{"ExistingRemove", true, 2, true}, PlacementCase{"ExistingBoth", true, 3, true},
+                      PlacementCase{"MissingNone", false, 0, false}, PlacementCase{"MissingCreate", false, 1, true},
+                      PlacementCase{"MissingRemove", false, 2, false}, PlacementCase{"MissingBoth", false, 3, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DownloadRequestTest, ADestinationThatCannotBeWrittenFailsTheMove) {
+  // A regular file where a folder should be: fails the same way for every user, root included.
+  writeFile(folder_.path() / "blocker", "");
+  const auto destination = folder_.path() / "blocker" / "sub" / "Tolvane.jar";
+  const auto response = download("/file.bin", fixedDestination(destination, {Options::createIntermediateDirectories,
+                                                                               Options::removePreviousFile}));
+  ASSERT_TRUE(response.error());
+  EXPECT_TRUE(response.error()->isDownloadedFileMoveError());
+  ASSERT_TRUE(response.error()->underlyingError());
+  EXPECT_EQ(response.error()->localizedDescription(),
+            "Moving downloaded file from: " + response.error()->sourceURL()->absoluteString() +
+                " to: " + URL::fileURL(destination).absoluteString() +
+                " failed with error: " + response.error()->underlyingError()->localizedDescription());
+}
+
+TEST_F(DownloadRequestTest, WithoutADestinationTheFileStaysNextToTheTemporaryFile) {
+  const auto response = download("/file.bin", nullptr);
+  ASSERT_TRUE(response.result.isSuccess()) << response.description();
+  ASSERT_TRUE(response.fileURL);
+  const auto placed = response.fileURL->filePath();
+  EXPECT_TRUE(placed.filename().string().starts_with("TolvaneHTTP_")) << placed;
+  EXPECT_GT(placed.filename().string().size(), std::string("TolvaneHTTP_").size());
+  EXPECT_EQ(readFile(placed), body_);
+  std::filesystem::remove(placed);
+}
+
+TEST_F(DownloadRequestTest, ATransferWithoutAnHTTPResponseGoesToTheDefaultDestination) {
+  // The transport only fetches http(s), so a task-less request stands in for a transfer that
+  // ended without an HTTP response; the destination function must not be asked then.
+  auto queue = platform::DispatchQueue::make("test.underlying");
+  auto asked = std::make_shared<std::atomic<bool>>(false);
+  auto request = DownloadRequest::make(DownloadRequest::Downloadable::resumeData("x"),
+                                       [asked](const URL& temporary, const platform::HTTPURLResponse&) {
+                                         *asked = true;
+                                         return std::pair{temporary, Options()};
+                                       },
+                                       http::Request::Context{platform::UUID(), queue, queue, nullptr, nullptr, {}});
+  const auto temporary = folder_.path() / "CFNetworkDownload_1.tmp";
+  writeFile(temporary, "partial");
+  onQueue(queue, [&] {
+    request->didFinishDownloadingTo(nullptr, temporary, platform::FileManager::defaultManager());
+    return 0;
+  });
+  EXPECT_FALSE(asked->load());
+  EXPECT_EQ(request->fileURL(), URL::fileURL(folder_.path() / "TolvaneHTTP_CFNetworkDownload_1.tmp"));
+  EXPECT_EQ(readFile(folder_.path() / "TolvaneHTTP_CFNetworkDownload_1.tmp"), "partial");
+  EXPECT_FALSE(request->error());
+}
+
+TEST_F(DownloadRequestTest, CancelledWithResumeDataThenResumedFromTheRangeAnswer) {
+  const auto resumeData = cancelHalfway("/slow.bin");
+  ASSERT_FALSE(resumeData.empty());
+  const auto destination = folder_.path() / "resumed.bin";
+
+  Delivered<PlainResponse> delivered;
+  auto resumed = session_->downloadResumingWith(resumeData, nullptr, fixedDestination(destination, {}));
+  auto firstProgress = std::make_shared<platform::Protected<std::optional<std::pair<std::int64_t, std::int64_t>>>>();
+  resumed->downloadProgress(progressQueue_, [firstProgress](const http::Request::Progress& progress) {
+    firstProgress->write([&](auto& first) {
+      if (!first) first = std::pair{progress.completedUnitCount(), progress.totalUnitCount()};
+    });
+  });
+  http::response(resumed, delivered.queue(), delivered.handler());
+  const auto response = delivered.wait();
+  ASSERT_TRUE(response.result.isSuccess()) << response.description();
+  EXPECT_EQ(readFile(destination), body_);
+  const auto requests = server_.requests();
+  ASSERT_GE(requests.size(), 2u);
+  ASSERT_TRUE(requests.back().header("Range"));
+  // Progress picks up at the resumed offset, out of the whole size.
+  const auto first = firstProgress->get();
+  ASSERT_TRUE(first);
+  EXPECT_GT(first->first, 0);
+  EXPECT_EQ(first->second, static_cast<std::int64_t>(body_.size()));
+  EXPECT_EQ(resumed->downloadProgress()->completedUnitCount(), static_cast<std::int64_t>(body_.size()));
+}
+
+TEST_F(DownloadRequestTest, ResumingAgainstAServerThatIgnoresRangesStillGivesTheWholeFile) {
+  // Claims to support ranges (so the transport offers resume data) but always sends it all.
+  server_.get("/no-ranges.bin", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_header("ETag", "\"v1\"");
+    response.set_header("Accept-Ranges", "bytes");
+    response.set_content_provider(body_.size(), "application/octet-stream",
+                                  [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                    const auto length = std::min<std::size_t>(64 * 1024, body_.size() - offset);
+                                    sink.write(body_.data() + offset, length);
+                                    return server_.pause(std::chrono::milliseconds(15));
+                                  });
+  });
+  const auto resumeData = cancelHalfway("/no-ranges.bin");
+  ASSERT_FALSE(resumeData.empty());
+  const auto destination = folder_.path() / "restarted.bin";
+  Delivered<PlainResponse> delivered;
+  http::response(session_->downloadResumingWith(resumeData, nullptr, fixedDestination(destination, {})), delivered.queue(),
+                 delivered.handler());
+  const auto response = delivered.wait();
+  ASSERT_TRUE(response.result.isSuccess()) << response.description();
+  EXPECT_EQ(readFile(destination), body_);
+}
+
+TEST_F(DownloadRequestTest, ProgressTotalsAreKnownOrUnknown) {
+  server_.get("/chunked.bin", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("application/octet-stream", [this](std::size_t offset, httplib::DataSink& sink) {
+      if (offset >= body_.size()) {
+        sink.done();
+        return true;
+      }
+      sink.write(body_.data() + offset, std::min<std::size_t>(256 * 1024, body_.size() - offset));
+      return true;
+    });
+  });
+  const auto size = static_cast<std::int64_t>(body_.size());
+  for (const auto& [path, total] : {std::pair{std::string("/file.bin"), size},
+                                    std::pair{std::string("/chunked.bin"), platform::kTransferSizeUnknown}}) {
+    auto request = session_->download(server_.url(path));
+    Delivered<PlainResponse> delivered;
+    http::response(request, delivered.queue(), delivered.handler());
+    ASSERT_TRUE(delivered.wait().result.isSuccess()) << path;
+    EXPECT_EQ(request->downloadProgress()->totalUnitCount(), total) << path;
+    EXPECT_EQ(request->downloadProgress()->completedUnitCount(), size) << path;
+    std::filesystem::remove(delivered.wait().fileURL->filePath());
+  }
+}
+
+TEST_F(DownloadRequestTest, ABodyOverFourGiBIsCountedIn64Bits) {
+  constexpr std::int64_t kAnnounced = (std::int64_t{5} << 30) + 3;
+  server_.get("/huge.bin", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(static_cast<std::size_t>(kAnnounced), "application/octet-stream",
+                                  [this](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                    sink.write(body_.data(), 64 * 1024);
+                                    return server_.pause(std::chrono::milliseconds(5));
+                                  });
+  });
+  auto request = session_->download(server_.url("/huge.bin"));
+  auto seen = std::make_shared<std::atomic<std::int64_t>>(0);
+  request->downloadProgress(progressQueue_, [seen](const http::Request::Progress& progress) {
+    *seen = progress.totalUnitCount();
+  });
+  Delivered<PlainResponse> delivered;
+  http::response(request, delivered.queue(), delivered.handler());
+  ASSERT_TRUE(waitUntil([&] { return seen->load() != 0; }));
+  request->cancel();
+  const auto response = delivered.wait();
+  EXPECT_EQ(seen->load(), kAnnounced);
+  EXPECT_EQ(request->downloadProgress()->totalUnitCount(), kAnnounced);
+  EXPECT_GT(request->downloadProgress()->completedUnitCount(), 0);
+  EXPECT_LT(request->downloadProgress()->completedUnitCount(), kAnnounced);
+  EXPECT_TRUE(response.error() && response.error()->isExplicitlyCancelledError());
+}
+
+TEST_F(DownloadRequestTest, ARetriedDownloadStartsClean) {
+  std::atomic<int> attempts{0};
+  server_.get("/second-time.bin", [&](const httplib::Request&, httplib::Response& response) {
+    if (attempts++ == 0) response.status = 503;
+    response.set_content(attempts == 1 ? "unavailable" : body_, "application/octet-stream");
+  });
+  auto sawBeforeRetry = std::make_shared<platform::Protected<std::optional<URL>>>();
+  auto retrier = std::make_shared<http::Retrier>([sawBeforeRetry](const auto& request, const auto&, const HTTPError&,
+                                                                 auto completion) {
+    sawBeforeRetry->set(std::static_pointer_cast<DownloadRequest>(request)->fileURL());
+    completion(request->retryCount() == 0 ? http::RetryResult::retry() : http::RetryResult::doNotRetry());
+  });
+  const auto destination = folder_.path() / "retried.bin";
+  auto request = session_->download(server_.url("/second-time.bin"), http::HTTPMethod::get, std::nullopt, nullptr,
+                                    std::nullopt, retrier, nullptr,
+                                    fixedDestination(destination, {Options::removePreviousFile}));
+  Delivered<PlainResponse> delivered;
+  http::response(http::validate(request), delivered.queue(), delivered.handler());
+  const auto response = delivered.wait();
+  ASSERT_TRUE(response.result.isSuccess()) << response.description();
+  // The failed attempt had placed its file; the retry cleared that before starting again.
+  EXPECT_EQ(sawBeforeRetry->get(), URL::fileURL(destination));
+  EXPECT_EQ(readFile(destination), body_);
+  EXPECT_EQ(request->retryCount(), 1);
+}
+
+TEST(SuggestedDestinationTest, KeepsOnlyAPlainFileName) {
+  TemporaryDirectory home;
+  const auto oldHome = std::getenv("HOME") ? std::string(std::getenv("HOME")) : std::string();
+  ::setenv("HOME", home.path().c_str(), 1);
+  const auto destination = DownloadRequest::suggestedDownloadDestination();
+  platform::HTTPURLResponse response{*URL::parse("https://127.0.0.1/x"), 200, {}, 1, std::nullopt, std::nullopt,
+                                     "../../etc/evil.jar"};
+  const auto [url, options] = destination(URL::fileURL("/tmp/t"), response);
+  EXPECT_EQ(url, URL::fileURL(home.path() / "Documents" / "evil.jar"));
+  EXPECT_EQ(options, Options());
+  response.suggestedFilename = "..";
+  EXPECT_EQ(destination(URL::fileURL("/tmp/t"), response).first, URL::fileURL(home.path() / "Documents" / "Unknown"));
+  ::setenv("HOME", oldHome.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace tolvane::test

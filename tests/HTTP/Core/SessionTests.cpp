@@ -1,0 +1,433 @@
+#include "HTTP/Core/Session.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+
+#include "HTTP/Retry/Adapter.h"
+#include "HTTP/Retry/Retrier.h"
+#include "HTTP/Core/SessionTestSupport.h"
+
+namespace tolvane::test {
+namespace {
+
+using http::DataRequest;
+using http::HTTPError;
+using http::Request;
+using http::Session;
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.serveBody("/hello", "hello", "text/plain");
+    server_.delayHeaders("/slow", 3000ms, "late");
+    server_.get("/flaky", [attempts = attempts_](const httplib::Request& req, httplib::Response& res) {
+      const int seen = attempts->write([&](auto& map) { return map[req.get_param_value("id")]++; });
+      res.status = seen == 0 ? 503 : 200;
+      res.set_content(seen == 0 ? "busy" : "ok", "text/plain");
+    });
+    startServing(server_);
+  }
+
+  std::shared_ptr<platform::Protected<std::map<std::string, int>>> attempts_ =
+      std::make_shared<platform::Protected<std::map<std::string, int>>>();
+
+  LoopbackServer server_{plainHTTP()};
+  std::shared_ptr<RecordingMonitor> monitor_ = std::make_shared<RecordingMonitor>();
+  ResponseCollector responses_;
+};
+
+std::vector<std::string> without(std::vector<std::string> events, const std::string& name) {
+  events.erase(std::remove(events.begin(), events.end(), name), events.end());
+  return events;
+}
+
+TEST_F(SessionTest, OneAttemptReportsItsEventsInOrder) {
+  auto session = makeSession(monitor_);
+  auto request = session->request(server_.url("/hello"));
+  responses_.attach(request);
+  auto response = responses_.wait();
+  ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
+
+  EXPECT_FALSE(response.error.has_value());
+  EXPECT_EQ(response.data, "hello");
+  ASSERT_TRUE(response.response);
+  EXPECT_EQ(response.response->statusCode, 200);
+  EXPECT_TRUE(request->isFinished());
+  // When resume reaches the request relative to the URL request's creation depends on
+  // thread timing; it always comes before the task is resumed.
+  const auto events = monitor_->events();
+  const auto resumed = std::find(events.begin(), events.end(), "requestDidResume");
+  const auto taskResumed = std::find(events.begin(), events.end(), "requestDidResumeTask");
+  EXPECT_LT(resumed, taskResumed);
+  EXPECT_EQ(without(events, "requestDidResume"),
+            (std::vector<std::string>{"requestDidCreateInitialURLRequest", "requestDidCreateURLRequest",
+                                      "requestDidCreateTask", "requestDidResumeTask", "dataTaskDidReceiveResponse",
+                                      "dataTaskDidReceiveData", "taskDidFinishCollectingMetrics",
+                                      "requestDidGatherMetrics", "taskDidComplete", "requestDidCompleteTaskWithError",
+                                      "requestDidFinish"}));
+}
+
+TEST_F(SessionTest, AnAdaptedAttemptSendsTheAdaptedRequest) {
+  auto adapter = std::make_shared<http::Adapter>(
+      [](const platform::URLRequest& request, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
+        auto adapted = request;
+        adapted.setValue("yes", "X-Adapted");
+        done(adapted);
+      });
+  auto session = makeSession(monitor_);
+  auto request = session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt,
+                                  adapter);
+  responses_.attach(request);
+  EXPECT_FALSE(responses_.wait().error.has_value());
+  ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
+
+  EXPECT_EQ(without(monitor_->events(), "requestDidResume"),
+            (std::vector<std::string>{"requestDidCreateInitialURLRequest",
+                                      "requestDidAdaptInitialRequestToAdaptedRequest", "requestDidCreateURLRequest",
+                                      "requestDidCreateTask", "requestDidResumeTask", "dataTaskDidReceiveResponse",
+                                      "dataTaskDidReceiveData", "taskDidFinishCollectingMetrics",
+                                      "requestDidGatherMetrics", "taskDidComplete", "requestDidCompleteTaskWithError",
+                                      "requestDidFinish"}));
+  ASSERT_EQ(server_.requests().size(), 1u);
+  EXPECT_EQ(server_.requests()[0].header("X-Adapted"), "yes");
+  const auto built = request->requests();
+  ASSERT_EQ(built.size(), 2u);
+  EXPECT_FALSE(built[0].value("X-Adapted"));
+  EXPECT_EQ(built[1].value("X-Adapted"), "yes");
+}
+
+TEST_F(SessionTest, GETWithABodyFailsBeforeAndAfterAdaptation) {
+  auto session = makeSession(monitor_);
+  auto adapterCalls = std::make_shared<std::atomic<int>>(0);
+  auto countingAdapter = std::make_shared<http::Adapter>(
+      [adapterCalls](const platform::URLRequest& r, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
+        ++*adapterCalls;
+        done(r);
+      });
+  platform::URLRequest withBody(platform::URL::parse(server_.url("/hello")));
+  withBody.httpBody = "";
+  auto first = session->request(std::make_shared<http::URLRequestValue>(withBody), countingAdapter);
+  responses_.attach(first);
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  ASSERT_EQ(response.error->kind(), HTTPError::Kind::urlRequestValidationFailed);
+  EXPECT_EQ(adapterCalls->load(), 0);
+
+  auto addsBody = std::make_shared<http::Adapter>(
+      [](const platform::URLRequest& r, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
+        auto adapted = r;
+        adapted.httpBody = "x";
+        done(adapted);
+      });
+  ResponseCollector second;
+  second.attach(session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt,
+                                 addsBody));
+  auto adaptedResponse = second.wait();
+  ASSERT_TRUE(adaptedResponse.error);
+  ASSERT_EQ(adaptedResponse.error->kind(), HTTPError::Kind::requestAdaptationFailed);
+  auto cause = std::dynamic_pointer_cast<const HTTPError>(adaptedResponse.error->underlyingError());
+  ASSERT_TRUE(cause);
+  EXPECT_EQ(cause->kind(), HTTPError::Kind::urlRequestValidationFailed);
+  EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+TEST_F(SessionTest, CancelBeforeTheFirstRootStepMakesNothing) {
+  auto session = makeSession(monitor_);
+  std::shared_ptr<DataRequest> request;
+  {
+    QueueBlocker blocked(session->rootQueue());
+    request = session->request(server_.url("/hello"));
+    responses_.attach(request);
+    request->cancel();
+  }
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  EXPECT_TRUE(request->isCancelled());
+  EXPECT_TRUE(request->requests().empty());
+  EXPECT_TRUE(request->tasks().empty());
+  EXPECT_EQ(onQueue(session->rootQueue(), [&] { return session->activeRequestCount(); }), 0u);
+  EXPECT_EQ(server_.requestCount(), 0u);
+  EXPECT_EQ(responses_.count(), 1u);
+}
+
+// Cancels the request it belongs to while its URL request is being built.
+class CancellingConvertible final : public http::URLRequestConvertible {
+ public:
+  explicit CancellingConvertible(std::string url) : url_(std::move(url)) {}
+  // Weak: the request owns this convertible.
+  std::weak_ptr<Request> target;
+  [[nodiscard]] http::Result<platform::URLRequest> asURLRequest() const override {
+    if (auto request = target.lock()) request->cancel();
+    return platform::URLRequest(platform::URL::parse(url_));
+  }
+
+ private:
+  std::string url_;
+};
+
+TEST_F(SessionTest, CancelAfterTheURLRequestIsBuiltMakesNoTask) {
+  auto session = makeSession(monitor_);
+  // While the initial URL request is built: no adapter runs, no task is made.
+  auto convertible = std::make_shared<CancellingConvertible>(server_.url("/hello"));
+  auto adapterCalls = std::make_shared<std::atomic<int>>(0);
+  auto adapter = std::make_shared<http::Adapter>(
+      [adapterCalls](const platform::URLRequest& r, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
+        ++*adapterCalls;
+        done(r);
+      });
+  std::shared_ptr<DataRequest> request;
+  {
+    QueueBlocker blocked(session->rootQueue());
+    request = session->request(convertible, adapter);
+    convertible->target = request;
+  }
+  responses_.attach(request);
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  EXPECT_EQ(request->requests().size(), 1u);
+  EXPECT_TRUE(request->tasks().empty());
+  EXPECT_EQ(adapterCalls->load(), 0);
+
+  // While it is adapted: the URL request is recorded, still no task.
+  auto target = std::make_shared<std::shared_ptr<Request>>();
+  auto cancelling = std::make_shared<http::Adapter>(
+      [target](const platform::URLRequest& r, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
+        (*target)->cancel();
+        done(r);
+      });
+  std::shared_ptr<DataRequest> adapted;
+  {
+    QueueBlocker blocked(session->rootQueue());
+    adapted = session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt,
+                               cancelling);
+    *target = adapted;
+  }
+  ResponseCollector second;
+  second.attach(adapted);
+  auto secondResponse = second.wait();
+  ASSERT_TRUE(secondResponse.error);
+  EXPECT_EQ(secondResponse.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  EXPECT_EQ(adapted->requests().size(), 2u);
+  EXPECT_TRUE(adapted->tasks().empty());
+  EXPECT_EQ(server_.requestCount(), 0u);
+  target->reset();
+}
+
+// Cancels itself just after its task is made, before the session aligns the task's state.
+class CancelOnTaskCreation final : public DataRequest {
+ public:
+  using DataRequest::DataRequest;
+  platform::TaskPtr makeTask(const platform::URLRequest& request, platform::URLSession& session) override {
+    auto task = DataRequest::makeTask(request, session);
+    cancel();
+    return task;
+  }
+};
+
+TEST_F(SessionTest, CancelBetweenTaskCreationAndAlignmentCancelsTheTask) {
+  auto session = makeSession(monitor_);
+  auto convertible = std::make_shared<http::URLRequestValue>(platform::URLRequest(platform::URL::parse(server_.url("/slow"))));
+  auto request = std::make_shared<CancelOnTaskCreation>(convertible, session->requestContext(nullptr));
+  session->perform(request);
+  request->resume();
+  responses_.attach(request);
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  ASSERT_EQ(request->tasks().size(), 1u);
+  EXPECT_TRUE(monitor_->waitFor("requestDidCancelTask"));
+  // The task was resumed so that it still reports back, then cancelled.
+  EXPECT_TRUE(monitor_->waitFor("taskDidComplete"));
+  EXPECT_TRUE(waitUntil([&] { return request->tasks()[0]->state() == platform::URLSessionTask::State::completed; }));
+  EXPECT_EQ(responses_.count(), 1u);
+}
+
+TEST_F(SessionTest, CancelAfterAFailedAttemptKeepsThatAttemptsError) {
+  // The retrier asks for a delayed retry; the cancel lands during the delay.
+  auto asked = std::make_shared<std::promise<void>>();
+  auto retrier = std::make_shared<http::Retrier>([asked](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&,
+                                                         const HTTPError&, http::RequestRetrier::Completion done) {
+    done(http::RetryResult::retryWithDelay(30.0));
+    asked->set_value();
+  });
+  auto session = makeSession(monitor_);
+  const std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
+  auto request = session->request(refused, http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt, retrier);
+  responses_.attach(request);
+  asked->get_future().wait();
+  request->cancel();
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::sessionTaskFailed);
+  auto cause = std::dynamic_pointer_cast<const platform::URLError>(response.error->underlyingError());
+  ASSERT_TRUE(cause);
+  EXPECT_EQ(cause->code(), platform::URLError::cannotConnectToHost);
+  EXPECT_EQ(request->retryCount(), 0);
+  EXPECT_EQ(monitor_->count("requestIsRetrying"), 0u);
+}
+
+TEST_F(SessionTest, RepeatedStateOperationsChangeNothing) {
+  http::SessionSettings settings;
+  settings.startRequestsImmediately = false;
+  auto session = makeSession(monitor_, settings);
+  auto request = session->request(server_.url("/slow"));
+  request->suspend();
+  request->suspend();
+  request->cancel();
+  request->cancel();
+  request->resume();
+  request->suspend();
+  responses_.attach(request);
+  auto response = responses_.wait();
+  ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  EXPECT_EQ(monitor_->count("requestDidSuspend"), 1u);
+  EXPECT_EQ(monitor_->count("requestDidCancel"), 1u);
+  EXPECT_EQ(monitor_->count("requestDidResume"), 0u);
+  EXPECT_TRUE(request->isCancelled());
+}
+
+TEST_F(SessionTest, DroppingTheSessionMidRequestEndsItWithSessionDeinitialized) {
+  auto session = makeSession(monitor_);
+  auto request = session->request(server_.url("/slow"));
+  responses_.attach(request);
+  ASSERT_TRUE(monitor_->waitFor("requestDidResumeTask"));
+  session.reset();
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::sessionDeinitialized);
+  EXPECT_EQ(responses_.count(), 1u);
+  EXPECT_FALSE(request->delegate());
+}
+
+TEST_F(SessionTest, DroppingTheSessionDuringARetryDelayEndsTheRequest) {
+  auto asked = std::make_shared<std::promise<void>>();
+  auto retrier = std::make_shared<http::Retrier>([asked](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&,
+                                                         const HTTPError&, http::RequestRetrier::Completion done) {
+    done(http::RetryResult::retryWithDelay(30.0));
+    asked->set_value();
+  });
+  auto session = makeSession(monitor_);
+  const std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
+  auto request = session->request(refused, http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt, retrier);
+  responses_.attach(request);
+  asked->get_future().wait();
+  // Let the answer reach the session before it goes.
+  onQueue(session->rootQueue(), [] { return 0; });
+  session.reset();
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::sessionDeinitialized);
+  EXPECT_EQ(responses_.count(), 1u);
+}
+
+TEST_F(SessionTest, AHandlerAddedToAFinishedRequestSerializesAgain) {
+  auto session = makeSession(monitor_);
+  auto request = session->request(server_.url("/hello"));
+  responses_.attach(request);
+  EXPECT_EQ(responses_.wait().data, "hello");
+  ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+
+  ResponseCollector again;
+  again.attach(request);
+  auto response = again.wait();
+  EXPECT_EQ(response.data, "hello");
+  EXPECT_FALSE(response.error.has_value());
+  EXPECT_TRUE(waitUntil([&] { return request->isFinished(); }));
+  EXPECT_EQ(responses_.count(), 1u);
+  EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+TEST_F(SessionTest, QueuesAreDerivedFromTheRootQueue) {
+  auto session = makeSession(monitor_);
+  EXPECT_EQ(session->rootQueue()->label(), "net.tolvane.http.session.rootQueue");
+  EXPECT_EQ(session->requestQueue()->label(), "net.tolvane.http.session.rootQueue.requestQueue");
+  EXPECT_EQ(session->serializationQueue()->label(), "net.tolvane.http.session.rootQueue.serializationQueue");
+  EXPECT_EQ(session->session()->delegateQueue()->label(), "net.tolvane.http.session.rootQueue.sessionDelegate");
+  EXPECT_EQ(session->requestQueue()->target(), session->rootQueue());
+  EXPECT_EQ(session->session()->delegateQueue()->target(), session->rootQueue());
+
+  auto given = platform::DispatchQueue::make("test.given");
+  auto wrapped = Session::make(std::nullopt, nullptr, given);
+  EXPECT_NE(wrapped->rootQueue(), given);
+  EXPECT_EQ(wrapped->rootQueue()->target(), given);
+  EXPECT_EQ(wrapped->rootQueue()->label(), "test.given");
+  auto onMain = Session::make(std::nullopt, nullptr, platform::DispatchQueue::main());
+  EXPECT_EQ(onMain->rootQueue(), platform::DispatchQueue::main());
+  // Its transport reports its end on the main queue, which this test has to drive.
+  std::weak_ptr<platform::URLSession> transport = onMain->session();
+  onMain.reset();
+  EXPECT_TRUE(platform::MainRunLoop::runUntil([&] { return transport.expired(); }, 5000ms));
+}
+
+TEST_F(SessionTest, TheDefaultSessionIsMadeOnceWithTheDefaultHeaders) {
+  std::vector<std::thread> threads;
+  std::vector<Session*> seen(8);
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    threads.emplace_back([&seen, i] { seen[i] = Session::defaultSession().get(); });
+  }
+  for (auto& thread : threads) thread.join();
+  for (auto* session : seen) EXPECT_EQ(session, seen[0]);
+  const auto& extra = Session::defaultSession()->sessionConfiguration().httpAdditionalHeaders;
+  EXPECT_EQ(http::HTTPHeaders(extra), http::HTTPHeaders::defaultHeaders());
+  EXPECT_TRUE(Session::defaultSession()->startRequestsImmediately());
+  EXPECT_EQ(Session::defaultSession()->eventMonitor()->monitors().size(), 1u);
+}
+
+class NotADataRequest final : public Request {
+ public:
+  using Request::Request;
+};
+
+TEST(SessionDeathTest, AnUnknownRequestKindStopsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        auto session = Session::make();
+        session->perform(std::make_shared<NotADataRequest>(session->requestContext(nullptr)));
+        std::this_thread::sleep_for(5s);
+      },
+      "Attempted to perform unsupported Request subclass: tolvane::test::\\(anonymous namespace\\)::NotADataRequest");
+}
+
+// 200 requests at once through one session: each fails its first attempt with a 503, is
+// retried by its interceptor and then succeeds. Run under the sanitizers for races and
+// lifetimes.
+TEST_F(SessionTest, ManyConcurrentRetriedRequestsAllComplete) {
+  auto retrier = std::make_shared<http::Retrier>([](const std::shared_ptr<Request>& request, const std::shared_ptr<Session>&,
+                                                    const HTTPError&, http::RequestRetrier::Completion done) {
+    done(request->retryCount() < 2 ? http::RetryResult::retry() : http::RetryResult::doNotRetry());
+  });
+  constexpr int kRequests = 200;
+  for (int round = 0; round < 3; ++round) {
+    auto monitor = std::make_shared<RecordingMonitor>();
+    auto session = makeSession(monitor);
+    auto succeeded = std::make_shared<std::atomic<int>>(0);
+    auto delivered = std::make_shared<std::atomic<int>>(0);
+    auto queue = platform::DispatchQueue::make("test.stress");
+    for (int i = 0; i < kRequests; ++i) {
+      const std::string id = std::to_string(round) + "-" + std::to_string(i);
+      auto request = session->request(server_.url("/flaky?id=" + id), http::HTTPMethod::get, std::nullopt, nullptr,
+                                      std::nullopt, retrier);
+      failOnErrorStatus(request);
+      request->response(queue, [succeeded, delivered](const DataRequest::UnserializedResponse& response) {
+        if (!response.error && response.data == "ok") ++*succeeded;
+        ++*delivered;
+      });
+    }
+    ASSERT_TRUE(waitUntil([&] { return delivered->load() == kRequests; }, 60s)) << "round " << round;
+    EXPECT_EQ(succeeded->load(), kRequests);
+    EXPECT_TRUE(monitor->waitFor("requestDidFinish", kRequests));
+    EXPECT_EQ(monitor->count("requestIsRetrying"), static_cast<std::size_t>(kRequests));
+    EXPECT_TRUE(waitUntil([&] { return onQueue(session->rootQueue(), [&] { return session->activeRequestCount(); }) == 0; }));
+  }
+  EXPECT_EQ(server_.requestCount(), 3u * 2u * kRequests);
+}
+
+}  // namespace
+}  // namespace tolvane::test

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+#include "HTTP/Response/Empty.h"
+#include "HTTP/Response/ResponseHandlers.h"
+#include "HTTP/Response/ResponseTestSupport.h"
+#include "HTTP/Response/Validation.h"
+#include "HTTP/Retry/Retrier.h"
+#include "Platform/DecodingError.h"
+
+namespace tolvane::test {
+namespace {
+
+using http::DataResponse;
+using http::HTTPError;
+using http::HTTPHeaders;
+using http::HTTPMethod;
+using platform::Data;
+using ValidationKind = HTTPError::ResponseValidationFailureReason::Kind;
+
+struct Manifest {
+  std::int64_t size = 0;
+  static Manifest fromJSON(const nlohmann::json& json) {
+    if (!json.is_object() || !json.contains("size") || !json["size"].is_number_integer()) {
+      throw platform::DecodingError(platform::DecodingError::Kind::typeMismatch, "Expected an integer for key \"size\"");
+    }
+    return {json["size"].get<std::int64_t>()};
+  }
+};
+
+class ResponseHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.serveBody("/json", R"({"size": 7})", "application/json");
+    server_.serveBody("/html", "<p>hi</p>", "text/html");
+    server_.serveBody("/no-type", "body", "");
+    // The server library adds a Content-Type to every body; strip it after the fact.
+    server_.server().set_post_routing_handler([](const httplib::Request& request, httplib::Response& response) {
+      if (request.path == "/no-type") response.headers.erase("Content-Type");
+    });
+    server_.get("/error-page", [](const httplib::Request&, httplib::Response& response) {
+      response.status = 500;
+      response.set_content("<h1>down</h1>", "text/html");
+    });
+    server_.get("/no-content", [](const httplib::Request&, httplib::Response& response) { response.status = 204; });
+  }
+
+  std::shared_ptr<http::DataRequest> get(const std::string& path, std::optional<std::string> accept = std::nullopt,
+                                         std::shared_ptr<http::RequestInterceptor> interceptor = nullptr,
+                                         HTTPMethod method = HTTPMethod::get) {
+    std::optional<HTTPHeaders> headers;
+    if (accept) headers = HTTPHeaders{{"Accept", *accept}};
+    return session_->request(server_.url(path), method, std::nullopt, nullptr, headers, std::move(interceptor));
+  }
+
+  template <typename T>
+  DataResponse<T> decode(const std::shared_ptr<http::DataRequest>& request) {
+    Delivered<DataResponse<T>> delivered;
+    http::responseDecodable<T>(request, delivered.queue(), delivered.handler());
+    return delivered.wait();
+  }
+
+  static ValidationKind validationKind(const std::optional<HTTPError>& error) {
+    if (!error || !error->responseValidationReason()) throw std::runtime_error("not a validation error");
+    return error->responseValidationReason()->kind;
+  }
+
+  LoopbackServer server_;
+  std::shared_ptr<http::Session> session_ = makeTrustingSession();
+};
+
+TEST_F(ResponseHandlerTest, DefaultValidationChecksStatusThenContentType) {
+  EXPECT_TRUE(decode<Manifest>(http::validate(get("/json", "application/json"))).result.isSuccess());
+  EXPECT_TRUE(decode<Manifest>(http::validate(get("/json", "text/plain, application/*"))).result.isSuccess());
+
+  const auto html = decode<http::Empty>(http::validate(get("/html", "application/json")));
+  EXPECT_EQ(validationKind(html.error()), ValidationKind::unacceptableContentType);
+  EXPECT_EQ(html.error()->localizedDescription(),
+            "Response Content-Type \"text/html\" does not match any acceptable types: application/json.");
+
+  // Both validators fail here; the status check was attached first and wins.
+  const auto serverError = decode<http::Empty>(http::validate(get("/error-page", "application/json")));
+  EXPECT_EQ(validationKind(serverError.error()), ValidationKind::unacceptableStatusCode);
+  EXPECT_EQ(serverError.error()->responseCode(), 500);
+}
+
+TEST_F(ResponseHandlerTest, MissingContentTypeMattersOnlyWithABodyAndANarrowAccept) {
+  const auto missing = decode<http::Empty>(http::validate(get("/no-type", "application/json")));
+  EXPECT_EQ(validationKind(missing.error()), ValidationKind::missingContentType);
+  EXPECT_TRUE(decode<http::Empty>(http::validate(get("/no-type"))).result.isSuccess());
+
+  const auto noContent = decode<http::Empty>(http::validate(get("/no-content", "application/json")));
+  EXPECT_TRUE(noContent.result.isSuccess()) << noContent.description();
+  ASSERT_TRUE(noContent.response);
+  EXPECT_EQ(noContent.response->statusCode, 204);
+}
+
+TEST_F(ResponseHandlerTest, NoValidationRunsAfterATransportFailure) {
+  auto refused = session_->request("https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/");
+  auto calls = std::make_shared<std::atomic<int>>(0);
+  http::validate(refused, http::DataValidation([calls](const auto&, const auto&, const auto&) {
+                   ++*calls;
+                   return http::ValidationResult::failure(platform::makeError(HTTPError::explicitlyCancelled()));
+                 }));
+  const auto response = decode<http::Empty>(refused);
+  ASSERT_TRUE(response.error());
+  EXPECT_TRUE(response.error()->isSessionTaskError()) << response.error()->localizedDescription();
+  EXPECT_EQ(calls->load(), 0);
+}
+
+TEST_F(ResponseHandlerTest, ADecodingFailureIsRetriedAndTheCallerHearsOnce) {
+  std::atomic<int> served{0};
+  server_.get("/flaky", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content(served++ == 0 ? R"({"size": "7"})" : R"({"size": 8})", "application/json");
+  });
+  std::atomic<int> retrierCalls{0};
+  auto retrier = std::make_shared<http::Retrier>([&](const auto& request, const auto&, const HTTPError& error, auto completion) {
+    ++retrierCalls;
+    const bool decoding = error.isResponseSerializationError();
+    completion(decoding && request->retryCount() == 0 ? http::RetryResult::retry() : http::RetryResult::doNotRetry());
+  });
+
+  Delivered<DataResponse<Manifest>> delivered;
+  auto request = get("/flaky", std::nullopt, retrier);
+  http::responseDecodable<Manifest>(request, delivered.queue(), delivered.handler());
+  const auto response = delivered.wait();
+  ASSERT_TRUE(response.result.isSuccess()) << response.description();
+  EXPECT_EQ(response.value()->size, 8);
+  EXPECT_EQ(served.load(), 2);
+  EXPECT_EQ(retrierCalls.load(), 1);
+  EXPECT_EQ(request->retryCount(), 1);
+  // Give a stray second delivery the chance to show up.
+  EXPECT_FALSE(waitUntil([&] { return delivered.count() > 1; }, std::chrono::milliseconds(300)));
+}
+
+TEST_F(ResponseHandlerTest, ARetrierErrorReplacesTheSerializationFailure) {
+  auto retrier = std::make_shared<http::Retrier>([](const auto&, const auto&, const HTTPError&, auto completion) {
+    completion(http::RetryResult::doNotRetryWithError(platform::makeError(HTTPError::explicitlyCancelled())));
+  });
+  server_.serveBody("/broken", "{", "application/json");
+  const auto response = decode<Manifest>(get("/broken", std::nullopt, retrier));
+  ASSERT_TRUE(response.error());
+  ASSERT_TRUE(response.error()->isRequestRetryError()) << response.error()->localizedDescription();
+  const auto* original = dynamic_cast<const HTTPError*>(response.error()->originalError().get());
+  ASSERT_NE(original, nullptr);
+  EXPECT_TRUE(original->localizedDescription().starts_with("Response could not be decoded because of error:\n"));
+}
+
+TEST_F(ResponseHandlerTest, HandlersRunInOrderAndEachDeliversOnce) {
+  auto request = get("/json");
+  Delivered<DataResponse<Data>> data;
+  Delivered<DataResponse<std::string>> text;
+  Delivered<DataResponse<nlohmann::json>> json;
+  http::responseData(request, data.queue(), data.handler());
+  http::responseString(request, text.queue(), text.handler());
+  http::responseJSON(request, json.queue(), json.handler());
+  EXPECT_EQ(data.wait().value(), Data(R"({"size": 7})"));
+  EXPECT_EQ(text.wait().value(), R"({"size": 7})");
+  EXPECT_EQ(json.wait().value(), nlohmann::json({{"size", 7}}));
+  EXPECT_GT(json.wait().serializationDuration, 0.0);
+  ASSERT_TRUE(json.wait().metrics);
+}
+
+}  // namespace
+}  // namespace tolvane::test

@@ -1,0 +1,316 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "HTTP/Core/SessionTestSupport.h"
+#include "HTTP/Retry/ConnectionLostRetryPolicy.h"
+#include "HTTP/Retry/Interceptor.h"
+#include "HTTP/Retry/RetryPolicy.h"
+
+namespace tolvane::test {
+namespace {
+
+using http::HTTPError;
+using http::HTTPMethod;
+using http::Request;
+using http::RetryResult;
+using http::Session;
+using platform::URLError;
+
+using Calls = platform::Protected<std::vector<int>>;
+using Adapters = std::vector<std::shared_ptr<http::RequestAdapter>>;
+using Retriers = std::vector<std::shared_ptr<http::RequestRetrier>>;
+
+// A retrier answering from a script (the last answer repeats), recording the retry count
+// it saw and the error it was asked about.
+std::shared_ptr<http::Retrier> scripted(std::shared_ptr<Calls> counts, std::vector<RetryResult> answers,
+                                        std::shared_ptr<platform::Protected<std::vector<HTTPError>>> errors = nullptr) {
+  return std::make_shared<http::Retrier>([=](const std::shared_ptr<Request>& request, const std::shared_ptr<Session>&,
+                                             const HTTPError& error, http::RequestRetrier::Completion done) {
+    const auto index = counts->write([&](auto& list) {
+      list.push_back(request->retryCount());
+      return list.size() - 1;
+    });
+    if (errors) errors->write([&](auto& list) { list.push_back(error); });
+    done(answers[std::min(index, answers.size() - 1)]);
+  });
+}
+
+class RetryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.get("/busy", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 503;
+      res.set_content("busy", "text/plain");
+    });
+    server_.post("/busy", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 503;
+      res.set_content("busy", "text/plain");
+    });
+    server_.serveBody("/ok", "ok", "text/plain");
+    server_.delayHeaders("/slow", 3000ms, "late");
+    startServing(server_);
+  }
+
+  std::shared_ptr<http::DataRequest> send(const std::string& path, std::shared_ptr<http::RequestInterceptor> interceptor,
+                                          bool validate = true, HTTPMethod method = HTTPMethod::get) {
+    auto request = session_->request(server_.url(path), method, std::nullopt, nullptr, std::nullopt, std::move(interceptor));
+    if (validate) failOnErrorStatus(request);
+    responses_.attach(request);
+    return request;
+  }
+
+  LoopbackServer server_{plainHTTP()};
+  std::shared_ptr<RecordingMonitor> monitor_ = std::make_shared<RecordingMonitor>();
+  std::shared_ptr<Session> session_ = makeSession(monitor_);
+  ResponseCollector responses_;
+  std::shared_ptr<Calls> counts_ = std::make_shared<Calls>();
+};
+
+TEST_F(RetryTest, RetrierSeesTheCountOfRetriesStartedSoFar) {
+  auto request = send("/busy", scripted(counts_, {RetryResult::retry(), RetryResult::retry(), RetryResult::doNotRetry()}));
+  auto response = responses_.wait();
+  EXPECT_EQ(counts_->get(), (std::vector<int>{0, 1, 2}));
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::responseValidationFailed);
+  EXPECT_EQ(response.error->responseCode(), 503);
+  EXPECT_EQ(server_.requestCount(), 3u);
+  EXPECT_EQ(request->tasks().size(), 3u);
+  // Each attempt records its built and its adapted URL request.
+  EXPECT_EQ(request->requests().size(), 6u);
+  EXPECT_TRUE(monitor_->waitFor("requestIsRetrying", 2));
+}
+
+TEST_F(RetryTest, AnErrorFromTheRetrierIsWrappedWithTheRequestsOwn) {
+  send("/busy", scripted(counts_, {RetryResult::doNotRetryWithError(platform::makeError(PlainError("gave up")))}));
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  ASSERT_EQ(response.error->kind(), HTTPError::Kind::requestRetryFailed);
+  EXPECT_EQ(response.error->underlyingError()->localizedDescription(), "gave up");
+  auto original = std::dynamic_pointer_cast<const HTTPError>(response.error->originalError());
+  ASSERT_TRUE(original);
+  EXPECT_EQ(original->kind(), HTTPError::Kind::responseValidationFailed);
+  EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+TEST_F(RetryTest, AURLRequestThatCannotBeBuiltIsOfferedToTheRetrier) {
+  auto errors = std::make_shared<platform::Protected<std::vector<HTTPError>>>();
+  auto retrier = scripted(counts_, {RetryResult::retry(), RetryResult::doNotRetry()}, errors);
+  auto request = session_->request("http://exa mple.com:99999999/", HTTPMethod::get, std::nullopt, nullptr,
+                                   std::nullopt, retrier);
+  responses_.attach(request);
+  auto response = responses_.wait();
+  EXPECT_EQ(counts_->get(), (std::vector<int>{0, 1}));
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::invalidURL);
+  EXPECT_EQ(errors->get().at(0).kind(), HTTPError::Kind::invalidURL);
+  EXPECT_TRUE(request->tasks().empty());
+  EXPECT_FALSE(response.response);
+  EXPECT_TRUE(monitor_->waitFor("requestDidFailToCreateURLRequestWithError", 2));
+}
+
+TEST_F(RetryTest, AModifierErrorBecomesCreateURLRequestFailed) {
+  http::RequestModifier failing = [](platform::URLRequest&) { return platform::makeError(PlainError("no")); };
+  auto request = session_->request(server_.url("/ok"), HTTPMethod::get, std::nullopt, nullptr, std::nullopt, nullptr,
+                                   failing);
+  responses_.attach(request);
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::createURLRequestFailed);
+  EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+TEST_F(RetryTest, StockPolicyRetriesIdempotentMethodsOnly) {
+  auto policy = std::make_shared<http::RetryPolicy>(2, 2, 0.01);
+  send("/busy", policy);
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->responseCode(), 503);
+  EXPECT_EQ(server_.requestCount(), 3u);
+
+  ResponseCollector posted;
+  auto post = session_->request(server_.url("/busy"), HTTPMethod::post, std::nullopt, nullptr, std::nullopt, policy);
+  failOnErrorStatus(post);
+  posted.attach(post);
+  ASSERT_TRUE(posted.wait().error);
+  EXPECT_EQ(server_.requestCount(), 4u);
+  EXPECT_EQ(post->retryCount(), 0);
+}
+
+TEST_F(RetryTest, StockPolicyLeavesAnUnvalidated503Alone) {
+  send("/busy", std::make_shared<http::RetryPolicy>(2, 2, 0.01), /*validate=*/false);
+  auto response = responses_.wait();
+  EXPECT_FALSE(response.error.has_value());
+  ASSERT_TRUE(response.response);
+  EXPECT_EQ(response.response->statusCode, 503);
+  EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+TEST_F(RetryTest, StockPolicyDelaysGrowExponentially) {
+  auto policy = std::make_shared<http::RetryPolicy>(2, 3, 0.05);
+  auto request = send("/busy", policy);
+  responses_.wait();
+  ASSERT_EQ(server_.requestCount(), 3u);
+  const auto metrics = request->allMetrics();
+  ASSERT_EQ(metrics.size(), 3u);
+  // Waits of 0.05 * 3^0 and 0.05 * 3^1 seconds between the end of one attempt and the start
+  // of the next.
+  auto gap = [&](std::size_t i) {
+    const auto end = metrics[i].taskIntervalStart + metrics[i].taskIntervalDuration;
+    return std::chrono::duration<double>(metrics[i + 1].taskIntervalStart - end).count();
+  };
+  EXPECT_GE(gap(0), 0.05);
+  EXPECT_GE(gap(1), 0.15);
+}
+
+TEST_F(RetryTest, ACancelledRequestIsNeverOfferedToTheRetrier) {
+  auto request = send("/slow", scripted(counts_, {RetryResult::retry()}));
+  ASSERT_TRUE(monitor_->waitFor("requestDidResumeTask"));
+  request->cancel();
+  auto response = responses_.wait();
+  ASSERT_TRUE(response.error);
+  EXPECT_EQ(response.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  EXPECT_TRUE(counts_->get().empty());
+}
+
+// Asks `policy` about a finished GET `request` failing with `error`.
+RetryResult decide(http::RetryPolicy& policy, const std::shared_ptr<Request>& request, const HTTPError& error) {
+  std::optional<RetryResult> answer;
+  policy.retry(request, nullptr, error, [&](RetryResult result) { answer = result; });
+  EXPECT_TRUE(answer.has_value());
+  return answer.value_or(RetryResult::doNotRetry());
+}
+
+HTTPError transportError(URLError::Code code) { return HTTPError::sessionTaskFailed(platform::makeError(URLError(code))); }
+
+TEST_F(RetryTest, PoliciesJudgeTransportErrorsByTheirCode) {
+  auto okRequest = send("/ok", nullptr);
+  responses_.wait();
+  http::RetryPolicy policy;
+  auto timedOut = decide(policy, okRequest, transportError(URLError::timedOut));
+  EXPECT_EQ(timedOut.kind(), RetryResult::Kind::retryWithDelay);
+  EXPECT_EQ(timedOut.delay(), 0.5);
+  EXPECT_EQ(decide(policy, okRequest, transportError(URLError::cancelled)).kind(), RetryResult::Kind::doNotRetry);
+  EXPECT_EQ(decide(policy, okRequest, transportError(URLError::serverCertificateUntrusted)).kind(),
+            RetryResult::Kind::doNotRetry);
+  EXPECT_EQ(decide(policy, okRequest, HTTPError::explicitlyCancelled()).kind(), RetryResult::Kind::doNotRetry);
+
+  http::ConnectionLostRetryPolicy lost;
+  EXPECT_EQ(decide(lost, okRequest, transportError(URLError::networkConnectionLost)).kind(),
+            RetryResult::Kind::retryWithDelay);
+  EXPECT_EQ(decide(lost, okRequest, transportError(URLError::timedOut)).kind(), RetryResult::Kind::doNotRetry);
+
+  // A retryable status code is enough for the stock policy, never for the connection-lost one.
+  ResponseCollector busy;
+  auto busyRequest = session_->request(server_.url("/busy"));
+  busy.attach(busyRequest);
+  busy.wait();
+  EXPECT_EQ(decide(policy, busyRequest, HTTPError::explicitlyCancelled()).kind(), RetryResult::Kind::retryWithDelay);
+  EXPECT_EQ(decide(lost, busyRequest, HTTPError::explicitlyCancelled()).kind(), RetryResult::Kind::doNotRetry);
+  EXPECT_EQ(http::ConnectionLostRetryPolicy::defaultPolicy()->retryableHTTPStatusCodes().size(), 0u);
+}
+
+TEST(RetryPolicyDefaults, MatchTheDocumentedLists) {
+  const auto& policy = *http::RetryPolicy::defaultPolicy();
+  EXPECT_EQ(policy.retryLimit(), 2u);
+  EXPECT_EQ(policy.exponentialBackoffBase(), 2u);
+  EXPECT_EQ(policy.exponentialBackoffScale(), 0.5);
+  EXPECT_EQ(policy.retryableHTTPStatusCodes(), (std::set<int>{408, 500, 502, 503, 504}));
+  EXPECT_EQ(policy.retryableURLErrorCodes().size(), 18u);
+  EXPECT_FALSE(policy.retryableHTTPMethods().contains(HTTPMethod::post));
+  EXPECT_FALSE(policy.retryableHTTPMethods().contains(HTTPMethod::patch));
+  EXPECT_EQ(policy.retryableHTTPMethods().size(), 6u);
+}
+
+TEST(RetryPolicyDeathTest, ABaseBelowTwoIsRefused) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(http::RetryPolicy(2, 1, 0.5), "exponentialBackoffBase");
+}
+
+// MARK: - Composition
+
+http::RequestAdapter::Completion into(std::optional<http::Result<platform::URLRequest>>& slot) {
+  return [&slot](http::Result<platform::URLRequest> result) { slot = std::move(result); };
+}
+
+std::shared_ptr<http::Adapter> header(std::string name, std::shared_ptr<std::vector<std::string>> log) {
+  return std::make_shared<http::Adapter>([name, log](const platform::URLRequest& request, const std::shared_ptr<Session>&,
+                                                     http::RequestAdapter::Completion done) {
+    log->push_back(name + "<-" + request.value("X-Last").value_or("none"));
+    auto adapted = request;
+    adapted.setValue(name, "X-Last");
+    done(adapted);
+  });
+}
+
+TEST(InterceptorTest, AdaptersRunInOrderAndStopAtTheFirstFailure) {
+  auto log = std::make_shared<std::vector<std::string>>();
+  std::optional<http::Result<platform::URLRequest>> result;
+  http::Interceptor(Adapters{header("a", log), header("b", log)}).adapt(platform::URLRequest(), nullptr, into(result));
+  ASSERT_TRUE(result && result->isSuccess());
+  EXPECT_EQ(result->value().value("X-Last"), "b");
+  EXPECT_EQ(*log, (std::vector<std::string>{"a<-none", "b<-a"}));
+
+  log->clear();
+  auto failing = std::make_shared<http::Adapter>(
+      [](const platform::URLRequest&, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
+        done(HTTPError::explicitlyCancelled());
+      });
+  result.reset();
+  http::Interceptor(Adapters{failing, header("b", log)}).adapt(platform::URLRequest(), http::RequestAdapterState{}, into(result));
+  ASSERT_TRUE(result && result->isFailure());
+  EXPECT_EQ(result->error().kind(), HTTPError::Kind::explicitlyCancelled);
+  EXPECT_TRUE(log->empty());
+
+  result.reset();
+  platform::URLRequest plain;
+  plain.setValue("kept", "X-Last");
+  http::Interceptor().adapt(plain, nullptr, into(result));
+  EXPECT_EQ(result->value(), plain);
+}
+
+TEST(InterceptorTest, RetriersAreAskedUntilOneDecides) {
+  auto asked = std::make_shared<std::vector<std::string>>();
+  auto answering = [asked](std::string name, RetryResult answer) {
+    return std::make_shared<http::Retrier>([=](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&,
+                                               const HTTPError&, http::RequestRetrier::Completion done) {
+      asked->push_back(name);
+      done(answer);
+    });
+  };
+  std::optional<RetryResult> result;
+  auto record = [&](RetryResult r) { result = r; };
+  http::Interceptor(Adapters{}, Retriers{answering("a", RetryResult::doNotRetry()), answering("b", RetryResult::retryWithDelay(3))})
+      .retry(nullptr, nullptr, HTTPError::explicitlyCancelled(), record);
+  EXPECT_EQ(result->delay(), 3.0);
+  EXPECT_EQ(*asked, (std::vector<std::string>{"a", "b"}));
+
+  asked->clear();
+  http::Interceptor(Adapters{}, Retriers{answering("a", RetryResult::retry()), answering("b", RetryResult::doNotRetry())})
+      .retry(nullptr, nullptr, HTTPError::explicitlyCancelled(), record);
+  EXPECT_EQ(result->kind(), RetryResult::Kind::retry);
+  EXPECT_EQ(*asked, (std::vector<std::string>{"a"}));
+
+  http::Interceptor().retry(nullptr, nullptr, HTTPError::explicitlyCancelled(), record);
+  EXPECT_EQ(result->kind(), RetryResult::Kind::doNotRetry);
+}
+
+TEST_F(RetryTest, RequestLevelInterceptorRunsBeforeTheSessionOne) {
+  auto log = std::make_shared<std::vector<std::string>>();
+  http::SessionSettings settings;
+  settings.interceptor = std::make_shared<http::Interceptor>(Adapters{header("session", log)},
+                                                             Retriers{scripted(counts_, {RetryResult::doNotRetry()})});
+  auto session = makeSession(monitor_, settings);
+  auto own = std::make_shared<Calls>();
+  auto requestLevel = std::make_shared<http::Interceptor>(Adapters{header("request", log)}, Retriers{scripted(own, {RetryResult::doNotRetry()})});
+  auto request = session->request(server_.url("/busy"), HTTPMethod::get, std::nullopt, nullptr, std::nullopt, requestLevel);
+  failOnErrorStatus(request);
+  responses_.attach(request);
+  responses_.wait();
+  EXPECT_EQ(*log, (std::vector<std::string>{"request<-none", "session<-request"}));
+  EXPECT_EQ(own->get(), (std::vector<int>{0}));
+  EXPECT_EQ(counts_->get(), (std::vector<int>{0}));
+}
+
+}  // namespace
+}  // namespace tolvane::test
