@@ -8,6 +8,8 @@
 #include "App/HeadlessFrontend.h"
 #include "App/InstallerSteps.h"
 #include "App/ProgramInfo.h"
+#include "App/TraceEventMonitor.h"
+#include "HTTP/Core/Session.h"
 
 namespace {
 
@@ -39,9 +41,7 @@ int main(int argc, char** argv) {
   }
 
   if (options.verbose) {
-    // The HTTP layer's default session fixes its event monitors when it is made and offers
-    // no way yet to add TraceEventMonitor to them.
-    std::cerr << program << ": --verbose: the HTTP trace is not available in this build." << std::endl;
+    tolvane::http::Session::addDefaultSessionEventMonitor(std::make_shared<tolvane::TraceEventMonitor>(std::cerr));
   }
   auto steps = tolvane::InstallerSteps::makeDefault();
   if (!options.headless && hasDisplay()) {

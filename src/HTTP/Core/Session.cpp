@@ -129,8 +129,35 @@ Session::~Session() {
   session_->invalidateAndCancel();
 }
 
+namespace {
+
+struct ExtraDefaultMonitors {
+  std::mutex mutex;
+  std::vector<std::shared_ptr<EventMonitor>> monitors;
+};
+
+ExtraDefaultMonitors& extraDefaultMonitors() {
+  static ExtraDefaultMonitors extra;
+  return extra;
+}
+
+}  // namespace
+
+void Session::addDefaultSessionEventMonitor(std::shared_ptr<EventMonitor> monitor) {
+  auto& extra = extraDefaultMonitors();
+  std::lock_guard lock(extra.mutex);
+  extra.monitors.push_back(std::move(monitor));
+}
+
 const std::shared_ptr<Session>& Session::defaultSession() {
-  static const std::shared_ptr<Session> session = make();
+  static const std::shared_ptr<Session> session = [] {
+    Settings settings;
+    settings.eventMonitors = std::vector<std::shared_ptr<EventMonitor>>{std::make_shared<RequestNotificationsMonitor>()};
+    auto& extra = extraDefaultMonitors();
+    std::lock_guard lock(extra.mutex);
+    settings.eventMonitors->insert(settings.eventMonitors->end(), extra.monitors.begin(), extra.monitors.end());
+    return make({}, {}, {}, std::move(settings));
+  }();
   return session;
 }
 

@@ -78,6 +78,9 @@ class Session final : public RequestDelegate,
 
   // The process-wide session, made with every default on first use (thread-safe).
   [[nodiscard]] static const std::shared_ptr<Session>& defaultSession();
+  // Adds a monitor (a diagnostic trace, say) to those the default session is made with.
+  // Only monitors added before the default session's first use take effect.
+  static void addDefaultSessionEventMonitor(std::shared_ptr<EventMonitor> monitor);
 
   // The platform's default configuration with the default headers added.
   [[nodiscard]] static platform::URLSessionConfiguration defaultConfiguration();
