@@ -167,6 +167,9 @@ class HeadlessRunTest : public ::testing::Test {
     const auto outcome = runInstaller();
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
     ASSERT_EQ(readFile(jar()), "launcher v1");
+    // The launcher runs on after the installer quits; let it write its record now, or it
+    // would land in the middle of the next run and be taken for that run's launch.
+    ASSERT_TRUE(FakeRuntime::waitForRecord(launchRecord())) << "the launcher was not started";
     newDownloads();
   }
 

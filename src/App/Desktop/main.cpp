@@ -1,5 +1,7 @@
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,9 +46,22 @@ int main(int argc, char** argv) {
     tolvane::http::Session::addDefaultSessionEventMonitor(std::make_shared<tolvane::TraceEventMonitor>(std::cerr));
   }
   auto steps = tolvane::InstallerSteps::makeDefault();
-  if (!options.headless && hasDisplay()) {
-    if (const auto status = tolvane::DesktopApp::start(argv[0], steps)) return *status;
-    std::cerr << program << ": cannot open the display; continuing without a window." << std::endl;
+  int status = 0;
+  if (const auto windowed = (!options.headless && hasDisplay()) ? tolvane::DesktopApp::start(argv[0], steps)
+                                                                 : std::nullopt) {
+    status = *windowed;
+  } else {
+    if (!options.headless && hasDisplay()) {
+      std::cerr << program << ": cannot open the display; continuing without a window." << std::endl;
+    }
+    status = tolvane::HeadlessFrontend(steps, std::cout, std::cerr).run();
   }
-  return tolvane::HeadlessFrontend(steps, std::cout, std::cerr).run();
+  // Terminate the way a desktop application does: the HTTP layer's network thread and queue
+  // workers may still be running, and tearing process-wide objects down underneath them is
+  // neither needed nor safe. Everything that must persist (settings, window frame) is
+  // already written; only the standard streams need flushing.
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  std::_Exit(status);
 }
