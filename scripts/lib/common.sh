@@ -1,11 +1,12 @@
-# Shared by scripts/test and scripts/demo.
+# Shared by scripts/test, scripts/demo and scripts/fuzz.
 
-# Debian packages the build, the tests and the demo need.
+# Debian packages the build, the tests, the demo and the fuzzers need.
 TOLVANE_PACKAGES=(
   build-essential cmake pkg-config
   libcurl4-openssl-dev nlohmann-json3-dev libutf8proc-dev libwxgtk3.2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev
   unzip zip curl openssl xvfb xauth xdotool x11-utils imagemagick openjdk-17-jdk-headless
+  clang libclang-rt-14-dev
 )
 
 install_dependencies() {

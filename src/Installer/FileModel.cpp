@@ -3,6 +3,7 @@
 #include <utf8proc.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -19,12 +20,18 @@ struct FreeDeleter {
   void operator()(utf8proc_uint8_t* p) const { std::free(p); }
 };
 
-// Canonical decomposition makes canonically equivalent texts byte-identical.
+// Canonical decomposition makes canonically equivalent texts byte-identical. The length is
+// passed so that an embedded NUL (JSON "\u0000") does not end the text early: "a\0b" and
+// "a\0c" must stay different.
 std::optional<std::string> normalized(const std::string& text) {
-  std::unique_ptr<utf8proc_uint8_t, FreeDeleter> result(
-      utf8proc_NFD(reinterpret_cast<const utf8proc_uint8_t*>(text.c_str())));
-  if (!result) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(result.get()));
+  utf8proc_uint8_t* raw = nullptr;
+  const utf8proc_ssize_t length =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                   static_cast<utf8proc_ssize_t>(text.size()), &raw,
+                   static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_DECOMPOSE));
+  std::unique_ptr<utf8proc_uint8_t, FreeDeleter> result(raw);
+  if (length < 0) return std::nullopt;
+  return std::string(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(length));
 }
 
 bool canonicallyEqual(const std::string& lhs, const std::string& rhs) {

@@ -52,6 +52,9 @@ TEST(FileModelTest, EqualityIsCanonicalForTextAndExactOtherwise) {
   EXPECT_NE((FileModel{"a", "abc", 1}), (FileModel{"a", "ABC", 1}));
   EXPECT_NE((FileModel{"a", "h", 1}), (FileModel{"a", "h", 2}));
   EXPECT_NE((FileModel{"a\xff", "h", 1}), (FileModel{"a\xfe", "h", 1}));  // not UTF-8: bytes
+  // A JSON "\u0000" inside a text must not end the comparison there.
+  EXPECT_NE(FileModel::decode(R"({"path":"a\u0000b","hash":"h","size":1})"),
+            FileModel::decode(R"({"path":"a\u0000c","hash":"h","size":1})"));
 }
 
 TEST(FileModelTest, EncodesCompactlyInFieldOrderAndRoundTrips) {

@@ -1,0 +1,188 @@
+// Feeds arbitrary bytes to the manifest decoders as JSON text. Decoding may only fail with
+// DecodingError, must accept exactly the well-formed manifests, must keep what it decoded
+// byte for byte, and the entries' equality must behave as canonical equivalence.
+#include <utf8proc.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Installer/FileModel.h"
+#include "Installer/LoaderModel.h"
+#include "Platform/DecodingError.h"
+
+namespace {
+
+using nlohmann::json;
+using tolvane::FileModel;
+using tolvane::LoaderModel;
+using tolvane::platform::DecodingError;
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "invariant violated: %s\n", what);
+  std::abort();
+}
+
+void check(bool condition, const char* what) {
+  if (!condition) fail(what);
+}
+
+// What the decoder must accept for "size": an integral JSON number within int64.
+std::optional<std::int64_t> integralSize(const json& value) {
+  if (value.is_number_unsigned()) {
+    const auto u = value.get<std::uint64_t>();
+    if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+      return std::nullopt;
+    return static_cast<std::int64_t>(u);
+  }
+  if (value.is_number_integer()) return value.get<std::int64_t>();
+  if (value.is_number_float()) {
+    const double d = value.get<double>();
+    if (!std::isfinite(d) || std::floor(d) != d) return std::nullopt;
+    if (d < -std::ldexp(1.0, 63) || d >= std::ldexp(1.0, 63)) return std::nullopt;
+    return static_cast<std::int64_t>(d);
+  }
+  return std::nullopt;
+}
+
+bool wellFormedEntry(const json& entry) {
+  if (!entry.is_object()) return false;
+  const auto path = entry.find("path");
+  const auto hash = entry.find("hash");
+  const auto size = entry.find("size");
+  return path != entry.end() && path->is_string() && hash != entry.end() && hash->is_string() &&
+         size != entry.end() && integralSize(*size).has_value();
+}
+
+bool wellFormedManifest(const json& document) {
+  if (!document.is_object()) return false;
+  const auto files = document.find("files");
+  if (files == document.end() || !files->is_array()) return false;
+  for (const auto& entry : *files) {
+    if (!wellFormedEntry(entry)) return false;
+  }
+  return true;
+}
+
+void checkDecodedEntry(const FileModel& model, const json& entry) {
+  check(model.path == entry.at("path").get_ref<const std::string&>(), "path kept byte for byte");
+  check(model.hash == entry.at("hash").get_ref<const std::string&>(), "hash kept byte for byte");
+  check(model.size == *integralSize(entry.at("size")), "size kept by value");
+}
+
+struct FreeDeleter {
+  void operator()(utf8proc_uint8_t* p) const { std::free(p); }
+};
+
+// The text in another normalisation form (composed or decomposed), by length so that
+// embedded NULs take part; nothing for text utf8proc rejects.
+std::optional<std::string> normalizedForm(const std::string& text, bool compose) {
+  utf8proc_uint8_t* raw = nullptr;
+  const int options = UTF8PROC_STABLE | (compose ? UTF8PROC_COMPOSE : UTF8PROC_DECOMPOSE);
+  const utf8proc_ssize_t length = utf8proc_map(
+      reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+      static_cast<utf8proc_ssize_t>(text.size()), &raw, static_cast<utf8proc_option_t>(options));
+  std::unique_ptr<utf8proc_uint8_t, FreeDeleter> owned(raw);
+  if (length < 0) return std::nullopt;
+  return std::string(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(length));
+}
+
+bool isASCII(std::string_view text) {
+  for (const unsigned char c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+void checkEquality(const FileModel& a, const FileModel& b) {
+  const bool equal = a == b;
+  check(equal == (b == a), "equality is symmetric");
+  if (a.size != b.size) check(!equal, "different sizes are different entries");
+  // ASCII text is its own canonical form, so only identical bytes are equivalent.
+  if (isASCII(a.path) && isASCII(b.path) && isASCII(a.hash) && isASCII(b.hash)) {
+    check(equal == (a.path == b.path && a.hash == b.hash && a.size == b.size),
+          "ASCII entries are equal exactly when their bytes are");
+  }
+}
+
+void checkEntry(const FileModel& model) {
+  // Composed and decomposed spellings of the same texts are the same entry.
+  for (const bool compose : {true, false}) {
+    const auto path = normalizedForm(model.path, compose);
+    const auto hash = normalizedForm(model.hash, compose);
+    if (!path || !hash) continue;
+    FileModel other = model;
+    other.path = *path;
+    other.hash = *hash;
+    check(model == other, "canonically equivalent entry compares equal");
+    FileModel larger = other;
+    if (larger.size < std::numeric_limits<std::int64_t>::max()) {
+      ++larger.size;
+      check(!(model == larger), "a different size makes a different entry");
+    }
+  }
+
+  // A decoded entry holds valid UTF-8, so it always encodes, and reads back the same.
+  const auto encoded = model.encode();
+  check(encoded.has_value(), "a decoded entry encodes");
+  FileModel again;
+  try {
+    again = FileModel::decode(*encoded);
+  } catch (const DecodingError&) {
+    fail("an encoded entry decodes");
+  }
+  check(again.path == model.path && again.hash == model.hash && again.size == model.size,
+        "encoding round trip keeps the bytes");
+  const json written = json::parse(*encoded);
+  check(written.is_object() && written.size() == 3, "the encoding has exactly the three keys");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const json document = json::parse(text, nullptr, /*allow_exceptions=*/false);
+
+  std::optional<LoaderModel> manifest;
+  try {
+    manifest = LoaderModel::decode(text);
+  } catch (const DecodingError&) {
+  }
+  check(manifest.has_value() == (!document.is_discarded() && wellFormedManifest(document)),
+        "the manifest decodes exactly when it is well formed");
+
+  std::optional<FileModel> single;
+  try {
+    single = FileModel::decode(text);
+  } catch (const DecodingError&) {
+  }
+  check(single.has_value() == (!document.is_discarded() && wellFormedEntry(document)),
+        "a stored entry decodes exactly when it is well formed");
+
+  if (single) {
+    checkDecodedEntry(*single, document);
+    checkEntry(*single);
+  }
+  if (manifest) {
+    const json& files = document.at("files");
+    check(manifest->files.size() == files.size(), "every entry is decoded, in order");
+    for (std::size_t i = 0; i < manifest->files.size(); ++i) {
+      checkDecodedEntry(manifest->files[i], files[i]);
+      checkEntry(manifest->files[i]);
+      if (i + 1 < manifest->files.size()) checkEquality(manifest->files[i], manifest->files[i + 1]);
+    }
+    if (manifest->files.size() >= 3) {
+      const auto& f = manifest->files;
+      if (f[0] == f[1] && f[1] == f[2]) check(f[0] == f[2], "equality is transitive");
+    }
+  }
+  return 0;
+}
