@@ -46,6 +46,10 @@ InstallationRun::Outcome InstallationRun::runInstallation() const {
   Outcome outcome;
   try {
     steps_->createWorkFolder();
+    // Two instances must not write the runtime, the jar or the stored entry at the same
+    // time: a second one waits here until the first has started the launcher or failed,
+    // and then decides from what is on disk.
+    const auto workFolderLock = steps_->lockWorkFolder();
     steps_->installJava();
     if (steps_->checkForUpdate()) steps_->downloadLauncher();
     steps_->runLauncher();

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <optional>
+
+#include "Platform/FileLock.h"
+
 namespace tolvane {
 
 // The pipeline operations a run calls, in the order a run calls them. InstallerSteps is
@@ -13,6 +17,10 @@ class InstallationSteps {
 
   [[nodiscard]] virtual bool isInstalled() const = 0;
   virtual void createWorkFolder() = 0;
+  // Keeps other instances of the program out of the work folder until the result is
+  // dropped, waiting while another instance holds it. Called right after createWorkFolder().
+  // Nothing when no lock can be had: the run then goes on as it would alone.
+  [[nodiscard]] virtual std::optional<platform::FileLock> lockWorkFolder() { return std::nullopt; }
   virtual void installJava() = 0;
   // True when the launcher jar has to be downloaded before it is started.
   virtual bool checkForUpdate() = 0;

@@ -16,6 +16,9 @@ std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault() {
 
 bool InstallerSteps::isInstalled() const { return installer_->isInstalled(); }
 void InstallerSteps::createWorkFolder() { installer_->createWorkFolder(); }
+std::optional<platform::FileLock> InstallerSteps::lockWorkFolder() {
+  return platform::FileLock::acquire(installer_->workFolderURL() / kLockFileName);
+}
 void InstallerSteps::installJava() { installer_->installJava(); }
 bool InstallerSteps::checkForUpdate() { return installer_->checkForUpdate(); }
 void InstallerSteps::downloadLauncher() { installer_->downloadLauncher(); }

@@ -11,6 +11,10 @@ namespace tolvane {
 // Holds the service for as long as any run needs it; adds no state of its own.
 class InstallerSteps final : public InstallationSteps {
  public:
+  // In the work folder; hidden, and never removed (removing it while another instance
+  // waits on it would let a third one lock a new file of the same name).
+  static constexpr const char* kLockFileName = ".installer.lock";
+
   explicit InstallerSteps(std::shared_ptr<InstallerService> installer);
 
   // The service the program runs with: the real network and download services.
@@ -18,6 +22,7 @@ class InstallerSteps final : public InstallationSteps {
 
   [[nodiscard]] bool isInstalled() const override;
   void createWorkFolder() override;
+  [[nodiscard]] std::optional<platform::FileLock> lockWorkFolder() override;
   void installJava() override;
   bool checkForUpdate() override;
   void downloadLauncher() override;

@@ -57,6 +57,7 @@ void report(int fd, Stage stage, int error) {
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   signal(SIGPIPE, SIG_DFL);
+  signal(SIGXFSZ, SIG_DFL);  // ignored by the installer itself, not meant for the programs it starts
   if (plan.currentDirectory && ::chdir(plan.currentDirectory->c_str()) != 0) {
     report(errorPipe, Stage::currentDirectory, errno);
     ::_exit(127);

@@ -313,6 +313,7 @@ void TransferTask::startAttempt(const URLRequest& request) {
   lastActivity_ = windowStart_ = Clock::now();
   timeoutSeconds_ = request.timeoutInterval > 0 ? request.timeoutInterval
                                                  : context_->configuration.timeoutIntervalForRequest;
+  bodyLimit_ = request.maximumBodyLength;
 
   if (!request.url) {
     finish(URLError::badURL);
@@ -557,6 +558,12 @@ bool TransferTask::finalResponse(const std::shared_ptr<const HTTPURLResponse>& h
       bytesExpected_ = head->expectedContentLength;
     }
   }
+  // Refused once the response is recorded, so its status still counts.
+  if (bodyLimit_ && head->expectedContentLength > *bodyLimit_) {
+    abortCode_ = URLError::dataLengthExceedsMaximum;
+    abortDetail_ = "announced " + std::to_string(head->expectedContentLength) + " bytes";
+    return false;
+  }
   if (kind_ == Kind::download) {
     if (resumeData_ && !resumeReported_) {
       resumeReported_ = true;
@@ -567,6 +574,13 @@ bool TransferTask::finalResponse(const std::shared_ptr<const HTTPURLResponse>& h
       });
     }
     gateOpen_ = true;
+    return true;
+  }
+  if (!context_->responsesGated) {
+    gateOpen_ = true;
+    post([head](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
+      delegate.didReceiveResponse(session, task, *head, [](ResponseDisposition) {});
+    });
     return true;
   }
   // Data tasks wait for the delegate's verdict; the body callback pauses meanwhile.
@@ -629,6 +643,11 @@ std::size_t TransferTask::onBody(char* data, std::size_t size, std::size_t count
   if (!self->gateOpen_ || self->userPaused_) return CURL_WRITEFUNC_PAUSE;
   const std::size_t length = size * count;
   self->lastActivity_ = Clock::now();
+  if (self->bodyLimit_ && self->countOfBytesReceived() + static_cast<std::int64_t>(length) > *self->bodyLimit_) {
+    self->abortCode_ = URLError::dataLengthExceedsMaximum;
+    self->abortDetail_ = "more than " + std::to_string(*self->bodyLimit_) + " bytes";
+    return 0;
+  }
   if (self->kind_ == Kind::download) {
     if (!writeAll(self->file_.get(), data, length)) {
       self->abortCode_ = URLError::cannotWriteToFile;

@@ -30,6 +30,8 @@ struct TransferContext {
   std::weak_ptr<URLSession> session;
   std::shared_ptr<DelegateSlot> delegate;
   URLSessionConfiguration configuration;
+  // The delegate's decidesResponses(), fixed for the session's life.
+  bool responsesGated = true;
   // A file with the system CAs plus the configuration's extra CA file; empty when there
   // is no extra file and libcurl's own defaults apply.
   std::filesystem::path caBundle;
@@ -146,6 +148,7 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   std::optional<URLError::Code> abortCode_;
   std::string abortDetail_;
   double timeoutSeconds_ = 60;
+  std::optional<std::int64_t> bodyLimit_;  // the attempt's maximumBodyLength
   Clock::time_point lastActivity_{};
   curl_off_t lastMoved_ = 0;
   Clock::time_point windowStart_{};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,10 @@ struct URLRequest {
   // Seconds without any bytes moving before the transfer fails with a time-out; not a
   // limit on the whole transfer.
   double timeoutInterval = 60.0;
+  // A body longer than this many bytes is refused: the transfer stops as soon as the length
+  // is announced or passed and fails with URLError::dataLengthExceedsMaximum, so a broken or
+  // hostile server cannot fill memory. None: no limit.
+  std::optional<std::int64_t> maximumBodyLength;
   CachePolicy cachePolicy = CachePolicy::useProtocolCachePolicy;
 
   [[nodiscard]] std::optional<std::string> value(std::string_view headerField) const {

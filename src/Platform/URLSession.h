@@ -133,6 +133,11 @@ class URLSessionDelegate {
                                   std::function<void(ResponseDisposition)> completion) {
     completion(ResponseDisposition::allow);
   }
+  // Whether a data task holds its body until didReceiveResponse's completion answers. A
+  // delegate that always allows says false: the response is then only reported, and each
+  // request saves a round trip between the network thread and the delegate queue.
+  // Read once, when the session is made.
+  [[nodiscard]] virtual bool decidesResponses() const { return true; }
   virtual void didReceiveData(URLSession&, const TaskPtr& /*dataTask*/, const Data&) {}
   virtual void willCacheResponse(URLSession&, const TaskPtr& /*dataTask*/, const CachedURLResponse& proposed,
                                  std::function<void(std::optional<CachedURLResponse>)> completion) {

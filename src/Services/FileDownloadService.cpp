@@ -34,6 +34,16 @@ http::ValidationResult install(const fs::path& staging, const fs::path& destinat
       platform::URL::fileURL(destination))));
 }
 
+// Downloads keep the transport's time-outs; only the test seam changes them.
+http::RequestModifier timeoutModifier() {
+  const auto seconds = RetryHandler::requestTimeoutOverride();
+  if (!seconds) return nullptr;
+  return [timeout = *seconds](platform::URLRequest& urlRequest) -> platform::ErrorPtr {
+    urlRequest.timeoutInterval = timeout;
+    return nullptr;
+  };
+}
+
 void removeStagingFile(const fs::path& staging) {
   std::error_code ignored;
   fs::remove(staging, ignored);
@@ -73,7 +83,7 @@ void FileDownloadService::downloadFile(std::optional<std::string> from) {
       http::DownloadRequest::Downloadable::request(std::make_shared<const http::RequestConvertible>(
           urlText(from), http::HTTPMethod::get, std::nullopt,
           std::make_shared<const http::URLEncoding>(http::URLEncoding::defaultEncoding()),
-          std::nullopt, nullptr)),
+          std::nullopt, timeoutModifier())),
       [staging](const platform::URL&, const platform::HTTPURLResponse&) {
         return std::pair(platform::URL::fileURL(staging), kOptions);
       },

@@ -49,7 +49,8 @@ LoaderModel NetworkService::request(const std::optional<std::string>& endpoint,
       address, method, std::move(parameters),
       std::make_shared<const http::URLEncoding>(http::URLEncoding::defaultEncoding()), headers,
       makeRetryHandler_(), [](platform::URLRequest& urlRequest) -> platform::ErrorPtr {
-        urlRequest.timeoutInterval = kTimeoutInterval;
+        urlRequest.timeoutInterval = RetryHandler::requestTimeoutOverride().value_or(kTimeoutInterval);
+        urlRequest.maximumBodyLength = kMaximumManifestLength;
         return nullptr;
       });
   http::responseDecodable<LoaderModel>(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,6 +31,9 @@ class NetworkService final : public NetworkServicing {
   // Appended to the origin when no endpoint is given.
   static constexpr const char* kDefaultPath = "/loaderv3.php?os=macos";
   static constexpr double kTimeoutInterval = 5.0;
+  // A manifest is a few hundred bytes; a longer body is refused unread (as a body that
+  // cannot be decoded), so a broken or hostile server cannot exhaust memory.
+  static constexpr std::int64_t kMaximumManifestLength = 1024 * 1024;
   static constexpr const char* kOperationName = "request(endpoint:method:headers:)";
 
   // Production: every request gets RetryHandler::make().

@@ -11,10 +11,10 @@
 namespace tolvane {
 namespace {
 
-// The override from the environment; anything but a plain finite non-negative number is
-// ignored, so a typo can never turn the delay negative or into a busy loop of NaNs.
-std::optional<double> delayOverride() {
-  const char* text = std::getenv(RetryHandler::kRetryDelayVariable);
+// An override from the environment; anything but a plain finite non-negative number is
+// ignored, so a typo can never turn a delay negative or into a busy loop of NaNs.
+std::optional<double> secondsFromEnvironment(const char* variable) {
+  const char* text = std::getenv(variable);
   if (text == nullptr || *text == '\0') return std::nullopt;
   char* end = nullptr;
   errno = 0;
@@ -28,7 +28,14 @@ std::optional<double> delayOverride() {
 }  // namespace
 
 std::shared_ptr<RetryHandler> RetryHandler::make() {
-  return std::make_shared<RetryHandler>(kRetryLimit, delayOverride().value_or(kRetryDelay));
+  return std::make_shared<RetryHandler>(kRetryLimit, secondsFromEnvironment(kRetryDelayVariable).value_or(kRetryDelay));
+}
+
+std::optional<double> RetryHandler::requestTimeoutOverride() {
+  // Zero would mean "the transport's default" further down, not "no time at all".
+  const auto seconds = secondsFromEnvironment(kRequestTimeoutVariable);
+  if (seconds && *seconds > 0) return seconds;
+  return std::nullopt;
 }
 
 RetryHandler::RetryHandler(int retryLimit, double retryDelay)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "HTTP/Core/RequestInterceptor.h"
 
@@ -22,6 +23,13 @@ class RetryHandler final : public http::RequestInterceptor {
   // as the delay instead of kRetryDelay (the limit is unchanged). Lets a test drive the real
   // program through its retries without waiting 15 seconds per failing request.
   static constexpr const char* kRetryDelayVariable = "TOLVANE_RETRY_DELAY_SECONDS";
+  // The same kind of seam for the per-attempt time-out of both update server requests (the
+  // manifest's 5 s, the download's transport default): lets a test drive a stalling server
+  // through all attempts without waiting out the real time-outs. Tests/diagnostics only.
+  static constexpr const char* kRequestTimeoutVariable = "TOLVANE_REQUEST_TIMEOUT_SECONDS";
+
+  // The value of kRequestTimeoutVariable when it is a positive finite number of seconds.
+  [[nodiscard]] static std::optional<double> requestTimeoutOverride();
 
   // The handler every production request gets: kRetryLimit and kRetryDelay (see
   // kRetryDelayVariable).

@@ -11,9 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "App/ChildProgram.h"
+#include "Support/ChildProgram.h"
 #include "Support/LoopbackServer.h"
 #include "Support/TemporaryHome.h"
+#include "Support/WaitUntil.h"
 
 namespace tolvane::test {
 namespace {
@@ -24,13 +25,9 @@ using namespace std::chrono_literals;
 const fs::path kProgram = fs::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-installer";
 const fs::path kArtifacts = fs::path(TOLVANE_BINARY_DIR) / "test-artifacts" / "app";
 
+// The predicates below run X11 tools; no need to ask more often than this.
 bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(50ms);
-  }
-  return true;
+  return waitUntil(predicate, timeout, 50ms);
 }
 
 // An X server of our own on a display number nobody uses.
@@ -147,11 +144,7 @@ class DesktopSmokeTest : public ::testing::Test {
   fs::path windowConfig() const { return home_.configHome() / "tolvane-installer" / "window.ini"; }
 
   TemporaryHome home_;
-  LoopbackServer server_{[] {
-    LoopbackServer::Options options;
-    options.https = false;
-    return options;
-  }()};
+  LoopbackServer server_{LoopbackServer::plainHTTP()};
   std::unique_ptr<VirtualDisplay> display_;
 };
 

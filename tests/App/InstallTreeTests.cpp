@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "App/ChildProgram.h"
+#include "Support/ChildProgram.h"
 #include "Support/LoopbackServer.h"
 #include "Support/TemporaryDirectory.h"
 #include "Support/TemporaryHome.h"
@@ -41,7 +41,8 @@ class InstallTreeTest : public ::testing::Test {
 };
 
 TEST_F(InstallTreeTest, PutsEverythingInTheUsualPlaces) {
-  for (const char* file : {"bin/tolvane-installer", "share/tolvane-installer/java.zip",
+  for (const char* file : {"bin/tolvane-installer", "lib/tolvane-installer/tolvane-desktop.so",
+                           "share/tolvane-installer/java.zip",
                            "share/tolvane-installer/Launcher_logo.png", "share/tolvane-installer/Info.json",
                            "share/applications/net.tolvane.installer.desktop",
                            "share/icons/hicolor/256x256/apps/net.tolvane.installer.png"}) {
@@ -67,6 +68,17 @@ TEST_F(InstallTreeTest, InstalledProgramFindsItsOwnBundleInformation) {
   EXPECT_NE(wrong.standardError().find("--frobnicate"), std::string::npos);
 }
 
+// The window's libraries are the bulk of a start; a run without a window must not load them.
+TEST_F(InstallTreeTest, ProgramLoadsTheWindowLibrariesOnlyThroughItsModule) {
+  const std::string programLibraries = commandOutput("LD_TRACE_LOADED_OBJECTS=1 '" + program().string() + "'");
+  EXPECT_NE(programLibraries.find("libcurl"), std::string::npos) << programLibraries;
+  EXPECT_EQ(programLibraries.find("libwx"), std::string::npos) << programLibraries;
+  EXPECT_EQ(programLibraries.find("libgtk"), std::string::npos) << programLibraries;
+  const std::string moduleLibraries =
+      commandOutput("ldd '" + (prefix() / "lib/tolvane-installer/tolvane-desktop.so").string() + "'");
+  EXPECT_NE(moduleLibraries.find("libwx_gtk3u_core"), std::string::npos) << moduleLibraries;
+}
+
 // A clean home, no display: the runtime comes out of the installed archive, the manifest
 // and the jar from a loopback update server, and the launcher is started.
 TEST_F(InstallTreeTest, RunsHeadlessFromTheInstalledTree) {
@@ -74,9 +86,7 @@ TEST_F(InstallTreeTest, RunsHeadlessFromTheInstalledTree) {
   home.setEnvironment("TOLVANE_RESOURCES", std::nullopt);
   home.setEnvironment("DISPLAY", std::nullopt);
   home.setEnvironment("WAYLAND_DISPLAY", std::nullopt);
-  LoopbackServer::Options options;
-  options.https = false;
-  LoopbackServer server(options);
+  LoopbackServer server(LoopbackServer::plainHTTP());
   server.serveBody("/loaderv3.php",
                    R"({"files":[{"path":"launcher/Tolvane.jar","hash":"h1","size":11}]})", "application/json");
   server.serveBody("/launcher/Tolvane.jar", "jar content");

@@ -174,15 +174,13 @@ TEST_F(RunTest, RetryRunsAgainFromTheFirstStepKeepingTheErrorText) {
   EXPECT_FALSE(run_->errorText().has_value());
 }
 
-TEST_F(RunTest, SupportButtonOpensTheForumPageThenQuitsCloseOnlyQuits) {
+TEST_F(RunTest, SupportOpensTheForumPageThenQuitsCloseOnlyQuits) {
   answer(InstallationRun::kSupportResponse);
   EXPECT_EQ(events_, (std::vector<std::string>{"open https://forum.tolvane.test/forum_support", "terminate"}));
   events_.clear();
   answer(InstallationRun::kCloseResponse);
   EXPECT_EQ(events_, std::vector<std::string>{"terminate"});
-}
-
-TEST_F(RunTest, SupportButtonWithAnInvalidOriginOpensNothingAndStillQuits) {
+  // Without a usable origin there is nothing to open, but the program still quits.
   for (const std::string origin : {"", "not an address", "forum.tolvane.test"}) {
     events_.clear();
     makeRun(origin);

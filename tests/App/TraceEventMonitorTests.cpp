@@ -34,10 +34,7 @@ class ImmediateRetrier final : public http::RequestInterceptor {
 class TraceTest : public ::testing::Test {
  protected:
   TraceTest() {
-    LoopbackServer::Options options;
-    options.https = false;
-    server_ = std::make_unique<LoopbackServer>(options);
-    server_->serveBody("/hello", "hello", "text/plain");
+    server_.serveBody("/hello", "hello", "text/plain");
     http::SessionSettings settings;
     settings.eventMonitors = std::vector<std::shared_ptr<http::EventMonitor>>{trace_};
     session_ = http::Session::make(std::nullopt, nullptr, nullptr, std::move(settings));
@@ -59,13 +56,13 @@ class TraceTest : public ::testing::Test {
 
   std::ostringstream out_;
   std::shared_ptr<TraceEventMonitor> trace_ = std::make_shared<TraceEventMonitor>(out_);
-  std::unique_ptr<LoopbackServer> server_;
+  LoopbackServer server_{LoopbackServer::plainHTTP()};
   std::shared_ptr<http::Session> session_;
 };
 
 // One line per attempt: method, URL, attempt number, status or failure, duration.
 TEST_F(TraceTest, OneLinePerAttempt) {
-  const std::string good = server_->url("/hello");
+  const std::string good = server_.url("/hello");
   const std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/manifest";
   fetch(good);
   fetch(refused, std::make_shared<ImmediateRetrier>(2));

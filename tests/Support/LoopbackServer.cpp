@@ -114,10 +114,6 @@ std::string LoopbackServer::url(const std::string& pathAndQuery) {
   return std::string(options_.https ? "https" : "http") + "://127.0.0.1:" + std::to_string(port()) + pathAndQuery;
 }
 
-std::string LoopbackServer::localhostURL(const std::string& pathAndQuery) {
-  return std::string(options_.https ? "https" : "http") + "://localhost:" + std::to_string(port()) + pathAndQuery;
-}
-
 void LoopbackServer::get(const std::string& pattern, Handler handler) { server_->Get(pattern, std::move(handler)); }
 
 void LoopbackServer::post(const std::string& pattern, Handler handler) { server_->Post(pattern, std::move(handler)); }

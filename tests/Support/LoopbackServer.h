@@ -46,6 +46,12 @@ class LoopbackServer {
     bool resetConnections = false;
   };
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+  // Options for a server that speaks plain HTTP.
+  static Options plainHTTP() {
+    Options options;
+    options.https = false;
+    return options;
+  }
 
   LoopbackServer();
   explicit LoopbackServer(Options options);
@@ -57,8 +63,6 @@ class LoopbackServer {
   int port();
   // "https://127.0.0.1:<port>" (or http) followed by `pathAndQuery`.
   std::string url(const std::string& pathAndQuery = "/");
-  // The same with the host name "localhost".
-  std::string localhostURL(const std::string& pathAndQuery = "/");
 
   // Direct access for anything the helpers below do not cover.
   httplib::Server& server() { return *server_; }

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Support/TemporaryDirectory.h"
-#include "Tools/TestFiles.h"
+#include "Support/TemporaryHome.h"
 
 namespace tolvane::tools {
 namespace {

@@ -1,6 +1,7 @@
 #include "HTTP/Core/DataRequest.h"
 
 #include "HTTP/Core/EventMonitor.h"
+#include "Platform/URLError.h"
 
 namespace tolvane::http {
 
@@ -13,6 +14,25 @@ std::shared_ptr<DataRequest> DataRequest::make(std::shared_ptr<const URLRequestC
 }
 
 std::optional<platform::Data> DataRequest::data() const { return data_.get(); }
+
+std::optional<HTTPError> DataRequest::bodyError() const { return bodyError_.get(); }
+
+std::optional<HTTPError> DataRequest::serializationInputError() const {
+  if (auto error = this->error()) return error;
+  return bodyError();
+}
+
+std::optional<HTTPError> DataRequest::taskCompletionError(const std::optional<HTTPError>& error) {
+  if (!error || !error->isSessionTaskError()) return error;
+  const auto* transport = dynamic_cast<const platform::URLError*>(error->underlyingError().get());
+  if (!transport || transport->code() != platform::URLError::dataLengthExceedsMaximum) return error;
+  // The attempt goes on as a finished transfer whose body cannot be used: validators still
+  // see the status, and the serializers report the refusal as a decoding failure.
+  data_.set(std::nullopt);
+  bodyError_.set(HTTPError::responseSerializationFailed(
+      HTTPError::ResponseSerializationFailureReason::decodingFailed(error->underlyingError())));
+  return std::nullopt;
+}
 
 platform::TaskPtr DataRequest::makeTask(const platform::URLRequest& request, platform::URLSession& session) {
   return session.dataTask(request);
@@ -38,6 +58,7 @@ void DataRequest::didReceive(const platform::Data& chunk) {
 void DataRequest::reset() {
   Request::reset();
   data_.set(std::nullopt);
+  bodyError_.set(std::nullopt);
 }
 
 std::shared_ptr<DataRequest> DataRequest::response(

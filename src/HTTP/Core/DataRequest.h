@@ -32,6 +32,12 @@ class DataRequest : public Request {
   [[nodiscard]] const std::shared_ptr<const URLRequestConvertible>& convertible() const { return convertible_; }
   // The body received so far: none until the first chunk arrives (never an empty body).
   [[nodiscard]] std::optional<platform::Data> data() const;
+  // The failure a serializer reports for this attempt's body: a body refused for passing the
+  // URL request's maximumBodyLength is a body that could not be decoded, not a failed
+  // transfer (the transport stopped reading it on purpose). None otherwise.
+  [[nodiscard]] std::optional<HTTPError> bodyError() const;
+  // What serializers are handed as the error: the request's error, else bodyError().
+  [[nodiscard]] std::optional<HTTPError> serializationInputError() const;
 
   [[nodiscard]] platform::TaskPtr makeTask(const platform::URLRequest& request, platform::URLSession& session) override;
 
@@ -50,12 +56,14 @@ class DataRequest : public Request {
 
  protected:
   void reset() override;
+  std::optional<HTTPError> taskCompletionError(const std::optional<HTTPError>& error) override;
 
  private:
   std::shared_ptr<DataRequest> self() { return std::static_pointer_cast<DataRequest>(shared_from_this()); }
 
   const std::shared_ptr<const URLRequestConvertible> convertible_;
   platform::Protected<std::optional<platform::Data>> data_;
+  platform::Protected<std::optional<HTTPError>> bodyError_;
 };
 
 }  // namespace tolvane::http

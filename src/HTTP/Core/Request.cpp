@@ -369,8 +369,9 @@ void Request::didFailTask(const TaskPtr& task, const HTTPError& error) {
 void Request::didCompleteTask(const TaskPtr& task, const std::optional<HTTPError>& error) {
   assertOnUnderlyingQueue();
   // An error recorded earlier (a cancel, a failed challenge) wins over the task's own.
+  const auto recorded = taskCompletionError(error);
   mutableState_.write([&](MutableState& s) {
-    if (!s.error) s.error = error;
+    if (!s.error) s.error = recorded;
   });
   const std::vector<Closure> validators = validators_.get();
   for (const auto& validator : validators) validator();

@@ -192,6 +192,11 @@ class Request : public std::enable_shared_from_this<Request> {
  protected:
   // Clears what an attempt left behind before the next one; kinds extend it.
   virtual void reset();
+  // The error a completed task leaves on the request: the task's own by default. Kinds that
+  // give a transport failure a meaning of their own translate it here (underlying queue).
+  [[nodiscard]] virtual std::optional<HTTPError> taskCompletionError(const std::optional<HTTPError>& error) {
+    return error;
+  }
   // Sends an event to the monitor, if there is one.
   void notify(const std::function<void(EventMonitor&)>& event) const;
   void callDownloadProgressHandler();

@@ -46,6 +46,8 @@ class SessionDelegate : public platform::URLSessionDelegate {
   void didReceiveResponse(platform::URLSession& session, const platform::TaskPtr& dataTask,
                           const platform::HTTPURLResponse& response,
                           std::function<void(platform::ResponseDisposition)> completion) override;
+  // Every response is allowed, so the transport need not wait for the answer.
+  [[nodiscard]] bool decidesResponses() const override { return false; }
   void didReceiveData(platform::URLSession& session, const platform::TaskPtr& dataTask,
                       const platform::Data& data) override;
   void willCacheResponse(platform::URLSession& session, const platform::TaskPtr& dataTask,

@@ -25,7 +25,7 @@ std::shared_ptr<DataRequest> response(const std::shared_ptr<DataRequest>& reques
   addPlainHandler(
       request, std::move(queue),
       [](const DataRequest& self) {
-        const auto error = self.error();
+        const auto error = self.serializationInputError();
         auto data = self.data();
         Result<std::optional<platform::Data>> result = error ? Result<std::optional<platform::Data>>(*error)
                                                              : Result<std::optional<platform::Data>>(data);

@@ -117,7 +117,7 @@ std::shared_ptr<DataRequest> response(const std::shared_ptr<DataRequest>& reques
       request, std::move(queue),
       [serializer](const DataRequest& self) {
         const auto head = self.response();
-        return serializer->serialize(self.lastRequest(), head.get(), self.data(), self.error());
+        return serializer->serialize(self.lastRequest(), head.get(), self.data(), self.serializationInputError());
       },
       [](const DataRequest& self, double duration, const Result<T>& result) {
         return DataResponse<T>{self.lastRequest(), self.response(), self.data(), self.lastMetrics(), duration, result};

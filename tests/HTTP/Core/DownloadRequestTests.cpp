@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <fstream>
 #include <iterator>
 #include <string>
 
@@ -12,7 +11,7 @@
 #include "HTTP/Response/ResponseTestSupport.h"
 #include "HTTP/Response/Validation.h"
 #include "HTTP/Retry/Retrier.h"
-#include "Support/TemporaryDirectory.h"
+#include "Support/TemporaryHome.h"
 
 namespace tolvane::test {
 namespace {
@@ -23,15 +22,6 @@ using http::HTTPError;
 using Options = DownloadRequest::Options;
 using platform::URL;
 using PlainResponse = DownloadResponse<std::optional<URL>>;
-
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 DownloadRequest::Destination fixedDestination(const std::filesystem::path& path, Options options) {
   return [path, options](const URL&, const platform::HTTPURLResponse&) { return std::pair{URL::fileURL(path), options}; };
@@ -313,18 +303,15 @@ TEST_F(DownloadRequestTest, ARetriedDownloadStartsClean) {
 }
 
 TEST(SuggestedDestinationTest, KeepsOnlyAPlainFileName) {
-  TemporaryDirectory home;
-  const auto oldHome = std::getenv("HOME") ? std::string(std::getenv("HOME")) : std::string();
-  ::setenv("HOME", home.path().c_str(), 1);
+  TemporaryHome home;
   const auto destination = DownloadRequest::suggestedDownloadDestination();
   platform::HTTPURLResponse response{*URL::parse("https://127.0.0.1/x"), 200, {}, 1, std::nullopt, std::nullopt,
                                      "../../etc/evil.jar"};
   const auto [url, options] = destination(URL::fileURL("/tmp/t"), response);
-  EXPECT_EQ(url, URL::fileURL(home.path() / "Documents" / "evil.jar"));
+  EXPECT_EQ(url, URL::fileURL(home.home() / "Documents" / "evil.jar"));
   EXPECT_EQ(options, Options());
   response.suggestedFilename = "..";
-  EXPECT_EQ(destination(URL::fileURL("/tmp/t"), response).first, URL::fileURL(home.path() / "Documents" / "Unknown"));
-  ::setenv("HOME", oldHome.c_str(), 1);
+  EXPECT_EQ(destination(URL::fileURL("/tmp/t"), response).first, URL::fileURL(home.home() / "Documents" / "Unknown"));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "HTTP/Core/EventMonitor.h"
 #include "HTTP/Core/RetryResult.h"
 
 namespace tolvane::http {
@@ -36,22 +35,6 @@ TEST(RequestInterceptorTest, DefaultsPassRequestsThroughAndNeverRetry) {
   });
   EXPECT_EQ(retryCalls, 1);
   EXPECT_EQ(answer, RetryResult::Kind::doNotRetry);
-}
-
-TEST(RetryResultTest, DerivedViewsOnlyForTheirCases) {
-  EXPECT_EQ(RetryResult::retryWithDelay(5.0).delay(), 5.0);
-  EXPECT_TRUE(RetryResult::retryWithDelay(5.0).retryRequired());
-  EXPECT_FALSE(RetryResult::retry().delay());
-  EXPECT_TRUE(RetryResult::retry().retryRequired());
-  const auto error = platform::makeError(HTTPError::explicitlyCancelled());
-  EXPECT_EQ(RetryResult::doNotRetryWithError(error).error(), error);
-  EXPECT_FALSE(RetryResult::doNotRetryWithError(error).retryRequired());
-  EXPECT_EQ(RetryResult::doNotRetry().error(), nullptr);
-}
-
-TEST(EventMonitorTest, WantsTheMainQueueUnlessItSaysOtherwise) {
-  class Silent final : public EventMonitor {};
-  EXPECT_EQ(Silent().queue(), platform::DispatchQueue::main());
 }
 
 }  // namespace

@@ -60,10 +60,10 @@ TEST(RequestDeathTest, FixedMessageStops) {
 }
 
 TEST(DataRequestTest, ABodylessResponseKeepsNoBodyAndProgressFollowsTheBody) {
-  LoopbackServer server(plainHTTP());
+  LoopbackServer server(LoopbackServer::plainHTTP());
   server.get("/empty", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
   server.dripFeed("/drip", 3000, 1000, 20ms);
-  startServing(server);
+  server.start();
   auto monitor = std::make_shared<RecordingMonitor>();
   auto session = makeSession(monitor);
 

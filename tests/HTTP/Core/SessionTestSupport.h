@@ -19,20 +19,11 @@
 #include "Platform/DispatchQueue.h"
 #include "Platform/Protected.h"
 #include "Support/LoopbackServer.h"
+#include "Support/WaitUntil.h"
 
 namespace tolvane::test {
 
 using namespace std::chrono_literals;
-
-// Polls `predicate` until it holds or `timeout` passes.
-inline bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 // Runs `body` on `queue` and waits for it.
 template <typename Body>
@@ -74,6 +65,9 @@ class QueueBlocker {
 // Records the names of the events it receives, in arrival order, on a queue of its own.
 class RecordingMonitor final : public http::EventMonitor {
  public:
+  explicit RecordingMonitor(std::shared_ptr<platform::DispatchQueue> queue = platform::DispatchQueue::make("test.recordingMonitor"))
+      : queue_(std::move(queue)) {}
+
   [[nodiscard]] std::shared_ptr<platform::DispatchQueue> queue() const override { return queue_; }
 
   [[nodiscard]] std::vector<std::string> events() const { return events_.get(); }
@@ -141,7 +135,7 @@ class RecordingMonitor final : public http::EventMonitor {
     events_.write([&](auto& list) { list.emplace_back(name); });
   }
 
-  std::shared_ptr<platform::DispatchQueue> queue_ = platform::DispatchQueue::make("test.recordingMonitor");
+  std::shared_ptr<platform::DispatchQueue> queue_;
   platform::Protected<std::vector<std::string>> events_;
 };
 
@@ -176,19 +170,6 @@ class PlainError final : public platform::Error {
  private:
   std::string text_;
 };
-
-// Starts `server` and waits until it accepts: a server stopped before its loop runs would
-// never stop.
-inline void startServing(LoopbackServer& server) {
-  server.start();
-  ASSERT_TRUE(waitUntil([&] { return server.server().is_running(); }));
-}
-
-inline LoopbackServer::Options plainHTTP() {
-  LoopbackServer::Options options;
-  options.https = false;
-  return options;
-}
 
 // A session with a recording monitor and no other; `settings` may add more.
 inline std::shared_ptr<http::Session> makeSession(const std::shared_ptr<RecordingMonitor>& monitor,

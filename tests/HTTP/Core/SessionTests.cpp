@@ -27,19 +27,45 @@ class SessionTest : public ::testing::Test {
       res.status = seen == 0 ? 503 : 200;
       res.set_content(seen == 0 ? "busy" : "ok", "text/plain");
     });
-    startServing(server_);
+    server_.start();
+  }
+
+  // A request to a refused port whose retrier asks for a retry in 30 s; returns once it was asked.
+  std::shared_ptr<DataRequest> requestWaitingToRetry(const std::shared_ptr<Session>& session) {
+    auto asked = std::make_shared<std::promise<void>>();
+    auto retrier = std::make_shared<http::Retrier>([asked](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&,
+                                                           const HTTPError&, http::RequestRetrier::Completion done) {
+      done(http::RetryResult::retryWithDelay(30.0));
+      asked->set_value();
+    });
+    const std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
+    auto request = session->request(refused, http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt, retrier);
+    responses_.attach(request);
+    asked->get_future().wait();
+    return request;
   }
 
   std::shared_ptr<platform::Protected<std::map<std::string, int>>> attempts_ =
       std::make_shared<platform::Protected<std::map<std::string, int>>>();
 
-  LoopbackServer server_{plainHTTP()};
+  LoopbackServer server_{LoopbackServer::plainHTTP()};
   std::shared_ptr<RecordingMonitor> monitor_ = std::make_shared<RecordingMonitor>();
   ResponseCollector responses_;
 };
 
 std::vector<std::string> without(std::vector<std::string> events, const std::string& name) {
   events.erase(std::remove(events.begin(), events.end(), name), events.end());
+  return events;
+}
+
+// What one successful attempt reports, requestDidResume aside.
+std::vector<std::string> attemptEvents(bool adapted) {
+  std::vector<std::string> events{"requestDidCreateInitialURLRequest", "requestDidCreateURLRequest",
+                                  "requestDidCreateTask", "requestDidResumeTask", "dataTaskDidReceiveResponse",
+                                  "dataTaskDidReceiveData", "taskDidFinishCollectingMetrics",
+                                  "requestDidGatherMetrics", "taskDidComplete", "requestDidCompleteTaskWithError",
+                                  "requestDidFinish"};
+  if (adapted) events.insert(events.begin() + 1, "requestDidAdaptInitialRequestToAdaptedRequest");
   return events;
 }
 
@@ -61,12 +87,22 @@ TEST_F(SessionTest, OneAttemptReportsItsEventsInOrder) {
   const auto resumed = std::find(events.begin(), events.end(), "requestDidResume");
   const auto taskResumed = std::find(events.begin(), events.end(), "requestDidResumeTask");
   EXPECT_LT(resumed, taskResumed);
-  EXPECT_EQ(without(events, "requestDidResume"),
-            (std::vector<std::string>{"requestDidCreateInitialURLRequest", "requestDidCreateURLRequest",
-                                      "requestDidCreateTask", "requestDidResumeTask", "dataTaskDidReceiveResponse",
-                                      "dataTaskDidReceiveData", "taskDidFinishCollectingMetrics",
-                                      "requestDidGatherMetrics", "taskDidComplete", "requestDidCompleteTaskWithError",
-                                      "requestDidFinish"}));
+  EXPECT_EQ(without(events, "requestDidResume"), attemptEvents(false));
+}
+
+TEST_F(SessionTest, AMainQueueMonitorGetsTheEventsLaterInSendingOrder) {
+  auto mainMonitor = std::make_shared<RecordingMonitor>(platform::DispatchQueue::main());
+  http::SessionSettings settings;
+  settings.eventMonitors = std::vector<std::shared_ptr<http::EventMonitor>>{monitor_, mainMonitor};
+  auto session = http::Session::make(std::nullopt, nullptr, nullptr, std::move(settings));
+  responses_.attach(session->request(server_.url("/hello")));
+  responses_.wait();
+  ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
+  // Nothing reaches it while the main thread is busy elsewhere (here: in this test)...
+  EXPECT_TRUE(mainMonitor->events().empty());
+  // ...and once the main loop runs, everything arrives in the order it was sent.
+  ASSERT_TRUE(platform::MainRunLoop::runUntil([&] { return mainMonitor->count("requestDidFinish") == 1; }, 5000ms));
+  EXPECT_EQ(mainMonitor->events(), monitor_->events());
 }
 
 TEST_F(SessionTest, AnAdaptedAttemptSendsTheAdaptedRequest) {
@@ -83,13 +119,7 @@ TEST_F(SessionTest, AnAdaptedAttemptSendsTheAdaptedRequest) {
   EXPECT_FALSE(responses_.wait().error.has_value());
   ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
 
-  EXPECT_EQ(without(monitor_->events(), "requestDidResume"),
-            (std::vector<std::string>{"requestDidCreateInitialURLRequest",
-                                      "requestDidAdaptInitialRequestToAdaptedRequest", "requestDidCreateURLRequest",
-                                      "requestDidCreateTask", "requestDidResumeTask", "dataTaskDidReceiveResponse",
-                                      "dataTaskDidReceiveData", "taskDidFinishCollectingMetrics",
-                                      "requestDidGatherMetrics", "taskDidComplete", "requestDidCompleteTaskWithError",
-                                      "requestDidFinish"}));
+  EXPECT_EQ(without(monitor_->events(), "requestDidResume"), attemptEvents(true));
   ASSERT_EQ(server_.requests().size(), 1u);
   EXPECT_EQ(server_.requests()[0].header("X-Adapted"), "yes");
   const auto built = request->requests();
@@ -247,18 +277,9 @@ TEST_F(SessionTest, CancelBetweenTaskCreationAndAlignmentCancelsTheTask) {
 }
 
 TEST_F(SessionTest, CancelAfterAFailedAttemptKeepsThatAttemptsError) {
-  // The retrier asks for a delayed retry; the cancel lands during the delay.
-  auto asked = std::make_shared<std::promise<void>>();
-  auto retrier = std::make_shared<http::Retrier>([asked](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&,
-                                                         const HTTPError&, http::RequestRetrier::Completion done) {
-    done(http::RetryResult::retryWithDelay(30.0));
-    asked->set_value();
-  });
+  // The cancel lands during the retry delay.
   auto session = makeSession(monitor_);
-  const std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
-  auto request = session->request(refused, http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt, retrier);
-  responses_.attach(request);
-  asked->get_future().wait();
+  auto request = requestWaitingToRetry(session);
   request->cancel();
   auto response = responses_.wait();
   ASSERT_TRUE(response.error);
@@ -306,17 +327,8 @@ TEST_F(SessionTest, DroppingTheSessionMidRequestEndsItWithSessionDeinitialized) 
 }
 
 TEST_F(SessionTest, DroppingTheSessionDuringARetryDelayEndsTheRequest) {
-  auto asked = std::make_shared<std::promise<void>>();
-  auto retrier = std::make_shared<http::Retrier>([asked](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&,
-                                                         const HTTPError&, http::RequestRetrier::Completion done) {
-    done(http::RetryResult::retryWithDelay(30.0));
-    asked->set_value();
-  });
   auto session = makeSession(monitor_);
-  const std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
-  auto request = session->request(refused, http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt, retrier);
-  responses_.attach(request);
-  asked->get_future().wait();
+  auto request = requestWaitingToRetry(session);
   // Let the answer reach the session before it goes.
   onQueue(session->rootQueue(), [] { return 0; });
   session.reset();

@@ -49,18 +49,19 @@ class RetryTest : public ::testing::Test {
     });
     server_.serveBody("/ok", "ok", "text/plain");
     server_.delayHeaders("/slow", 3000ms, "late");
-    startServing(server_);
+    server_.start();
   }
 
-  std::shared_ptr<http::DataRequest> send(const std::string& path, std::shared_ptr<http::RequestInterceptor> interceptor,
-                                          bool validate = true, HTTPMethod method = HTTPMethod::get) {
-    auto request = session_->request(server_.url(path), method, std::nullopt, nullptr, std::nullopt, std::move(interceptor));
-    if (validate) failOnErrorStatus(request);
+  // Sends a GET whose error statuses fail it.
+  std::shared_ptr<http::DataRequest> send(const std::string& path, std::shared_ptr<http::RequestInterceptor> interceptor) {
+    auto request = session_->request(server_.url(path), HTTPMethod::get, std::nullopt, nullptr, std::nullopt,
+                                     std::move(interceptor));
+    failOnErrorStatus(request);
     responses_.attach(request);
     return request;
   }
 
-  LoopbackServer server_{plainHTTP()};
+  LoopbackServer server_{LoopbackServer::plainHTTP()};
   std::shared_ptr<RecordingMonitor> monitor_ = std::make_shared<RecordingMonitor>();
   std::shared_ptr<Session> session_ = makeSession(monitor_);
   ResponseCollector responses_;
@@ -120,7 +121,7 @@ TEST_F(RetryTest, AModifierErrorBecomesCreateURLRequestFailed) {
   EXPECT_EQ(server_.requestCount(), 0u);
 }
 
-TEST_F(RetryTest, StockPolicyRetriesIdempotentMethodsOnly) {
+TEST_F(RetryTest, StockPolicyRetriesOnlyValidatedFailuresOfIdempotentMethods) {
   auto policy = std::make_shared<http::RetryPolicy>(2, 2, 0.01);
   send("/busy", policy);
   auto response = responses_.wait();
@@ -133,17 +134,16 @@ TEST_F(RetryTest, StockPolicyRetriesIdempotentMethodsOnly) {
   failOnErrorStatus(post);
   posted.attach(post);
   ASSERT_TRUE(posted.wait().error);
-  EXPECT_EQ(server_.requestCount(), 4u);
   EXPECT_EQ(post->retryCount(), 0);
-}
 
-TEST_F(RetryTest, StockPolicyLeavesAnUnvalidated503Alone) {
-  send("/busy", std::make_shared<http::RetryPolicy>(2, 2, 0.01), /*validate=*/false);
-  auto response = responses_.wait();
-  EXPECT_FALSE(response.error.has_value());
-  ASSERT_TRUE(response.response);
-  EXPECT_EQ(response.response->statusCode, 503);
-  EXPECT_EQ(server_.requestCount(), 1u);
+  // A 503 that no validator turned into an error is a response like any other.
+  ResponseCollector unvalidated;
+  unvalidated.attach(session_->request(server_.url("/busy"), HTTPMethod::get, std::nullopt, nullptr, std::nullopt, policy));
+  const auto plain = unvalidated.wait();
+  EXPECT_FALSE(plain.error.has_value());
+  ASSERT_TRUE(plain.response);
+  EXPECT_EQ(plain.response->statusCode, 503);
+  EXPECT_EQ(server_.requestCount(), 5u);
 }
 
 TEST_F(RetryTest, StockPolicyDelaysGrowExponentially) {
@@ -216,10 +216,8 @@ TEST(RetryPolicyDefaults, MatchTheDocumentedLists) {
   EXPECT_EQ(policy.exponentialBackoffBase(), 2u);
   EXPECT_EQ(policy.exponentialBackoffScale(), 0.5);
   EXPECT_EQ(policy.retryableHTTPStatusCodes(), (std::set<int>{408, 500, 502, 503, 504}));
-  EXPECT_EQ(policy.retryableURLErrorCodes().size(), 18u);
   EXPECT_FALSE(policy.retryableHTTPMethods().contains(HTTPMethod::post));
   EXPECT_FALSE(policy.retryableHTTPMethods().contains(HTTPMethod::patch));
-  EXPECT_EQ(policy.retryableHTTPMethods().size(), 6u);
 }
 
 TEST(RetryPolicyDeathTest, ABaseBelowTwoIsRefused) {

@@ -1,4 +1,4 @@
-#include "App/ChildProgram.h"
+#include "Support/ChildProgram.h"
 
 #include <fcntl.h>
 #include <spawn.h>

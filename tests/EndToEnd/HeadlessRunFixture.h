@@ -1,0 +1,238 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Installer/FileModel.h"
+#include "Installer/StoredFileModel.h"
+#include "Platform/Process.h"
+#include "Platform/UserDefaults.h"
+#include "Services/RetryHandler.h"
+#include "Support/FakeRuntime.h"
+#include "Support/LoopbackServer.h"
+#include "Support/TemporaryHome.h"
+#include "Support/TestCertificate.h"
+
+// The whole program in headless mode, as a child process against a loopback update server,
+// with a fake Java runtime that records how the launcher was started.
+namespace tolvane::test {
+
+inline const std::filesystem::path kInstaller =
+    std::filesystem::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-installer";
+inline const std::string kInstalling = "Установка...\n";
+inline const std::string kUpdating = "Обновление...\n";
+inline const std::string kCheckFailed = "Не удалось проверить наличие новой версии лаунчера:\n\n";
+inline const std::string kGaveUp =
+    "The operation couldn\u2019t be completed. (Tolvane_Apple_Silicon.ResourceError error 5.)";
+
+inline std::string retryFailed(const std::string& original) {
+  return "Request retry failed with retry error: " + kGaveUp + ", original error: " + original;
+}
+
+inline std::string taskFailed(const std::string& transportMessage) {
+  return "URLSessionTask failed with error: " + transportMessage;
+}
+
+// What the headless front end writes to standard error for a failed run.
+inline std::string alertText(const std::string& message) { return "Ошибка: " + message + "\n"; }
+
+struct RunOutcome {
+  int exitCode = -1;
+  std::string out;  // the first line of standard output
+  std::string err;
+};
+
+struct ManifestFile {
+  std::string path;
+  std::string hash;
+  std::int64_t size;
+};
+
+// How the child is started: `wrapper` goes in front of the shell that runs the program
+// (setpriv, unshare, prlimit), `setup` is shell code run just before it (mounts).
+struct ChildSetup {
+  std::vector<std::string> wrapper;
+  std::string setup;
+};
+
+class HeadlessRunTest : public ::testing::Test {
+ protected:
+  using Path = std::filesystem::path;
+
+  explicit HeadlessRunTest(LoopbackServer::Options serverOptions = {})
+      : server_(std::move(serverOptions)) {
+    // Cases that need short time-outs set them; nothing is inherited from the shell.
+    home_.setEnvironment(RetryHandler::kRequestTimeoutVariable, std::nullopt);
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(std::filesystem::exists(kInstaller)) << kInstaller << " is not built";
+    FakeRuntime::writeArchive(home_.resources() / "java.zip", launchRecord());
+    home_.setEnvironment("TOLVANE_CA_FILE", TestCertificate::shared().caFile().string());
+    home_.setEnvironment("TOLVANE_UPDATE_ORIGIN", server_.url(""));
+    home_.setEnvironment(RetryHandler::kRetryDelayVariable, "0.02");
+    home_.setEnvironment("DISPLAY", std::nullopt);
+    home_.setEnvironment("WAYLAND_DISPLAY", std::nullopt);
+    // One request per connection, so stopping the server never waits for an idle one.
+    server_.server().set_keep_alive_max_count(1);
+    server_.get("/loaderv3.php", [this](const httplib::Request&, httplib::Response& response) {
+      std::lock_guard lock(mutex_);
+      response.status = manifestStatus_;
+      response.set_content(manifest_, "application/json");
+    });
+    // Every other path is a release file, or whatever status a test scripted for it.
+    server_.get(R"(/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
+      std::lock_guard lock(mutex_);
+      const std::string path = request.path.substr(1);
+      if (const auto status = fileStatus_.find(path); status != fileStatus_.end()) {
+        response.status = status->second;
+        response.set_content("<html>" + std::to_string(status->second) + "</html>", "text/html");
+      } else if (const auto file = files_.find(path); file != files_.end()) {
+        response.set_content(file->second, "application/java-archive");
+      } else {
+        response.status = 404;
+      }
+    });
+  }
+
+  [[nodiscard]] Path launchRecord() const { return home_.root() / "launch.txt"; }
+  [[nodiscard]] Path workFolder() const { return home_.home() / "Tolvane"; }
+  [[nodiscard]] Path jar() const { return workFolder() / "Tolvane.jar"; }
+  [[nodiscard]] Path settingsFile() const {
+    return home_.configHome() / "tolvane-installer" / "defaults.json";
+  }
+
+  void setManifest(const std::vector<ManifestFile>& files) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& f : files)
+      list.push_back({{"path", f.path}, {"hash", f.hash}, {"size", f.size}});
+    setManifestText(nlohmann::json{{"files", list}}.dump());
+  }
+  void setManifestText(std::string text, int status = 200) {
+    std::lock_guard lock(mutex_);
+    manifest_ = std::move(text);
+    manifestStatus_ = status;
+  }
+  void publish(const std::string& path, std::string body) {
+    std::lock_guard lock(mutex_);
+    files_[path] = std::move(body);
+    fileStatus_.erase(path);
+  }
+  void failFile(const std::string& path, int status) {
+    std::lock_guard lock(mutex_);
+    fileStatus_[path] = status;
+  }
+  void takeServerDown() {
+    home_.setEnvironment("TOLVANE_UPDATE_ORIGIN",
+                         "https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()));
+  }
+
+  // Release paths requested from the server since the last call.
+  std::vector<std::string> newDownloads() {
+    std::vector<std::string> paths;
+    const auto requests = server_.requests();
+    for (std::size_t i = seenRequests_; i < requests.size(); ++i) {
+      if (requests[i].path != "/loaderv3.php") paths.push_back(requests[i].path);
+    }
+    seenRequests_ = requests.size();
+    return paths;
+  }
+
+  // Starts the program; `name` keeps the streams of children that run at once apart.
+  std::unique_ptr<platform::Process> startInstaller(const ChildSetup& child = {},
+                                                    const std::string& name = "run") {
+    const Path out = home_.root() / (name + ".stdout");
+    const Path err = home_.root() / (name + ".stderr");
+    // Writable for a child that runs as another user.
+    writeFile(out, "", std::filesystem::perms(0666));
+    writeFile(err, "", std::filesystem::perms(0666));
+    // Through sh only to redirect the streams into files; `timeout` keeps a hung run from
+    // hanging the suite.
+    std::vector<std::string> arguments(child.wrapper.begin(), child.wrapper.end());
+    arguments.insert(arguments.end(), {"/bin/sh", "-c", child.setup + R"(
+exec timeout 60 "$1" --headless > "$2" 2> "$3")",
+                                       "sh", kInstaller.string(), out.string(), err.string()});
+    const std::string executable = arguments.front();
+    arguments.erase(arguments.begin());
+    auto process = std::make_unique<platform::Process>(executable, arguments);
+    process->run();
+    return process;
+  }
+
+  RunOutcome finishInstaller(platform::Process& process, const std::string& name = "run") {
+    const auto status = process.waitUntilExit();
+    RunOutcome outcome;
+    outcome.exitCode =
+        status.reason == platform::TerminationStatus::Reason::exit ? status.status : -1;
+    // Only the first line: the unpacking tool's listing currently follows it on a first run.
+    const std::string printed = readFile(home_.root() / (name + ".stdout"));
+    outcome.out = printed.substr(0, printed.find('\n') + 1);
+    outcome.err = readFile(home_.root() / (name + ".stderr"));
+    return outcome;
+  }
+
+  RunOutcome runInstaller(const ChildSetup& child = {}) {
+    std::filesystem::remove(launchRecord());
+    auto process = startInstaller(child);
+    return finishInstaller(*process);
+  }
+
+  // The run ended by starting the launcher jar in the work folder.
+  void expectLaunched(const RunOutcome& outcome, const std::string& statusLine) {
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, statusLine);
+    EXPECT_EQ(outcome.err, "");
+    const auto record = FakeRuntime::waitForRecord(launchRecord());
+    ASSERT_TRUE(record) << "the launcher was not started";
+    EXPECT_EQ(record->workingFolder, std::filesystem::canonical(workFolder()).string());
+    EXPECT_EQ(record->arguments, (std::vector<std::string>{"-jar", jar().string()}));
+  }
+
+  void expectFailed(const RunOutcome& outcome, const std::string& statusLine,
+                    const std::string& message) {
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.out, statusLine);
+    EXPECT_EQ(outcome.err, alertText(message));
+    EXPECT_FALSE(FakeRuntime::readRecord(launchRecord())) << "the launcher was started";
+  }
+
+  static std::optional<FileModel> storedEntry() {
+    return fileModel(platform::UserDefaults::standard(), kLoaderModelKey);
+  }
+  static std::optional<std::string> storedHash() {
+    const auto entry = storedEntry();
+    return entry ? std::optional<std::string>(entry->hash) : std::nullopt;
+  }
+
+  // A first run that installs version 1 from "files/Tolvane.jar".
+  void installVersionOne() {
+    publish("files/Tolvane.jar", "launcher v1");
+    setManifest({{"files/Tolvane.jar", "hash-1", 11}});
+    const auto outcome = runInstaller();
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    ASSERT_EQ(readFile(jar()), "launcher v1");
+    // The launcher runs on after the installer quits; let it write its record now, or it
+    // would land in the middle of the next run and be taken for that run's launch.
+    ASSERT_TRUE(FakeRuntime::waitForRecord(launchRecord())) << "the launcher was not started";
+    newDownloads();
+  }
+
+  TemporaryHome home_{"home with space"};
+  LoopbackServer server_;
+  std::mutex mutex_;
+  std::string manifest_ = R"({"files":[]})";  // guarded by mutex_, as are the two maps
+  int manifestStatus_ = 200;
+  std::map<std::string, std::string> files_;
+  std::map<std::string, int> fileStatus_;
+  std::size_t seenRequests_ = 0;
+};
+
+}  // namespace tolvane::test

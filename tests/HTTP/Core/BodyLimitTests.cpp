@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "HTTP/Core/Session.h"
+#include "HTTP/Response/ResponseHandlers.h"
+#include "Platform/URLError.h"
+#include "Support/LoopbackServer.h"
+
+namespace tolvane::test {
+namespace {
+
+using http::HTTPError;
+
+constexpr std::int64_t kLimit = 1000;
+
+LoopbackServer::Options plainServer() {
+  LoopbackServer::Options options;
+  options.https = false;
+  return options;
+}
+
+// Serves "/announced/N" with a Content-Length and "/chunked/N" without one, N bytes each in
+// pieces of 100, and counts the bytes that left the server. Plain HTTP, so that a client
+// that goes away ends the server's writes at once and the count means something.
+class BodyLimitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const bool announced : {true, false}) {
+      server_.get(
+          announced ? R"(/announced/(\d+))" : R"(/chunked/(\d+))",
+          [announced, sent = sent_](const httplib::Request& request, httplib::Response& response) {
+            const std::size_t total = std::stoul(request.matches[1]);
+            auto body = std::make_shared<const std::string>(patternBytes(total));
+            auto piece = [body, sent](std::size_t offset, httplib::DataSink& sink) {
+              const std::size_t length = std::min<std::size_t>(100, body->size() - offset);
+              if (!sink.write(body->data() + offset, length)) return false;
+              *sent += length;
+              return true;
+            };
+            if (announced) {
+              response.set_content_provider(
+                  total, "application/octet-stream",
+                  [piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                    return piece(offset, sink);
+                  });
+            } else {
+              response.set_chunked_content_provider(
+                  "application/octet-stream",
+                  [piece, total](std::size_t offset, httplib::DataSink& sink) {
+                    if (offset < total) return piece(offset, sink);
+                    sink.done();
+                    return true;
+                  });
+            }
+          });
+    }
+  }
+
+  http::DataResponse<platform::Data> fetch(const std::string& path,
+                                           std::optional<std::int64_t> limit = kLimit) {
+    auto request = session_->request(
+        server_.url(path), http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt, nullptr,
+        [limit](platform::URLRequest& urlRequest) -> platform::ErrorPtr {
+          urlRequest.maximumBodyLength = limit;
+          return nullptr;
+        });
+    auto delivered = std::make_shared<std::promise<http::DataResponse<platform::Data>>>();
+    auto future = delivered->get_future();
+    http::responseData(request, queue_,
+                       [delivered](const auto& response) { delivered->set_value(response); });
+    if (future.wait_for(std::chrono::seconds(30)) != std::future_status::ready)
+      throw std::runtime_error("no response");
+    return future.get();
+  }
+
+  // A refused body is reported the way an undecodable one is, carrying the transport's code.
+  static void expectRefused(const http::DataResponse<platform::Data>& response) {
+    ASSERT_TRUE(response.result.isFailure());
+    const HTTPError& error = response.result.error();
+    ASSERT_TRUE(error.responseSerializationReason()) << error.localizedDescription();
+    EXPECT_EQ(error.responseSerializationReason()->kind,
+              HTTPError::ResponseSerializationFailureReason::Kind::decodingFailed);
+    const auto* transport = dynamic_cast<const platform::URLError*>(error.underlyingError().get());
+    ASSERT_TRUE(transport);
+    EXPECT_EQ(transport->code(), platform::URLError::dataLengthExceedsMaximum);
+    EXPECT_FALSE(response.data);
+  }
+
+  LoopbackServer server_{plainServer()};
+  std::shared_ptr<http::Session> session_ = http::Session::make();
+  std::shared_ptr<platform::DispatchQueue> queue_ =
+      platform::DispatchQueue::make("test.body-limit");
+  std::shared_ptr<std::atomic<std::size_t>> sent_ = std::make_shared<std::atomic<std::size_t>>(0);
+};
+
+TEST_F(BodyLimitTest, BodyOfExactlyTheLimitPassesOneByteMoreIsRefused) {
+  for (const std::string kind : {"/announced/", "/chunked/"}) {
+    SCOPED_TRACE(kind);
+    const auto atLimit = fetch(kind + std::to_string(kLimit));
+    ASSERT_TRUE(atLimit.result.isSuccess()) << atLimit.result.error().localizedDescription();
+    EXPECT_TRUE(atLimit.result.value() == patternBytes(kLimit));
+
+    expectRefused(fetch(kind + std::to_string(kLimit + 1)));
+  }
+}
+
+TEST_F(BodyLimitTest, ReadingStopsEarlyAndRequestsWithoutALimitAreUnaffected) {
+  constexpr std::size_t kHuge = 64 * 1024 * 1024;
+  expectRefused(fetch("/chunked/" + std::to_string(kHuge)));
+  // Whatever the sockets buffered, far from the whole body.
+  EXPECT_LT(sent_->load(), kHuge / 4);
+
+  const auto unlimited = fetch("/chunked/" + std::to_string(3 * kLimit), std::nullopt);
+  ASSERT_TRUE(unlimited.result.isSuccess());
+  EXPECT_EQ(unlimited.result.value().size(), 3 * static_cast<std::size_t>(kLimit));
+}
+
+}  // namespace
+}  // namespace tolvane::test
