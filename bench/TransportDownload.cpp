@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/URLSession.h"
 #include "Support/LoopbackServer.h"
@@ -200,8 +201,14 @@ int main(int argc, char** argv) {
   std::printf("curl CLI : %.1f MiB/s (%.3f s, process wall time)\n", mib / bestCurl, bestCurl);
   std::printf("transport process wall time, start-up included like curl's: %.1f MiB/s (%.3f s)\n",
               mib / bestTransportWall, bestTransportWall);
-  std::printf("ratio transport/curl: %.3f in-process, %.3f process to process (goal >= 0.95)\n",
-              bestCurl / bestTransport, bestCurl / bestTransportWall);
-  std::printf("transport peak RSS (VmHWM of its process): %.1f MiB (goal <= 40)\n", static_cast<double>(peakKiB) / 1024);
+  std::printf("ratio transport/curl: %.3f in-process, %.3f process to process\n\n", bestCurl / bestTransport,
+              bestCurl / bestTransportWall);
+  const std::string sizeName = std::to_string(mebibytes) + " MiB";
+  const double ratio = bestCurl / bestTransportWall;
+  const double peakMiB = static_cast<double>(peakKiB) / 1024;
+  bench::printSummary("transport / curl -o throughput, process to process, " + sizeName,
+                      bench::formatted(ratio, 2), ">= 0.95", ratio >= 0.95);
+  bench::printSummary("transport peak RSS, " + sizeName, bench::formatted(peakMiB, 1, "MiB"),
+                      "<= 40 MiB", peakMiB <= 40);
   return 0;
 }
