@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -6,7 +7,7 @@
 #include <vector>
 
 #include "App/CommandLine.h"
-#include "App/Desktop/DesktopApp.h"
+#include "App/DesktopModule.h"
 #include "App/HeadlessFrontend.h"
 #include "App/InstallerSteps.h"
 #include "App/ProgramInfo.h"
@@ -26,6 +27,9 @@ bool hasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past the file size limit (a quota, a full disk) must fail with EFBIG and reach
+  // the user as an error, not kill the program half-way through writing the jar.
+  std::signal(SIGXFSZ, SIG_IGN);
   using tolvane::CommandLine;
   const std::string program = "tolvane-installer";
   const CommandLine options = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
@@ -47,11 +51,16 @@ int main(int argc, char** argv) {
   }
   auto steps = tolvane::InstallerSteps::makeDefault();
   int status = 0;
-  if (const auto windowed = (!options.headless && hasDisplay()) ? tolvane::DesktopApp::start(argv[0], steps)
-                                                                 : std::nullopt) {
+  std::string problem;
+  if (const auto windowed = (!options.headless && hasDisplay())
+                                ? tolvane::DesktopModule::start(argv[0], steps, problem)
+                                : std::nullopt) {
     status = *windowed;
   } else {
-    if (!options.headless && hasDisplay()) {
+    if (!problem.empty()) {
+      std::cerr << program << ": cannot load the window (" << problem << "); continuing without a window."
+                << std::endl;
+    } else if (!options.headless && hasDisplay()) {
       std::cerr << program << ": cannot open the display; continuing without a window." << std::endl;
     }
     status = tolvane::HeadlessFrontend(steps, std::cout, std::cerr).run();
