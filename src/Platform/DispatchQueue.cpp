@@ -112,9 +112,11 @@ class ThreadScheduler final : public Scheduler, public std::enable_shared_from_t
 // MainRunLoop::run/runUntil on the main thread takes them.
 class MainScheduler final : public Scheduler {
  public:
+  // Never destroyed: detached queue workers may still post to the main queue while the
+  // process exits, after static destructors have begun.
   static MainScheduler& shared() {
-    static MainScheduler scheduler;
-    return scheduler;
+    static auto* scheduler = new MainScheduler;
+    return *scheduler;
   }
 
   void submit(Item item) override {
@@ -201,9 +203,10 @@ class MainScheduler final : public Scheduler {
 // handed to its queue with async, so delayed work keeps the queue's ordering rules.
 class DelayTimer {
  public:
+  // Never destroyed, like the main scheduler: work running at exit may still schedule.
   static DelayTimer& shared() {
-    static DelayTimer timer;
-    return timer;
+    static auto* timer = new DelayTimer;
+    return *timer;
   }
 
   void schedule(std::chrono::steady_clock::time_point due, std::shared_ptr<DispatchQueue> queue,
@@ -215,22 +218,13 @@ class DelayTimer {
     wake_.notify_one();
   }
 
-  ~DelayTimer() {
-    {
-      std::lock_guard guard(mutex_);
-      stopping_ = true;
-      wake_.notify_one();
-    }
-    if (thread_.joinable()) thread_.join();
-  }
-
  private:
   DelayTimer() = default;
 
   void loop() {
     pthread_setname_np(pthread_self(), "dispatch-timer");
     std::unique_lock lock(mutex_);
-    while (!stopping_) {
+    for (;;) {
       if (pending_.empty()) {
         wake_.wait(lock);
         continue;
@@ -253,7 +247,6 @@ class DelayTimer {
   std::condition_variable wake_;
   std::multimap<std::chrono::steady_clock::time_point, Item> pending_;
   std::thread thread_;
-  bool stopping_ = false;
 };
 
 }  // namespace
@@ -287,13 +280,14 @@ std::shared_ptr<DispatchQueue> DispatchQueue::make(std::string label, std::share
 }
 
 const std::shared_ptr<DispatchQueue>& DispatchQueue::main() {
-  static const std::shared_ptr<DispatchQueue> mainQueue = [] {
+  // Never destroyed, for the same reason as its scheduler.
+  static const auto* mainQueue = new std::shared_ptr<DispatchQueue>([] {
     auto impl = std::make_unique<Impl>();
     impl->label = "main";
     impl->scheduler = &MainScheduler::shared();
     return std::make_shared<ConstructibleQueue>(std::move(impl));
-  }();
-  return mainQueue;
+  }());
+  return *mainQueue;
 }
 
 DispatchQueue::DispatchQueue(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
