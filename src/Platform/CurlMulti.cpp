@@ -23,8 +23,12 @@ namespace {
 constexpr long kMaximumConnectionsPerHost = 6;
 }  // namespace
 
-CurlMulti::CurlMulti(Key) : multi_(curl_multi_init()) {
+CurlMulti::CurlMulti(Key) : share_(curl_share_init()), multi_(curl_multi_init()) {
   curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaximumConnectionsPerHost);
+  if (share_) {
+    curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+  }
 }
 
 CurlMulti::~CurlMulti() {

@@ -43,6 +43,10 @@ class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
   void add(CURL* easy, DoneHandler done);
   void remove(CURL* easy);
   [[nodiscard]] bool onNetworkThread() const { return std::this_thread::get_id() == threadId_; }
+  // TLS sessions and DNS answers shared by every transfer of this engine, so a new
+  // connection to a known server resumes its TLS session instead of a full handshake.
+  // Used only on the network thread, hence without lock callbacks.
+  [[nodiscard]] CURLSH* share() const { return share_.get(); }
 
   CurlMulti(const CurlMulti&) = delete;
   CurlMulti& operator=(const CurlMulti&) = delete;
@@ -59,6 +63,11 @@ class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
   struct MultiDeleter {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
   };
+  struct ShareDeleter {
+    void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+  };
+  // Declared before multi_: easy handles leave the share only after the multi is gone.
+  std::unique_ptr<CURLSH, ShareDeleter> share_;
   std::unique_ptr<CURLM, MultiDeleter> multi_;
   std::thread thread_;
   std::thread::id threadId_;
