@@ -121,11 +121,15 @@ class WarmStartSetup {
         {"DISPLAY", std::nullopt},
         {"WAYLAND_DISPLAY", std::nullopt},
     };
+    // curl trusts what the installer trusts: the system's CAs and the test CA.
+    test::writeFile(trustedCAs(), test::readFile("/etc/ssl/certs/ca-certificates.crt") + "\n" +
+                                      test::readFile(test::TestCertificate::shared().caFile()));
     installerOptions_ = {environment, "/dev/null", root_.path() / "installer.err"};
     baselineOptions_ = {environment, "/dev/null", root_.path() / "baseline.err"};
   }
 
   [[nodiscard]] fs::path home() const { return root_.path() / "home"; }
+  [[nodiscard]] fs::path trustedCAs() const { return root_.path() / "trusted-cas.pem"; }
   [[nodiscard]] fs::path workFolder() const { return home() / "Tolvane"; }
   [[nodiscard]] fs::path jar() const { return workFolder() / "Tolvane.jar"; }
   [[nodiscard]] fs::path runtime() const { return workFolder() / "java" / "bin" / "java"; }
@@ -148,8 +152,7 @@ class WarmStartSetup {
     return timed(
         {"/bin/sh", "-c",
          R"(curl -q -s -S -f --cacert "$1" -o "$2" "$3" && cd "$4" && { "$5" -jar "$6" & })", "sh",
-         test::TestCertificate::shared().caFile().string(),
-         (root_.path() / "manifest.json").string(), manifestURL, workFolder().string(),
+         trustedCAs().string(), (root_.path() / "manifest.json").string(), manifestURL, workFolder().string(),
          runtime().string(), jar().string()},
         baselineOptions_, "curl baseline");
   }
