@@ -17,20 +17,15 @@
 #include "HTTP/Core/HTTPHeader.h"
 #include "HTTP/Core/HTTPHeaders.h"
 #include "Platform/URLRequest.h"
+#include "Invariant.h"
 
 namespace {
 
 using tolvane::http::HTTPHeader;
 using tolvane::http::HTTPHeaders;
 
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "invariant violated: %s\n", what);
-  std::abort();
-}
-
-void check(bool condition, const char* what) {
-  if (!condition) fail(what);
-}
+using tolvane::fuzz::check;
+using tolvane::fuzz::fail;
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }

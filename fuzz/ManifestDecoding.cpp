@@ -18,6 +18,7 @@
 #include "Installer/FileModel.h"
 #include "Installer/LoaderModel.h"
 #include "Platform/DecodingError.h"
+#include "Invariant.h"
 
 namespace {
 
@@ -26,14 +27,8 @@ using tolvane::FileModel;
 using tolvane::LoaderModel;
 using tolvane::platform::DecodingError;
 
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "invariant violated: %s\n", what);
-  std::abort();
-}
-
-void check(bool condition, const char* what) {
-  if (!condition) fail(what);
-}
+using tolvane::fuzz::check;
+using tolvane::fuzz::fail;
 
 // What the decoder must accept for "size": an integral JSON number within int64.
 std::optional<std::int64_t> integralSize(const json& value) {

@@ -17,6 +17,7 @@
 #include "HTTP/Response/Validation.h"
 #include "Platform/HTTPURLResponse.h"
 #include "Platform/URLRequest.h"
+#include "Invariant.h"
 
 namespace {
 
@@ -24,14 +25,8 @@ using tolvane::http::HTTPError;
 using tolvane::http::MediaType;
 using Reason = HTTPError::ResponseValidationFailureReason;
 
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "invariant violated: %s\n", what);
-  std::abort();
-}
-
-void check(bool condition, const char* what) {
-  if (!condition) fail(what);
-}
+using tolvane::fuzz::check;
+using tolvane::fuzz::fail;
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';

@@ -20,6 +20,7 @@
 #include "HTTP/Core/URLEncoding.h"
 #include "Platform/URL.h"
 #include "Platform/URLRequest.h"
+#include "Invariant.h"
 
 namespace {
 
@@ -30,14 +31,8 @@ using tolvane::platform::URL;
 using tolvane::platform::URLRequest;
 using Pair = std::pair<std::string, std::string>;
 
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "invariant violated: %s\n", what);
-  std::abort();
-}
-
-void check(bool condition, const char* what) {
-  if (!condition) fail(what);
-}
+using tolvane::fuzz::check;
+using tolvane::fuzz::fail;
 
 constexpr std::string_view kFormContentType = "application/x-www-form-urlencoded; charset=utf-8";
 

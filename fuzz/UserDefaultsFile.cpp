@@ -24,6 +24,7 @@
 #include "Installer/FileModel.h"
 #include "Installer/StoredFileModel.h"
 #include "Platform/UserDefaults.h"
+#include "Invariant.h"
 
 namespace {
 
@@ -32,14 +33,8 @@ using nlohmann::json;
 using tolvane::platform::Data;
 using tolvane::platform::UserDefaults;
 
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "invariant violated: %s\n", what);
-  std::abort();
-}
-
-void check(bool condition, const char* what) {
-  if (!condition) fail(what);
-}
+using tolvane::fuzz::check;
+using tolvane::fuzz::fail;
 
 fs::path gConfigHome;
 
