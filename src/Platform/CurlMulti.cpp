@@ -1,17 +1,36 @@
 #include "Platform/CurlMulti.h"
 
+#include <openssl/crypto.h>
 #include <pthread.h>
+
+#include <atomic>
 
 namespace tolvane::platform {
 
+namespace {
+// Engines told to stop whose thread has not finished releasing libcurl's (and OpenSSL's)
+// state yet.
+std::atomic<int> gWindingDown{0};
+}  // namespace
+
+bool CurlMulti::anyWindingDown() { return gWindingDown.load() > 0; }
+
 std::shared_ptr<CurlMulti> CurlMulti::start(const std::string& name) {
-  static const bool initialised = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
+  static const bool initialised = [] {
+    // Network threads are never joined at exit (they may be mid-transfer), so OpenSSL must
+    // not free its global state in an atexit handler underneath them.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+    return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  }();
   (void)initialised;
   auto engine = std::make_shared<CurlMulti>(Key{});
   // The thread holds the engine too, so shutdown from the network thread can detach.
-  engine->thread_ = std::thread([engine, name] {
+  engine->thread_ = std::thread([engine, name]() mutable {
     pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
     engine->loop();
+    // The last reference may be this one: the share and the multi are released here.
+    engine.reset();
+    gWindingDown.fetch_sub(1);
   });
   engine->threadId_ = engine->thread_.get_id();
   return engine;
@@ -48,6 +67,7 @@ void CurlMulti::shutdown() {
     std::lock_guard guard(mutex_);
     if (stopping_) return;
     stopping_ = true;
+    gWindingDown.fetch_add(1);
     curl_multi_wakeup(multi_.get());
   }
   if (!thread_.joinable()) return;

@@ -39,6 +39,11 @@ class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
   // called on the network thread itself (then the thread ends on its own).
   void shutdown();
 
+  // Whether some engine has been told to stop and its thread is still releasing libcurl's
+  // state. A process that returns from main (rather than ending at once) waits for this
+  // before its exit handlers tear OpenSSL down underneath that thread.
+  [[nodiscard]] static bool anyWindingDown();
+
   // Network thread only.
   void add(CURL* easy, DoneHandler done);
   void remove(CURL* easy);

@@ -9,7 +9,23 @@
 
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
+#include "Platform/CurlMulti.h"
+#include "Support/WaitUntil.h"
+
 namespace tolvane::test {
+
+namespace {
+// Test programs end by returning from main, so exit handlers run (the program itself ends
+// at once instead). Sessions dropped by the last tests may still be winding their network
+// threads down; let them finish before those handlers free OpenSSL's global state.
+class NetworkThreadsWindDown final : public ::testing::Environment {
+ public:
+  void TearDown() override { waitUntil([] { return !platform::CurlMulti::anyWindingDown(); }, std::chrono::seconds(5)); }
+};
+[[maybe_unused]] const auto* const kNetworkThreadsWindDown = ::testing::AddGlobalTestEnvironment(new NetworkThreadsWindDown);
+}  // namespace
 namespace {
 
 std::string readRange(const std::filesystem::path& path, std::uint64_t offset, std::size_t length) {
@@ -114,9 +130,18 @@ std::string LoopbackServer::url(const std::string& pathAndQuery) {
   return std::string(options_.https ? "https" : "http") + "://127.0.0.1:" + std::to_string(port()) + pathAndQuery;
 }
 
-void LoopbackServer::get(const std::string& pattern, Handler handler) { server_->Get(pattern, std::move(handler)); }
+// Registered under the lock the pre-routing handler takes, so a request that arrives after
+// a registration sees the new handler (the server threads would otherwise read the route
+// table with no ordering against this thread's write).
+void LoopbackServer::get(const std::string& pattern, Handler handler) {
+  std::lock_guard guard(mutex_);
+  server_->Get(pattern, std::move(handler));
+}
 
-void LoopbackServer::post(const std::string& pattern, Handler handler) { server_->Post(pattern, std::move(handler)); }
+void LoopbackServer::post(const std::string& pattern, Handler handler) {
+  std::lock_guard guard(mutex_);
+  server_->Post(pattern, std::move(handler));
+}
 
 bool LoopbackServer::pause(std::chrono::milliseconds duration) {
   std::unique_lock lock(mutex_);
