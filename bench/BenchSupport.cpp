@@ -243,6 +243,22 @@ std::string formatted(double value, int decimals, const std::string& unit) {
   return unit.empty() ? std::string(text) : std::string(text) + " " + unit;
 }
 
+int printTimeRatioSummary(const std::string& item, std::optional<std::pair<double, double>> oursAndBaselineSeconds,
+                          double goal, int millisecondDecimals) {
+  const std::string goalText = "<= " + formatted(goal, 1);
+  if (!oursAndBaselineSeconds) {
+    printSummary(item, std::nullopt, goalText, false);
+    return 1;
+  }
+  const auto [ours, baseline] = *oursAndBaselineSeconds;
+  const double ratio = ours / baseline;
+  printSummary(item,
+               formatted(ratio, 2) + " [" + formatted(ours * 1e3, millisecondDecimals, "ms") + " vs " +
+                   formatted(baseline * 1e3, millisecondDecimals, "ms") + "]",
+               goalText, ratio <= goal);
+  return 0;
+}
+
 SilencedStandardOutput::SilencedStandardOutput() {
   std::fflush(stdout);
   // Close-on-exec, so the children that inherit our output do not also get the saved copy.

@@ -175,15 +175,7 @@ int main(int argc, char** argv) {
   std::printf("\n");
   const std::string item =
       "first provisioning of java.zip / plain unzip, median of " + std::to_string(kRounds);
-  if (!measured) {
-    bench::printSummary(item, std::nullopt, "<= 1.1", false);
-    return 1;
-  }
-  const double ratio = measured->provisioningSeconds / measured->unzipSeconds;
-  bench::printSummary(item,
-                      bench::formatted(ratio, 2) + " [" +
-                          bench::formatted(measured->provisioningSeconds * 1e3, 0, "ms") + " vs " +
-                          bench::formatted(measured->unzipSeconds * 1e3, 0, "ms") + "]",
-                      "<= 1.1", ratio <= kGoal);
-  return 0;
+  return bench::printTimeRatioSummary(
+      item, measured ? std::optional(std::pair(measured->provisioningSeconds, measured->unzipSeconds)) : std::nullopt,
+      kGoal, 0);
 }

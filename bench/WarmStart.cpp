@@ -287,15 +287,7 @@ int main(int argc, char** argv) {
   std::printf("\n");
   const std::string item = "warm start tolvane-installer --headless / curl + spawn, median of " +
                            std::to_string(kRounds);
-  if (!measured) {
-    bench::printSummary(item, std::nullopt, "<= 1.2", false);
-    return 1;
-  }
-  const double ratio = measured->installerLaunch / measured->baselineLaunch;
-  bench::printSummary(item,
-                      bench::formatted(ratio, 2) + " [" +
-                          bench::formatted(measured->installerLaunch * 1e3, 1, "ms") + " vs " +
-                          bench::formatted(measured->baselineLaunch * 1e3, 1, "ms") + "]",
-                      "<= 1.2", ratio <= kGoal);
-  return 0;
+  return bench::printTimeRatioSummary(
+      item, measured ? std::optional(std::pair(measured->installerLaunch, measured->baselineLaunch)) : std::nullopt,
+      kGoal, 1);
 }
