@@ -17,6 +17,7 @@
 #include <string>
 
 #include "HTTP/Core/Session.h"
+#include "Platform/NetworkLibraries.h"
 #include "Support/LoopbackServer.h"
 #include "Support/TestCertificate.h"
 
@@ -261,7 +262,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
+  // Before the raw loop touches libcurl: OpenSSL must keep its state for the network
+  // threads still winding down when main returns.
+  platform::initialiseNetworkLibraries();
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -1,9 +1,10 @@
 #include "Platform/CurlMulti.h"
 
-#include <openssl/crypto.h>
 #include <pthread.h>
 
 #include <atomic>
+
+#include "Platform/NetworkLibraries.h"
 
 namespace tolvane::platform {
 
@@ -16,13 +17,7 @@ std::atomic<int> gWindingDown{0};
 bool CurlMulti::anyWindingDown() { return gWindingDown.load() > 0; }
 
 std::shared_ptr<CurlMulti> CurlMulti::start(const std::string& name) {
-  static const bool initialised = [] {
-    // Network threads are never joined at exit (they may be mid-transfer), so OpenSSL must
-    // not free its global state in an atexit handler underneath them.
-    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
-    return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  }();
-  (void)initialised;
+  initialiseNetworkLibraries();
   auto engine = std::make_shared<CurlMulti>(Key{});
   // The thread holds the engine too, so shutdown from the network thread can detach.
   engine->thread_ = std::thread([engine, name]() mutable {

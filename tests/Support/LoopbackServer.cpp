@@ -11,18 +11,19 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform/CurlMulti.h"
-#include "Support/WaitUntil.h"
+#include "Platform/NetworkLibraries.h"
 
 namespace tolvane::test {
 
 namespace {
 // Test programs end by returning from main, so exit handlers run (the program itself ends
 // at once instead). Sessions dropped by the last tests may still be winding their network
-// threads down; let them finish before those handlers free OpenSSL's global state.
+// threads down, or be dropped later by a worker; OpenSSL must not free its global state
+// underneath them, which it decides on its first use, before any test certificate is made.
 class NetworkThreadsWindDown final : public ::testing::Environment {
  public:
-  void TearDown() override { waitUntil([] { return !platform::CurlMulti::anyWindingDown(); }, std::chrono::seconds(5)); }
+  void SetUp() override { platform::initialiseNetworkLibraries(); }
+  void TearDown() override { platform::waitForNetworkThreadsToWindDown(std::chrono::seconds(5)); }
 };
 [[maybe_unused]] const auto* const kNetworkThreadsWindDown = ::testing::AddGlobalTestEnvironment(new NetworkThreadsWindDown);
 }  // namespace

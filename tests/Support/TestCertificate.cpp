@@ -9,6 +9,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "Platform/NetworkLibraries.h"
+
 namespace tolvane::test {
 namespace {
 
@@ -85,6 +87,8 @@ void writeKey(const std::filesystem::path& path, EVP_PKEY* key) {
 }  // namespace
 
 TestCertificate::TestCertificate() {
+  // Before OpenSSL's first use: it must keep its state for network threads at exit.
+  platform::initialiseNetworkLibraries();
   const auto& dir = folder_.path();
   Key caKey = newKey();
   Cert ca = makeCertificate("Tolvane Test CA", caKey.get(), nullptr, nullptr, nullptr, 1);
