@@ -1,6 +1,10 @@
 # Applied to the project's own targets only; third-party headers come in as SYSTEM.
 function(tolvane_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  # Checks the lock annotations of Platform/ThreadSafety.h (scripts/check builds with clang).
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    target_compile_options(${target} PRIVATE -Wthread-safety)
+  endif()
   # g++ 12 at -O3 reports "literal" + std::string as overlapping memcpy (GCC bug 105329) and
   # std::variant members as maybe-uninitialized; both are flow-analysis false positives that
   # break release builds with -Werror. The -O2 builds (tests, CI) keep both checks.

@@ -1,14 +1,37 @@
 #include "App/InstallationRun.h"
 
+#include <cxxabi.h>
+
+#include <cstdio>
 #include <exception>
+#include <string>
+#include <typeinfo>
 #include <utility>
 
 #include "Installer/ResourceError.h"
 #include "Platform/Configuration.h"
 #include "Platform/ErrorException.h"
+#include "Platform/TypeName.h"
 #include "Platform/URL.h"
 
 namespace tolvane {
+
+namespace {
+
+// "type: message" of the exception being handled.
+std::string describeCurrentException() {
+  std::string type = "an unknown exception";
+  if (const std::type_info* info = abi::__cxa_current_exception_type()) type = platform::typeName(*info);
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return type + ": " + error.what();
+  } catch (...) {
+    return type;
+  }
+}
+
+}  // namespace
 
 struct InstallationRun::Outcome {
   bool succeeded = false;
@@ -58,7 +81,9 @@ InstallationRun::Outcome InstallationRun::runInstallation() const {
     outcome.resourceError = error;
   } catch (...) {
     // Anything else (an error of another layer, a broken invariant, memory) still ends
-    // the run visibly; the user gets the alert with the generic message.
+    // the run visibly; the user gets the alert with the generic message, and whoever
+    // reads the program's output learns what it was.
+    std::fprintf(stderr, "tolvane-installer: the installation stopped on %s\n", describeCurrentException().c_str());
   }
   return outcome;
 }

@@ -1,10 +1,7 @@
 #pragma once
 
 #include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,6 +11,8 @@
 
 #include "Platform/Error.h"
 #include "Platform/ErrorException.h"
+#include "Platform/Fatal.h"
+#include "Platform/UnfairLock.h"
 
 namespace tolvane::platform {
 
@@ -37,15 +36,14 @@ class CheckedContinuation {
   struct State {
     explicit State(std::string name) : operation(std::move(name)) {}
     const std::string operation;
-    std::mutex mutex;
+    UnfairLock lock;
     std::condition_variable resumedCondition;
-    std::optional<std::variant<Value, ErrorPtr>> outcome;  // guarded by mutex
-    bool resumed = false;                                  // guarded by mutex
+    std::optional<std::variant<Value, ErrorPtr>> outcome TOLVANE_GUARDED_BY(lock);
+    bool resumed TOLVANE_GUARDED_BY(lock) = false;
   };
 
   [[noreturn]] static void stop(const State& state, const char* what) {
-    std::fprintf(stderr, "tolvane: continuation of '%s' %s\n", state.operation.c_str(), what);
-    std::abort();
+    fatalError("tolvane: continuation of '" + state.operation + "' " + what);
   }
 
   // Shared by every copy of one resumer; destroyed with the last copy, which is when a
@@ -53,7 +51,7 @@ class CheckedContinuation {
   struct Guard {
     explicit Guard(std::shared_ptr<State> s) : state(std::move(s)) {}
     ~Guard() {
-      const std::lock_guard lock(state->mutex);
+      UnfairLock::Locker locker(state->lock);
       if (!state->resumed) stop(*state, "was dropped without being resumed");
     }
     Guard(const Guard&) = delete;
@@ -84,7 +82,7 @@ class CheckedContinuation {
     void complete(std::variant<Value, ErrorPtr> outcome) {
       State& state = *guard_->state;
       {
-        const std::lock_guard lock(state.mutex);
+        UnfairLock::Locker locker(state.lock);
         if (state.resumed) stop(state, "was resumed more than once");
         state.resumed = true;
         state.outcome = std::move(outcome);
@@ -113,11 +111,12 @@ class CheckedContinuation {
     if (!guard_) throw std::logic_error("CheckedContinuation::wait called twice");
     // From here on only the handed-out resumers keep the guard alive.
     guard_.reset();
-    std::unique_lock lock(state_->mutex);
-    state_->resumedCondition.wait(lock, [this] { return state_->outcome.has_value(); });
-    auto outcome = std::move(*state_->outcome);
-    state_->outcome.reset();
-    lock.unlock();
+    State& state = *state_;
+    UnfairLock::Locker locker(state.lock);
+    while (!state.outcome.has_value()) state.lock.wait(state.resumedCondition);
+    auto outcome = std::move(*state.outcome);
+    state.outcome.reset();
+    locker.unlock();
     if (outcome.index() == 1) throwError(std::get<1>(outcome));
     if constexpr (!std::is_void_v<T>) {
       return std::move(std::get<0>(outcome));

@@ -51,7 +51,7 @@ CurlMulti::~CurlMulti() {
 }
 
 void CurlMulti::post(std::function<void()> command) {
-  std::lock_guard guard(mutex_);
+  UnfairLock::Locker locker(lock_);
   if (stopping_) return;
   commands_.push_back(std::move(command));
   curl_multi_wakeup(multi_.get());
@@ -59,7 +59,7 @@ void CurlMulti::post(std::function<void()> command) {
 
 void CurlMulti::shutdown() {
   {
-    std::lock_guard guard(mutex_);
+    UnfairLock::Locker locker(lock_);
     if (stopping_) return;
     stopping_ = true;
     gWindingDown.fetch_add(1);
@@ -86,7 +86,7 @@ void CurlMulti::loop() {
   std::vector<std::function<void()>> batch;
   for (;;) {
     {
-      std::lock_guard guard(mutex_);
+      UnfairLock::Locker locker(lock_);
       if (stopping_) break;
       batch.swap(commands_);
     }
@@ -121,7 +121,7 @@ void CurlMulti::loop() {
   // Commands capture tasks; release them here, on this thread, not in whoever drops us.
   std::vector<std::function<void()>> dropped;
   {
-    std::lock_guard guard(mutex_);
+    UnfairLock::Locker locker(lock_);
     dropped.swap(commands_);
     // Closes the cached connections now, not whenever the last task lets go of us.
     multi_.reset();

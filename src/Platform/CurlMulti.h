@@ -5,9 +5,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "Platform/UnfairLock.h"
 
 namespace tolvane::platform {
 
@@ -77,9 +78,10 @@ class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
   std::thread thread_;
   std::thread::id threadId_;
 
-  std::mutex mutex_;  // guards commands_, stopping_ and the end of multi_
-  std::vector<std::function<void()>> commands_;
-  bool stopping_ = false;
+  // Also held while multi_ is released at the end, so post() never wakes a freed handle.
+  UnfairLock lock_;
+  std::vector<std::function<void()>> commands_ TOLVANE_GUARDED_BY(lock_);
+  bool stopping_ TOLVANE_GUARDED_BY(lock_) = false;
 
   // Network thread only.
   std::map<CURL*, DoneHandler> transfers_;

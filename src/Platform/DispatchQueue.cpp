@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "Platform/Fatal.h"
+#include "Platform/UnfairLock.h"
 
 namespace tolvane::platform {
 namespace {
@@ -54,7 +56,7 @@ class ThreadScheduler final : public Scheduler, public std::enable_shared_from_t
   explicit ThreadScheduler(std::string label) : label_(std::move(label)) {}
 
   void submit(Item item) override {
-    std::lock_guard guard(mutex_);
+    UnfairLock::Locker locker(lock_);
     items_.push_back(std::move(item));
     if (running_) {
       wake_.notify_one();
@@ -66,7 +68,7 @@ class ThreadScheduler final : public Scheduler, public std::enable_shared_from_t
 
   // The root queue is gone: an idle worker may stop at once.
   void close() {
-    std::lock_guard guard(mutex_);
+    UnfairLock::Locker locker(lock_);
     closed_ = true;
     wake_.notify_one();
   }
@@ -79,11 +81,13 @@ class ThreadScheduler final : public Scheduler, public std::enable_shared_from_t
     const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
     pthread_setname_np(pthread_self(), name.c_str());
 
-    std::unique_lock lock(mutex_);
+    UnfairLock::Locker locker(lock_);
     for (;;) {
       if (items_.empty()) {
-        const bool woke = wake_.wait_for(lock, kIdleTime, [&] { return !items_.empty() || closed_; });
-        if (!woke || items_.empty()) {
+        const auto idleUntil = std::chrono::steady_clock::now() + kIdleTime;
+        while (items_.empty() && !closed_ && lock_.waitUntil(wake_, idleUntil)) {
+        }
+        if (items_.empty()) {
           running_ = false;
           return;
         }
@@ -91,21 +95,21 @@ class ThreadScheduler final : public Scheduler, public std::enable_shared_from_t
       {
         Item item = std::move(items_.front());
         items_.pop_front();
-        lock.unlock();
+        locker.unlock();
         runItem(item);
         // `item` dies here, before the lock is taken again: dropping the last reference to
         // a queue runs its destructor, which may call close().
       }
-      lock.lock();
+      locker.lock();
     }
   }
 
   const std::string label_;
-  std::mutex mutex_;
+  UnfairLock lock_;
   std::condition_variable wake_;
-  std::deque<Item> items_;
-  bool running_ = false;
-  bool closed_ = false;
+  std::deque<Item> items_ TOLVANE_GUARDED_BY(lock_);
+  bool running_ TOLVANE_GUARDED_BY(lock_) = false;
+  bool closed_ TOLVANE_GUARDED_BY(lock_) = false;
 };
 
 // The main thread's queue: items wait here until the GUI loop (through the poster) or
@@ -122,7 +126,7 @@ class MainScheduler final : public Scheduler {
   void submit(Item item) override {
     std::function<void(std::function<void()>)> poster;
     {
-      std::lock_guard guard(mutex_);
+      UnfairLock::Locker locker(lock_);
       items_.push_back(std::move(item));
       poster = poster_;
       wake_.notify_all();
@@ -133,7 +137,7 @@ class MainScheduler final : public Scheduler {
   void setPoster(std::function<void(std::function<void()>)> post) {
     std::size_t pending = 0;
     {
-      std::lock_guard guard(mutex_);
+      UnfairLock::Locker locker(lock_);
       poster_ = post;
       pending = items_.size();
     }
@@ -147,7 +151,7 @@ class MainScheduler final : public Scheduler {
   bool runOne() {
     Item item;
     {
-      std::lock_guard guard(mutex_);
+      UnfairLock::Locker locker(lock_);
       if (items_.empty()) return false;
       item = std::move(items_.front());
       items_.pop_front();
@@ -159,8 +163,8 @@ class MainScheduler final : public Scheduler {
   void run() {
     for (;;) {
       {
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [&] { return stopRequested_ || !items_.empty(); });
+        UnfairLock::Locker locker(lock_);
+        while (!stopRequested_ && items_.empty()) lock_.wait(wake_);
         if (stopRequested_) {
           stopRequested_ = false;
           return;
@@ -171,7 +175,7 @@ class MainScheduler final : public Scheduler {
   }
 
   void stop() {
-    std::lock_guard guard(mutex_);
+    UnfairLock::Locker locker(lock_);
     stopRequested_ = true;
     wake_.notify_all();
   }
@@ -181,22 +185,23 @@ class MainScheduler final : public Scheduler {
     for (;;) {
       if (predicate()) return true;
       if (runOne()) continue;
-      std::unique_lock lock(mutex_);
+      UnfairLock::Locker locker(lock_);
       if (std::chrono::steady_clock::now() >= deadline) break;
       // Short waits: the predicate may become true through work on other threads, which
       // does not signal this condition variable.
-      wake_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5)),
-                       [&] { return !items_.empty(); });
+      const auto until = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
+      while (items_.empty() && lock_.waitUntil(wake_, until)) {
+      }
     }
     return predicate();
   }
 
  private:
-  std::mutex mutex_;
+  UnfairLock lock_;
   std::condition_variable wake_;
-  std::deque<Item> items_;
-  std::function<void(std::function<void()>)> poster_;
-  bool stopRequested_ = false;
+  std::deque<Item> items_ TOLVANE_GUARDED_BY(lock_);
+  std::function<void(std::function<void()>)> poster_ TOLVANE_GUARDED_BY(lock_);
+  bool stopRequested_ TOLVANE_GUARDED_BY(lock_) = false;
 };
 
 // One thread for every delayed submission in the program: when an item is due it is
@@ -211,7 +216,7 @@ class DelayTimer {
 
   void schedule(std::chrono::steady_clock::time_point due, std::shared_ptr<DispatchQueue> queue,
                 DispatchQueue::Work work) {
-    std::lock_guard guard(mutex_);
+    UnfairLock::Locker locker(lock_);
     // multimap keeps insertion order among equal deadlines.
     pending_.emplace(due, Item{std::move(queue), std::move(work)});
     if (!thread_.joinable()) thread_ = std::thread(&DelayTimer::loop, this);
@@ -223,30 +228,30 @@ class DelayTimer {
 
   void loop() {
     pthread_setname_np(pthread_self(), "dispatch-timer");
-    std::unique_lock lock(mutex_);
+    UnfairLock::Locker locker(lock_);
     for (;;) {
       if (pending_.empty()) {
-        wake_.wait(lock);
+        lock_.wait(wake_);
         continue;
       }
       const auto due = pending_.begin()->first;
       if (std::chrono::steady_clock::now() < due) {
-        wake_.wait_until(lock, due);
+        lock_.waitUntil(wake_, due);
         continue;
       }
       Item item = std::move(pending_.begin()->second);
       pending_.erase(pending_.begin());
-      lock.unlock();
+      locker.unlock();
       item.queue->async(std::move(item.work));
       item.queue.reset();
-      lock.lock();
+      locker.lock();
     }
   }
 
-  std::mutex mutex_;
+  UnfairLock lock_;
   std::condition_variable wake_;
-  std::multimap<std::chrono::steady_clock::time_point, Item> pending_;
-  std::thread thread_;
+  std::multimap<std::chrono::steady_clock::time_point, Item> pending_ TOLVANE_GUARDED_BY(lock_);
+  std::thread thread_ TOLVANE_GUARDED_BY(lock_);
 };
 
 }  // namespace
@@ -326,9 +331,7 @@ bool DispatchQueue::isCurrent() const {
 
 void DispatchQueue::dispatchPreconditionOnQueue() const {
   if (isCurrent()) return;
-  std::fprintf(stderr, "Dispatch precondition failed: not running on queue \"%s\"\n", impl_->label.c_str());
-  std::fflush(stderr);
-  std::abort();
+  fatalError("Dispatch precondition failed: not running on queue \"" + impl_->label + "\"");
 }
 
 void MainRunLoop::setPoster(std::function<void(std::function<void()>)> post) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <string>
 
 #include "Platform/Error.h"
 
@@ -16,6 +17,13 @@ class ErrorException : public std::exception {
   // Throws a copy of this error as its own most-derived type, so that an error that
   // travelled as an ErrorPtr can be caught by its type again.
   [[noreturn]] virtual void raise() const = 0;
+
+  // The error's own description, composed on first use. An exception is read by the
+  // thread that caught it, so the cache takes no lock.
+  [[nodiscard]] const char* what() const noexcept override;
+
+ private:
+  mutable std::string what_;
 };
 
 // Throws `error`: as its own type when it is a throwable error type, otherwise wrapped in

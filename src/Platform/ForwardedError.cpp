@@ -1,9 +1,8 @@
 #include "Platform/ForwardedError.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
+#include "Platform/Fatal.h"
 namespace tolvane::platform {
 
 ForwardedError::ForwardedError(ErrorPtr error) : error_(std::move(error)) {}
@@ -11,10 +10,7 @@ ForwardedError::ForwardedError(ErrorPtr error) : error_(std::move(error)) {}
 void ForwardedError::raise() const { throw *this; }
 
 void throwError(const ErrorPtr& error) {
-  if (!error) {
-    std::fputs("tolvane: throwError called without an error\n", stderr);
-    std::abort();
-  }
+  TOLVANE_CHECK(error, "tolvane: throwError called without an error");
   if (const auto* throwable = dynamic_cast<const ErrorException*>(error.get())) {
     throwable->raise();
   }

@@ -12,7 +12,6 @@ class ForwardedError final : public ErrorException {
 
   [[nodiscard]] ErrorPtr error() const override { return error_; }
   [[noreturn]] void raise() const override;
-  [[nodiscard]] const char* what() const noexcept override { return "tolvane forwarded error"; }
 
  private:
   ErrorPtr error_;

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <functional>
-#include <mutex>
 #include <utility>
 
 #include "Platform/UnfairLock.h"
@@ -23,19 +22,19 @@ class Protected {
   // Runs `reader` with the value and returns its result.
   template <typename Reader>
   decltype(auto) read(Reader&& reader) const {
-    std::lock_guard guard(lock_);
+    UnfairLock::Locker locker(lock_);
     return std::forward<Reader>(reader)(std::as_const(value_));
   }
 
   // Runs `writer` with the value, which it may change in place, and returns its result.
   template <typename Writer>
   decltype(auto) write(Writer&& writer) {
-    std::lock_guard guard(lock_);
+    UnfairLock::Locker locker(lock_);
     return std::forward<Writer>(writer)(value_);
   }
 
   [[nodiscard]] T get() const {
-    std::lock_guard guard(lock_);
+    UnfairLock::Locker locker(lock_);
     return value_;
   }
 
@@ -54,7 +53,7 @@ class Protected {
 
  private:
   mutable UnfairLock lock_;
-  T value_{};
+  T value_ TOLVANE_GUARDED_BY(lock_) = T{};
 };
 
 }  // namespace tolvane::platform

@@ -16,10 +16,6 @@ class ThrowableError : public Error, public ErrorException {
 
   [[noreturn]] void raise() const override { throw static_cast<const Derived&>(*this); }
 
-  // what() cannot own a composed text for the exception's lifetime cheaply; callers
-  // wanting the text read error()->localizedDescription().
-  [[nodiscard]] const char* what() const noexcept override { return "tolvane error"; }
-
  protected:
   ThrowableError() = default;
 };

@@ -1,7 +1,6 @@
 #include "Services/NetworkService.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "HTTP/Core/Session.h"
@@ -12,15 +11,13 @@
 #include "Platform/CheckedContinuation.h"
 #include "Platform/Configuration.h"
 #include "Platform/DispatchQueue.h"
+#include "Platform/Fatal.h"
 
 namespace tolvane {
 
 void assertNotOnMainQueue(const char* operation) {
-  if (!platform::DispatchQueue::main()->isCurrent()) return;
-  std::fprintf(stderr, "tolvane: %s must not block the main queue; its completion runs there\n",
-               operation);
-  std::fflush(stderr);
-  std::abort();
+  TOLVANE_CHECK(!platform::DispatchQueue::main()->isCurrent(),
+                std::string("tolvane: ") + operation + " must not block the main queue; its completion runs there");
 }
 
 NetworkService::NetworkService() : NetworkService(&RetryHandler::make) {}

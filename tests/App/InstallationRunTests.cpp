@@ -136,9 +136,13 @@ TEST_F(RunTest, FailureOfAnotherKindShowsTheAlertWithTheGenericMessage) {
   runPendingMainWork();
   finishRun();
   steps_->failAt("checkForUpdate", [] { throw std::runtime_error("boom"); });
+  ::testing::internal::CaptureStderr();
   answer(InstallationRun::kRetryResponse);
   runPendingMainWork();
   finishRun();
+  // The alert stays generic; the program's output names what went wrong.
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "tolvane-installer: the installation stopped on std::runtime_error: boom\n");
 
   ASSERT_EQ(alerts_.size(), 3u);
   for (std::size_t i = 1; i < 3; ++i) {

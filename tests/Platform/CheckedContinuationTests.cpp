@@ -32,13 +32,18 @@ TEST(CheckedContinuationTest, HandsTheValueOverFromAnotherThread) {
 TEST(CheckedContinuationTest, ErrorsComeBackCatchableByTheirOwnTypeOrAsAnyError) {
   CheckedContinuation<int> system("copy");
   system.resumer().resume(makeError(SystemError(ENOSPC, "copy", "/x")));
-  EXPECT_EQ(test::thrown<SystemError>([&] { system.wait(); }).value().code(), ENOSPC);
+  const auto thrownSystem = test::thrown<SystemError>([&] { system.wait(); });
+  EXPECT_EQ(thrownSystem.value().code(), ENOSPC);
+  // Whoever catches it as std::exception reads the same text as the error's description.
+  EXPECT_EQ(std::string(thrownSystem.value().what()), thrownSystem.value().localizedDescription());
 
   const ErrorPtr plain = std::make_shared<PlainError>();
   CheckedContinuation<int> other("request");
   other.resumer().resume(plain);
   // The same value, not a copy.
-  EXPECT_EQ(test::thrown<ForwardedError>([&] { other.wait(); }).value().error(), plain);
+  const auto forwarded = test::thrown<ForwardedError>([&] { other.wait(); });
+  EXPECT_EQ(forwarded.value().error(), plain);
+  EXPECT_EQ(std::string(forwarded.value().what()), plain->localizedDescription());
 }
 
 TEST(CheckedContinuationDeathTest, ResumingTwiceStopsNamingTheOperation) {

@@ -1,8 +1,6 @@
 #include "HTTP/Core/HTTPError.h"
 
-#include <cstdio>
-#include <cstdlib>
-
+#include "Platform/Fatal.h"
 #include "Platform/URLError.h"
 
 namespace tolvane::http {
@@ -466,15 +464,11 @@ HTTPError asHTTPError(const platform::ErrorPtr& error, const std::function<HTTPE
 
 HTTPError asHTTPError(const platform::Error& error, std::string_view orFailWith) {
   if (const auto* http = dynamic_cast<const HTTPError*>(&error)) return *http;
-  std::fprintf(stderr, "%.*s\n", static_cast<int>(orFailWith.size()), orFailWith.data());
-  std::abort();
+  platform::fatalError(orFailWith);
 }
 
 HTTPError asHTTPError(const platform::ErrorPtr& error, std::string_view orFailWith) {
-  if (!error) {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(orFailWith.size()), orFailWith.data());
-    std::abort();
-  }
+  if (!error) platform::fatalError(orFailWith);
   return asHTTPError(*error, orFailWith);
 }
 

@@ -1,18 +1,12 @@
 #include "HTTP/Core/RequestTaskMap.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "HTTP/Core/Request.h"
+#include "Platform/Fatal.h"
 
 namespace tolvane::http {
 namespace {
 
-[[noreturn]] void stop(const char* message) {
-  std::fprintf(stderr, "%s\n", message);
-  std::fflush(stderr);
-  std::abort();
-}
+[[noreturn]] void stop(const char* message) { platform::fatalError(message); }
 
 }  // namespace
 

@@ -1,15 +1,13 @@
 #include "HTTP/Core/Session.h"
 
-#include <cxxabi.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <typeinfo>
 
 #include "HTTP/Core/RequestAdapterState.h"
 #include "HTTP/Core/URLEncoding.h"
 #include "HTTP/Retry/Interceptor.h"
+#include "Platform/Fatal.h"
+#include "Platform/TypeName.h"
 
 namespace tolvane::http {
 
@@ -21,19 +19,9 @@ struct Session::Token {};
 
 namespace {
 
-[[noreturn]] void stop(const std::string& message) {
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::fflush(stderr);
-  std::abort();
-}
+[[noreturn]] void stop(const std::string& message) { platform::fatalError(message); }
 
-std::string qualifiedTypeName(const Request& request) {
-  const char* mangled = typeid(request).name();
-  int status = 0;
-  std::unique_ptr<char, decltype(&std::free)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
-                                                        &std::free);
-  return status == 0 && demangled ? std::string(demangled.get()) : std::string(mangled);
-}
+std::string qualifiedTypeName(const Request& request) { return platform::typeName(typeid(request)); }
 
 // The slot for request notifications. Nothing in this program listens to them, so it
 // ignores every event; it takes them on a queue of its own rather than the main queue so

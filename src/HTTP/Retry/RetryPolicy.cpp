@@ -1,10 +1,9 @@
 #include "HTTP/Retry/RetryPolicy.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "HTTP/Core/Request.h"
+#include "Platform/Fatal.h"
 
 namespace tolvane::http {
 
@@ -56,11 +55,7 @@ RetryPolicy::RetryPolicy(unsigned retryLimit, unsigned exponentialBackoffBase, d
       retryableHTTPMethods_(std::move(retryableHTTPMethods)),
       retryableHTTPStatusCodes_(std::move(retryableHTTPStatusCodes)),
       retryableURLErrorCodes_(std::move(retryableURLErrorCodes)) {
-  if (exponentialBackoffBase_ < 2) {
-    std::fprintf(stderr, "The `exponentialBackoffBase` must be a minimum of 2.\n");
-    std::fflush(stderr);
-    std::abort();
-  }
+  TOLVANE_CHECK(exponentialBackoffBase_ >= 2, "The `exponentialBackoffBase` must be a minimum of 2.");
 }
 
 const std::shared_ptr<RetryPolicy>& RetryPolicy::defaultPolicy() {
