@@ -660,6 +660,24 @@ INSTANTIATE_TEST_SUITE_P(Names, ForeignPartialFileTest, ::testing::Values(false,
                            return info.param ? "HardLinkInTheTempFolder" : "Elsewhere";
                          });
 
+class ResumeDataTimeoutTest : public ::testing::TestWithParam<std::pair<double, double>> {};
+
+TEST_P(ResumeDataTimeoutTest, IsClampedToSensibleSeconds) {
+  ResumeData resume;
+  resume.request = request("https://127.0.0.1/x", GetParam().first);
+  resume.temporaryFile = "/tmp/tolvane-download-x";
+  resume.bytesReceived = 1;
+  resume.validator = "\"v\"";
+  const auto decoded = ResumeData::decode(resume.encoded());
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->request.timeoutInterval, GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Timeouts, ResumeDataTimeoutTest,
+                         ::testing::Values(std::pair{30.0, 30.0},
+                                           std::pair{1e300, URLRequest::kMaximumTimeoutInterval},
+                                           std::pair{-5.0, URLRequest::kDefaultTimeoutInterval}));
+
 TEST_F(DownloadTest, PartialContentFromTheWrongOffsetIsNeverSpliced) {
   server_.get("/elsewhere.bin", [&](const httplib::Request& request, httplib::Response& response) {
     const_cast<httplib::Request&>(request).ranges.clear();  // send exactly this, not what was asked
