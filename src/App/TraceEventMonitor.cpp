@@ -1,6 +1,9 @@
 #include "App/TraceEventMonitor.h"
 
+#include "HTTP/Core/DataRequest.h"
+#include "HTTP/Core/DownloadRequest.h"
 #include "HTTP/Core/Request.h"
+#include "HTTP/Response/ResponseFailures.h"
 
 namespace tolvane {
 
@@ -46,6 +49,37 @@ void TraceEventMonitor::requestDidCompleteTaskWithError(const std::shared_ptr<ht
   }
   if (error) out_ << " (" << error->localizedDescription() << ')';
   out_ << " in " << milliseconds << " ms" << std::endl;
+}
+
+void TraceEventMonitor::requestDidValidateRequestResponseDataWithResult(
+    const std::shared_ptr<http::DataRequest>& request,
+    const std::optional<platform::URLRequest>& urlRequest,
+    const platform::HTTPURLResponse& /*response*/, const std::optional<platform::Data>& /*data*/,
+    const http::ValidationResult& result) {
+  validationFailed(*request, urlRequest, result);
+}
+
+void TraceEventMonitor::requestDidValidateRequestResponseFileURLWithResult(
+    const std::shared_ptr<http::DownloadRequest>& request,
+    const std::optional<platform::URLRequest>& urlRequest,
+    const platform::HTTPURLResponse& /*response*/, const std::optional<platform::URL>& /*fileURL*/,
+    const http::ValidationResult& result) {
+  validationFailed(*request, urlRequest, result);
+}
+
+void TraceEventMonitor::validationFailed(const http::Request& request,
+                                         const std::optional<platform::URLRequest>& urlRequest,
+                                         const http::ValidationResult& result) {
+  if (result.isSuccess()) return;
+  const auto found = attempts_.find(request.id());
+  const int number = found == attempts_.end() ? 1 : found->second.number;
+  // The stored error is what the caller will see; the validator's own error is its cause.
+  const auto error = http::asHTTPError(
+      result.error(), [&] { return http::failures::customValidationFailed(result.error()); });
+  out_ << "HTTP " << (urlRequest ? urlRequest->httpMethod : std::string("?")) << ' '
+       << (urlRequest && urlRequest->url ? urlRequest->url->absoluteString() : std::string("?"))
+       << " attempt " << number << ": validation failed (" << error.localizedDescription() << ')'
+       << std::endl;
 }
 
 void TraceEventMonitor::requestIsRetrying(const std::shared_ptr<http::Request>& request) {

@@ -12,8 +12,10 @@ namespace tolvane {
 
 // Writes one line per HTTP request attempt, for --verbose:
 //   "HTTP GET <url> attempt <n>: <status> in <ms> ms"
-// with the failure's description after the status when the attempt failed. Nothing else
-// of the layer's traffic is shown.
+// with the failure's description after the status when the attempt failed, and
+//   "HTTP GET <url> attempt <n>: validation failed (<reason>)"
+// when a transfer that worked was refused by a validator (a status or type the caller does
+// not accept), which the attempt's own line cannot show. Nothing else is shown.
 //
 // Events arrive on the main queue (the EventMonitor default); attempts_ belongs to it.
 class TraceEventMonitor final : public http::EventMonitor {
@@ -25,10 +27,24 @@ class TraceEventMonitor final : public http::EventMonitor {
                                const platform::URLSessionTaskMetrics& metrics) override;
   void requestDidCompleteTaskWithError(const std::shared_ptr<http::Request>& request, const platform::TaskPtr& task,
                                        const std::optional<http::HTTPError>& error) override;
+  void requestDidValidateRequestResponseDataWithResult(
+      const std::shared_ptr<http::DataRequest>& request,
+      const std::optional<platform::URLRequest>& urlRequest,
+      const platform::HTTPURLResponse& response, const std::optional<platform::Data>& data,
+      const http::ValidationResult& result) override;
+  void requestDidValidateRequestResponseFileURLWithResult(
+      const std::shared_ptr<http::DownloadRequest>& request,
+      const std::optional<platform::URLRequest>& urlRequest,
+      const platform::HTTPURLResponse& response, const std::optional<platform::URL>& fileURL,
+      const http::ValidationResult& result) override;
   void requestIsRetrying(const std::shared_ptr<http::Request>& request) override;
   void requestDidFinish(const std::shared_ptr<http::Request>& request) override;
 
  private:
+  void validationFailed(const http::Request& request,
+                        const std::optional<platform::URLRequest>& urlRequest,
+                        const http::ValidationResult& result);
+
   struct Attempt {
     int number = 0;
     std::chrono::steady_clock::time_point created;

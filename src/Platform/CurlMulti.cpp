@@ -50,11 +50,12 @@ CurlMulti::~CurlMulti() {
   for (auto& [easy, done] : transfers_) curl_multi_remove_handle(multi_.get(), easy);
 }
 
-void CurlMulti::post(std::function<void()> command) {
+bool CurlMulti::post(std::function<void()> command) {
   UnfairLock::Locker locker(lock_);
-  if (stopping_) return;
+  if (stopping_) return false;
   commands_.push_back(std::move(command));
   curl_multi_wakeup(multi_.get());
+  return true;
 }
 
 void CurlMulti::shutdown() {

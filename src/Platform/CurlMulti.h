@@ -34,8 +34,9 @@ class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
   [[nodiscard]] static std::shared_ptr<CurlMulti> start(const std::string& name);
   ~CurlMulti();
 
-  // Runs `command` on the network thread, in the order posted. Ignored after shutdown.
-  void post(std::function<void()> command);
+  // Runs `command` on the network thread, in the order posted. After shutdown the command
+  // is dropped and the answer is false.
+  [[nodiscard]] bool post(std::function<void()> command);
   // Stops the thread: transfers still running are dropped without a word. Joins unless
   // called on the network thread itself (then the thread ends on its own).
   void shutdown();

@@ -1,5 +1,8 @@
 #include "Platform/ResumeData.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <nlohmann/json.hpp>
 
 namespace tolvane::platform {
@@ -34,7 +37,11 @@ std::optional<ResumeData> ResumeData::decode(const Data& data) {
     for (const auto& entry : document.at("headers")) {
       result.request.setValue(entry.at(1).get<std::string>(), entry.at(0).get<std::string>());
     }
-    result.request.timeoutInterval = document.at("timeout").get<double>();
+    // Resume data is input: a time-out that is no sensible number of seconds is not taken.
+    const double timeout = document.at("timeout").get<double>();
+    result.request.timeoutInterval = std::isfinite(timeout) && timeout > 0
+                                         ? std::min(timeout, URLRequest::kMaximumTimeoutInterval)
+                                         : URLRequest::kDefaultTimeoutInterval;
     result.temporaryFile = document.at("file").get<std::string>();
     result.bytesReceived = document.at("bytes").get<std::int64_t>();
     result.validator = document.at("validator").get<std::string>();

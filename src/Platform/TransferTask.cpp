@@ -161,7 +161,7 @@ void TransferTask::resume() {
     if (state_ != State::suspended) return;
     state_ = State::running;
   }
-  context_->engine->post([self = shared_from_this()] { self->doResume(); });
+  command([self = shared_from_this()] { self->doResume(); });
 }
 
 void TransferTask::suspend() {
@@ -170,7 +170,8 @@ void TransferTask::suspend() {
     if (state_ != State::running) return;
     state_ = State::suspended;
   }
-  context_->engine->post([self = shared_from_this()] { self->doSuspend(); });
+  // After the transport has shut down there is nothing left to pause.
+  (void)context_->engine->post([self = shared_from_this()] { self->doSuspend(); });
 }
 
 void TransferTask::cancel() {
@@ -179,7 +180,7 @@ void TransferTask::cancel() {
     if (state_ != State::running && state_ != State::suspended) return;
     state_ = State::canceling;
   }
-  context_->engine->post([self = shared_from_this()] { self->doCancel(false, nullptr); });
+  command([self = shared_from_this()] { self->doCancel(false, nullptr); });
 }
 
 void TransferTask::cancelByProducingResumeData(std::function<void(std::optional<Data>)> handler) {
@@ -194,9 +195,10 @@ void TransferTask::cancelByProducingResumeData(std::function<void(std::optional<
     context_->queue->async([handler = std::move(handler)] { handler(std::nullopt); });
     return;
   }
-  context_->engine->post([self = shared_from_this(), handler = std::move(handler)]() mutable {
-    self->doCancel(true, std::move(handler));
-  });
+  // The handler is shared so that it is still at hand when the command cannot run.
+  auto shared = std::make_shared<std::function<void(std::optional<Data>)>>(std::move(handler));
+  command([self = shared_from_this(), shared] { self->doCancel(true, std::move(*shared)); },
+          [shared](std::optional<Data> data) { (*shared)(std::move(data)); });
 }
 
 void TransferTask::post(Event event) {
@@ -206,6 +208,57 @@ void TransferTask::post(Event event) {
     if (!session || !publicTask || !context->delegate->delegate) return;
     event(*session, *context->delegate->delegate, publicTask);
   });
+}
+
+void TransferTask::postDecision(Event ask, std::function<void()> fallback) {
+  context_->queue->async([context = context_, task = publicTask_, ask = std::move(ask),
+                          fallback = std::move(fallback)] {
+    auto session = context->session.lock();
+    auto publicTask = task.lock();
+    if (session && publicTask && context->delegate->delegate) {
+      ask(*session, *context->delegate->delegate, publicTask);
+    } else {
+      fallback();
+    }
+  });
+}
+
+void TransferTask::postCompletion(const ErrorPtr& error) {
+  context_->queue->async([context = context_, task = publicTask_, error, identifier = identifier_] {
+    auto session = context->session.lock();
+    if (!session) return;
+    if (auto publicTask = task.lock(); publicTask && context->delegate->delegate) {
+      context->delegate->delegate->didCompleteWithError(*session, publicTask, error);
+    }
+    if (context->completionDelivered) context->completionDelivered(identifier);
+  });
+}
+
+void TransferTask::command(std::function<void()> work,
+                           std::function<void(std::optional<Data>)> resumeHandler) {
+  if (context_->engine->post(std::move(work))) return;
+  // The transport has shut down and nothing will run this task any more: it ends here, as
+  // cancelled, and reports that once (unless the network thread managed to report first).
+  bool report = false;
+  std::optional<URL> url;
+  {
+    std::lock_guard guard(mutex_);
+    report = !completionReported_;
+    completionReported_ = true;
+    state_ = State::completed;
+    url = currentRequest_.url;
+  }
+  if (resumeHandler)
+    context_->queue->async(
+        [resumeHandler = std::move(resumeHandler)] { resumeHandler(std::nullopt); });
+  if (!report) return;
+  URLSessionTaskMetrics metrics;
+  metrics.taskIntervalStart = Clock::now();
+  post([metrics](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
+    delegate.didFinishCollectingMetrics(session, task, metrics);
+  });
+  postCompletion(
+      makeError(URLError(URLError::cancelled, url, std::nullopt, "the transport has shut down")));
 }
 
 void TransferTask::postCoalescedProgress() {
@@ -276,13 +329,16 @@ void TransferTask::start() {
   }
   if (resumeData_) {
     // Continue the partial file when it is still there and intact; otherwise start over.
-    std::error_code error;
     const auto& partial = resumeData_->temporaryFile;
-    if (isOurTemporaryFile(partial) &&
-        std::filesystem::file_size(partial, error) >= static_cast<std::uintmax_t>(resumeData_->bytesReceived) &&
-        !error) {
-      file_.reset(::open(partial.c_str(), O_WRONLY | O_CLOEXEC));
-      if (file_ && ::ftruncate(file_.get(), resumeData_->bytesReceived) == 0 &&
+    if (isOurTemporaryFile(partial)) {
+      // Checked on the opened file itself, so a name swapped for a link after the look at
+      // the path still cannot make us truncate someone else's file.
+      file_.reset(::open(partial.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+      struct stat info {};
+      if (file_ && ::fstat(file_.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+          info.st_uid == ::geteuid() && info.st_nlink == 1 &&
+          info.st_size >= resumeData_->bytesReceived &&
+          ::ftruncate(file_.get(), resumeData_->bytesReceived) == 0 &&
           ::lseek(file_.get(), 0, SEEK_END) == resumeData_->bytesReceived) {
         filePath_ = partial;
         fileOffset_ = resumeData_->bytesReceived;
@@ -312,7 +368,12 @@ void TransferTask::startAttempt(const URLRequest& request) {
   lastMoved_ = windowMoved_ = 0;
   lastActivity_ = windowStart_ = Clock::now();
   timeoutSeconds_ = request.timeoutInterval > 0 ? request.timeoutInterval
-                                                 : context_->configuration.timeoutIntervalForRequest;
+                                                : context_->configuration.timeoutIntervalForRequest;
+  // Time-outs may come from resume data or a caller's arithmetic; converting a huge one to
+  // libcurl's milliseconds must not overflow.
+  if (!(timeoutSeconds_ > 0)) timeoutSeconds_ = URLRequest::kDefaultTimeoutInterval;
+  timeoutSeconds_ = std::min(timeoutSeconds_, URLRequest::kMaximumTimeoutInterval);
+  lowSpeedArmed_ = false;
   bodyLimit_ = request.maximumBodyLength;
 
   if (!request.url) {
@@ -365,20 +426,31 @@ bool TransferTask::configure(CURL* easy, const URLRequest& request) {
   }
 
   const std::string& method = request.httpMethod;
+  // A method that carries content goes out with an empty body rather than none: without
+  // post fields libcurl would send a POST as a GET.
+  const bool emptyContent =
+      !request.httpBody && (method == "POST" || method == "PUT" || method == "PATCH");
   if (method == "HEAD") {
     set(CURLOPT_NOBODY, 1L);
   } else if (method == "GET" && !request.httpBody) {
     set(CURLOPT_HTTPGET, 1L);
   } else {
-    if (request.httpBody) {
-      set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.httpBody->size()));
-      set(CURLOPT_COPYPOSTFIELDS, request.httpBody->data());
+    if (request.httpBody || emptyContent) {
+      const Data none;
+      const Data& body = request.httpBody ? *request.httpBody : none;
+      set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      set(CURLOPT_COPYPOSTFIELDS, body.c_str());
     }
     if (method != "POST") set(CURLOPT_CUSTOMREQUEST, method.c_str());
   }
 
   // The session's extra headers first, then the request's own, which win on equal names.
   HeaderFields headers = context_->configuration.httpAdditionalHeaders;
+  if (crossedOrigin_) {
+    // As the request's own credentials were dropped at the hop, so are the session's.
+    headers.setValue(std::nullopt, "Authorization");
+    headers.setValue(std::nullopt, "Cookie");
+  }
   for (const auto& [name, value] : request.allHTTPHeaderFields) headers.setValue(value, name);
   // libcurl decodes only what it announced itself, so it announces the caller's list.
   const std::string acceptEncoding = headers.value("Accept-Encoding").value_or("");
@@ -392,6 +464,8 @@ bool TransferTask::configure(CURL* easy, const URLRequest& request) {
   // round trip for bodies, and no "Accept: */*" the caller never asked for.
   std::vector<std::string> lines;
   lines.emplace_back("Expect:");
+  // libcurl labels post fields as a form; an empty body is no form.
+  if (emptyContent && !headers.value("Content-Type")) lines.emplace_back("Content-Type:");
   if (!headers.value("Accept")) lines.emplace_back("Accept:");
   for (const auto& [name, value] : headers) {
     // "Name;" is libcurl's way to send a header with an empty value.
@@ -533,17 +607,20 @@ bool TransferTask::headersComplete() {
   const std::uint64_t generation = generation_;
   std::weak_ptr<TransferTask> weak = weak_from_this();
   auto engine = context_->engine;
-  post([head, next, generation, weak, engine](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
-    auto once = std::make_shared<std::once_flag>();
-    delegate.willPerformHTTPRedirection(session, task, *head, next,
-                                        [once, generation, weak, engine](std::optional<URLRequest> decision) {
-                                          std::call_once(*once, [&] {
-                                            engine->post([weak, generation, decision = std::move(decision)] {
-                                              if (auto self = weak.lock()) self->redirectDecided(generation, decision);
-                                            });
-                                          });
-                                        });
-  });
+  auto once = std::make_shared<std::once_flag>();
+  auto decide = [once, generation, weak, engine](std::optional<URLRequest> decision) {
+    std::call_once(*once, [&] {
+      (void)engine->post([weak, generation, decision = std::move(decision)] {
+        if (auto self = weak.lock()) self->redirectDecided(generation, decision);
+      });
+    });
+  };
+  // Without a delegate to ask, redirects are followed.
+  postDecision(
+      [head, next, decide](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
+        delegate.willPerformHTTPRedirection(session, task, *head, next, decide);
+      },
+      [next, decide] { decide(next); });
   return true;
 }
 
@@ -593,16 +670,20 @@ bool TransferTask::finalResponse(const std::shared_ptr<const HTTPURLResponse>& h
   const std::uint64_t generation = generation_;
   std::weak_ptr<TransferTask> weak = weak_from_this();
   auto engine = context_->engine;
-  post([head, generation, weak, engine](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
-    auto once = std::make_shared<std::once_flag>();
-    delegate.didReceiveResponse(session, task, *head, [once, generation, weak, engine](ResponseDisposition disposition) {
-      std::call_once(*once, [&] {
-        engine->post([weak, generation, disposition] {
-          if (auto self = weak.lock()) self->responseDecided(generation, disposition);
-        });
+  auto once = std::make_shared<std::once_flag>();
+  auto decide = [once, generation, weak, engine](ResponseDisposition disposition) {
+    std::call_once(*once, [&] {
+      (void)engine->post([weak, generation, disposition] {
+        if (auto self = weak.lock()) self->responseDecided(generation, disposition);
       });
     });
-  });
+  };
+  // Without a delegate to ask, responses are allowed.
+  postDecision(
+      [head, decide](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
+        delegate.didReceiveResponse(session, task, *head, decide);
+      },
+      [decide] { decide(ResponseDisposition::allow); });
   return true;
 }
 
@@ -693,6 +774,14 @@ int TransferTask::onProgress(void* opaque, curl_off_t, curl_off_t downloaded, cu
     self->abortDetail_ = "no data for " + std::to_string(self->timeoutSeconds_) + " s";
     return 1;
   }
+  if (!self->lowSpeedArmed_) {
+    // The speed guard counts from the first body byte: waiting for a slow server to answer
+    // is the inactivity time-out's business.
+    if (downloaded == 0) return 0;
+    self->lowSpeedArmed_ = true;
+    self->windowStart_ = now;
+    self->windowMoved_ = moved;
+  }
   const auto& configuration = self->context_->configuration;
   const std::chrono::duration<double> window = now - self->windowStart_;
   if (configuration.lowSpeedTimeSeconds > 0 && window.count() >= static_cast<double>(configuration.lowSpeedTimeSeconds)) {
@@ -731,6 +820,12 @@ void TransferTask::redirectDecided(std::uint64_t generation, std::optional<URLRe
   if (finished_ || generation != generation_ || !pendingRedirectHead_) return;
   auto head = std::exchange(pendingRedirectHead_, nullptr);
   if (request) {
+    std::optional<URL> from;
+    {
+      std::lock_guard guard(mutex_);
+      from = currentRequest_.url;
+    }
+    if (!from || !request->url || !sameOrigin(*from, *request->url)) crossedOrigin_ = true;
     stopTransfer();
     collectMetrics();
     ++metrics_.redirectCount;
@@ -751,6 +846,9 @@ void TransferTask::redirectDecided(std::uint64_t generation, std::optional<URLRe
   if (doneParked_ && gateOpen_) {
     collectMetrics();
     finish(std::nullopt);
+  } else if (gateOpen_ && inMulti_ && !userPaused_) {
+    // The redirect's body was held while the delegate decided; it is the answer now.
+    curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
   }
 }
 
@@ -829,8 +927,11 @@ void TransferTask::finish(std::optional<URLError::Code> code, std::string detail
   std::optional<Data> resume;
   std::filesystem::path finishedFile;
   std::optional<URL> url;
+  bool report = false;
   {
     std::lock_guard guard(mutex_);
+    report = !completionReported_;
+    completionReported_ = true;
     state_ = State::completed;
     metrics_.countOfBytesReceived = bytesReceived_;
     url = currentRequest_.url;
@@ -844,8 +945,12 @@ void TransferTask::finish(std::optional<URLError::Code> code, std::string detail
       std::filesystem::remove(filePath_, ignored);
     }
     error = makeError(URLError(*code, url, resume, std::move(detail)));
-  } else if (kind_ == Kind::download) {
+  } else if (kind_ == Kind::download && report) {
     finishedFile = filePath_;
+  } else if (kind_ == Kind::download) {
+    // The task was already reported as ended; nobody will take the file.
+    std::error_code ignored;
+    std::filesystem::remove(filePath_, ignored);
   }
 
   if (resumeHandler) {
@@ -863,17 +968,12 @@ void TransferTask::finish(std::optional<URLError::Code> code, std::string detail
       std::filesystem::remove(finishedFile, ignored);
     });
   }
-  post([metrics = metrics_](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
-    delegate.didFinishCollectingMetrics(session, task, metrics);
-  });
-  context_->queue->async([context = context_, task = publicTask_, error, identifier = identifier_] {
-    auto session = context->session.lock();
-    if (!session) return;
-    if (auto publicTask = task.lock(); publicTask && context->delegate->delegate) {
-      context->delegate->delegate->didCompleteWithError(*session, publicTask, error);
-    }
-    if (context->completionDelivered) context->completionDelivered(identifier);
-  });
+  if (!report) return;
+  post(
+      [metrics = metrics_](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
+        delegate.didFinishCollectingMetrics(session, task, metrics);
+      });
+  postCompletion(error);
 }
 
 }  // namespace tolvane::platform

@@ -108,6 +108,15 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
 
   // Any thread: queues `event` for the delegate on the delegate queue.
   void post(Event event);
+  // Any thread: asks the delegate through `ask`, or runs `fallback` (the platform's default
+  // answer) when there is no delegate to ask.
+  void postDecision(Event ask, std::function<void()> fallback);
+  // Any thread: the task's completion callback, then the session's bookkeeping.
+  void postCompletion(const ErrorPtr& error);
+  // Any thread: hands `work` to the network thread; once the transport has shut down, ends
+  // the task as cancelled instead and gives `resumeHandler` no data.
+  void command(std::function<void()> work,
+               std::function<void(std::optional<Data>)> resumeHandler = nullptr);
   void postCoalescedProgress();
 
   const std::shared_ptr<const TransferContext> context_;
@@ -127,6 +136,7 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   Data pendingData_;
   std::int64_t pendingWritten_ = 0;
   bool progressEventPending_ = false;
+  bool completionReported_ = false;  // metrics and completion have been posted
 
   // Network thread.
   std::optional<URLError::Code> startError_;
@@ -153,6 +163,8 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   curl_off_t lastMoved_ = 0;
   Clock::time_point windowStart_{};
   curl_off_t windowMoved_ = 0;
+  bool lowSpeedArmed_ = false;  // the first body byte of this attempt has arrived
+  bool crossedOrigin_ = false;  // a redirect left the origin: no session credentials
   // Download file.
   FileDescriptor file_;
   std::filesystem::path filePath_;

@@ -134,9 +134,10 @@ std::string URL::path() const {
 
 std::optional<std::string> URL::percentEncodedQuery() const {
   // libcurl reports an empty query ("x?") as absent; keep the distinction ourselves.
+  // The query ends at the fragment; a "?" inside the fragment belongs to the fragment.
+  const auto hash = absolute_.find('#');
   const auto question = absolute_.find('?');
-  if (question == std::string::npos) return std::nullopt;
-  const auto hash = absolute_.find('#', question);
+  if (question == std::string::npos || question > hash) return std::nullopt;
   return absolute_.substr(question + 1,
                           hash == std::string::npos ? std::string::npos : hash - question - 1);
 }

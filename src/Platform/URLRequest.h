@@ -14,6 +14,10 @@ namespace tolvane::platform {
 struct URLRequest {
   enum class CachePolicy { useProtocolCachePolicy, reloadIgnoringLocalCacheData };
 
+  static constexpr double kDefaultTimeoutInterval = 60.0;
+  // A longer time-out is taken as this one: a week without a byte is no transfer any more.
+  static constexpr double kMaximumTimeoutInterval = 7 * 24 * 3600.0;
+
   URLRequest() = default;
   explicit URLRequest(std::optional<URL> url) : url(std::move(url)) {}
 
@@ -23,7 +27,7 @@ struct URLRequest {
   std::optional<Data> httpBody;
   // Seconds without any bytes moving before the transfer fails with a time-out; not a
   // limit on the whole transfer.
-  double timeoutInterval = 60.0;
+  double timeoutInterval = kDefaultTimeoutInterval;
   // A body longer than this many bytes is refused: the transfer stops as soon as the length
   // is announced or passed and fails with URLError::dataLengthExceedsMaximum, so a broken or
   // hostile server cannot fill memory. None: no limit.

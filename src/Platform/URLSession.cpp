@@ -138,7 +138,7 @@ std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configurati
   auto context = std::make_shared<TransferContext>();
   context->engine = impl->engine;
   context->queue = delegateQueue;
-  context->responsesGated = !delegate || delegate->decidesResponses();
+  context->responsesGated = delegate && delegate->decidesResponses();
   context->delegate = std::make_shared<DelegateSlot>(DelegateSlot{std::move(delegate)});
   context->configuration = configuration;
   impl->caBundle = std::make_unique<CABundleFile>(configuration.additionalCAFile);

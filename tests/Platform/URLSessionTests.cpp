@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <condition_variable>
 #include <future>
 #include <map>
@@ -36,6 +39,13 @@ URLRequest request(const std::string& url, double timeout = 10) {
   URLRequest request(URL::parse(url));
   request.timeoutInterval = timeout;
   return request;
+}
+
+// Returns once everything queued on `queue` so far has run.
+void drain(const std::shared_ptr<DispatchQueue>& queue) {
+  std::promise<void> done;
+  queue->async([&done] { done.set_value(); });
+  done.get_future().wait();
 }
 
 // What one task told its delegate.
@@ -244,6 +254,29 @@ TEST_F(URLSessionTest, RequestHeadersWinOverSessionHeadersAndBodiesAreSent) {
   EXPECT_FALSE(seen[0].header("Accept").has_value());
 }
 
+class BodylessMethodTest : public URLSessionTest,
+                           public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(BodylessMethodTest, GoesOutAsItsOwnMethod) {
+  const auto echo = [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(request.method, "text/plain");
+  };
+  server_.server().Post("/m", echo).Put("/m", echo).Patch("/m", echo).Delete("/m", echo);
+  URLRequest bodyless = request(server_.url("/m"));
+  bodyless.httpMethod = GetParam();
+  const TaskLog log = run(session().dataTask(bodyless));
+  ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
+  EXPECT_EQ(log.data, GetParam());
+  const auto seen = server_.requests().at(0);
+  EXPECT_EQ(seen.method, GetParam());
+  EXPECT_TRUE(seen.body.empty());
+  // An empty body is no form.
+  EXPECT_FALSE(seen.header("Content-Type").has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, BodylessMethodTest,
+                         ::testing::Values("POST", "PUT", "PATCH", "DELETE"));
+
 TEST_F(URLSessionTest, ResponseDispositionCancelEndsTheTaskWithoutData) {
   server_.serveBody("/body", patternBytes(1000));
   delegate_->disposition = ResponseDisposition::cancel;
@@ -321,6 +354,54 @@ TEST_F(URLSessionTest, RefusedRedirectDeliversTheRedirectResponse) {
   ASSERT_EQ(log.error, nullptr);
   EXPECT_EQ(log.response->statusCode, 301);
   EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+// Downloads and sessions whose delegate does not decide responses let the body flow on
+// their own; a refused redirect's body must flow too, not wait for the time-out.
+TEST_F(URLSessionTest, RefusedRedirectWithABodyEndsPromptly) {
+  server_.get("/a", [](const httplib::Request&, httplib::Response& r) {
+    r.status = 302;
+    r.set_header("Location", "/b");
+    r.set_content(patternBytes(5000), "text/html");
+  });
+  delegate_->followRedirects = false;
+  auto task = session().downloadTask(request(server_.url("/a"), 5));
+  const TaskLog log = run(task);
+  ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
+  EXPECT_EQ(task->response()->statusCode, 302);
+  EXPECT_EQ(log.downloadedFile, patternBytes(5000));
+  EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+TEST_F(URLSessionTest, WithoutADelegateRedirectsAreFollowedAndResponsesAllowed) {
+  server_.get("/a",
+              [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/body", 302); });
+  server_.serveBody("/body", "done");
+  auto silent = URLSession::make(configuration_, nullptr, queue_);
+  auto task = silent->dataTask(request(server_.url("/a")));
+  task->resume();
+  EXPECT_TRUE(test::waitUntil([&] { return task->state() == URLSessionTask::State::completed; }));
+  ASSERT_TRUE(task->response());
+  EXPECT_EQ(task->response()->statusCode, 200);
+  EXPECT_EQ(task->countOfBytesReceived(), 4);
+  EXPECT_EQ(server_.requestCount(), 2u);
+}
+
+TEST_F(URLSessionTest, CrossOriginRedirectDropsTheSessionsCredentialsToo) {
+  configuration_.httpAdditionalHeaders =
+      HeaderFields{{"Authorization", "Bearer session"}, {"Cookie", "s=1"}, {"X-Session", "kept"}};
+  LoopbackServer other;
+  other.serveBody("/landing", "landed");
+  const std::string target = other.url("/landing");
+  server_.get("/a",
+              [&](const httplib::Request&, httplib::Response& r) { r.set_redirect(target, 302); });
+  const TaskLog log = run(session().dataTask(request(server_.url("/a"))));
+  ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
+  EXPECT_EQ(server_.requests().at(0).header("Authorization"), "Bearer session");
+  const auto landed = other.requests().at(0);
+  EXPECT_FALSE(landed.header("Authorization").has_value());
+  EXPECT_FALSE(landed.header("Cookie").has_value());
+  EXPECT_EQ(landed.header("X-Session"), "kept");
 }
 
 TEST_F(URLSessionTest, RedirectFromHttpsToHttpIsNeverFollowed) {
@@ -439,6 +520,17 @@ TEST_F(URLSessionTest, TrickleBelowTheLowSpeedLimitTimesOut) {
   EXPECT_EQ(log.urlError()->code(), URLError::timedOut);
 }
 
+TEST_F(URLSessionTest, LowSpeedGuardCountsFromTheFirstBodyByte) {
+  // The server thinks for longer than the guard's window before it answers at full speed.
+  configuration_.lowSpeedLimitBytesPerSecond = 1024;
+  configuration_.lowSpeedTimeSeconds = 1;
+  LoopbackServer plain(serverOptions(false));
+  plain.delayHeaders("/late", 1500ms, patternBytes(20000));
+  const TaskLog log = run(session().dataTask(request(plain.url("/late"), 10.0)));
+  ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
+  EXPECT_TRUE(log.data == patternBytes(20000));
+}
+
 // ---- downloads -------------------------------------------------------------------------------
 
 class DownloadTest : public URLSessionTest {
@@ -533,22 +625,58 @@ TEST_F(DownloadTest, ResumeAgainstAChangedFileStartsOverFromZero) {
   EXPECT_TRUE(log.downloadedFile == content_);
 }
 
-TEST_F(DownloadTest, ResumeDataNeverMakesTheTransportTouchAForeignFile) {
+// Resume data names the partial file the transport would truncate and write into. A file that
+// is not ours is never touched: one elsewhere, or one with our name in the temp folder that
+// is a second link to someone else's file.
+class ForeignPartialFileTest : public DownloadTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ForeignPartialFileTest, IsNeverWritten) {
   server_.serveFile("/file.bin", file_, "\"v1\"");
   const auto precious = folder_.path() / "precious.txt";
   test::writeFile(precious, "keep me");
+  std::filesystem::path named = precious;
+  if (GetParam()) {
+    named = std::filesystem::temp_directory_path() /
+            ("tolvane-download-link-" + std::to_string(::getpid()));
+    std::filesystem::remove(named);
+    std::filesystem::create_hard_link(precious, named);
+  }
   ResumeData forged;
   forged.request = request(server_.url("/file.bin"));
-  forged.temporaryFile = precious;
+  forged.temporaryFile = named;
   forged.bytesReceived = 3;
   forged.validator = "\"v1\"";
 
   const TaskLog log = run(session().downloadTask(forged.encoded()));
+  if (GetParam()) std::filesystem::remove(named);
   ASSERT_EQ(log.error, nullptr);
   EXPECT_EQ(readFile(precious), "keep me");
   EXPECT_TRUE(log.downloadedFile == content_);
   EXPECT_FALSE(server_.requests().at(0).header("Range").has_value());
 }
+
+INSTANTIATE_TEST_SUITE_P(Names, ForeignPartialFileTest, ::testing::Values(false, true),
+                         [](const auto& info) {
+                           return info.param ? "HardLinkInTheTempFolder" : "Elsewhere";
+                         });
+
+class ResumeDataTimeoutTest : public ::testing::TestWithParam<std::pair<double, double>> {};
+
+TEST_P(ResumeDataTimeoutTest, IsClampedToSensibleSeconds) {
+  ResumeData resume;
+  resume.request = request("https://127.0.0.1/x", GetParam().first);
+  resume.temporaryFile = "/tmp/tolvane-download-x";
+  resume.bytesReceived = 1;
+  resume.validator = "\"v\"";
+  const auto decoded = ResumeData::decode(resume.encoded());
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->request.timeoutInterval, GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Timeouts, ResumeDataTimeoutTest,
+                         ::testing::Values(std::pair{30.0, 30.0},
+                                           std::pair{1e300, URLRequest::kMaximumTimeoutInterval},
+                                           std::pair{-5.0, URLRequest::kDefaultTimeoutInterval}));
 
 TEST_F(DownloadTest, PartialContentFromTheWrongOffsetIsNeverSpliced) {
   server_.get("/elsewhere.bin", [&](const httplib::Request& request, httplib::Response& response) {
@@ -645,6 +773,44 @@ TEST_F(URLSessionTest, InvalidateAndCancelEndsEveryTaskThenReportsInvalidationOn
   EXPECT_EQ(delegate_->invalidations(), 1);
   EXPECT_TRUE(test::waitUntil([&] { return weak.expired(); }, 1s));
 }
+
+// After the transport has shut down (its session dropped), a task is still told apart from
+// a running one: each call ends it, once, and a caller waiting for resume data hears back.
+enum class LateCall { resume, cancel, cancelProducingResumeData };
+
+class AfterShutdownTest : public URLSessionTest, public ::testing::WithParamInterface<LateCall> {};
+
+TEST_P(AfterShutdownTest, EndsTheTaskOnce) {
+  auto task = session().downloadTask(request(server_.url("/never")));
+  std::weak_ptr<URLSession> weak = session_;
+  session_.reset();
+  ASSERT_TRUE(weak.expired());
+  auto handed = std::make_shared<std::atomic<int>>(0);
+  switch (GetParam()) {
+    case LateCall::resume:
+      task->resume();
+      break;
+    case LateCall::cancel:
+      task->cancel();
+      break;
+    case LateCall::cancelProducingResumeData:
+      task->cancelByProducingResumeData([handed](std::optional<Data> data) {
+        EXPECT_FALSE(data.has_value());
+        ++*handed;
+      });
+      break;
+  }
+  EXPECT_EQ(task->state(), URLSessionTask::State::completed);
+  task->cancelByProducingResumeData([handed](std::optional<Data>) { ++*handed; });
+  const int expected = GetParam() == LateCall::cancelProducingResumeData ? 2 : 1;
+  EXPECT_TRUE(test::waitUntil([&] { return handed->load() == expected; }));
+  drain(queue_);
+  EXPECT_EQ(handed->load(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, AfterShutdownTest,
+                         ::testing::Values(LateCall::resume, LateCall::cancel,
+                                           LateCall::cancelProducingResumeData));
 
 }  // namespace
 }  // namespace tolvane::platform

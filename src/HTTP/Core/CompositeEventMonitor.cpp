@@ -1,5 +1,8 @@
 #include "HTTP/Core/CompositeEventMonitor.h"
 
+#include "HTTP/Response/DataResponse.h"
+#include "HTTP/Response/DownloadResponse.h"
+
 namespace tolvane::http {
 
 using platform::TaskPtr;
@@ -195,6 +198,51 @@ void CompositeEventMonitor::requestDidCancel(const std::shared_ptr<Request>& req
 
 void CompositeEventMonitor::requestDidCancelTask(const std::shared_ptr<Request>& request, const TaskPtr& task) {
   performEvent([request, task](EventMonitor& m) { m.requestDidCancelTask(request, task); });
+}
+
+void CompositeEventMonitor::requestDidValidateRequestResponseDataWithResult(
+    const std::shared_ptr<DataRequest>& request, const std::optional<URLRequest>& urlRequest,
+    const platform::HTTPURLResponse& response, const std::optional<platform::Data>& data,
+    const ValidationResult& result) {
+  performEvent([=](EventMonitor& m) {
+    m.requestDidValidateRequestResponseDataWithResult(request, urlRequest, response, data, result);
+  });
+}
+
+void CompositeEventMonitor::requestDidValidateRequestResponseFileURLWithResult(
+    const std::shared_ptr<DownloadRequest>& request, const std::optional<URLRequest>& urlRequest,
+    const platform::HTTPURLResponse& response, const std::optional<platform::URL>& fileURL,
+    const ValidationResult& result) {
+  performEvent([=](EventMonitor& m) {
+    m.requestDidValidateRequestResponseFileURLWithResult(request, urlRequest, response, fileURL,
+                                                         result);
+  });
+}
+
+void CompositeEventMonitor::requestDidParseResponse(const std::shared_ptr<DataRequest>& request,
+                                                    const DataResponse<std::any>& response) {
+  performEvent(
+      [request, response](EventMonitor& m) { m.requestDidParseResponse(request, response); });
+}
+
+void CompositeEventMonitor::requestDidParseDownloadResponse(
+    const std::shared_ptr<DownloadRequest>& request, const DownloadResponse<std::any>& response) {
+  performEvent([request, response](EventMonitor& m) {
+    m.requestDidParseDownloadResponse(request, response);
+  });
+}
+
+void CompositeEventMonitor::requestDidCreateDestinationURL(
+    const std::shared_ptr<DownloadRequest>& request, const platform::URL& url) {
+  performEvent([request, url](EventMonitor& m) { m.requestDidCreateDestinationURL(request, url); });
+}
+
+void CompositeEventMonitor::requestDidFinishDownloadingUsingTaskWithResult(
+    const std::shared_ptr<DownloadRequest>& request, const TaskPtr& task,
+    const Result<platform::URL>& result) {
+  performEvent([request, task, result](EventMonitor& m) {
+    m.requestDidFinishDownloadingUsingTaskWithResult(request, task, result);
+  });
 }
 
 }  // namespace tolvane::http

@@ -77,8 +77,27 @@ class CompositeEventMonitor final : public EventMonitor {
   void requestDidCancel(const std::shared_ptr<Request>& request) override;
   void requestDidCancelTask(const std::shared_ptr<Request>& request, const platform::TaskPtr& task) override;
 
-  // Delivers `event` to every monitor on its queue. Other event families (validation,
-  // serialization, downloads) forward through this too.
+  void requestDidValidateRequestResponseDataWithResult(
+      const std::shared_ptr<DataRequest>& request,
+      const std::optional<platform::URLRequest>& urlRequest,
+      const platform::HTTPURLResponse& response, const std::optional<platform::Data>& data,
+      const ValidationResult& result) override;
+  void requestDidValidateRequestResponseFileURLWithResult(
+      const std::shared_ptr<DownloadRequest>& request,
+      const std::optional<platform::URLRequest>& urlRequest,
+      const platform::HTTPURLResponse& response, const std::optional<platform::URL>& fileURL,
+      const ValidationResult& result) override;
+  void requestDidParseResponse(const std::shared_ptr<DataRequest>& request,
+                               const DataResponse<std::any>& response) override;
+  void requestDidParseDownloadResponse(const std::shared_ptr<DownloadRequest>& request,
+                                       const DownloadResponse<std::any>& response) override;
+  void requestDidCreateDestinationURL(const std::shared_ptr<DownloadRequest>& request,
+                                      const platform::URL& url) override;
+  void requestDidFinishDownloadingUsingTaskWithResult(
+      const std::shared_ptr<DownloadRequest>& request, const platform::TaskPtr& task,
+      const Result<platform::URL>& result) override;
+
+  // Delivers `event` to every monitor on its queue.
   void performEvent(std::function<void(EventMonitor&)> event);
 
  private:

@@ -22,6 +22,11 @@ std::optional<HTTPError> DataRequest::serializationInputError() const {
   return bodyError();
 }
 
+DataRequest::UnserializedResponse DataRequest::unserializedResponse() const {
+  return UnserializedResponse{lastRequest(), response(), data(), lastMetrics(),
+                              serializationInputError()};
+}
+
 std::optional<HTTPError> DataRequest::taskCompletionError(const std::optional<HTTPError>& error) {
   if (!error || !error->isSessionTaskError()) return error;
   const auto* transport = dynamic_cast<const platform::URLError*>(error->underlyingError().get());
@@ -69,8 +74,7 @@ std::shared_ptr<DataRequest> DataRequest::response(
   addResponseSerializer([weakSelf, queue = std::move(queue), completionHandler = std::move(completionHandler)] {
     auto self = weakSelf.lock();
     if (!self) return;
-    UnserializedResponse response{self->lastRequest(), self->response(), self->data(), self->lastMetrics(),
-                                  self->error()};
+    UnserializedResponse response = self->unserializedResponse();
     self->responseSerializerFinished([queue, completionHandler, response = std::move(response)] {
       queue->async([completionHandler, response] { completionHandler(response); });
     });

@@ -38,6 +38,9 @@ class DataRequest : public Request {
   [[nodiscard]] std::optional<HTTPError> bodyError() const;
   // What serializers are handed as the error: the request's error, else bodyError().
   [[nodiscard]] std::optional<HTTPError> serializationInputError() const;
+  // The outcome as handlers without a serializer deliver it: the body as it arrived and
+  // serializationInputError(), so a refused body is never mistaken for success.
+  [[nodiscard]] UnserializedResponse unserializedResponse() const;
 
   [[nodiscard]] platform::TaskPtr makeTask(const platform::URLRequest& request, platform::URLSession& session) override;
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "HTTP/Core/EventMonitor.h"
 #include "Platform/ErrorException.h"
 #include "Platform/SystemError.h"
 
@@ -119,8 +120,8 @@ std::shared_ptr<DownloadRequest> DownloadRequest::cancelByProducingResumeData(
 
 void DownloadRequest::cancel(std::optional<std::function<void(std::optional<Data>)>> resumeDataHandler) {
   auto me = self();
-  mutableState_.write([&](MutableState& s) {
-    if (!allowsTransition(s.state, State::cancelled)) return;
+  const bool handed = mutableState_.write([&](MutableState& s) {
+    if (!allowsTransition(s.state, State::cancelled)) return false;
     s.state = State::cancelled;
     underlyingQueue()->async([me] { me->didCancel(); });
     const TaskPtr task = s.tasks.empty() ? nullptr : s.tasks.back();
@@ -128,14 +129,14 @@ void DownloadRequest::cancel(std::optional<std::function<void(std::optional<Data
         task->state() == URLSessionTask::State::completed) {
       // No transfer will report back, so nothing else would end the request.
       underlyingQueue()->async([me] { me->finish(); });
-      return;
+      return false;
     }
     // Resumed first so that a task that never ran still reports metrics and completion.
     task->resume();
     if (!resumeDataHandler) {
       task->cancel();
       underlyingQueue()->async([me, task] { me->didCancelTask(task); });
-      return;
+      return true;
     }
     std::weak_ptr<DownloadRequest> weak = me;
     task->cancelByProducingResumeData([weak, task, handler = std::move(*resumeDataHandler)](std::optional<Data> data) {
@@ -145,7 +146,13 @@ void DownloadRequest::cancel(std::optional<std::function<void(std::optional<Data
       }
       handler(std::move(data));
     });
+    return true;
   });
+  // Nothing to produce resume data from (already over, or no running download): a caller
+  // waiting for the data still hears back, once, after the cancellation it asked for.
+  if (!handed && resumeDataHandler) {
+    underlyingQueue()->async([handler = std::move(*resumeDataHandler)] { handler(std::nullopt); });
+  }
 }
 
 void DownloadRequest::didFinishDownloadingTo(const TaskPtr& task, const std::filesystem::path& temporaryFile,
@@ -154,7 +161,10 @@ void DownloadRequest::didFinishDownloadingTo(const TaskPtr& task, const std::fil
   const URL temporaryURL = URL::fileURL(temporaryFile);
   const auto current = lastTask();
   const auto response = current ? current->response() : nullptr;
-  const auto [destination, options] = response ? destination_(temporaryURL, *response) : defaultDestination(temporaryURL);
+  const auto [destination, options] =
+      response ? destination_(temporaryURL, *response) : defaultDestination(temporaryURL);
+  if (const auto& monitor = eventMonitor())
+    monitor->requestDidCreateDestinationURL(self(), destination);
 
   try {
     if (!destination.isFileURL()) {
@@ -187,8 +197,10 @@ void DownloadRequest::didFinishDownloadingTo(const TaskPtr& task, const std::fil
   }
 }
 
-void DownloadRequest::didFinishDownloading(const TaskPtr& /*task*/, const Result<URL>& result) {
+void DownloadRequest::didFinishDownloading(const TaskPtr& task, const Result<URL>& result) {
   assertOnUnderlyingQueue();
+  if (const auto& monitor = eventMonitor())
+    monitor->requestDidFinishDownloadingUsingTaskWithResult(self(), task, result);
   if (result.isSuccess()) {
     mutableDownloadState_.write([&](MutableDownloadState& s) { s.fileURL = result.value(); });
   } else {

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <any>
 #include <cstdint>
 #include <memory>
 #include <optional>
 
 #include "HTTP/Core/HTTPError.h"
+#include "HTTP/Core/Result.h"
+#include "HTTP/Response/ValidationResult.h"
 #include "Platform/Data.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/Error.h"
@@ -20,6 +23,10 @@ class Request;
 class DataRequest;
 class DownloadRequest;
 class Session;
+template <typename Success>
+struct DataResponse;
+template <typename Success>
+struct DownloadResponse;
 
 // Observes what the layer does: the transport's events as the session delegate receives
 // them, and each request's lifecycle. Every event has a default that ignores it, so a
@@ -90,7 +97,31 @@ class EventMonitor {
   virtual void requestDidSuspend(const std::shared_ptr<Request>& /*request*/) {}
   virtual void requestDidSuspendTask(const std::shared_ptr<Request>& /*request*/, const platform::TaskPtr& /*task*/) {}
   virtual void requestDidCancel(const std::shared_ptr<Request>& /*request*/) {}
-  virtual void requestDidCancelTask(const std::shared_ptr<Request>& /*request*/, const platform::TaskPtr& /*task*/) {}
+  virtual void requestDidCancelTask(const std::shared_ptr<Request>& /*request*/,
+                                    const platform::TaskPtr& /*task*/) {}
+
+  // Response events (sent by validators, response handlers and download requests). A
+  // handler's serialized value is handed over type-erased: monitors see every handler's
+  // record, whatever it decodes to.
+  virtual void requestDidValidateRequestResponseDataWithResult(
+      const std::shared_ptr<DataRequest>& /*request*/,
+      const std::optional<platform::URLRequest>& /*urlRequest*/,
+      const platform::HTTPURLResponse& /*response*/, const std::optional<platform::Data>& /*data*/,
+      const ValidationResult& /*result*/) {}
+  virtual void requestDidValidateRequestResponseFileURLWithResult(
+      const std::shared_ptr<DownloadRequest>& /*request*/,
+      const std::optional<platform::URLRequest>& /*urlRequest*/,
+      const platform::HTTPURLResponse& /*response*/,
+      const std::optional<platform::URL>& /*fileURL*/, const ValidationResult& /*result*/) {}
+  virtual void requestDidParseResponse(const std::shared_ptr<DataRequest>& /*request*/,
+                                       const DataResponse<std::any>& /*response*/) {}
+  virtual void requestDidParseDownloadResponse(const std::shared_ptr<DownloadRequest>& /*request*/,
+                                               const DownloadResponse<std::any>& /*response*/) {}
+  virtual void requestDidCreateDestinationURL(const std::shared_ptr<DownloadRequest>& /*request*/,
+                                              const platform::URL& /*url*/) {}
+  virtual void requestDidFinishDownloadingUsingTaskWithResult(
+      const std::shared_ptr<DownloadRequest>& /*request*/, const platform::TaskPtr& /*task*/,
+      const Result<platform::URL>& /*result*/) {}
 };
 
 }  // namespace tolvane::http

@@ -43,7 +43,7 @@ bool Request::allowsTransition(State from, State to) {
   return false;
 }
 
-// MARK: - Views
+// Views
 
 Request::State Request::state() const {
   return mutableState_.read([](const MutableState& s) { return s.state; });
@@ -112,7 +112,7 @@ std::shared_ptr<const platform::HTTPURLResponse> Request::response() const {
   return task ? task->response() : nullptr;
 }
 
-// MARK: - State operations
+// State operations
 
 std::shared_ptr<Request> Request::resume() {
   auto self = shared_from_this();
@@ -162,7 +162,7 @@ std::shared_ptr<Request> Request::cancel() {
   return self;
 }
 
-// MARK: - Registrations
+// Registrations
 
 std::shared_ptr<Request> Request::downloadProgress(QueuePtr queue, ProgressHandler handler) {
   mutableState_.write([&](MutableState& s) { s.downloadProgressHandler.emplace(std::move(handler), std::move(queue)); });
@@ -202,7 +202,7 @@ void Request::setError(HTTPError error) {
   mutableState_.write([&](MutableState& s) { s.error = std::move(error); });
 }
 
-// MARK: - Response serializers
+// Response serializers
 
 void Request::addResponseSerializer(Closure serializer) {
   auto self = shared_from_this();
@@ -210,6 +210,9 @@ void Request::addResponseSerializer(Closure serializer) {
     s.responseSerializers.push_back(std::move(serializer));
     if (s.state == State::finished) s.state = State::resumed;
     if (s.responseSerializerProcessingFinished) {
+      // One run picks up every serializer added until it ends; a second run started for
+      // a handler added right after would serialize the pending one twice.
+      s.responseSerializerProcessingFinished = false;
       underlyingQueue_->async([self] { self->runNextResponseSerializer(); });
     }
     if (s.state == State::initialized || s.state == State::suspended) {
@@ -260,7 +263,7 @@ void Request::cleanup() {
   if (auto delegate = this->delegate()) delegate->cleanup(shared_from_this());
 }
 
-// MARK: - Task
+// Task
 
 TaskPtr Request::makeTask(const URLRequest& /*request*/, platform::URLSession& /*session*/) {
   std::fprintf(stderr, "Subclasses must override.\n");
@@ -268,11 +271,15 @@ TaskPtr Request::makeTask(const URLRequest& /*request*/, platform::URLSession& /
   std::abort();
 }
 
-void Request::withState(const std::function<void(State)>& body) {
-  mutableState_.read([&](const MutableState& s) { body(s.state); });
+bool Request::awaitNextAttempt() {
+  return mutableState_.write([](MutableState& s) {
+    if (s.state == State::cancelled) return false;
+    s.isFinishing = false;
+    return true;
+  });
 }
 
-// MARK: - Events
+// Events
 
 void Request::notify(const std::function<void(EventMonitor&)>& event) const {
   if (eventMonitor_) event(*eventMonitor_);
@@ -311,10 +318,14 @@ void Request::didCreateURLRequest(const URLRequest& request) {
   notify([&](EventMonitor& m) { m.requestDidCreateURLRequest(shared_from_this(), request); });
 }
 
-void Request::didCreateTask(const TaskPtr& task) {
+void Request::didCreateTask(const TaskPtr& task, const std::function<void(State)>& align) {
   assertOnUnderlyingQueue();
+  // The task becomes visible and is brought into the request's state under one hold of the
+  // lock: a resume or cancel from another thread then acts on it either before it exists or
+  // after it was aligned, never in between (which would send its task event twice).
   auto handler = mutableState_.write([&](MutableState& s) {
     s.tasks.push_back(task);
+    if (align) align(s.state);
     return s.urlSessionTaskHandler;
   });
   if (handler) handler->second->async([call = handler->first, task] { call(task); });
@@ -424,7 +435,8 @@ void Request::retryOrFinish(const std::optional<HTTPError>& error) {
     if (!self) return;
     switch (result.kind()) {
       case RetryResult::Kind::doNotRetry:
-        self->finish();
+        // A session that went away while its retrier was deciding has ended the request.
+        if (self->delegate()) self->finish();
         return;
       case RetryResult::Kind::doNotRetryWithError:
         self->finish(asHTTPError(result.error(), "Received retryError was not already HTTPError"));

@@ -160,9 +160,10 @@ class Request : public std::enable_shared_from_this<Request> {
   // The task for one attempt. Request kinds override it; the base class stops the process.
   [[nodiscard]] virtual platform::TaskPtr makeTask(const platform::URLRequest& request, platform::URLSession& session);
 
-  // Runs `body` with the state while holding the lock, so a new task can be brought into
-  // the request's state without a concurrent cancel slipping in between. For the session.
-  void withState(const std::function<void(State)>& body);
+  // A serializer's failure asked for another attempt. Unless the request was cancelled
+  // meanwhile (false: deliver now), the finish that ran the serializer is abandoned, so a
+  // cancel or a dropped session can still end the request before that attempt starts.
+  [[nodiscard]] bool awaitNextAttempt();
 
   // Events from the session and the transport delegate; underlying queue only.
   void didCreateInitialURLRequest(const platform::URLRequest& request);
@@ -170,7 +171,8 @@ class Request : public std::enable_shared_from_this<Request> {
   void didAdaptInitialRequest(const platform::URLRequest& initial, const platform::URLRequest& adapted);
   void didFailToAdaptURLRequest(const platform::URLRequest& request, const HTTPError& error);
   void didCreateURLRequest(const platform::URLRequest& request);
-  void didCreateTask(const platform::TaskPtr& task);
+  // `align` brings the new task into the request's state; it runs under the request's lock.
+  void didCreateTask(const platform::TaskPtr& task, const std::function<void(State)>& align = {});
   void didResume();
   void didSuspend();
   void didCancel();

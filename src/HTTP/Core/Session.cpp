@@ -47,7 +47,7 @@ std::optional<HTTPError> validate(const URLRequest& request) {
 
 }  // namespace
 
-// MARK: - Construction
+// Construction
 
 platform::URLSessionConfiguration Session::defaultConfiguration() {
   auto configuration = platform::URLSessionConfiguration::defaultConfiguration();
@@ -155,7 +155,7 @@ std::vector<std::shared_ptr<EventMonitor>> Session::defaultEventMonitors() const
 
 const platform::URLSessionConfiguration& Session::sessionConfiguration() const { return session_->configuration(); }
 
-// MARK: - Requests
+// Requests
 
 Request::Context Session::requestContext(std::shared_ptr<RequestInterceptor> interceptor) {
   return Request::Context{platform::UUID(),       rootQueue_,      serializationQueue_, eventMonitor_,
@@ -181,7 +181,7 @@ std::shared_ptr<DataRequest> Session::request(std::shared_ptr<const URLRequestCo
   return request;
 }
 
-// MARK: - Pipeline
+// Pipeline
 
 // The quick hops between queues hold the session strongly (they end soon and make no
 // cycle); closures that wait for others (adapters, retriers, retry delays) hold it weakly.
@@ -308,35 +308,32 @@ void Session::createTask(const URLRequest& urlRequest, const std::shared_ptr<Req
 void Session::didCreateTask(const TaskPtr& task, const std::shared_ptr<Request>& request) {
   rootQueue_->dispatchPreconditionOnQueue();
   requestTaskMap_.add(request, task);
-  request->didCreateTask(task);
-  updateStatesForTask(task, request);
+  request->didCreateTask(task,
+                         [&](Request::State state) { updateStatesForTask(task, request, state); });
 }
 
-void Session::updateStatesForTask(const TaskPtr& task, const std::shared_ptr<Request>& request) {
+void Session::updateStatesForTask(const TaskPtr& task, const std::shared_ptr<Request>& request,
+                                  Request::State state) {
   rootQueue_->dispatchPreconditionOnQueue();
-  // Under the request's lock, so a concurrent cancel or resume sees either no task or a
-  // task already in the request's state.
-  request->withState([&](Request::State state) {
-    switch (state) {
-      case Request::State::initialized:
-      case Request::State::finished:
-        return;
-      case Request::State::resumed:
-        task->resume();
-        rootQueue_->async([request, task] { request->didResumeTask(task); });
-        return;
-      case Request::State::suspended:
-        task->suspend();
-        rootQueue_->async([request, task] { request->didSuspendTask(task); });
-        return;
-      case Request::State::cancelled:
-        // Resumed first so the task still reports metrics and completion.
-        task->resume();
-        task->cancel();
-        rootQueue_->async([request, task] { request->didCancelTask(task); });
-        return;
-    }
-  });
+  switch (state) {
+    case Request::State::initialized:
+    case Request::State::finished:
+      return;
+    case Request::State::resumed:
+      task->resume();
+      rootQueue_->async([request, task] { request->didResumeTask(task); });
+      return;
+    case Request::State::suspended:
+      task->suspend();
+      rootQueue_->async([request, task] { request->didSuspendTask(task); });
+      return;
+    case Request::State::cancelled:
+      // Resumed first so the task still reports metrics and completion.
+      task->resume();
+      task->cancel();
+      rootQueue_->async([request, task] { request->didCancelTask(task); });
+      return;
+  }
 }
 
 std::shared_ptr<RequestAdapter> Session::adapter(const Request& request) const {
@@ -358,7 +355,7 @@ std::shared_ptr<RequestRetrier> Session::retrier(const Request& request) const {
   return interceptor_;
 }
 
-// MARK: - RequestDelegate
+// RequestDelegate
 
 void Session::cleanup(const std::shared_ptr<Request>& request) {
   rootQueue_->dispatchPreconditionOnQueue();
@@ -374,19 +371,26 @@ void Session::retryResult(const std::shared_ptr<Request>& request, const HTTPErr
     return;
   }
   std::weak_ptr<Session> weakSelf = weak_from_this();
-  retrier->retry(request, shared_from_this(), error,
-                 [weakSelf, rootQueue = rootQueue_, error, completion = std::move(completion)](RetryResult result) {
-                   rootQueue->async([weakSelf, error, completion, result = std::move(result)] {
-                     // A session that went away has already ended the request.
-                     if (!weakSelf.lock()) return;
-                     if (result.kind() == RetryResult::Kind::doNotRetryWithError) {
-                       completion(RetryResult::doNotRetryWithError(platform::makeError(
-                           HTTPError::requestRetryFailed(result.error(), platform::makeError(error)))));
-                       return;
-                     }
-                     completion(result);
-                   });
-                 });
+  retrier->retry(
+      request, shared_from_this(), error,
+      [weakSelf, rootQueue = rootQueue_, error,
+       completion = std::move(completion)](RetryResult result) {
+        rootQueue->async([weakSelf, error, completion, result = std::move(result)] {
+          // The session that went away has tried to end the request, which a
+          // response handler waiting for this answer holds off: it still hears
+          // back, and delivers what it has.
+          if (!weakSelf.lock()) {
+            completion(RetryResult::doNotRetry());
+            return;
+          }
+          if (result.kind() == RetryResult::Kind::doNotRetryWithError) {
+            completion(RetryResult::doNotRetryWithError(platform::makeError(
+                HTTPError::requestRetryFailed(result.error(), platform::makeError(error)))));
+            return;
+          }
+          completion(result);
+        });
+      });
 }
 
 void Session::scheduleRetry(const std::shared_ptr<Request>& request, std::optional<double> delay) {
@@ -406,7 +410,7 @@ void Session::scheduleRetry(const std::shared_ptr<Request>& request, std::option
   });
 }
 
-// MARK: - SessionStateProvider
+// SessionStateProvider
 
 std::shared_ptr<Request> Session::request(const platform::URLSessionTask& task) const {
   rootQueue_->dispatchPreconditionOnQueue();
@@ -445,7 +449,7 @@ void Session::finishAllForInvalidation(const platform::ErrorPtr& error) {
   for (const auto& request : requestTaskMap_.requests()) request->finish(HTTPError::sessionInvalidated(error));
 }
 
-// MARK: - Bulk operations
+// Bulk operations
 
 void Session::withAllRequests(std::function<void(const std::vector<std::shared_ptr<Request>>&)> action) {
   rootQueue_->async([self = shared_from_this(), action = std::move(action)] {

@@ -177,7 +177,9 @@ class Session final : public RequestDelegate,
   void createTask(const platform::URLRequest& urlRequest, const std::shared_ptr<Request>& request);
   // Maps a new task, tells the request and brings the task into the request's state.
   void didCreateTask(const platform::TaskPtr& task, const std::shared_ptr<Request>& request);
-  void updateStatesForTask(const platform::TaskPtr& task, const std::shared_ptr<Request>& request);
+  // Runs under the request's lock (Request::didCreateTask), with the request's state.
+  void updateStatesForTask(const platform::TaskPtr& task, const std::shared_ptr<Request>& request,
+                           Request::State state);
   [[nodiscard]] std::shared_ptr<RequestAdapter> adapter(const Request& request) const;
   [[nodiscard]] std::shared_ptr<RequestRetrier> retrier(const Request& request) const;
 

@@ -13,7 +13,9 @@ void addPlainHandler(const std::shared_ptr<RequestType>& request, ResponseQueue 
     const auto self = weak.lock();
     if (!self) return;
     self->underlyingQueue()->async([self, queue, build, completion] {
-      detail::finishHandler(self, queue, completion, build(*self));
+      ResponseType response = build(*self);
+      detail::reportParsed(self, response);
+      detail::finishHandler(self, queue, completion, std::move(response));
     });
   });
 }
@@ -25,11 +27,15 @@ std::shared_ptr<DataRequest> response(const std::shared_ptr<DataRequest>& reques
   addPlainHandler(
       request, std::move(queue),
       [](const DataRequest& self) {
-        const auto error = self.serializationInputError();
-        auto data = self.data();
-        Result<std::optional<platform::Data>> result = error ? Result<std::optional<platform::Data>>(*error)
-                                                             : Result<std::optional<platform::Data>>(data);
-        return DataResponse<std::optional<platform::Data>>{self.lastRequest(), self.response(), data, self.lastMetrics(), 0,
+        auto outcome = self.unserializedResponse();
+        Result<std::optional<platform::Data>> result =
+            outcome.error ? Result<std::optional<platform::Data>>(*outcome.error)
+                          : Result<std::optional<platform::Data>>(outcome.data);
+        return DataResponse<std::optional<platform::Data>>{std::move(outcome.request),
+                                                           std::move(outcome.response),
+                                                           std::move(outcome.data),
+                                                           std::move(outcome.metrics),
+                                                           0,
                                                            std::move(result)};
       },
       std::move(completion));

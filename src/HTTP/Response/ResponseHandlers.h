@@ -1,5 +1,6 @@
 #pragma once
 
+#include <any>
 #include <chrono>
 #include <concepts>
 #include <functional>
@@ -12,6 +13,7 @@
 
 #include "HTTP/Core/DataRequest.h"
 #include "HTTP/Core/DownloadRequest.h"
+#include "HTTP/Core/EventMonitor.h"
 #include "HTTP/Core/RequestDelegate.h"
 #include "HTTP/Core/RetryResult.h"
 #include "HTTP/Response/DataResponse.h"
@@ -45,6 +47,35 @@ namespace detail {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// The record with its value type-erased, as monitors receive it.
+template <typename T>
+[[nodiscard]] Result<std::any> erased(const Result<T>& result) {
+  if (result.isSuccess()) return std::any(result.value());
+  return result.error();
+}
+
+// Tells the request's monitor about a handler's record (underlying queue).
+template <typename T>
+void reportParsed(const std::shared_ptr<DataRequest>& request, const DataResponse<T>& response) {
+  if (const auto& monitor = request->eventMonitor()) {
+    monitor->requestDidParseResponse(
+        request,
+        DataResponse<std::any>{response.request, response.response, response.data, response.metrics,
+                               response.serializationDuration, erased(response.result)});
+  }
+}
+
+template <typename T>
+void reportParsed(const std::shared_ptr<DownloadRequest>& request,
+                  const DownloadResponse<T>& response) {
+  if (const auto& monitor = request->eventMonitor()) {
+    monitor->requestDidParseDownloadResponse(
+        request, DownloadResponse<std::any>{
+                     response.request, response.response, response.fileURL, response.resumeData,
+                     response.metrics, response.serializationDuration, erased(response.result)});
+  }
+}
+
 // Hands `response` to the request as the record of this handler; the caller's completion is
 // dispatched to `queue` when the request runs the collected completions.
 template <typename RequestType, typename ResponseType>
@@ -69,42 +100,48 @@ void addSerializingHandler(const std::shared_ptr<RequestType>& request, Response
     const double start = uptimeSeconds();
     Result<T> result = serialize(*self);
     const double end = uptimeSeconds();
-    self->underlyingQueue()->async([self, queue, build, completion, result = std::move(result), duration = end - start] {
+    self->underlyingQueue()->async([self, queue, build, completion, result = std::move(result),
+                                    duration = end - start] {
       ResponseType response = build(*self, duration, result);
+      reportParsed(self, response);
       const auto delegate = self->delegate();
       if (self->isCancelled() || result.isSuccess() || !delegate) {
         finishHandler(self, queue, completion, std::move(response));
         return;
       }
-      delegate->retryResult(self, result.error(), [self, queue, completion, response](RetryResult retry) {
-        switch (retry.kind()) {
-          case RetryResult::Kind::doNotRetry:
-            finishHandler(self, queue, completion, response);
-            return;
-          case RetryResult::Kind::doNotRetryWithError: {
-            ResponseType replaced = response;
-            replaced.result = asHTTPError(retry.error(), "Received retryError was not already HTTPError");
-            finishHandler(self, queue, completion, std::move(replaced));
-            return;
-          }
-          case RetryResult::Kind::retry:
-          case RetryResult::Kind::retryWithDelay:
-            if (const auto current = self->delegate()) {
-              current->scheduleRetry(self, retry.delay());
-            } else {
-              // Nobody is left to run another attempt; deliver what there is.
-              finishHandler(self, queue, completion, response);
+      delegate->retryResult(
+          self, result.error(), [self, queue, completion, response](RetryResult retry) {
+            switch (retry.kind()) {
+              case RetryResult::Kind::doNotRetry:
+                finishHandler(self, queue, completion, response);
+                return;
+              case RetryResult::Kind::doNotRetryWithError: {
+                ResponseType replaced = response;
+                replaced.result =
+                    asHTTPError(retry.error(), "Received retryError was not already HTTPError");
+                finishHandler(self, queue, completion, std::move(replaced));
+                return;
+              }
+              case RetryResult::Kind::retry:
+              case RetryResult::Kind::retryWithDelay:
+                // Without a session nobody would run another attempt, and a cancel that came
+                // while the retrier was deciding has already tried to end the request: either
+                // way, deliver what there is.
+                if (const auto current = self->delegate(); current && self->awaitNextAttempt()) {
+                  current->scheduleRetry(self, retry.delay());
+                } else {
+                  finishHandler(self, queue, completion, response);
+                }
+                return;
             }
-            return;
-        }
-      });
+          });
     });
   });
 }
 
 }  // namespace detail
 
-// MARK: - Data requests
+// Data requests
 
 // The general form: any data serializer.
 template <typename Serializer>
@@ -164,7 +201,7 @@ std::shared_ptr<DataRequest> responseDecodable(const std::shared_ptr<DataRequest
                   std::move(completion));
 }
 
-// MARK: - Download requests
+// Download requests
 
 // The general form: any download serializer (every ResponseSerializer is one).
 template <typename Serializer>

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "HTTP/Core/EventMonitor.h"
 #include "HTTP/Response/MediaType.h"
 #include "HTTP/Response/ResponseFailures.h"
 
@@ -18,8 +19,25 @@ std::vector<std::string> sortedTexts(std::vector<std::string> texts) {
   return texts;
 }
 
+// Tells the request's monitor what a validator found, failure or not.
+void report(const std::shared_ptr<DataRequest>& request, const platform::HTTPURLResponse& response,
+            const ValidationResult& result) {
+  if (const auto& monitor = request->eventMonitor()) {
+    monitor->requestDidValidateRequestResponseDataWithResult(request, request->lastRequest(),
+                                                             response, request->data(), result);
+  }
+}
+
+void report(const std::shared_ptr<DownloadRequest>& request,
+            const platform::HTTPURLResponse& response, const ValidationResult& result) {
+  if (const auto& monitor = request->eventMonitor()) {
+    monitor->requestDidValidateRequestResponseFileURLWithResult(
+        request, request->lastRequest(), response, request->fileURL(), result);
+  }
+}
+
 // What every validator does around its check: skip a request that already failed or has no
-// HTTP response, and store the first failure as the request's error.
+// HTTP response, store the first failure as the request's error and report the outcome.
 template <typename RequestType, typename Check>
 void attach(const std::shared_ptr<RequestType>& request, Check check) {
   std::weak_ptr<RequestType> weak = request;
@@ -33,6 +51,7 @@ void attach(const std::shared_ptr<RequestType>& request, Check check) {
     if (!result.isSuccess()) {
       self->setError(asHTTPError(result.error(), [&] { return failures::customValidationFailed(result.error()); }));
     }
+    report(self, *response, result);
   });
 }
 

@@ -122,5 +122,26 @@ TEST_F(BodyLimitTest, ReadingStopsEarlyAndRequestsWithoutALimitAreUnaffected) {
   EXPECT_EQ(unlimited.result.value().size(), 3 * static_cast<std::size_t>(kLimit));
 }
 
+TEST_F(BodyLimitTest, BothUnserializedHandlersReportARefusedBody) {
+  auto request = session_->request(
+      server_.url("/announced/" + std::to_string(kLimit + 1)), http::HTTPMethod::get, std::nullopt,
+      nullptr, std::nullopt, nullptr, [](platform::URLRequest& urlRequest) -> platform::ErrorPtr {
+        urlRequest.maximumBodyLength = kLimit;
+        return nullptr;
+      });
+  auto member = std::make_shared<std::promise<http::DataRequest::UnserializedResponse>>();
+  auto plain = std::make_shared<std::promise<http::DataResponse<std::optional<platform::Data>>>>();
+  request->response(queue_, [member](const auto& response) { member->set_value(response); });
+  http::response(request, queue_, [plain](const auto& response) { plain->set_value(response); });
+
+  const auto fromMember = member->get_future().get();
+  const auto fromFree = plain->get_future().get();
+  ASSERT_TRUE(fromMember.error);
+  ASSERT_TRUE(fromFree.error());
+  EXPECT_EQ(fromMember.error->localizedDescription(), fromFree.error()->localizedDescription());
+  ASSERT_TRUE(fromFree.error()->responseSerializationReason());
+  EXPECT_FALSE(fromMember.data);
+}
+
 }  // namespace
 }  // namespace tolvane::test

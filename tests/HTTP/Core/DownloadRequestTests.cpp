@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <iterator>
@@ -301,6 +302,62 @@ TEST_F(DownloadRequestTest, ARetriedDownloadStartsClean) {
   EXPECT_EQ(readFile(destination), body_);
   EXPECT_EQ(request->retryCount(), 1);
 }
+
+TEST_F(DownloadRequestTest, PlacementValidationAndTheResponseAreReportedToMonitors) {
+  auto monitor = std::make_shared<RecordingMonitor>();
+  session_ = makeTrustingSession({monitor});
+  const auto destination = folder_.path() / "reported.bin";
+  Delivered<PlainResponse> delivered;
+  http::response(http::validate(session_->download(server_.url("/file.bin"), http::HTTPMethod::get,
+                                                   std::nullopt, nullptr, std::nullopt, nullptr,
+                                                   nullptr, fixedDestination(destination, {}))),
+                 delivered.queue(), delivered.handler());
+  ASSERT_TRUE(delivered.wait().result.isSuccess());
+  ASSERT_TRUE(monitor->waitFor("requestDidParseDownloadResponse"));
+  const auto events = monitor->events();
+  const auto placed = std::find(events.begin(), events.end(), "requestDidCreateDestinationURL");
+  ASSERT_NE(placed, events.end());
+  EXPECT_EQ(*std::next(placed), "requestDidFinishDownloadingUsingTaskWithResult");
+  EXPECT_EQ(monitor->count("requestDidValidateRequestResponseFileURLWithResult"), 2u);
+  EXPECT_EQ(monitor->count("requestDidParseDownloadResponse"), 1u);
+}
+
+class ResumeDataWithoutADownload : public DownloadRequestTest,
+                                   public ::testing::WithParamInterface<bool> {};
+
+// A caller waiting for resume data hears back once, with none, when there is no transfer to
+// produce it from: before the task exists, or after the request finished.
+TEST_P(ResumeDataWithoutADownload, StillCallsTheCompletionOnce) {
+  const bool finished = GetParam();
+  std::shared_ptr<DownloadRequest> request;
+  Delivered<PlainResponse> delivered;
+  if (finished) {
+    request = session_->download(server_.url("/file.bin"));
+    http::response(request, delivered.queue(), delivered.handler());
+    delivered.wait();
+    ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+  }
+  auto calls = std::make_shared<platform::Protected<std::vector<std::optional<platform::Data>>>>();
+  {
+    // Holds the session's queue so the request has no task yet when it is cancelled.
+    QueueBlocker blocker(session_->rootQueue());
+    if (!finished) request = session_->download(server_.url("/file.bin"));
+    request->cancelByProducingResumeData([calls](std::optional<platform::Data> data) {
+      calls->write([&](auto& list) { list.push_back(std::move(data)); });
+    });
+  }
+  ASSERT_TRUE(
+      waitUntil([&] { return calls->read([](const auto& list) { return !list.empty(); }); }));
+  onQueue(session_->rootQueue(), [] { return 0; });
+  const auto seen = calls->get();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_FALSE(seen[0].has_value());
+  EXPECT_TRUE(request->tasks().empty() || finished);
+}
+
+INSTANTIATE_TEST_SUITE_P(BeforeTaskOrFinished, ResumeDataWithoutADownload,
+                         ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Finished" : "BeforeTask"; });
 
 TEST(SuggestedDestinationTest, KeepsOnlyAPlainFileName) {
   TemporaryHome home;

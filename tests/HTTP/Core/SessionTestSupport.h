@@ -129,6 +129,37 @@ class RecordingMonitor final : public http::EventMonitor {
   void requestDidCancelTask(const std::shared_ptr<http::Request>&, const platform::TaskPtr&) override {
     add("requestDidCancelTask");
   }
+  void requestDidValidateRequestResponseDataWithResult(
+      const std::shared_ptr<http::DataRequest>&, const std::optional<platform::URLRequest>&,
+      const platform::HTTPURLResponse&, const std::optional<platform::Data>&,
+      const http::ValidationResult& result) override {
+    add(result.isSuccess() ? "requestDidValidateRequestResponseDataWithResult"
+                           : "requestDidValidateRequestResponseDataWithResult(failure)");
+  }
+  void requestDidValidateRequestResponseFileURLWithResult(
+      const std::shared_ptr<http::DownloadRequest>&, const std::optional<platform::URLRequest>&,
+      const platform::HTTPURLResponse&, const std::optional<platform::URL>&,
+      const http::ValidationResult& result) override {
+    add(result.isSuccess() ? "requestDidValidateRequestResponseFileURLWithResult"
+                           : "requestDidValidateRequestResponseFileURLWithResult(failure)");
+  }
+  void requestDidParseResponse(const std::shared_ptr<http::DataRequest>&,
+                               const http::DataResponse<std::any>&) override {
+    add("requestDidParseResponse");
+  }
+  void requestDidParseDownloadResponse(const std::shared_ptr<http::DownloadRequest>&,
+                                       const http::DownloadResponse<std::any>&) override {
+    add("requestDidParseDownloadResponse");
+  }
+  void requestDidCreateDestinationURL(const std::shared_ptr<http::DownloadRequest>&,
+                                      const platform::URL&) override {
+    add("requestDidCreateDestinationURL");
+  }
+  void requestDidFinishDownloadingUsingTaskWithResult(const std::shared_ptr<http::DownloadRequest>&,
+                                                      const platform::TaskPtr&,
+                                                      const http::Result<platform::URL>&) override {
+    add("requestDidFinishDownloadingUsingTaskWithResult");
+  }
 
  private:
   void add(const char* name) {

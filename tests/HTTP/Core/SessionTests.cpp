@@ -276,6 +276,53 @@ TEST_F(SessionTest, CancelBetweenTaskCreationAndAlignmentCancelsTheTask) {
   EXPECT_EQ(responses_.count(), 1u);
 }
 
+// Acts on the request from inside its requestDidCreateTask, which the request sends right
+// after the task becomes visible, and counts the task events it is then sent.
+class ActOnTaskCreation final : public http::EventMonitor {
+ public:
+  explicit ActOnTaskCreation(bool cancel) : cancel_(cancel) {}
+  void requestDidCreateTask(const std::shared_ptr<Request>& request,
+                            const platform::TaskPtr&) override {
+    if (cancel_) {
+      request->cancel();
+    } else {
+      request->resume();
+    }
+  }
+  void requestDidResumeTask(const std::shared_ptr<Request>&, const platform::TaskPtr&) override {
+    ++taskEvents;
+  }
+  void requestDidCancelTask(const std::shared_ptr<Request>&, const platform::TaskPtr&) override {
+    ++taskEvents;
+  }
+  std::atomic<int> taskEvents{0};
+
+ private:
+  const bool cancel_;
+};
+
+class StateChangeAtTaskCreation : public SessionTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StateChangeAtTaskCreation, SendsItsTaskEventOnce) {
+  http::SessionSettings settings;
+  settings.startRequestsImmediately = false;
+  auto session = makeSession(monitor_, settings);
+  auto actor = std::make_shared<ActOnTaskCreation>(GetParam());
+  auto context = session->requestContext(nullptr);
+  context.eventMonitor = actor;  // called directly on the root queue, not through a fan-out
+  auto convertible = std::make_shared<http::URLRequestValue>(
+      platform::URLRequest(platform::URL::parse(server_.url("/hello"))));
+  auto request = DataRequest::make(convertible, context);
+  session->perform(request);
+  responses_.attach(request);
+  responses_.wait();
+  onQueue(session->rootQueue(), [] { return 0; });
+  EXPECT_EQ(actor->taskEvents.load(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(ResumeOrCancel, StateChangeAtTaskCreation, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Cancel" : "Resume"; });
+
 TEST_F(SessionTest, CancelAfterAFailedAttemptKeepsThatAttemptsError) {
   // The cancel lands during the retry delay.
   auto session = makeSession(monitor_);

@@ -84,6 +84,14 @@ TEST(URLEncodingTest, AppendsToTheExistingQueryWithoutParsingIt) {
   const auto withFragment = URLEncoding::defaultEncoding().encode(makeRequest("https://h.example/p#top", "DELETE"),
                                                                   Parameters{{"a", "1 2"}});
   EXPECT_EQ(withFragment.value().url->absoluteString(), "https://h.example/p?a=1%202#top");
+
+  // A "?" inside the fragment belongs to the fragment, not to the query.
+  for (const auto& [url, expected] :
+       {std::pair{"https://h.example/p#a?b", "https://h.example/p?k=v#a?b"},
+        std::pair{"https://h.example/p?q=1#a?b", "https://h.example/p?q=1&k=v#a?b"}}) {
+    const auto encoded = URLEncoding().encode(makeRequest(url, "GET"), Parameters{{"k", "v"}});
+    EXPECT_EQ(encoded.value().url->absoluteString(), expected) << url;
+  }
 }
 
 TEST(URLEncodingTest, DestinationDependsOnMethodUnlessFixed) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <future>
+#include <iterator>
 #include <string>
 
 #include "HTTP/Response/Empty.h"
@@ -161,6 +164,133 @@ TEST_F(ResponseHandlerTest, HandlersRunInOrderAndEachDeliversOnce) {
   EXPECT_EQ(json.wait().value(), nlohmann::json({{"size", 7}}));
   EXPECT_GT(json.wait().serializationDuration, 0.0);
   ASSERT_TRUE(json.wait().metrics);
+}
+
+TEST_F(ResponseHandlerTest, ValidationAndParsingAreReportedToMonitors) {
+  auto monitor = std::make_shared<RecordingMonitor>();
+  session_ = makeTrustingSession({monitor});
+  const auto html = decode<http::Empty>(http::validate(get("/html", "application/json")));
+  ASSERT_TRUE(html.error());
+  ASSERT_TRUE(monitor->waitFor("requestDidParseResponse"));
+  // Status passes, content type fails; each validator reports, and the handler reports once.
+  const auto events = monitor->events();
+  const auto validation =
+      std::find(events.begin(), events.end(), "requestDidValidateRequestResponseDataWithResult");
+  ASSERT_NE(validation, events.end());
+  EXPECT_EQ(*std::next(validation), "requestDidValidateRequestResponseDataWithResult(failure)");
+  EXPECT_EQ(*std::next(validation, 2), "requestDidCompleteTaskWithError");
+  EXPECT_EQ(monitor->count("requestDidParseResponse"), 1u);
+}
+
+// How a request whose decoding failure asked for a delayed retry is ended before the next
+// attempt; each way it must still deliver exactly once and leave the session.
+enum class Ending {
+  cancelDuringDelay,
+  dropSessionDuringDelay,
+  cancelWhileRetrierDecides,
+  retrierAnswersAfterSessionDropped
+};
+
+struct EndingCase {
+  const char* name;
+  Ending ending;
+  HTTPError::Kind delivered;
+};
+
+class SerializerRetryEnding : public ResponseHandlerTest,
+                              public ::testing::WithParamInterface<EndingCase> {};
+
+TEST_P(SerializerRetryEnding, DeliversOnceAndLeavesTheSession) {
+  server_.serveBody("/broken", "{", "application/json");
+  const Ending ending = GetParam().ending;
+  const bool answerLater = ending == Ending::cancelWhileRetrierDecides ||
+                           ending == Ending::retrierAnswersAfterSessionDropped;
+  auto parked = std::make_shared<std::promise<http::RequestRetrier::Completion>>();
+  auto retrier = std::make_shared<http::Retrier>(
+      [parked, answerLater](const auto&, const auto&, const HTTPError&, auto completion) {
+        if (!answerLater) completion(http::RetryResult::retryWithDelay(3600));
+        parked->set_value(std::move(completion));
+      });
+  Delivered<DataResponse<Manifest>> delivered;
+  auto request = get("/broken", std::nullopt, retrier);
+  http::responseDecodable<Manifest>(request, delivered.queue(), delivered.handler());
+  auto answer = parked->get_future().get();
+  const auto rootQueue = session_->rootQueue();
+  // Let a given answer reach the session and schedule the attempt.
+  for (int hop = 0; hop < 2; ++hop) onQueue(rootQueue, [] { return 0; });
+
+  std::weak_ptr<http::Session> weakSession = session_;
+  switch (ending) {
+    case Ending::cancelDuringDelay:
+    case Ending::cancelWhileRetrierDecides:
+      request->cancel();
+      break;
+    case Ending::dropSessionDuringDelay:
+    case Ending::retrierAnswersAfterSessionDropped:
+      session_.reset();
+      ASSERT_TRUE(waitUntil([&] { return weakSession.expired(); }));
+      break;
+  }
+  if (answerLater) answer(http::RetryResult::retryWithDelay(3600));
+
+  const auto response = delivered.wait();
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), GetParam().delivered)
+      << response.error()->localizedDescription();
+  EXPECT_EQ(delivered.count(), 1u);
+  EXPECT_EQ(request->retryCount(), 0);
+  if (auto session = weakSession.lock()) {
+    EXPECT_TRUE(waitUntil(
+        [&] { return onQueue(rootQueue, [&] { return session->activeRequestCount(); }) == 0; }));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, SerializerRetryEnding,
+    ::testing::Values(
+        EndingCase{"CancelDuringDelay", Ending::cancelDuringDelay,
+                   HTTPError::Kind::explicitlyCancelled},
+        EndingCase{"DropSessionDuringDelay", Ending::dropSessionDuringDelay,
+                   HTTPError::Kind::sessionDeinitialized},
+        // The decoding failure the retrier was asked about is what there is to deliver.
+        EndingCase{"CancelWhileRetrierDecides", Ending::cancelWhileRetrierDecides,
+                   HTTPError::Kind::responseSerializationFailed},
+        EndingCase{"RetrierAnswersAfterSessionDropped", Ending::retrierAnswersAfterSessionDropped,
+                   HTTPError::Kind::responseSerializationFailed}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Counts how often it serializes.
+class CountingSerializer final : public http::DataResponseSerializerProtocol<int> {
+ public:
+  [[nodiscard]] http::Result<int> serialize(const std::optional<platform::URLRequest>&,
+                                            const platform::HTTPURLResponse*,
+                                            const std::optional<Data>&,
+                                            const std::optional<HTTPError>&) const override {
+    return ++calls;
+  }
+  mutable std::atomic<int> calls{0};
+};
+
+TEST_F(ResponseHandlerTest, HandlersAddedBackToBackToAFinishedRequestEachSerializeOnce) {
+  auto request = get("/json");
+  Delivered<DataResponse<Data>> first;
+  http::responseData(request, first.queue(), first.handler());
+  first.wait();
+  ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+
+  auto a = std::make_shared<CountingSerializer>();
+  auto b = std::make_shared<CountingSerializer>();
+  Delivered<DataResponse<int>> fromA;
+  Delivered<DataResponse<int>> fromB;
+  http::response(request, fromA.queue(), std::shared_ptr<const CountingSerializer>(a),
+                 fromA.handler());
+  http::response(request, fromB.queue(), std::shared_ptr<const CountingSerializer>(b),
+                 fromB.handler());
+  EXPECT_EQ(fromA.wait().value(), 1);
+  EXPECT_EQ(fromB.wait().value(), 1);
+  ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+  EXPECT_EQ(a->calls.load(), 1);
+  EXPECT_EQ(b->calls.load(), 1);
 }
 
 }  // namespace

@@ -13,11 +13,12 @@
 namespace tolvane::test {
 
 // A session that trusts the loopback servers' test certificate authority.
-inline std::shared_ptr<http::Session> makeTrustingSession() {
+inline std::shared_ptr<http::Session> makeTrustingSession(
+    std::vector<std::shared_ptr<http::EventMonitor>> monitors = {}) {
   auto configuration = http::Session::defaultConfiguration();
   configuration.additionalCAFile = TestCertificate::shared().caFile();
   http::SessionSettings settings;
-  settings.eventMonitors = std::vector<std::shared_ptr<http::EventMonitor>>{};
+  settings.eventMonitors = std::move(monitors);
   return http::Session::make(configuration, nullptr, nullptr, std::move(settings));
 }
 

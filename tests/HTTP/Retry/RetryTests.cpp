@@ -225,7 +225,7 @@ TEST(RetryPolicyDeathTest, ABaseBelowTwoIsRefused) {
   EXPECT_DEATH(http::RetryPolicy(2, 1, 0.5), "exponentialBackoffBase");
 }
 
-// MARK: - Composition
+// Composition
 
 http::RequestAdapter::Completion into(std::optional<http::Result<platform::URLRequest>>& slot) {
   return [&slot](http::Result<platform::URLRequest> result) { slot = std::move(result); };
