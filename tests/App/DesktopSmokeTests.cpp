@@ -159,6 +159,17 @@ class DesktopSmokeTest : public ::testing::Test {
     return std::make_unique<ChildProgram>(kProgram, std::vector<std::string>{}, kArtifacts, name);
   }
 
+  // Starts the program with the first manifest answer held back and closes its window while
+  // the run waits, which only hides it. The window's id, or "" when that went wrong.
+  std::string launchAndHide(std::unique_ptr<ChildProgram>& program, const std::string& name) {
+    holdManifest_ = true;
+    program = launch(name);
+    const std::string window = display_->findWindow("Tolvane", 20s);
+    if (window.empty()) return "";
+    display_->close(window);
+    return waitFor([&] { return !display_->isViewable(window); }, 10s) ? window : "";
+  }
+
   // Gives the alert the keyboard and types `keys` into it.
   void typeInto(const std::string& window, const std::string& keys) {
     display_->x("xdotool windowfocus --sync " + window);
@@ -251,12 +262,9 @@ TEST_F(DesktopSmokeTest, WindowAlertRetryAndRememberedFrame) {
 // Closed during the run, the window only hides; the alert that follows must not leave a
 // program that nothing on screen belongs to.
 TEST_F(DesktopSmokeTest, AlertDismissedWhileTheWindowIsHiddenQuits) {
-  holdManifest_ = true;
-  auto program = launch("hidden-alert");
-  const std::string window = display_->findWindow("Tolvane", 20s);
+  std::unique_ptr<ChildProgram> program;
+  const std::string window = launchAndHide(program, "hidden-alert");
   ASSERT_FALSE(window.empty()) << program->standardError();
-  display_->close(window);
-  ASSERT_TRUE(waitFor([&] { return !display_->isViewable(window); }, 10s));
   ASSERT_TRUE(program->isRunning());
 
   holdManifest_ = false;
@@ -279,12 +287,9 @@ TEST_F(DesktopSmokeTest, SecondLaunchBringsTheFirstToFront) {
     ::close(stale);
   }
 
-  holdManifest_ = true;
-  auto first = launch("front-first");
-  const std::string window = display_->findWindow("Tolvane", 20s);
+  std::unique_ptr<ChildProgram> first;
+  const std::string window = launchAndHide(first, "front-first");
   ASSERT_FALSE(window.empty()) << first->standardError();
-  display_->close(window);
-  ASSERT_TRUE(waitFor([&] { return !display_->isViewable(window); }, 10s));
   EXPECT_EQ(fs::status(socketPath).permissions() & (fs::perms::group_all | fs::perms::others_all),
             fs::perms::none);
 
