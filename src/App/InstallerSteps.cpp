@@ -1,5 +1,8 @@
 #include "App/InstallerSteps.h"
 
+#include <unistd.h>
+
+#include <iostream>
 #include <utility>
 
 #include "Services/FileDownloadService.h"
@@ -17,7 +20,14 @@ std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault() {
 bool InstallerSteps::isInstalled() const { return installer_->isInstalled(); }
 void InstallerSteps::createWorkFolder() { installer_->createWorkFolder(); }
 std::optional<platform::FileLock> InstallerSteps::lockWorkFolder() {
-  return platform::FileLock::acquire(installer_->workFolderURL() / kLockFileName);
+  const auto lockFile = installer_->workFolderURL() / kLockFileName;
+  if (auto lock = platform::FileLock::tryAcquire(lockFile)) return lock;
+  // A writable lock file that is not free has another holder. Without a word the wait would
+  // look like a hang to someone watching a terminal.
+  if (::access(lockFile.c_str(), W_OK) == 0) {
+    std::cout << kWaitingMessage << std::endl;
+  }
+  return platform::FileLock::acquire(lockFile);
 }
 void InstallerSteps::installJava() { installer_->installJava(); }
 bool InstallerSteps::checkForUpdate() { return installer_->checkForUpdate(); }

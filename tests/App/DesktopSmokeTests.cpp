@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -15,6 +19,7 @@
 #include "Support/LoopbackServer.h"
 #include "Support/TemporaryHome.h"
 #include "Support/WaitUntil.h"
+#include "X11Windows.h"
 
 namespace tolvane::test {
 namespace {
@@ -40,7 +45,8 @@ class VirtualDisplay {
       if (fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
       const std::string name = ":" + std::to_string(number);
       auto server = std::make_unique<ChildProgram>(
-          "/usr/bin/Xvfb", std::vector<std::string>{name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+          "/usr/bin/Xvfb",
+          std::vector<std::string>{name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
           kArtifacts, "xvfb");
       const bool up = waitFor(
           [&] {
@@ -71,10 +77,10 @@ class VirtualDisplay {
     waitFor(
         [&] {
           const std::string tree = x("xwininfo -root -tree");
-          for (auto it = std::sregex_iterator(tree.begin(), tree.end(), entry); it != std::sregex_iterator(); ++it) {
+          for (auto it = std::sregex_iterator(tree.begin(), tree.end(), entry);
+               it != std::sregex_iterator(); ++it) {
             const std::string candidate = std::to_string(std::stoul((*it)[1], nullptr, 16));
-            if (candidate == other) continue;
-            if (x("xwininfo -id " + candidate).find("IsViewable") == std::string::npos) continue;
+            if (candidate == other || !isViewable(candidate)) continue;
             id = candidate;
             return true;
           }
@@ -82,6 +88,14 @@ class VirtualDisplay {
         },
         timeout);
     return id;
+  }
+  [[nodiscard]] bool isViewable(const std::string& window) const {
+    return x("xwininfo -id " + window).find("IsViewable") != std::string::npos;
+  }
+  // Closes it the way the close box does.
+  void close(const std::string& window) const { requestClose(name_, std::stoul(window)); }
+  [[nodiscard]] bool isAbove(const std::string& upper, const std::string& lower) const {
+    return isStackedAbove(name_, std::stoul(upper), std::stoul(lower));
   }
   void screenshot(const std::string& fileName) const {
     x("import -window root '" + (kArtifacts / fileName).string() + "'");
@@ -102,24 +116,28 @@ Geometry geometry(const VirtualDisplay& display, const std::string& window) {
     std::smatch m;
     return std::regex_search(info, m, std::regex(label + R"(:\s+(-?\d+))")) ? std::stoi(m[1]) : -1;
   };
-  return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height")};
+  return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
+          field("Height")};
 }
 
 class DesktopSmokeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/xwininfo", "/usr/bin/xprop",
-                             "/usr/bin/import"}) {
+    for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/xwininfo",
+                             "/usr/bin/xprop", "/usr/bin/import"}) {
       if (!fs::exists(tool)) GTEST_SKIP() << tool << " is not installed";
     }
-    ASSERT_TRUE(fs::exists(fs::path(TOLVANE_TEST_RESOURCE_DIR) / "java.zip")) << "the runtime archive is not built";
+    ASSERT_TRUE(fs::exists(fs::path(TOLVANE_TEST_RESOURCE_DIR) / "java.zip"))
+        << "the runtime archive is not built";
     fs::create_directories(kArtifacts);
     display_ = std::make_unique<VirtualDisplay>();
     ASSERT_TRUE(display_->isUp());
 
     // The update server answers every manifest request with an error, so a clean home
-    // ends in the alert; it counts the attempts.
-    server_.get("/loaderv3.php", [](const httplib::Request&, httplib::Response& response) {
+    // ends in the alert; it counts the attempts. A test can hold the first answer back.
+    server_.get("/loaderv3.php", [this](const httplib::Request&, httplib::Response& response) {
+      while (holdManifest_ && server_.pause(50ms)) {
+      }
       response.status = 500;
       response.set_content("down for maintenance", "text/plain");
     });
@@ -129,10 +147,27 @@ class DesktopSmokeTest : public ::testing::Test {
     home_.setEnvironment("TOLVANE_RESOURCES", TOLVANE_TEST_RESOURCE_DIR);
     home_.setEnvironment("TOLVANE_UPDATE_ORIGIN", server_.url(""));
     home_.setEnvironment("TOLVANE_RETRY_DELAY_SECONDS", "0");
+    // The session's runtime folder, where the instances find each other.
+    fs::create_directory(runtimeFolder());
+    fs::permissions(runtimeFolder(), fs::perms::owner_all);
+    home_.setEnvironment("XDG_RUNTIME_DIR", runtimeFolder().string());
   }
+
+  fs::path runtimeFolder() const { return home_.root() / "runtime"; }
 
   std::unique_ptr<ChildProgram> launch(const std::string& name) {
     return std::make_unique<ChildProgram>(kProgram, std::vector<std::string>{}, kArtifacts, name);
+  }
+
+  // Starts the program with the first manifest answer held back and closes its window while
+  // the run waits, which only hides it. The window's id, or "" when that went wrong.
+  std::string launchAndHide(std::unique_ptr<ChildProgram>& program, const std::string& name) {
+    holdManifest_ = true;
+    program = launch(name);
+    const std::string window = display_->findWindow("Tolvane", 20s);
+    if (window.empty()) return "";
+    display_->close(window);
+    return waitFor([&] { return !display_->isViewable(window); }, 10s) ? window : "";
   }
 
   // Gives the alert the keyboard and types `keys` into it.
@@ -144,6 +179,7 @@ class DesktopSmokeTest : public ::testing::Test {
   fs::path windowConfig() const { return home_.configHome() / "tolvane-installer" / "window.ini"; }
 
   TemporaryHome home_;
+  std::atomic<bool> holdManifest_{false};
   LoopbackServer server_{LoopbackServer::plainHTTP()};
   std::unique_ptr<VirtualDisplay> display_;
 };
@@ -211,7 +247,8 @@ TEST_F(DesktopSmokeTest, WindowAlertRetryAndRememberedFrame) {
 
   auto intruder = launch("second-instance");
   EXPECT_EQ(intruder->waitForExit(10s), 0);
-  EXPECT_NE(intruder->standardError().find("already running"), std::string::npos);
+  EXPECT_NE(intruder->standardError().find("already running"), std::string::npos)
+      << intruder->standardError();
 
   // The close button ("Закрыть", third) ends the program without another run.
   const std::string thirdAlert = display_->findWindow("Ошибка", 60s);
@@ -220,6 +257,64 @@ TEST_F(DesktopSmokeTest, WindowAlertRetryAndRememberedFrame) {
   typeInto(thirdAlert, "Tab Tab space");
   EXPECT_EQ(again->waitForExit(10s), 0);
   EXPECT_EQ(server_.requestCount(), before);
+}
+
+// Closed during the run, the window only hides; the alert that follows must not leave a
+// program that nothing on screen belongs to.
+TEST_F(DesktopSmokeTest, AlertDismissedWhileTheWindowIsHiddenQuits) {
+  std::unique_ptr<ChildProgram> program;
+  const std::string window = launchAndHide(program, "hidden-alert");
+  ASSERT_FALSE(window.empty()) << program->standardError();
+  ASSERT_TRUE(program->isRunning());
+
+  holdManifest_ = false;
+  const std::string alert = display_->findWindow("Ошибка", 60s);
+  ASSERT_FALSE(alert.empty()) << program->standardError();
+  typeInto(alert, "Escape");
+  EXPECT_EQ(program->waitForExit(10s), 0);
+  EXPECT_EQ(server_.requestCount(), 4u) << "no second run";
+}
+
+TEST_F(DesktopSmokeTest, SecondLaunchBringsTheFirstToFront) {
+  // The socket of an instance that crashed is still there; the next one listens anyway.
+  const fs::path socketPath = runtimeFolder() / "tolvane-installer.sock";
+  {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof(address.sun_path) - 1);
+    const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(stale);
+  }
+
+  std::unique_ptr<ChildProgram> first;
+  const std::string window = launchAndHide(first, "front-first");
+  ASSERT_FALSE(window.empty()) << first->standardError();
+  EXPECT_EQ(fs::status(socketPath).permissions() & (fs::perms::group_all | fs::perms::others_all),
+            fs::perms::none);
+
+  auto second = launch("front-second");
+  EXPECT_EQ(second->waitForExit(10s), 0);
+  EXPECT_NE(second->standardError().find("brought to the front"), std::string::npos)
+      << second->standardError();
+  EXPECT_TRUE(waitFor([&] { return display_->isViewable(window); }, 10s))
+      << "the hidden window stayed hidden";
+
+  // The alert under another program's window comes back on top of it.
+  holdManifest_ = false;
+  const std::string alert = display_->findWindow("Ошибка", 60s);
+  ASSERT_FALSE(alert.empty()) << first->standardError();
+  ChildProgram other("/usr/bin/xmessage", {"another program"}, kArtifacts, "xmessage");
+  const std::string otherWindow = display_->findWindow("xmessage", 10s);
+  ASSERT_FALSE(otherWindow.empty());
+  ASSERT_TRUE(display_->isAbove(otherWindow, alert));
+  auto third = launch("front-third");
+  EXPECT_EQ(third->waitForExit(10s), 0);
+  EXPECT_TRUE(waitFor([&] { return display_->isAbove(alert, otherWindow); }, 10s));
+
+  typeInto(alert, "Tab Tab space");
+  EXPECT_EQ(first->waitForExit(10s), 0);
+  EXPECT_EQ(server_.requestCount(), 4u);
 }
 
 }  // namespace

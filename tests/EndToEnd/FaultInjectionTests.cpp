@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "EndToEnd/HeadlessRunFixture.h"
+#include "Platform/FileLock.h"
+#include "Support/WaitUntil.h"
 
 // The program against servers, disks and machines that misbehave. Every case checks what the
 // player is told and that the launcher jar and the stored entry are left the way a sound
@@ -487,6 +489,25 @@ TEST_F(MachineFaultTest, RuntimeNotExecutable) {
 }
 
 // ---- Two instances at once ---------------------------------------------------------------------
+
+// Someone watching a terminal sees why nothing happens until the other instance is done.
+TEST_F(HeadlessRunTest, WaitForTheWorkFolderIsAnnounced) {
+  publish("files/Tolvane.jar", "launcher v1");
+  setManifest({{"files/Tolvane.jar", "hash-1", 11}});
+  fs::create_directories(workFolder());
+  auto held = platform::FileLock::acquire(workFolder() / ".installer.lock");
+  ASSERT_TRUE(held);
+
+  auto process = startInstaller();
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        return readFile(home_.root() / "run.stdout").find("waiting for it to finish") !=
+               std::string::npos;
+      },
+      std::chrono::seconds(30)));
+  held.reset();
+  expectLaunched(finishInstaller(*process), kInstalling);
+}
 
 class TwoInstancesTest : public ScriptedServerTest {
  protected:

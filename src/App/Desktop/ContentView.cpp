@@ -34,7 +34,8 @@ wxBitmap loadLogo(int side) {
 
 }  // namespace
 
-ContentView::ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> steps, std::function<void()> terminate)
+ContentView::ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> steps,
+                         std::function<void()> terminate)
     : wxPanel(parent, wxID_ANY) {
   wxWeakRef<ContentView> self(this);
   run_ = InstallationRun::make(
@@ -45,10 +46,12 @@ ContentView::ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> st
               [self](const Alert& alert) {
                 if (self) self->presentAlert(alert);
               },
-          .openURL = [](const std::string& url) { wxLaunchDefaultBrowser(wxString::FromUTF8(url)); },
+          .openURL =
+              [](const std::string& url) { wxLaunchDefaultBrowser(wxString::FromUTF8(url)); },
       });
 
-  auto* logo = new wxStaticBitmap(this, wxID_ANY, loadLogo(kLogoSide), wxDefaultPosition, wxSize(kLogoSide, kLogoSide));
+  auto* logo = new wxStaticBitmap(this, wxID_ANY, loadLogo(kLogoSide), wxDefaultPosition,
+                                  wxSize(kLogoSide, kLogoSide));
   status_ = new wxStaticText(this, wxID_ANY, wxString::FromUTF8(run_->statusText()));
   status_->SetFont(status_->GetFont().Scaled(static_cast<float>(kStatusFontScale)));
 
@@ -70,8 +73,13 @@ void ContentView::startRun() {
 }
 
 void ContentView::presentAlert(const Alert& alert) {
-  AlertDialog dialog(wxGetTopLevelParent(this), alert);
-  const int responseCode = dialog.ShowModal();
+  wxWindow* window = wxGetTopLevelParent(this);
+  AlertDialog dialog(window, alert);
+  int responseCode = dialog.ShowModal();
+  // Dismissed without a button while the window is hidden: nothing would be left on screen,
+  // yet the program would go on holding the single-instance lock. It quits, as "Закрыть".
+  if (responseCode == wxID_CANCEL && !window->IsShown())
+    responseCode = InstallationRun::kCloseResponse;
   run_->respond(responseCode);
 }
 

@@ -1,5 +1,8 @@
 #include "App/Desktop/DesktopApp.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -30,6 +33,20 @@ std::filesystem::path configFolder() {
   return base / DesktopApp::kConfigFolder;
 }
 
+// Where the single-instance lock and the socket a second launch talks to live, side by side
+// so that whoever holds the one owns the other: the session's runtime folder when it is a
+// proper one (absolute, ours, closed to everyone else), else the config folder.
+std::filesystem::path instanceFolder(const std::filesystem::path& configFolder) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat info {};
+  if (runtime != nullptr && std::filesystem::path(runtime).is_absolute() &&
+      ::stat(runtime, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+      (info.st_mode & 077) == 0) {
+    return runtime;
+  }
+  return configFolder;
+}
+
 constexpr int kSignalPollMilliseconds = 100;
 volatile std::sig_atomic_t gTerminateRequested = 0;
 
@@ -58,22 +75,33 @@ DesktopApp::DesktopApp(std::shared_ptr<InstallationSteps> steps) : steps_(std::m
 
 bool DesktopApp::OnInit() {
   SetAppName(kConfigFolder);
-  instanceChecker_ = std::make_unique<wxSingleInstanceChecker>();
-  if (instanceChecker_->Create(wxString::Format("tolvane-installer-%s.lock", wxGetUserId())) &&
-      instanceChecker_->IsAnotherRunning()) {
-    std::cerr << "tolvane-installer: already running; leaving it to the window that is open." << std::endl;
-    initExitStatus_ = 0;
-    return false;
-  }
-
-  wxInitAllImageHandlers();
-
   const std::filesystem::path folder = configFolder();
   std::error_code ignored;
   // When the folder cannot be made, wxFileConfig fails to write and the frame is simply
   // not remembered; that is no reason to refuse to install.
   std::filesystem::create_directories(folder, ignored);
-  wxConfigBase::Set(new wxFileConfig(kConfigFolder, wxEmptyString, wxString::FromUTF8((folder / kConfigFile).string()),
+
+  const std::filesystem::path instances = instanceFolder(folder);
+  const std::filesystem::path socket = instances / InstanceChannel::kSocketName;
+  instanceChecker_ = std::make_unique<wxSingleInstanceChecker>();
+  if (instanceChecker_->Create(wxString::Format("tolvane-installer-%s.lock", wxGetUserId()),
+                               wxString::FromUTF8(instances.string())) &&
+      instanceChecker_->IsAnotherRunning()) {
+    if (InstanceChannel::askToComeToFront(socket)) {
+      std::cerr << "tolvane-installer: already running; its window has been brought to the front."
+                << std::endl;
+    } else {
+      std::cerr << "tolvane-installer: already running; leaving it to the window that is open."
+                << std::endl;
+    }
+    initExitStatus_ = 0;
+    return false;
+  }
+  channel_ = InstanceChannel::listen(socket, [this] { bringToFront(); });
+
+  wxInitAllImageHandlers();
+  wxConfigBase::Set(new wxFileConfig(kConfigFolder, wxEmptyString,
+                                     wxString::FromUTF8((folder / kConfigFile).string()),
                                      wxEmptyString, wxCONFIG_USE_LOCAL_FILE));
 
   platform::MainRunLoop::setPoster([](std::function<void()> work) {
@@ -88,6 +116,7 @@ bool DesktopApp::OnInit() {
 }
 
 int DesktopApp::OnExit() {
+  channel_.reset();
   signalTimer_.Stop();
   platform::MainRunLoop::setPoster(nullptr);
   return wxApp::OnExit();
@@ -106,11 +135,9 @@ void DesktopApp::watchTerminateSignals() {
     if (gTerminateRequested == 0) return;
     // An open alert is closed first (as "no button"); its window goes on the next tick,
     // once the alert's modal loop has returned and nothing refers to it any more.
-    for (wxWindow* window : wxTopLevelWindows) {
-      if (auto* dialog = dynamic_cast<wxDialog*>(window); dialog != nullptr && dialog->IsModal()) {
-        dialog->EndModal(wxID_CANCEL);
-        return;
-      }
+    if (wxDialog* alert = openAlert()) {
+      alert->EndModal(wxID_CANCEL);
+      return;
     }
     gTerminateRequested = 0;
     if (auto* window = dynamic_cast<MainWindow*>(GetTopWindow())) {
@@ -120,6 +147,23 @@ void DesktopApp::watchTerminateSignals() {
     }
   });
   signalTimer_.Start(kSignalPollMilliseconds);
+}
+
+wxDialog* DesktopApp::openAlert() {
+  for (wxWindow* window : wxTopLevelWindows) {
+    if (auto* dialog = dynamic_cast<wxDialog*>(window); dialog != nullptr && dialog->IsModal())
+      return dialog;
+  }
+  return nullptr;
+}
+
+void DesktopApp::bringToFront() {
+  // The alert is what the user has to answer; the window behind it stays as it is.
+  if (wxDialog* alert = openAlert()) {
+    alert->Raise();
+  } else if (auto* window = dynamic_cast<MainWindow*>(GetTopWindow())) {
+    window->bringToFront();
+  }
 }
 
 }  // namespace tolvane

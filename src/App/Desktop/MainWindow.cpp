@@ -18,8 +18,8 @@ constexpr long kStyle = wxDEFAULT_FRAME_STYLE & ~(wxRESIZE_BORDER | wxMAXIMIZE_B
 }  // namespace
 
 MainWindow::MainWindow(std::shared_ptr<InstallationSteps> steps)
-    : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(ProgramInfo::name()), wxDefaultPosition, wxDefaultSize, kStyle,
-              kFrameName) {
+    : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(ProgramInfo::name()), wxDefaultPosition,
+              wxDefaultSize, kStyle, kFrameName) {
   wxWeakRef<MainWindow> self(this);
   content_ = new ContentView(this, std::move(steps), [self] {
     if (self) self->terminate();
@@ -30,7 +30,10 @@ MainWindow::MainWindow(std::shared_ptr<InstallationSteps> steps)
   configureMainWindow();
 
   Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
-    if (event.IsShown()) content_->startRun();
+    if (event.IsShown() && !shownBefore_) {
+      shownBefore_ = true;
+      content_->startRun();
+    }
     event.Skip();
   });
   Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
@@ -56,5 +59,11 @@ void MainWindow::configureMainWindow() {
 }
 
 void MainWindow::terminate() { Destroy(); }
+
+void MainWindow::bringToFront() {
+  if (IsIconized()) Iconize(false);
+  Show();
+  Raise();
+}
 
 }  // namespace tolvane
