@@ -165,7 +165,10 @@ TEST_F(PublisherTest, ConcurrentPublishesLeaveAManifestThatMatchesTheFile) {
     for (int i = 0; i < 2; ++i) {
       const fs::path jar = temp_.path() / ("jar" + std::to_string(i));
       writeFile(jar, patternBytes(256 * 1024, static_cast<std::uint32_t>(round * 2 + i + 10)));
-      publishers.emplace_back([this, jar] { Publisher(ReleaseFolder(root_)).publish(jar, "a.jar"); });
+      publishers.emplace_back([this, jar] {
+        const auto error = test::thrown<ToolError>([&] { Publisher(ReleaseFolder(root_)).publish(jar, "a.jar"); });
+        EXPECT_FALSE(error.has_value()) << error->localizedDescription();
+      });
     }
     for (auto& publisher : publishers) publisher.join();
     ASSERT_EQ(manifest()["files"][0]["hash"], sha256sum(root_ / "a.jar")) << "round " << round;

@@ -543,6 +543,9 @@ Answer UpdateServer::Callbacks::answer(const UpdateServer& server, MHD_Connectio
 
 Answer UpdateServer::Callbacks::answerFile(const UpdateServer& server, MHD_Connection* connection,
                                            const fs::path& file) {
+  if (server.options_.beforeOpen) {
+    server.options_.beforeOpen();
+  }
   // Non-blocking, so that a FIFO swapped in after the lookup cannot stall the event loop.
   FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd) {

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -56,6 +57,9 @@ class UpdateServer {
     // Written under a lock.
     std::ostream* log = nullptr;
     Limits limits;
+    // Runs on the server's thread between checking a file's name and opening it; lets
+    // tests change the folder at exactly that moment.
+    std::function<void()> beforeOpen;
   };
 
   // Checks the folder and reads the certificate and key; throws ToolError when the folder
