@@ -1,6 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -39,6 +42,39 @@ TEST_P(UpdateServerProgram, ServesUntilSignalledThenExitsCleanly) {
   server.signal(GetParam());
   // Nothing when a signal, not the program, ended it.
   EXPECT_EQ(server.waitForExit(10s), 0);
+}
+
+// A publish fed by a pipe that has not ended yet: a stop signal must end it at once, with
+// the staged copy removed and the release untouched.
+TEST_P(UpdateServerProgram, PublishStopsOnASignalAndLeavesNothingBehind) {
+  test::TemporaryDirectory temp;
+  const fs::path pipe = temp.path() / "build.pipe";
+  const fs::path root = temp.path() / "release";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  test::ChildProgram publish(fs::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-update-server",
+                             {"publish", pipe.string(), "--root", root.string(), "--path", "a.jar"},
+                             temp.path(), "publish");
+  int writer = -1;
+  ASSERT_TRUE(test::waitUntil([&] {
+    writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    return writer >= 0;
+  }, 10s, 10ms));
+  ASSERT_EQ(::write(writer, "first part", 10), 10);
+  const auto staged = [&] {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(root, error)) {
+      if (entry.path().filename().string().find(".publishing-") != std::string::npos) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(test::waitUntil(staged, 10s, 10ms)) << publish.standardError();
+
+  publish.signal(GetParam());
+  EXPECT_EQ(publish.waitForExit(10s), 128 + GetParam()) << publish.standardError();
+  ::close(writer);
+  EXPECT_FALSE(staged());
+  EXPECT_FALSE(fs::exists(root / "a.jar"));
+  EXPECT_FALSE(fs::exists(root / "loaderv3.php"));
 }
 
 INSTANTIATE_TEST_SUITE_P(StopSignals, UpdateServerProgram, ::testing::Values(SIGINT, SIGTERM),

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Support/LoopbackServer.h"
@@ -80,7 +81,7 @@ class PublisherTest : public ::testing::Test {
 
 TEST_F(PublisherTest, CopiesTheJarAndAnnouncesItsHashSizeAndPath) {
   const std::string path = "launcher/Мой лаунчер.jar";
-  const ManifestEntry entry = Publisher(ReleaseFolder(root_)).publish(jar_, path);
+  const ManifestEntry entry = Publisher(ReleaseFolder(root_)).publish(jar_, path).entry;
 
   const std::string expectedHash = sha256sum(jar_);
   ASSERT_EQ(expectedHash.size(), 64u);
@@ -113,7 +114,7 @@ TEST_F(PublisherTest, RepublishingReplacesJarAndManifest) {
   publisher.publish(jar_, "launcher/Tolvane.jar");
   const std::string newer = patternBytes(1000, 8);
   writeFile(jar_, newer);
-  const ManifestEntry entry = publisher.publish(jar_, "launcher/Tolvane.jar");
+  const ManifestEntry entry = publisher.publish(jar_, "launcher/Tolvane.jar").entry;
 
   EXPECT_EQ(readFile(root_ / "launcher" / "Tolvane.jar"), newer);
   EXPECT_EQ(manifest()["files"][0]["hash"], sha256sum(jar_));
@@ -156,6 +157,34 @@ TEST_F(PublisherTest, AMissingJarFailsAndLeavesThePreviousReleaseIntact) {
   EXPECT_EQ(listing(root_), (std::vector<std::string>{"a.jar", "loaderv3.php"}));
 }
 
+// Two operators publishing into one folder at once: whichever wins, the manifest describes
+// the file that is at its path.
+TEST_F(PublisherTest, ConcurrentPublishesLeaveAManifestThatMatchesTheFile) {
+  for (int round = 0; round < 20; ++round) {
+    std::vector<std::thread> publishers;
+    for (int i = 0; i < 2; ++i) {
+      const fs::path jar = temp_.path() / ("jar" + std::to_string(i));
+      writeFile(jar, patternBytes(256 * 1024, static_cast<std::uint32_t>(round * 2 + i + 10)));
+      publishers.emplace_back([this, jar] {
+        const auto error = test::thrown<ToolError>([&] { Publisher(ReleaseFolder(root_)).publish(jar, "a.jar"); });
+        EXPECT_FALSE(error.has_value()) << error->localizedDescription();
+      });
+    }
+    for (auto& publisher : publishers) publisher.join();
+    ASSERT_EQ(manifest()["files"][0]["hash"], sha256sum(root_ / "a.jar")) << "round " << round;
+  }
+}
+
+TEST_F(PublisherTest, SweepsWhatAKilledPublishLeftBehind) {
+  writeFile(root_ / "launcher" / ".Tolvane.jar.publishing-Ab12Cd", "partial", fs::perms(0600));
+  writeFile(root_ / ".old.jar.publishing-XyZ789", "partial", fs::perms(0600));
+  writeFile(root_ / ".keep", "operator's");
+  writeFile(root_ / "notes.publishing-123456", "operator's");
+  Publisher(ReleaseFolder(root_)).publish(jar_, "launcher/Tolvane.jar");
+  EXPECT_EQ(listing(root_), (std::vector<std::string>{".keep", "launcher", "launcher/Tolvane.jar",
+                                                      "loaderv3.php", "notes.publishing-123456"}));
+}
+
 // The command as operators type it: exit status and messages.
 class PublishCommand : public PublisherTest {
  protected:
@@ -173,6 +202,18 @@ TEST_F(PublishCommand, PublishesAndReportsTheEntry) {
       << err_.str();
   EXPECT_EQ(readFile(root_ / "launcher" / "a.jar"), content_);
   EXPECT_NE(out_.str().find(sha256sum(jar_)), std::string::npos) << out_.str();
+}
+
+TEST_F(PublishCommand, WarnsOnlyWhenThePathHeldADifferentFile) {
+  const std::vector<std::string> arguments = {"publish", jar_.string(), "--root", root_.string(),
+                                              "--path", "launcher/a.jar"};
+  ASSERT_EQ(run(arguments), 0) << err_.str();
+  ASSERT_EQ(run(arguments), 0) << err_.str();
+  EXPECT_EQ(err_.str(), "");
+  writeFile(jar_, patternBytes(1000, 9));
+  ASSERT_EQ(run(arguments), 0) << err_.str();
+  EXPECT_NE(err_.str().find("warning: \"launcher/a.jar\" held a different file"), std::string::npos)
+      << err_.str();
 }
 
 TEST_F(PublishCommand, EscapingPathExitsWithStatusTwoAndSaysWhy) {

@@ -98,7 +98,10 @@ TEST_F(UpdateServerTest, ServesTheFileWholeOrOneByteRange) {
   for (const Case& c : {Case{"", 200, 0, size - 1}, Case{"bytes=0-1,4-5", 200, 0, size - 1},
                         Case{"bytes=0-0", 206, 0, 0}, Case{"bytes=65530-200000", 206, 65530, 200000},
                         Case{"bytes=300000-", 206, 300000, size - 1}, Case{"bytes=-5", 206, size - 5, size - 1},
-                        Case{"bytes=307000-999999999", 206, 307000, size - 1}, Case{"bytes=400000-", 416, 0, 0}}) {
+                        Case{"bytes=307000-999999999", 206, 307000, size - 1}, Case{"bytes=400000-", 416, 0, 0},
+                        // Forms a server must ignore, answering the whole file.
+                        Case{"items=0-5", 200, 0, size - 1}, Case{"bytes=5-2", 200, 0, size - 1},
+                        Case{"abc", 200, 0, size - 1}, Case{"bytes= 5 - 10", 200, 0, size - 1}}) {
     SCOPED_TRACE(c.range);
     httplib::Headers headers;
     if (!c.range.empty()) headers.emplace("Range", c.range);
@@ -121,6 +124,55 @@ TEST_F(UpdateServerTest, ServesTheFileWholeOrOneByteRange) {
     }
     EXPECT_TRUE(response->body == jar_.substr(c.first, c.last - c.first + 1));
   }
+}
+
+// A download resumed after a republish must start over: the part the client holds
+// belongs to the file it replaced.
+TEST_F(UpdateServerTest, ValidatorsDecideBetweenPartNotModifiedAndWholeFile) {
+  startServer();
+  const auto first = get("/launcher/Tolvane.jar");
+  ASSERT_TRUE(first) << httplib::to_string(first.error());
+  const std::string etag = first->get_header_value("ETag");
+  ASSERT_EQ(etag.size() > 2 && etag.front() == '"' && etag.back() == '"', true) << etag;
+  EXPECT_FALSE(first->get_header_value("Last-Modified").empty());
+
+  const auto resumed = get("/launcher/Tolvane.jar", {{"Range", "bytes=100-"}, {"If-Range", etag}});
+  ASSERT_TRUE(resumed);
+  EXPECT_EQ(resumed->status, 206);
+  const auto unchanged = get("/launcher/Tolvane.jar", {{"If-None-Match", "\"x\", W/" + etag}});
+  ASSERT_TRUE(unchanged);
+  EXPECT_EQ(unchanged->status, 304);
+  EXPECT_TRUE(unchanged->body.empty());
+
+  const std::string newer = patternBytes(jar_.size(), 2);
+  writeFile(temp_.path() / "build" / "Tolvane.jar", newer);
+  Publisher(ReleaseFolder(root_)).publish(temp_.path() / "build" / "Tolvane.jar", "launcher/Tolvane.jar");
+  for (const httplib::Headers& headers :
+       {httplib::Headers{{"Range", "bytes=100-"}, {"If-Range", etag}},
+        httplib::Headers{{"Range", "bytes=100-"}, {"If-Range", "W/" + etag}},
+        httplib::Headers{{"If-None-Match", etag}}}) {
+    SCOPED_TRACE(headers.begin()->second);
+    const auto response = get("/launcher/Tolvane.jar", headers);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 200);
+    EXPECT_TRUE(response->body == newer);
+    EXPECT_NE(response->get_header_value("ETag"), etag);
+  }
+}
+
+TEST_F(UpdateServerTest, HeadAnswersTheHeadersOfGet) {
+  startServer();
+  httplib::SSLClient client("127.0.0.1", port_);
+  client.set_ca_cert_path(test::TestCertificate::shared().caFile().string());
+  const auto response = client.Head("/launcher/Tolvane.jar");
+  ASSERT_TRUE(response) << httplib::to_string(response.error());
+  EXPECT_EQ(response->status, 200);
+  EXPECT_EQ(response->get_header_value("Content-Length"), std::to_string(jar_.size()));
+  EXPECT_TRUE(response->body.empty());
+  const auto post = client.Post("/launcher/Tolvane.jar", "x", "text/plain");
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->status, 405);
+  EXPECT_EQ(post->get_header_value("Allow"), "GET, HEAD");
 }
 
 TEST_F(UpdateServerTest, DecodesPercentEncodedNames) {
@@ -214,6 +266,7 @@ TEST_F(ServeCommand, BadUsageExitsWithStatusTwoWithoutServing) {
            {"serve", "--root", root_.string(), "--http", "--cert", cert, "--key", key},
            {"serve", "--root", root_.string(), "--http", "--port", "65536"},
            {"serve", "--root", root_.string(), "--http", "extra"},
+           {"serve", "--root", root_.string(), "--http", "--address", ""},
            {"launch"},
            {}}) {
     SCOPED_TRACE(::testing::PrintToString(arguments));
@@ -229,6 +282,8 @@ TEST_F(ServeCommand, AnUnreadableCertificateOrAPortInUseFailsWithStatusOne) {
                 neverServe),
             1);
   EXPECT_NE(err_.str().find("none.pem"), std::string::npos) << err_.str();
+  EXPECT_EQ(run({"serve", "--root", (temp_.path() / "no release").string(), "--http"}, neverServe), 1);
+  EXPECT_NE(err_.str().find("no release\" does not exist"), std::string::npos) << err_.str();
 
   UpdateServer::Options options;
   options.root = root_;

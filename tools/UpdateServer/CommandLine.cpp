@@ -13,20 +13,28 @@ const char* const CommandLine::kServeUsage =
     "usage: tolvane-update-server serve --root <release folder> [--address 127.0.0.1]\n"
     "           [--port 0] (--cert <pem> --key <pem> | --http) [--log]\n"
     "\n"
-    "Serves a release folder to the installer: /loaderv3.php (any query) answers the\n"
-    "folder's manifest, every other path the file of that name below the folder, with\n"
-    "byte ranges. Port 0 picks a free port. Prints \"listening on <origin>\" once ready;\n"
-    "--log prints one line per request (method, target, status) to standard error.\n"
-    "Stops on SIGINT or SIGTERM.\n";
+    "Serves a release folder to the installer, for development, demos and tests:\n"
+    "/loaderv3.php (any query) answers the folder's manifest, every other path the file of\n"
+    "that name below the folder, with validators (ETag, Last-Modified) and byte ranges.\n"
+    "Port 0 picks a free port. Prints \"listening on <origin>\" once ready; --log prints one\n"
+    "line per request (method, target, status) to standard error. Stops on SIGINT or SIGTERM.\n"
+    "\n"
+    "In production, serve the folder that 'publish' writes with a real web server (nginx,\n"
+    "a CDN) instead; see docs/operations.md.\n";
 
 const char* const CommandLine::kPublishUsage =
     "usage: tolvane-update-server publish <jar> --root <release folder> --path <relative path>\n"
     "\n"
     "Copies the jar to <release folder>/<relative path> and writes the manifest\n"
     "<release folder>/loaderv3.php announcing it (SHA-256 hash, size in bytes, the path as\n"
-    "given). Both files are replaced atomically. The folder can then be hosted by\n"
-    "'tolvane-update-server serve' or any static web server. Paths that are absolute,\n"
-    "empty, contain \"..\" or otherwise leave the folder are refused (exit status 2).\n";
+    "given). Both files are replaced atomically, and publishes into one folder take turns.\n"
+    "Paths that are absolute, empty, contain \"..\" or otherwise leave the folder are refused\n"
+    "(exit status 2). SIGINT or SIGTERM stops a publish without changing the release.\n"
+    "\n"
+    "Give each release a path of its own (launcher/Tolvane-1.4.2.jar): an installer that\n"
+    "read the previous manifest fetches whatever its path holds, so replacing a file in\n"
+    "place hands it a file that does not match what it was told (publish warns when it\n"
+    "does). Serve the folder in production with a real web server (nginx, a CDN).\n";
 
 const char* const CommandLine::kUsage =
     "usage: tolvane-update-server serve --root <release folder> [options]\n"
@@ -101,8 +109,7 @@ int parsePort(const std::string& text) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
   if (text.empty() || error != std::errc() || end != text.data() + text.size() || port < 0 ||
       port > 65535) {
-    throw ToolError::usage("serve: --port must be a number from 0 to 65535, not \"" + text +
-                           "\"");
+    throw ToolError::usage("serve: --port must be a number from 0 to 65535, not \"" + text + "\"");
   }
   return port;
 }
@@ -120,6 +127,9 @@ CommandLine::Command parseServe(const std::vector<std::string>& arguments) {
   CommandLine::Serve serve;
   serve.options.root = required(parsed, "serve", "--root");
   if (auto it = parsed.values.find("--address"); it != parsed.values.end()) {
+    if (it->second.empty()) {
+      throw ToolError::usage("serve: --address must name an address, such as 127.0.0.1 or ::1");
+    }
     serve.options.address = it->second;
   }
   if (auto it = parsed.values.find("--port"); it != parsed.values.end()) {

@@ -1,11 +1,13 @@
 #include "UpdateServer/Publisher.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <system_error>
 
@@ -22,6 +24,11 @@ using platform::SystemError;
 
 namespace {
 
+// ".<file name>.publishing-XXXXXX" next to the final place; the fixed middle lets the next
+// publish recognise what a killed one left behind without touching the operator's files.
+constexpr std::string_view kStagingMarker = ".publishing-";
+constexpr std::size_t kStagingSuffixLength = 6;  // mkstemp's XXXXXX
+
 [[noreturn]] void failWithErrno(const std::string& operation, const fs::path& path) {
   throw ToolError::failure(SystemError::fromErrno(operation, path).debugDescription());
 }
@@ -31,9 +38,9 @@ namespace {
 class StagedFile {
  public:
   explicit StagedFile(const fs::path& destination) : destination_(destination) {
-    std::string pattern =
-        (destination.parent_path() / ("." + destination.filename().string() + ".XXXXXX"))
-            .string();
+    std::string pattern = (destination.parent_path() / ("." + destination.filename().string() +
+                                                        std::string(kStagingMarker) + "XXXXXX"))
+                              .string();
     fd_.reset(::mkstemp(pattern.data()));
     if (!fd_) {
       failWithErrno("create temporary file", pattern);
@@ -97,32 +104,113 @@ class StagedFile {
   bool committed_ = false;
 };
 
+// An exclusive flock on the release folder itself: no lock file appears among the files a
+// web server hosts, and a killed holder releases it with its descriptor.
+class FolderLock {
+ public:
+  FolderLock(const fs::path& folder, const std::function<void()>& stopIfAsked)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (!fd_) {
+      failWithErrno("open", folder);
+    }
+    while (::flock(fd_.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        failWithErrno("lock", folder);
+      }
+      stopIfAsked();
+    }
+  }
+
+ private:
+  FileDescriptor fd_;
+};
+
+std::string sha256Of(int fd) {
+  Sha256 sha256;
+  std::array<char, 1 << 16> buffer{};
+  ssize_t got = 0;
+  while ((got = ::read(fd, buffer.data(), buffer.size())) != 0) {
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return {};
+    }
+    sha256.update(buffer.data(), static_cast<std::size_t>(got));
+  }
+  return sha256.finishHex();
+}
+
+// Whether the regular file at `path` exists and holds something other than `hash`.
+bool holdsOtherContent(const fs::path& path, const std::string& hash) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  struct stat status {};
+  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return false;
+  }
+  return sha256Of(fd.get()) != hash;
+}
+
 }  // namespace
 
-ManifestEntry Publisher::publish(const fs::path& jar, const std::string& relativePath) const {
+bool Publisher::isStagingName(std::string_view name) {
+  const std::size_t tail = kStagingMarker.size() + kStagingSuffixLength;
+  return name.size() > tail + 1 && name.front() == '.' &&
+         name.substr(name.size() - tail, kStagingMarker.size()) == kStagingMarker;
+}
+
+void Publisher::stopIfAsked() const {
+  const int signal = stopSignal_ == nullptr ? 0 : stopSignal_->load();
+  if (signal != 0) {
+    throw ToolError(
+        "stopped by signal " + std::to_string(signal) + "; the release folder is unchanged",
+        128 + signal);
+  }
+}
+
+Publisher::Publication Publisher::publish(const fs::path& jar,
+                                          const std::string& relativePath) const {
   if (auto refusal = ReleaseFolder::refusalForPublishPath(relativePath)) {
     throw ToolError::usage("cannot publish to \"" + relativePath + "\": " + *refusal);
   }
 
-  FileDescriptor source(::open(jar.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!source) {
-    failWithErrno("open", jar);
+  // A pipe blocks here until its writer opens it; a stop signal ends the wait.
+  FileDescriptor source;
+  while (true) {
+    source.reset(::open(jar.c_str(), O_RDONLY | O_CLOEXEC));
+    if (source) {
+      break;
+    }
+    if (errno != EINTR) {
+      failWithErrno("open", jar);
+    }
+    stopIfAsked();
   }
   struct stat sourceStatus {};
   if (::fstat(source.get(), &sourceStatus) != 0) {
     failWithErrno("stat", jar);
   }
-  if (!S_ISREG(sourceStatus.st_mode)) {
-    throw ToolError::failure("\"" + jar.string() + "\" is not a regular file");
+  if (!S_ISREG(sourceStatus.st_mode) && !S_ISFIFO(sourceStatus.st_mode)) {
+    throw ToolError::failure("\"" + jar.string() + "\" is not a regular file or a pipe");
   }
 
   const fs::path destination = folder_.root() / fs::path(relativePath);
   std::error_code error;
   fs::create_directories(folder_.root(), error);
   if (error) {
-    throw ToolError::failure("cannot create \"" + folder_.root().string() + "\": " +
-                             error.message());
+    throw ToolError::failure("cannot create \"" + folder_.root().string() +
+                             "\": " + error.message());
   }
+  const FolderLock lock(folder_.root(), [this] { stopIfAsked(); });
+  stopIfAsked();
+  // Under the lock no other publish is staging, so every staging file is a leftover.
+  for (auto it = fs::recursive_directory_iterator(folder_.root(), error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_regular_file(error) && isStagingName(it->path().filename().string())) {
+      fs::remove(it->path(), error);
+    }
+  }
+
   // The text of the path cannot leave the folder, but a symbolic link on the way can; each
   // folder is checked before anything is created inside it.
   fs::path folder = folder_.root();
@@ -148,6 +236,7 @@ ManifestEntry Publisher::publish(const fs::path& jar, const std::string& relativ
   StagedFile stagedJar(destination);
   std::array<char, 1 << 16> buffer{};
   while (true) {
+    stopIfAsked();
     const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
     if (got < 0) {
       if (errno == EINTR) {
@@ -163,18 +252,22 @@ ManifestEntry Publisher::publish(const fs::path& jar, const std::string& relativ
     stagedJar.write(buffer.data(), length);
     size += got;
   }
-  ManifestEntry entry{relativePath, sha256.finishHex(), size};
+  Publication publication{{relativePath, sha256.finishHex(), size}, false};
+  publication.replacedDifferentFile = holdsOtherContent(destination, publication.entry.hash);
+  stopIfAsked();
+  // From here on the publish finishes: stopping between the jar and the manifest would
+  // leave a manifest that no longer describes the file at its path.
   stagedJar.commit();
 
+  const ManifestEntry& entry = publication.entry;
   const nlohmann::json manifest = {
-      {"files", nlohmann::json::array({{{"path", entry.path},
-                                        {"hash", entry.hash},
-                                        {"size", entry.size}}})}};
+      {"files", nlohmann::json::array(
+                    {{{"path", entry.path}, {"hash", entry.hash}, {"size", entry.size}}})}};
   const std::string text = manifest.dump(2) + "\n";
   StagedFile stagedManifest(folder_.manifestFile());
   stagedManifest.write(text.data(), text.size());
   stagedManifest.commit();
-  return entry;
+  return publication;
 }
 
 }  // namespace tolvane::tools

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 
@@ -11,20 +12,41 @@ namespace tolvane::tools {
 // Puts a launcher jar into a release folder and rewrites the folder's manifest to
 // announce it. Both files are replaced atomically (temporary file, fsync, rename), the
 // jar first, so a server hosting the folder never announces a file that is not there
-// and never serves a half-written one. Stateless; one publish at a time per folder.
+// and never serves a half-written one. Publishes into one folder, from any process, take
+// turns on a lock on the folder, so the manifest always describes the file at its path.
+// Stateless apart from the stop flag it watches.
 class Publisher {
  public:
-  explicit Publisher(ReleaseFolder folder) : folder_(std::move(folder)) {}
+  struct Publication {
+    ManifestEntry entry;
+    // The path held a file with other content: installers that read the previous
+    // manifest now fetch this one under the old hash.
+    bool replacedDifferentFile = false;
+  };
 
-  // Copies `jar` to <root>/<relativePath>, creating folders, and writes the manifest
-  // {"files":[{"path", "hash", "size"}]} describing the copy. Throws ToolError: with the
-  // usage exit code when the path is refused (see ReleaseFolder::refusalForPublishPath,
-  // or a folder on the way is a symbolic link leading out), otherwise with the failure
-  // exit code when the jar cannot be read or the folder written.
-  ManifestEntry publish(const std::filesystem::path& jar, const std::string& relativePath) const;
+  // `stopSignal`, when given, is watched while a publish waits or copies: a non-zero
+  // value (the number of the signal that asked for it) abandons the publish before the
+  // jar is committed, leaving the release as it was.
+  explicit Publisher(ReleaseFolder folder, const std::atomic<int>* stopSignal = nullptr)
+      : folder_(std::move(folder)), stopSignal_(stopSignal) {}
+
+  // Copies `jar` (a file or a pipe) to <root>/<relativePath>, creating folders, and
+  // writes the manifest {"files":[{"path", "hash", "size"}]} describing the copy. First
+  // removes temporary files a killed publish left in the folder. Throws ToolError: with
+  // the usage exit code when the path is refused (see ReleaseFolder::refusalForPublishPath,
+  // or a folder on the way is a symbolic link leading out), with 128 + the signal number
+  // when stopped, otherwise with the failure exit code when the jar cannot be read or the
+  // folder written.
+  Publication publish(const std::filesystem::path& jar, const std::string& relativePath) const;
+
+  // Whether `name` is one of the temporary files a publish stages its files in.
+  [[nodiscard]] static bool isStagingName(std::string_view name);
 
  private:
+  void stopIfAsked() const;
+
   ReleaseFolder folder_;
+  const std::atomic<int>* stopSignal_;
 };
 
 }  // namespace tolvane::tools

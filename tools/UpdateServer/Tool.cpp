@@ -1,6 +1,7 @@
 #include "UpdateServer/Tool.h"
 
 #include <exception>
+#include <filesystem>
 #include <type_traits>
 
 #include "UpdateServer/CommandLine.h"
@@ -18,8 +19,15 @@ int Tool::run(const std::vector<std::string>& arguments) {
           if constexpr (std::is_same_v<Parsed, CommandLine::Help>) {
             out_ << parsed.text << std::flush;
           } else if constexpr (std::is_same_v<Parsed, CommandLine::Publish>) {
-            const ManifestEntry entry =
-                Publisher(ReleaseFolder(parsed.root)).publish(parsed.jar, parsed.path);
+            const Publisher::Publication publication =
+                Publisher(ReleaseFolder(parsed.root), stopSignal_).publish(parsed.jar, parsed.path);
+            const ManifestEntry& entry = publication.entry;
+            if (publication.replacedDifferentFile) {
+              err_ << "tolvane-update-server: warning: \"" << entry.path
+                   << "\" held a different file; installers that read the previous manifest "
+                      "now download this one. Publish each release under a path of its own.\n"
+                   << std::flush;
+            }
             out_ << "published " << entry.path << " (" << entry.size << " bytes, sha256 "
                  << entry.hash << ") in " << parsed.root.string() << "\n"
                  << std::flush;
@@ -30,6 +38,12 @@ int Tool::run(const std::vector<std::string>& arguments) {
             }
             UpdateServer server(std::move(options));
             server.start();
+            const ReleaseFolder folder(parsed.options.root);
+            if (!std::filesystem::exists(folder.manifestFile())) {
+              err_ << "tolvane-update-server: warning: " << folder.manifestFile().string()
+                   << " does not exist yet; /loaderv3.php answers 404 until a publish\n"
+                   << std::flush;
+            }
             // Scripts read the port from this line, so it must not sit in a buffer.
             out_ << "listening on " << server.origin() << std::endl;
             waitForStop_(server);

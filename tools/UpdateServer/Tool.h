@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -13,13 +14,14 @@ namespace tolvane::tools {
 // the exit status (0 done, 1 failed, 2 refused or bad usage). Messages go to `out`/`err`.
 // For serve, `waitForStop` is called once the server is listening and the "listening on"
 // line is out; the server stops when it returns (the program waits for SIGINT/SIGTERM
-// there, tests make their requests).
+// there, tests make their requests). `stopSignal` is handed to publish (see Publisher).
 class Tool {
  public:
   using WaitForStop = std::function<void(const UpdateServer&)>;
 
-  Tool(std::ostream& out, std::ostream& err, WaitForStop waitForStop)
-      : out_(out), err_(err), waitForStop_(std::move(waitForStop)) {}
+  Tool(std::ostream& out, std::ostream& err, WaitForStop waitForStop,
+       const std::atomic<int>* stopSignal = nullptr)
+      : out_(out), err_(err), waitForStop_(std::move(waitForStop)), stopSignal_(stopSignal) {}
 
   [[nodiscard]] int run(const std::vector<std::string>& arguments);
 
@@ -27,6 +29,7 @@ class Tool {
   std::ostream& out_;
   std::ostream& err_;
   WaitForStop waitForStop_;
+  const std::atomic<int>* stopSignal_;
 };
 
 }  // namespace tolvane::tools

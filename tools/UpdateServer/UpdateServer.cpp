@@ -1,6 +1,8 @@
 #include "UpdateServer/UpdateServer.h"
 
 #include <fcntl.h>
+#include <microhttpd.h>
+#include <netdb.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,9 +10,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
-#include <httplib.h>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "Platform/FileDescriptor.h"
 #include "UpdateServer/ByteRange.h"
@@ -20,168 +28,449 @@ namespace tolvane::tools {
 
 namespace fs = std::filesystem;
 using platform::FileDescriptor;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr std::size_t kChunkSize = 1 << 16;
-constexpr auto kStartTimeout = std::chrono::seconds(5);
+constexpr std::string_view kAllowedMethods = "GET, HEAD";
+// Bodies are dropped unread; past this much the connection is not worth keeping.
+constexpr std::size_t kLargestDroppedBody = 64 * 1024;
 
 std::string contentTypeFor(const fs::path& file) {
-  const std::string extension = file.extension().string();
-  if (extension == ".jar") {
-    return "application/java-archive";
-  }
-  if (extension == ".json") {
+  if (file.filename() == ReleaseFolder::kManifestName || file.extension() == ".json") {
     return "application/json";
+  }
+  if (file.extension() == ".jar") {
+    return "application/java-archive";
   }
   return "application/octet-stream";
 }
 
-void answerStatus(httplib::Response& response, int status, const char* text) {
-  response.status = status;
-  response.set_content(std::string(text) + "\n", "text/plain");
+std::string readWholeFile(const fs::path& file) {
+  if (::access(file.c_str(), R_OK) != 0) {
+    throw ToolError::failure("cannot read \"" + file.string() + "\": " + std::strerror(errno));
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
 }
 
-void answerNotFound(httplib::Response& response) { answerStatus(response, 404, "Not Found"); }
-
-// Sends `file` (or the part the request's Range header asks for) without loading it:
-// the body is read from the open descriptor while it is written out.
-void sendFile(const httplib::Request& request, httplib::Response& response, const fs::path& file,
-              const std::string& contentType) {
-  auto fd = std::make_shared<FileDescriptor>(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!*fd) {
-    if (errno == EACCES) {
-      answerStatus(response, 403, "Forbidden");
+// Request targets come from the network: control bytes and anything outside ASCII would
+// reach the operator's terminal raw, so they are written as \xHH.
+std::string escapedForLog(std::string_view text) {
+  std::string escaped;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7f || c == '\\') {
+      std::array<char, 5> hex{};
+      std::snprintf(hex.data(), hex.size(), "\\x%02X", byte);
+      escaped += hex.data();
     } else {
-      answerNotFound(response);
+      escaped += c;
     }
-    return;
   }
-  struct stat status {};
-  if (::fstat(fd->get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    answerNotFound(response);
-    return;
+  return escaped;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The path of a request target, percent-decoded. A "%00" survives as a NUL byte, which
+// the folder lookup refuses; a broken escape stays as written.
+std::string decodedPath(std::string_view target) {
+  target = target.substr(0, target.find('?'));
+  std::string path;
+  for (std::size_t i = 0; i < target.size(); ++i) {
+    if (target[i] == '%' && i + 2 < target.size() && hexValue(target[i + 1]) >= 0 &&
+        hexValue(target[i + 2]) >= 0) {
+      path += static_cast<char>(hexValue(target[i + 1]) * 16 + hexValue(target[i + 2]));
+      i += 2;
+    } else {
+      path += target[i];
+    }
   }
-  const auto size = static_cast<std::uint64_t>(status.st_size);
-  std::string rangeHeader;
-  const bool hasRange = request.has_header("Range");
-  if (hasRange) {
-    rangeHeader = request.get_header_value("Range");
+  return path;
+}
+
+std::string httpDate(std::time_t time) {
+  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
+                                                       "Thu", "Fri", "Sat"};
+  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm utc{};
+  ::gmtime_r(&time, &utc);
+  std::array<char, 40> text{};
+  std::snprintf(text.data(), text.size(), "%s, %02d %s %04d %02d:%02d:%02d GMT",
+                kDays.at(static_cast<std::size_t>(utc.tm_wday)), utc.tm_mday,
+                kMonths.at(static_cast<std::size_t>(utc.tm_mon)), utc.tm_year + 1900, utc.tm_hour,
+                utc.tm_min, utc.tm_sec);
+  return text.data();
+}
+
+std::string_view trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) {
+    return {};
   }
-  const ByteRange range =
-      ByteRange::resolve(hasRange ? std::optional<std::string_view>(rangeHeader) : std::nullopt,
-                         size);
-  response.set_header("Accept-Ranges", "bytes");
-  if (range.kind() == ByteRange::Kind::unsatisfiable) {
-    response.status = 416;
-    response.set_header("Content-Range", "bytes */" + std::to_string(size));
-    return;
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The validators of one file as it was opened. A publish replaces a file by renaming a
+// new one over it, which changes the inode, so the tag changes with every publish even
+// when size and time happen to match.
+struct Validators {
+  std::string etag;
+  std::string lastModified;
+  bool lastModifiedIsStrong;
+
+  explicit Validators(const struct stat& status) {
+    const auto modified =
+        static_cast<unsigned long long>(status.st_mtim.tv_sec) * 1'000'000'000ULL +
+        static_cast<unsigned long long>(status.st_mtim.tv_nsec);
+    std::array<char, 80> tag{};
+    std::snprintf(tag.data(), tag.size(), "\"%llx-%llx-%llx\"",
+                  static_cast<unsigned long long>(status.st_size), modified,
+                  static_cast<unsigned long long>(status.st_ino));
+    etag = tag.data();
+    lastModified = httpDate(status.st_mtim.tv_sec);
+    // A time is only a strong validator when the file cannot change again within the
+    // same second unnoticed.
+    lastModifiedIsStrong = std::time(nullptr) > status.st_mtim.tv_sec + 1;
   }
-  std::uint64_t offset = 0;
-  std::uint64_t length = size;
-  if (range.kind() == ByteRange::Kind::part) {
-    offset = range.first();
-    length = range.length();
-    response.status = 206;
-    response.set_header("Content-Range", "bytes " + std::to_string(range.first()) + "-" +
-                                             std::to_string(range.last()) + "/" +
-                                             std::to_string(size));
-  } else {
-    response.status = 200;
+
+  // If-None-Match: weak comparison against each listed tag, or "*".
+  [[nodiscard]] bool matchesAny(std::string_view list) const {
+    if (trimmed(list) == "*") {
+      return true;
+    }
+    const std::string_view opaque = std::string_view(etag);
+    while (!list.empty()) {
+      const auto comma = list.find(',');
+      std::string_view tag = trimmed(list.substr(0, comma));
+      if (tag.substr(0, 2) == "W/") {
+        tag.remove_prefix(2);
+      }
+      if (tag == opaque) {
+        return true;
+      }
+      list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    }
+    return false;
   }
-  if (length == 0) {
-    response.set_content("", contentType);
-    return;
+
+  // If-Range: an entity tag must match strongly, a date exactly and only when strong.
+  [[nodiscard]] bool matchesForRange(std::string_view validator) const {
+    validator = trimmed(validator);
+    if (validator.substr(0, 2) == "W/") {
+      return false;
+    }
+    if (!validator.empty() && validator.front() == '"') {
+      return validator == etag;
+    }
+    return lastModifiedIsStrong && validator == lastModified;
   }
-  response.set_content_provider(
-      length, contentType,
-      [fd, offset](std::size_t at, std::size_t wanted, httplib::DataSink& sink) {
-        std::array<char, kChunkSize> buffer{};
-        const std::size_t chunk = std::min(wanted, buffer.size());
-        ssize_t got = 0;
-        do {
-          got = ::pread(fd->get(), buffer.data(), chunk, static_cast<off_t>(offset + at));
-        } while (got < 0 && errno == EINTR);
-        // A file that shrank while being sent ends the connection: the client then sees a
-        // short body rather than a complete-looking wrong one.
-        return got > 0 && sink.write(buffer.data(), static_cast<std::size_t>(got));
-      });
+};
+
+struct ResponseDeleter {
+  void operator()(MHD_Response* response) const { MHD_destroy_response(response); }
+};
+using Response = std::unique_ptr<MHD_Response, ResponseDeleter>;
+
+Response textResponse(const std::string& text) {
+  Response response(MHD_create_response_from_buffer(text.size(), const_cast<char*>(text.data()),
+                                                    MHD_RESPMEM_MUST_COPY));
+  MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+  return response;
+}
+
+Response emptyResponse() {
+  return Response(MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT));
+}
+
+struct Answer {
+  unsigned status;
+  Response response;
+};
+
+Answer textAnswer(unsigned status, const char* text) {
+  return {status, textResponse(std::string(text) + "\n")};
+}
+
+std::optional<std::string> header(MHD_Connection* connection, const char* name) {
+  const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+  return value == nullptr ? std::nullopt : std::optional<std::string>(value);
+}
+
+// Framing the server and a proxy in front of it could read differently is refused, so a
+// request cannot smuggle another one past either of them.
+bool hasAmbiguousFraming(MHD_Connection* connection) {
+  struct Framing {
+    std::vector<std::string> lengths;
+    bool chunked = false;
+  } framing;
+  MHD_get_connection_values(
+      connection, MHD_HEADER_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, const char* value) -> MHD_Result {
+        auto& found = *static_cast<Framing*>(cls);
+        if (::strcasecmp(key, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0) {
+          found.lengths.emplace_back(value == nullptr ? "" : value);
+        } else if (::strcasecmp(key, MHD_HTTP_HEADER_TRANSFER_ENCODING) == 0) {
+          found.chunked = true;
+        }
+        return MHD_YES;
+      },
+      &framing);
+  const bool conflictingLengths =
+      std::adjacent_find(framing.lengths.begin(), framing.lengths.end(), std::not_equal_to<>()) !=
+      framing.lengths.end();
+  return conflictingLengths || (framing.chunked && !framing.lengths.empty());
 }
 
 }  // namespace
 
-UpdateServer::UpdateServer(Options options)
-    : options_(std::move(options)), folder_(options_.root) {
-  if (options_.tls) {
-    for (const fs::path& file : {options_.tls->certificateFile, options_.tls->privateKeyFile}) {
-      if (::access(file.c_str(), R_OK) != 0) {
-        throw ToolError::failure("cannot read \"" + file.string() + "\": " +
-                                 std::strerror(errno));
-      }
+// One client connection. `fd`, `awaitingHead` and `headDeadline` are shared with the
+// watchdog under connectionsMutex_; the rest belongs to libmicrohttpd's thread.
+struct UpdateServer::Connection {
+  int fd = -1;
+  bool awaitingHead = true;
+  Clock::time_point headDeadline;
+
+  std::string target;     // raw request target of the current request
+  bool handled = false;   // the head reached the handler
+  bool answered = false;  // a response is queued
+  std::size_t discarded = 0;
+};
+
+// libmicrohttpd's C callbacks; `cls` is always the UpdateServer.
+struct UpdateServer::Callbacks {
+  static void notifyConnection(void* cls, MHD_Connection* connection, void** socketContext,
+                               MHD_ConnectionNotificationCode code) {
+    auto& server = *static_cast<UpdateServer*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+      auto state = std::make_unique<Connection>();
+      state->fd =
+          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
+      state->headDeadline = Clock::now() + server.options_.limits.requestHead;
+      const std::lock_guard lock(server.connectionsMutex_);
+      server.connections_.insert(state.get());
+      *socketContext = state.release();
+      return;
     }
-    server_ = std::make_unique<httplib::SSLServer>(options_.tls->certificateFile.c_str(),
-                                                   options_.tls->privateKeyFile.c_str());
-  } else {
-    server_ = std::make_unique<httplib::Server>();
-  }
-  if (options_.tls && !server_->is_valid()) {
-    throw ToolError::failure("the certificate \"" + options_.tls->certificateFile.string() +
-                             "\" and key \"" + options_.tls->privateKeyFile.string() +
-                             "\" cannot be used together");
+    std::unique_ptr<Connection> state(static_cast<Connection*>(*socketContext));
+    if (!state) {
+      return;
+    }
+    logIfRefusedByLibrary(server, connection, *state);
+    // libmicrohttpd reports the close before it closes the socket, so the watchdog can
+    // never shut down a reused descriptor.
+    const std::lock_guard lock(server.connectionsMutex_);
+    server.connections_.erase(state.get());
   }
 
-  // cpp-httplib's default also sets SO_REUSEPORT, which lets a second server bind a port
-  // that is in use and silently take part of its connections. SO_REUSEADDR alone still
-  // allows a quick restart on the same port.
-  server_->set_socket_options([](int socket) {
-    const int on = 1;
-    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-  });
-  server_->Get(R"(/loaderv3\.php)", [this](const httplib::Request& request,
-                                           httplib::Response& response) {
-    serveManifest(request, response);
-  });
-  server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-    serveFile(request, response);
-  });
-  if (options_.log != nullptr) {
-    server_->set_logger([this](const httplib::Request& request,
-                               const httplib::Response& response) {
-      logRequest(request, response);
-    });
+  // A request libmicrohttpd answered itself (a head too large, broken syntax) never
+  // reaches the handler; its method is not known by then.
+  static void logIfRefusedByLibrary(UpdateServer& server, MHD_Connection* connection,
+                                    Connection& state) {
+    if (state.target.empty() || state.handled) {
+      return;
+    }
+    const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
+    const unsigned status = info == nullptr ? 0 : info->http_status;
+    server.logRequestLine("-", state.target, status == 0 ? "refused" : std::to_string(status));
+    state.target.clear();
+  }
+
+  static void* requestStarted(void* cls, const char* uri, MHD_Connection* connection) {
+    auto* state = static_cast<Connection*>(
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
+    (void)cls;
+    if (state != nullptr) {
+      state->target = uri == nullptr ? "" : uri;
+      state->handled = false;
+      state->answered = false;
+    }
+    return state;
+  }
+
+  static void requestCompleted(void* cls, MHD_Connection* connection, void** requestContext,
+                               MHD_RequestTerminationCode) {
+    auto& server = *static_cast<UpdateServer*>(cls);
+    auto* state = static_cast<Connection*>(*requestContext);
+    if (state == nullptr) {
+      return;
+    }
+    logIfRefusedByLibrary(server, connection, *state);
+    state->target.clear();
+    // A kept-alive connection has the same time again to send its next request head.
+    const std::lock_guard lock(server.connectionsMutex_);
+    state->awaitingHead = true;
+    state->headDeadline = Clock::now() + server.options_.limits.requestHead;
+  }
+
+  // Called once the head is in, again for each piece of a body, and a last time when
+  // the request is complete. Answers go out on the last call: a response queued earlier
+  // makes libmicrohttpd close the connection, which is right only for refusals.
+  static MHD_Result handleRequest(void* cls, MHD_Connection* connection, const char*,
+                                  const char* method, const char*, const char*,
+                                  std::size_t* uploadSize, void** requestContext) {
+    auto& server = *static_cast<UpdateServer*>(cls);
+    auto* state = static_cast<Connection*>(*requestContext);
+    if (state == nullptr || state->answered) {
+      *uploadSize = 0;
+      return MHD_YES;
+    }
+    if (!state->handled) {
+      state->handled = true;
+      state->discarded = 0;
+      {
+        const std::lock_guard lock(server.connectionsMutex_);
+        state->awaitingHead = false;
+      }
+      if (std::optional<Answer> refusal = refusalOfHead(server, connection, method)) {
+        return queue(server, connection, method, *state, std::move(*refusal));
+      }
+      return MHD_YES;
+    }
+    if (*uploadSize != 0) {
+      // A body is read and dropped, so that it can never pass for the next request.
+      state->discarded += *uploadSize;
+      *uploadSize = 0;
+      if (state->discarded > kLargestDroppedBody) {
+        return queue(server, connection, method, *state,
+                     textAnswer(MHD_HTTP_CONTENT_TOO_LARGE, "Content Too Large"));
+      }
+      return MHD_YES;
+    }
+    return queue(server, connection, method, *state, answer(server, connection, state->target));
+  }
+
+  static MHD_Result queue(UpdateServer& server, MHD_Connection* connection, std::string_view method,
+                          Connection& state, Answer answer) {
+    state.answered = true;
+    server.logRequestLine(method, state.target, std::to_string(answer.status));
+    return MHD_queue_response(connection, answer.status, answer.response.get());
+  }
+
+  static std::optional<Answer> refusalOfHead(const UpdateServer& server, MHD_Connection* connection,
+                                             std::string_view method);
+  static Answer answer(const UpdateServer& server, MHD_Connection* connection,
+                       const std::string& target);
+  static Answer answerFile(const UpdateServer& server, MHD_Connection* connection,
+                           const fs::path& file);
+  static bool descriptorIsInside(const UpdateServer& server, int fd);
+
+  static std::size_t keepEscaped(void*, MHD_Connection*, char* text) {
+    // Decoding is done on the raw target, where "%00" and "%2F" keep their meaning.
+    return std::strlen(text);
+  }
+
+  static void libraryMessage(void* cls, const char* format, va_list arguments) {
+    auto& server = *static_cast<UpdateServer*>(cls);
+    std::array<char, 512> text{};
+    std::vsnprintf(text.data(), text.size(), format, arguments);
+    std::string message = text.data();
+    while (!message.empty() && message.back() == '\n') {
+      message.pop_back();
+    }
+    const std::lock_guard lock(server.logMutex_);
+    if (server.daemon_ == nullptr) {
+      server.startErrors_ += (server.startErrors_.empty() ? "" : "; ") + message;
+    } else if (server.options_.log != nullptr) {
+      *server.options_.log << "server: " << escapedForLog(message) << '\n' << std::flush;
+    }
+  }
+};
+
+UpdateServer::UpdateServer(Options options) : options_(std::move(options)), folder_(options_.root) {
+  std::error_code error;
+  if (!fs::is_directory(options_.root, error)) {
+    throw ToolError::failure("the release folder \"" + options_.root.string() +
+                             "\" does not exist or is not a folder");
+  }
+  if (options_.tls) {
+    certificatePem_ = readWholeFile(options_.tls->certificateFile);
+    privateKeyPem_ = readWholeFile(options_.tls->privateKeyFile);
   }
 }
 
 UpdateServer::~UpdateServer() { stop(); }
 
 int UpdateServer::start() {
-  const int bound = options_.port == 0 ? server_->bind_to_any_port(options_.address)
-                                       : (server_->bind_to_port(options_.address, options_.port)
-                                              ? options_.port
-                                              : -1);
-  if (bound <= 0) {
-    throw ToolError::failure("cannot listen on " + options_.address + " port " +
-                             std::to_string(options_.port));
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(options_.port);
+  if (options_.address.empty() ||
+      ::getaddrinfo(options_.address.c_str(), port.c_str(), &hints, &found) != 0) {
+    throw ToolError::failure("cannot listen on \"" + options_.address + "\": not an address");
   }
-  port_ = bound;
-  listener_ = std::thread([this] { server_->listen_after_bind(); });
-  // The socket accepts connections from here on, but stop() only reaches a running
-  // accept loop; wait for it so that a quick stop cannot leave the thread behind.
-  const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-  while (!server_->is_running()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      throw ToolError::failure("the server did not start serving");
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const std::unique_ptr<addrinfo, void (*)(addrinfo*)> addresses(found, ::freeaddrinfo);
+
+  unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_ERROR_LOG;
+  if (found->ai_family == AF_INET6) {
+    flags |= MHD_USE_IPv6;
   }
+  if (options_.tls) {
+    flags |= MHD_USE_TLS;
+  }
+  const Limits& limits = options_.limits;
+  std::vector<MHD_OptionItem> items = {
+      // First, so that no message goes to libmicrohttpd's own stderr logger.
+      {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&Callbacks::libraryMessage), this},
+      {MHD_OPTION_SOCK_ADDR, 0, found->ai_addr},
+      {MHD_OPTION_CONNECTION_LIMIT, limits.connections, nullptr},
+      {MHD_OPTION_CONNECTION_TIMEOUT, limits.idleSeconds, nullptr},
+      {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(limits.connectionMemory), nullptr},
+      {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Callbacks::notifyConnection),
+       this},
+      {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&Callbacks::requestStarted), this},
+      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Callbacks::requestCompleted), this},
+      {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&Callbacks::keepEscaped), this},
+  };
+  if (options_.tls) {
+    items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, certificatePem_.data()});
+    items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, privateKeyPem_.data()});
+  }
+  items.push_back({MHD_OPTION_END, 0, nullptr});
+
+  MHD_Daemon* daemon = MHD_start_daemon(flags, static_cast<std::uint16_t>(options_.port), nullptr,
+                                        nullptr, &Callbacks::handleRequest, this, MHD_OPTION_ARRAY,
+                                        items.data(), MHD_OPTION_END);
+  if (daemon == nullptr) {
+    const std::lock_guard lock(logMutex_);
+    throw ToolError::failure("cannot serve on " + options_.address + " port " + port +
+                             (startErrors_.empty() ? "" : ": " + startErrors_));
+  }
+  {
+    const std::lock_guard lock(logMutex_);
+    daemon_ = daemon;
+  }
+  port_ = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT)->port;
+  stopping_ = false;
+  watchdog_ = std::thread([this] { watchRequestHeads(); });
   return port_;
 }
 
 void UpdateServer::stop() {
-  if (listener_.joinable()) {
-    server_->stop();
-    listener_.join();
+  if (daemon_ == nullptr) {
+    return;
   }
+  {
+    const std::lock_guard lock(connectionsMutex_);
+    stopping_ = true;
+  }
+  watchdogWake_.notify_all();
+  watchdog_.join();
+  MHD_stop_daemon(daemon_);
+  const std::lock_guard lock(logMutex_);
+  daemon_ = nullptr;
 }
 
 std::string UpdateServer::origin() const {
@@ -190,45 +479,160 @@ std::string UpdateServer::origin() const {
   return (options_.tls ? "https://" : "http://") + host + ":" + std::to_string(port_);
 }
 
-void UpdateServer::serveManifest(const httplib::Request& request,
-                                 httplib::Response& response) const {
-  // Whatever query the installer sends (it repeats os=macos), the answer is the same.
-  const auto found = folder_.lookup("/" + std::string(ReleaseFolder::kManifestName));
-  if (found.outcome != ReleaseFolder::Outcome::found) {
-    answerNotFound(response);
-    return;
+void UpdateServer::watchRequestHeads() {
+  const auto tick = std::clamp<std::chrono::milliseconds>(options_.limits.requestHead / 4,
+                                                          std::chrono::milliseconds(5),
+                                                          std::chrono::milliseconds(1000));
+  std::unique_lock lock(connectionsMutex_);
+  while (!watchdogWake_.wait_for(lock, tick, [this] { return stopping_; })) {
+    const auto now = Clock::now();
+    for (Connection* connection : connections_) {
+      if (connection->awaitingHead && connection->headDeadline < now) {
+        // The event loop sees the end of the stream and closes the connection itself.
+        ::shutdown(connection->fd, SHUT_RDWR);
+        connection->awaitingHead = false;
+      }
+    }
   }
-  // cpp-httplib 0.11 slices bodies by the request's ranges after the handler and gets
-  // ranges past the end wrong; the request object it hands out is its own non-const one,
-  // so clearing the parsed ranges leaves range handling to sendFile alone.
-  const_cast<httplib::Request&>(request).ranges.clear();
-  sendFile(request, response, found.file, "application/json");
 }
 
-void UpdateServer::serveFile(const httplib::Request& request, httplib::Response& response) const {
-  const auto found = folder_.lookup(request.path);
+void UpdateServer::logRequestLine(std::string_view method, std::string_view target,
+                                  std::string_view outcome) {
+  if (options_.log == nullptr) {
+    return;
+  }
+  const std::lock_guard lock(logMutex_);
+  *options_.log << escapedForLog(method) << ' ' << escapedForLog(target) << ' ' << outcome << '\n'
+                << std::flush;
+}
+
+std::optional<Answer> UpdateServer::Callbacks::refusalOfHead(const UpdateServer& server,
+                                                             MHD_Connection* connection,
+                                                             std::string_view method) {
+  if (method != MHD_HTTP_METHOD_GET && method != MHD_HTTP_METHOD_HEAD) {
+    Answer refused = textAnswer(MHD_HTTP_METHOD_NOT_ALLOWED, "Method Not Allowed");
+    MHD_add_response_header(refused.response.get(), MHD_HTTP_HEADER_ALLOW,
+                            std::string(kAllowedMethods).c_str());
+    return refused;
+  }
+  if (static_cast<std::size_t>(MHD_get_connection_values(
+          connection, MHD_HEADER_KIND, nullptr, nullptr)) > server.options_.limits.headerCount) {
+    return textAnswer(MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, "Request Header Fields Too Large");
+  }
+  if (hasAmbiguousFraming(connection)) {
+    return textAnswer(MHD_HTTP_BAD_REQUEST, "Bad Request");
+  }
+  return std::nullopt;
+}
+
+Answer UpdateServer::Callbacks::answer(const UpdateServer& server, MHD_Connection* connection,
+                                       const std::string& target) {
+  const std::string path = decodedPath(target);
+  // Whatever query the installer sends (it repeats os=macos), the answer is the same.
+  const auto found = server.folder_.lookup(path);
   switch (found.outcome) {
     case ReleaseFolder::Outcome::refused:
-      answerStatus(response, 400, "Bad Request");
-      return;
+      return textAnswer(MHD_HTTP_BAD_REQUEST, "Bad Request");
     case ReleaseFolder::Outcome::missing:
-      answerNotFound(response);
-      return;
+      return textAnswer(MHD_HTTP_NOT_FOUND, "Not Found");
     case ReleaseFolder::Outcome::found:
       break;
   }
-  const_cast<httplib::Request&>(request).ranges.clear();  // see serveManifest
-  const std::string contentType = found.file.filename() == ReleaseFolder::kManifestName
-                                      ? "application/json"
-                                      : contentTypeFor(found.file);
-  sendFile(request, response, found.file, contentType);
+  return answerFile(server, connection, found.file);
 }
 
-void UpdateServer::logRequest(const httplib::Request& request,
-                              const httplib::Response& response) {
-  const std::lock_guard lock(logMutex_);
-  *options_.log << request.method << ' ' << request.target << ' ' << response.status << '\n'
-                << std::flush;
+Answer UpdateServer::Callbacks::answerFile(const UpdateServer& server, MHD_Connection* connection,
+                                           const fs::path& file) {
+  if (server.options_.beforeOpen) {
+    server.options_.beforeOpen();
+  }
+  // Non-blocking, so that a FIFO swapped in after the lookup cannot stall the event loop.
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd) {
+    return errno == EACCES ? textAnswer(MHD_HTTP_FORBIDDEN, "Forbidden")
+                           : textAnswer(MHD_HTTP_NOT_FOUND, "Not Found");
+  }
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return textAnswer(MHD_HTTP_NOT_FOUND, "Not Found");
+  }
+  // The lookup checked a name; a folder swapped for a symbolic link since then would make
+  // the same name open a file outside. What is served is what the descriptor really is.
+  if (!descriptorIsInside(server, fd.get())) {
+    return textAnswer(MHD_HTTP_BAD_REQUEST, "Bad Request");
+  }
+
+  const Validators validators(status);
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  const auto addValidators = [&](MHD_Response* response) {
+    MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, validators.etag.c_str());
+    MHD_add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED,
+                            validators.lastModified.c_str());
+    MHD_add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
+  };
+
+  if (const auto ifNoneMatch = header(connection, MHD_HTTP_HEADER_IF_NONE_MATCH);
+      ifNoneMatch && validators.matchesAny(*ifNoneMatch)) {
+    Answer notModified{MHD_HTTP_NOT_MODIFIED, emptyResponse()};
+    addValidators(notModified.response.get());
+    return notModified;
+  }
+
+  std::optional<std::string> rangeHeader = header(connection, MHD_HTTP_HEADER_RANGE);
+  if (const auto ifRange = header(connection, MHD_HTTP_HEADER_IF_RANGE);
+      rangeHeader && ifRange && !validators.matchesForRange(*ifRange)) {
+    // The client holds part of another version: splicing would corrupt its copy.
+    rangeHeader.reset();
+  }
+  const ByteRange range = ByteRange::resolve(
+      rangeHeader ? std::optional<std::string_view>(*rangeHeader) : std::nullopt, size);
+  if (range.kind() == ByteRange::Kind::unsatisfiable) {
+    Answer unsatisfiable{MHD_HTTP_RANGE_NOT_SATISFIABLE, emptyResponse()};
+    addValidators(unsatisfiable.response.get());
+    MHD_add_response_header(unsatisfiable.response.get(), MHD_HTTP_HEADER_CONTENT_RANGE,
+                            ("bytes */" + std::to_string(size)).c_str());
+    return unsatisfiable;
+  }
+  const bool partial = range.kind() == ByteRange::Kind::part;
+  const std::uint64_t offset = partial ? range.first() : 0;
+  const std::uint64_t length = partial ? range.length() : size;
+  Answer answer{partial ? unsigned{MHD_HTTP_PARTIAL_CONTENT} : unsigned{MHD_HTTP_OK},
+                emptyResponse()};
+  if (length != 0) {
+    // The response owns the descriptor from here on and closes it when it is destroyed.
+    const int owned = fd.release();
+    answer.response.reset(MHD_create_response_from_fd_at_offset64(length, owned, offset));
+    if (!answer.response) {
+      ::close(owned);
+      return textAnswer(MHD_HTTP_INTERNAL_SERVER_ERROR, "Internal Server Error");
+    }
+  }
+  addValidators(answer.response.get());
+  MHD_add_response_header(answer.response.get(), MHD_HTTP_HEADER_CONTENT_TYPE,
+                          contentTypeFor(file).c_str());
+  if (partial) {
+    MHD_add_response_header(answer.response.get(), MHD_HTTP_HEADER_CONTENT_RANGE,
+                            ("bytes " + std::to_string(range.first()) + "-" +
+                             std::to_string(range.last()) + "/" + std::to_string(size))
+                                .c_str());
+  }
+  return answer;
+}
+
+bool UpdateServer::Callbacks::descriptorIsInside(const UpdateServer& server, int fd) {
+  std::array<char, 4096> target{};
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = ::readlink(link.c_str(), target.data(), target.size() - 1);
+  if (length <= 0) {
+    return false;
+  }
+  std::string real(target.data(), static_cast<std::size_t>(length));
+  // A file replaced by a publish after it was opened is still the file that was inside.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (real.size() > kDeleted.size() && real.ends_with(kDeleted)) {
+    real.resize(real.size() - kDeleted.size());
+  }
+  return server.folder_.contains(fs::path(real));
 }
 
 }  // namespace tolvane::tools

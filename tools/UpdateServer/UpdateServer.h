@@ -1,69 +1,104 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <filesystem>
-#include <memory>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "UpdateServer/ReleaseFolder.h"
 
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
+struct MHD_Daemon;
 
 namespace tolvane::tools {
 
-// Hosts a release folder for the installer over HTTPS (or plain HTTP): "/loaderv3.php",
-// whatever its query, answers the folder's manifest as JSON; any other path answers the
-// file of that (percent-decoded) name below the folder, with single byte ranges (206,
-// 416). Missing files are 404, paths that try to leave the folder 400 (or 404 when a
-// symbolic link leads out). Requests are served on cpp-httplib's worker threads; the
-// object itself is driven from one thread (start, stop, destruction).
+// Hosts a release folder for the installer over HTTPS (or plain HTTP), for development,
+// demos and tests: "/loaderv3.php", whatever its query, answers the folder's manifest as
+// JSON; any other path answers the file of that (percent-decoded) name below the folder.
+// Files carry a strong ETag and Last-Modified; If-None-Match (304), If-Range and single
+// byte ranges (206, 416) are honoured. Missing files are 404, paths that try to leave the
+// folder 400, methods other than GET and HEAD 405.
+//
+// Requests are served by libmicrohttpd on one event-driven thread, so clients that stall
+// hold a connection slot, never a worker: connections, header size and count, idle time
+// and the time to send a request head are all bounded (Limits). The object itself is
+// driven from one thread (start, stop, destruction); a watchdog thread of its own closes
+// connections whose request head is late.
 class UpdateServer {
  public:
   struct Tls {
     std::filesystem::path certificateFile;  // PEM, may hold the chain
     std::filesystem::path privateKeyFile;   // PEM, unencrypted
   };
+  struct Limits {
+    // From the connection's start (or the end of its previous response) to the end of
+    // the request head, TLS handshake included.
+    std::chrono::milliseconds requestHead{10'000};
+    // Longest silence while a response is sent or a body read.
+    unsigned idleSeconds = 30;
+    unsigned connections = 256;
+    std::size_t headerCount = 100;
+    // Per connection: the request head must fit in part of it.
+    std::size_t connectionMemory = 32 * 1024;
+  };
   struct Options {
     std::filesystem::path root;
     std::string address = "127.0.0.1";
-    int port = 0;  // 0: any free port
+    int port = 0;            // 0: any free port
     std::optional<Tls> tls;  // none: plain HTTP
-    // When set, one line per request: method, target, status. Written under a lock.
+    // When set, one line per request: method, target (control bytes escaped), status.
+    // Written under a lock.
     std::ostream* log = nullptr;
+    Limits limits;
+    // Runs on the server's thread between checking a file's name and opening it; lets
+    // tests change the folder at exactly that moment.
+    std::function<void()> beforeOpen;
   };
 
-  // Loads the certificate and key; throws ToolError when they are unusable.
+  // Checks the folder and reads the certificate and key; throws ToolError when the folder
+  // is not there or they are unreadable.
   explicit UpdateServer(Options options);
   ~UpdateServer();
   UpdateServer(const UpdateServer&) = delete;
   UpdateServer& operator=(const UpdateServer&) = delete;
 
-  // Binds and starts serving on a thread of its own; returns the bound port. Throws
-  // ToolError when the address cannot be bound.
+  // Binds and starts serving; returns the bound port. Throws ToolError when the address
+  // cannot be bound or TLS cannot be set up.
   int start();
-  // Stops accepting, finishes the listener thread. Idempotent.
+  // Stops accepting, closes connections, joins the threads. Idempotent.
   void stop();
 
   // "https://127.0.0.1:<port>" (or http), valid after start().
   [[nodiscard]] std::string origin() const;
 
  private:
-  void serveManifest(const httplib::Request& request, httplib::Response& response) const;
-  void serveFile(const httplib::Request& request, httplib::Response& response) const;
-  void logRequest(const httplib::Request& request, const httplib::Response& response);
+  struct Connection;
+  struct Callbacks;
+
+  void watchRequestHeads();
+  void logRequestLine(std::string_view method, std::string_view target, std::string_view outcome);
 
   Options options_;
   ReleaseFolder folder_;
-  std::unique_ptr<httplib::Server> server_;
-  std::thread listener_;
+  std::string certificatePem_;
+  std::string privateKeyPem_;
+  MHD_Daemon* daemon_ = nullptr;
   int port_ = 0;
+  std::string startErrors_;  // libmicrohttpd's messages while starting, for the ToolError
+
+  std::mutex connectionsMutex_;
+  std::condition_variable watchdogWake_;
+  bool stopping_ = false;              // guarded by connectionsMutex_
+  std::set<Connection*> connections_;  // guarded by connectionsMutex_
+  std::thread watchdog_;
+
   std::mutex logMutex_;  // guards writes to *options_.log
 };
 
