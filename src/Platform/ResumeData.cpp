@@ -10,7 +10,7 @@ constexpr const char* kFormat = "tolvane.download-resume.1";
 Data ResumeData::encoded() const {
   nlohmann::json headers = nlohmann::json::array();
   for (const auto& [name, value] : request.allHTTPHeaderFields) headers.push_back({name, value});
-  const nlohmann::json document{
+  nlohmann::json document{
       {"format", kFormat},
       {"url", request.url ? request.url->absoluteString() : std::string()},
       {"method", request.httpMethod},
@@ -20,6 +20,7 @@ Data ResumeData::encoded() const {
       {"bytes", bytesReceived},
       {"validator", validator},
   };
+  if (request.downloadDirectory) document["directory"] = request.downloadDirectory->string();
   return document.dump();
 }
 
@@ -35,6 +36,7 @@ std::optional<ResumeData> ResumeData::decode(const Data& data) {
       result.request.setValue(entry.at(1).get<std::string>(), entry.at(0).get<std::string>());
     }
     result.request.timeoutInterval = document.at("timeout").get<double>();
+    if (document.contains("directory")) result.request.downloadDirectory = document.at("directory").get<std::string>();
     result.temporaryFile = document.at("file").get<std::string>();
     result.bytesReceived = document.at("bytes").get<std::int64_t>();
     result.validator = document.at("validator").get<std::string>();
