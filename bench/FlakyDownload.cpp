@@ -79,8 +79,8 @@ void BM_FlakyDownload(benchmark::State& state) {
     home.setEnvironment("TOLVANE_UPDATE_ORIGIN", server.url(""));
     test::FlakyFile::Behaviour behaviour;
     behaviour.dropLimit = dropLimit;
-    const auto file = test::FlakyFile::serve(
-        server, "/files/big.jar", {body, continues ? "\"v1\"" : "", ""}, behaviour);
+    const auto file = test::FlakyFile::serve(server, "/files/big.jar",
+                                             {body, continues ? "\"v1\"" : "", ""}, behaviour);
     const auto start = std::chrono::steady_clock::now();
     result.completed = downloadEntry({"files/big.jar", "hash", static_cast<std::int64_t>(kSize)});
     result.seconds = bench::seconds(std::chrono::steady_clock::now() - start);

@@ -14,7 +14,8 @@ std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault() { return makeDefau
 std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault(Options options) {
   return std::make_shared<InstallerSteps>(std::make_shared<InstallerService>(
       std::make_shared<NetworkService>(),
-      std::make_shared<FileDownloadService>(&RetryHandler::make, std::move(options.downloadProgress)),
+      std::make_shared<FileDownloadService>(&RetryHandler::make,
+                                            std::move(options.downloadProgress)),
       InstallerService::kUnzipTool, options.unpackerOutput));
 }
 

@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
   std::string problem;
   // The window keeps the inherited streams and shows no progress figures.
   if (const auto windowed = (!options.headless && hasDisplay())
-                                ? tolvane::DesktopModule::start(argv[0], tolvane::InstallerSteps::makeDefault(), problem)
+                                ? tolvane::DesktopModule::start(
+                                      argv[0], tolvane::InstallerSteps::makeDefault(), problem)
                                 : std::nullopt) {
     status = *windowed;
   } else {
@@ -77,18 +78,21 @@ int main(int argc, char** argv) {
     // Standard output carries only the status line: the unpacker's listing goes with the
     // trace to standard error, or nowhere.
     tolvane::InstallerSteps::Options headless;
-    headless.unpackerOutput = options.verbose ? tolvane::platform::Process::OutputRouting::toStandardError
-                                              : tolvane::platform::Process::OutputRouting::discarded;
+    headless.unpackerOutput = options.verbose
+                                  ? tolvane::platform::Process::OutputRouting::toStandardError
+                                  : tolvane::platform::Process::OutputRouting::discarded;
     if (progressLine) {
-      headless.downloadProgress = [progressLine](const tolvane::FileDownloadService::Progress& progress) {
-        if (progress.finished) {
-          progressLine->finish();
-        } else {
-          progressLine->update(progress.bytes, progress.expected);
-        }
-      };
+      headless.downloadProgress =
+          [progressLine](const tolvane::FileDownloadService::Progress& progress) {
+            if (progress.finished) {
+              progressLine->finish();
+            } else {
+              progressLine->update(progress.bytes, progress.expected);
+            }
+          };
     }
-    status = tolvane::HeadlessFrontend(tolvane::InstallerSteps::makeDefault(std::move(headless)), std::cout, std::cerr)
+    status = tolvane::HeadlessFrontend(tolvane::InstallerSteps::makeDefault(std::move(headless)),
+                                       std::cout, std::cerr)
                  .run();
   }
   // Terminate the way a desktop application does: the HTTP layer's network thread and queue

@@ -51,7 +51,8 @@ class UnpackCleanup {
 
 InstallerService::InstallerService(std::shared_ptr<NetworkServicing> networkService,
                                    std::shared_ptr<FileDownloading> downloadService,
-                                   fs::path unzipTool, platform::Process::OutputRouting unpackerOutput)
+                                   fs::path unzipTool,
+                                   platform::Process::OutputRouting unpackerOutput)
     : networkService_(std::move(networkService)),
       downloadService_(std::move(downloadService)),
       unzipTool_(std::move(unzipTool)),

@@ -39,7 +39,8 @@ class InstallerService {
   InstallerService(std::shared_ptr<NetworkServicing> networkService,
                    std::shared_ptr<FileDownloading> downloadService,
                    std::filesystem::path unzipTool = kUnzipTool,
-                   platform::Process::OutputRouting unpackerOutput = platform::Process::OutputRouting::inherited);
+                   platform::Process::OutputRouting unpackerOutput =
+                       platform::Process::OutputRouting::inherited);
 
   // True when both the runtime executable and the launcher jar exist.
   [[nodiscard]] bool isInstalled() const;

@@ -36,7 +36,8 @@ std::optional<ResumeData> ResumeData::decode(const Data& data) {
       result.request.setValue(entry.at(1).get<std::string>(), entry.at(0).get<std::string>());
     }
     result.request.timeoutInterval = document.at("timeout").get<double>();
-    if (document.contains("directory")) result.request.downloadDirectory = document.at("directory").get<std::string>();
+    if (document.contains("directory"))
+      result.request.downloadDirectory = document.at("directory").get<std::string>();
     result.temporaryFile = document.at("file").get<std::string>();
     result.bytesReceived = document.at("bytes").get<std::int64_t>();
     result.validator = document.at("validator").get<std::string>();

@@ -102,7 +102,8 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 
 // The folder a download task writes its file into.
 std::filesystem::path downloadFolder(const URLRequest& request) {
-  if (request.downloadDirectory && !request.downloadDirectory->empty()) return *request.downloadDirectory;
+  if (request.downloadDirectory && !request.downloadDirectory->empty())
+    return *request.downloadDirectory;
   std::error_code error;
   return std::filesystem::temp_directory_path(error);
 }
@@ -288,7 +289,8 @@ void TransferTask::start() {
     std::error_code error;
     const auto& partial = resumeData_->temporaryFile;
     if (isOurTemporaryFile(partial, resumeData_->request) &&
-        std::filesystem::file_size(partial, error) >= static_cast<std::uintmax_t>(resumeData_->bytesReceived) &&
+        std::filesystem::file_size(partial, error) >=
+            static_cast<std::uintmax_t>(resumeData_->bytesReceived) &&
         !error) {
       file_.reset(::open(partial.c_str(), O_WRONLY | O_CLOEXEC));
       if (file_ && ::ftruncate(file_.get(), resumeData_->bytesReceived) == 0 &&
@@ -627,7 +629,8 @@ bool TransferTask::prepareFile(const HTTPURLResponse& head) {
     if (sendRange_ && head.statusCode == 206) {
       // A piece from somewhere else, or of another version (a server that ignored
       // If-Range), would be spliced in; the partial file is no longer trustworthy.
-      if (range && range->first == fileOffset_ && (validator_.empty() || validator_ == sent)) return true;
+      if (range && range->first == fileOffset_ && (validator_.empty() || validator_ == sent))
+        return true;
       discardPartial_ = true;
       abortCode_ = URLError::badServerResponse;
       abortDetail_ = "partial content does not continue the file";
@@ -647,7 +650,8 @@ bool TransferTask::prepareFile(const HTTPURLResponse& head) {
     std::lock_guard guard(mutex_);
     request = currentRequest_;
   }
-  std::string pattern = (downloadFolder(request) / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
+  std::string pattern =
+      (downloadFolder(request) / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) {
     abortCode_ = URLError::cannotCreateFile;
@@ -821,7 +825,8 @@ std::optional<Data> TransferTask::makeResumeData() const {
   // A continued transfer that failed before any response keeps what it had.
   const bool continuedWithoutAnswer = sendRange_ && lastStatus_ == 0;
   if (kind_ != Kind::download || discardPartial_ || filePath_.empty() || validator_.empty() ||
-      request.httpMethod != "GET" || (lastStatus_ != 200 && lastStatus_ != 206 && !continuedWithoutAnswer)) {
+      request.httpMethod != "GET" ||
+      (lastStatus_ != 200 && lastStatus_ != 206 && !continuedWithoutAnswer)) {
     return std::nullopt;
   }
   ResumeData resume;

@@ -207,8 +207,9 @@ TEST_F(HeadlessResumeTest, KillBetweenAttemptsResumesOnTheNextRun) {
   home_.setEnvironment(RetryHandler::kRetryDelayVariable, "60");
   auto killed = startInstaller({}, "killed");
   // The first attempt has broken off and the run waits to retry: end it there.
-  ASSERT_TRUE(waitUntil([&] { return fs::exists(workFolder() / ".Tolvane.jar.partial" / "resume.json"); },
-                        std::chrono::seconds(30)));
+  ASSERT_TRUE(
+      waitUntil([&] { return fs::exists(workFolder() / ".Tolvane.jar.partial" / "resume.json"); },
+                std::chrono::seconds(30)));
   ::kill(killed->processIdentifier(), SIGTERM);
   EXPECT_NE(finishInstaller(*killed, "killed").exitCode, 0);
   home_.setEnvironment(RetryHandler::kRetryDelayVariable, "0.02");

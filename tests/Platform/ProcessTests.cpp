@@ -1,7 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,7 +84,8 @@ TEST_P(ProcessRoutingTest, SendsStandardOutputWhereRouted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Routings, ProcessRoutingTest,
-    ::testing::Values(RoutingCase{"Inherited", Process::OutputRouting::inherited, "listing\n", "trouble\n"},
+    ::testing::Values(RoutingCase{"Inherited", Process::OutputRouting::inherited, "listing\n",
+                                  "trouble\n"},
                       RoutingCase{"ToStandardError", Process::OutputRouting::toStandardError, "",
                                   "listing\ntrouble\n"},
                       RoutingCase{"Discarded", Process::OutputRouting::discarded, "", "trouble\n"}),

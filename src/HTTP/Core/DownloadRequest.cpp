@@ -87,7 +87,8 @@ void DownloadRequest::setRetriesContinueFromResumeData(bool continues) {
 }
 
 std::optional<Data> DownloadRequest::retryResumeData() const {
-  return mutableDownloadState_.read([](const MutableDownloadState& s) { return s.retryResumeData; });
+  return mutableDownloadState_.read(
+      [](const MutableDownloadState& s) { return s.retryResumeData; });
 }
 
 TaskPtr DownloadRequest::makeTaskFromResumeData(platform::URLSession& session) const {

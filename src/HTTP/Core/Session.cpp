@@ -222,7 +222,8 @@ void Session::performDataRequest(const std::shared_ptr<DataRequest>& request) {
 
 void Session::performDownloadRequest(const std::shared_ptr<DownloadRequest>& request) {
   requestQueue_->dispatchPreconditionOnQueue();
-  if (auto convertible = request->downloadable().convertible(); convertible && !request->retryResumeData()) {
+  if (auto convertible = request->downloadable().convertible();
+      convertible && !request->retryResumeData()) {
     prepareAttempt(request, convertible);
     return;
   }

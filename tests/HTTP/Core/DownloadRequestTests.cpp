@@ -310,15 +310,18 @@ TEST_F(DownloadRequestTest, ARetriedDownloadStartsClean) {
 class RetryContinuation : public DownloadRequestTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(RetryContinuation, ContinuesThePartialFileOnlyWhenAsked) {
-  FlakyFile::serve(server_, "/flaky.bin", {body_, "\"v1\"", ""}, FlakyFile::Behaviour().cuttingOnly(1));
-  auto retrier = std::make_shared<http::Retrier>([](const auto& request, const auto&, const HTTPError&, auto completion) {
-    completion(request->retryCount() == 0 ? http::RetryResult::retry() : http::RetryResult::doNotRetry());
-  });
+  FlakyFile::serve(server_, "/flaky.bin", {body_, "\"v1\"", ""},
+                   FlakyFile::Behaviour().cuttingOnly(1));
+  auto retrier = std::make_shared<http::Retrier>(
+      [](const auto& request, const auto&, const HTTPError&, auto completion) {
+        completion(request->retryCount() == 0 ? http::RetryResult::retry()
+                                              : http::RetryResult::doNotRetry());
+      });
   const auto destination = folder_.path() / "continued.bin";
   auto request = DownloadRequest::make(
       DownloadRequest::Downloadable::request(std::make_shared<const http::RequestConvertible>(
-          server_.url("/flaky.bin"), http::HTTPMethod::get, std::nullopt, std::make_shared<const http::URLEncoding>(),
-          std::nullopt, nullptr)),
+          server_.url("/flaky.bin"), http::HTTPMethod::get, std::nullopt,
+          std::make_shared<const http::URLEncoding>(), std::nullopt, nullptr)),
       fixedDestination(destination, {}), session_->requestContext(retrier));
   request->setRetriesContinueFromResumeData(GetParam());
   session_->perform(request);
