@@ -12,9 +12,14 @@ namespace tolvane {
 
 InstallerSteps::InstallerSteps(std::shared_ptr<InstallerService> installer) : installer_(std::move(installer)) {}
 
-std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault() {
-  return std::make_shared<InstallerSteps>(std::make_shared<InstallerService>(std::make_shared<NetworkService>(),
-                                                                             std::make_shared<FileDownloadService>()));
+std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault() { return makeDefault(Options()); }
+
+std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault(Options options) {
+  return std::make_shared<InstallerSteps>(std::make_shared<InstallerService>(
+      std::make_shared<NetworkService>(),
+      std::make_shared<FileDownloadService>(&RetryHandler::make,
+                                            std::move(options.downloadProgress)),
+      InstallerService::kUnzipTool, options.unpackerOutput));
 }
 
 bool InstallerSteps::isInstalled() const { return installer_->isInstalled(); }

@@ -4,6 +4,8 @@
 
 #include "App/InstallationSteps.h"
 #include "Installer/InstallerService.h"
+#include "Platform/Process.h"
+#include "Services/FileDownloadService.h"
 
 namespace tolvane {
 
@@ -19,10 +21,18 @@ class InstallerSteps final : public InstallationSteps {
       "tolvane-installer: another installer is working in the work folder; waiting for it to "
       "finish.";
 
+  // What a front end changes in the program's services.
+  struct Options {
+    // Where the launcher download reports its progress (on the main queue); none by default.
+    FileDownloadService::ProgressHandler downloadProgress;
+    platform::Process::OutputRouting unpackerOutput = platform::Process::OutputRouting::inherited;
+  };
+
   explicit InstallerSteps(std::shared_ptr<InstallerService> installer);
 
   // The service the program runs with: the real network and download services.
   [[nodiscard]] static std::shared_ptr<InstallerSteps> makeDefault();
+  [[nodiscard]] static std::shared_ptr<InstallerSteps> makeDefault(Options options);
 
   [[nodiscard]] bool isInstalled() const override;
   void createWorkFolder() override;

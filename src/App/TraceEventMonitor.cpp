@@ -1,5 +1,7 @@
 #include "App/TraceEventMonitor.h"
 
+#include <utility>
+
 #include "HTTP/Core/DataRequest.h"
 #include "HTTP/Core/DownloadRequest.h"
 #include "HTTP/Core/Request.h"
@@ -7,7 +9,8 @@
 
 namespace tolvane {
 
-TraceEventMonitor::TraceEventMonitor(std::ostream& out) : out_(out) {}
+TraceEventMonitor::TraceEventMonitor(std::ostream& out, std::function<void()> beforeLine)
+    : out_(out), beforeLine_(std::move(beforeLine)) {}
 
 void TraceEventMonitor::requestDidCreateTask(const std::shared_ptr<http::Request>& request,
                                              const platform::TaskPtr& /*task*/) {
@@ -41,6 +44,7 @@ void TraceEventMonitor::requestDidCompleteTaskWithError(const std::shared_ptr<ht
   }
   const auto response = task ? task->response() : nullptr;
 
+  if (beforeLine_) beforeLine_();
   out_ << "HTTP " << method << ' ' << url << " attempt " << attempt.number << ": ";
   if (response) {
     out_ << response->statusCode;

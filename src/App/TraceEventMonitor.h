@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <unordered_map>
@@ -20,7 +21,9 @@ namespace tolvane {
 // Events arrive on the main queue (the EventMonitor default); attempts_ belongs to it.
 class TraceEventMonitor final : public http::EventMonitor {
  public:
-  explicit TraceEventMonitor(std::ostream& out);
+  // `beforeLine`, when given, runs before each line is written (a progress line drawn on
+  // the same terminal is erased there first).
+  explicit TraceEventMonitor(std::ostream& out, std::function<void()> beforeLine = nullptr);
 
   void requestDidCreateTask(const std::shared_ptr<http::Request>& request, const platform::TaskPtr& task) override;
   void requestDidGatherMetrics(const std::shared_ptr<http::Request>& request,
@@ -53,6 +56,7 @@ class TraceEventMonitor final : public http::EventMonitor {
   };
 
   std::ostream& out_;
+  std::function<void()> beforeLine_;
   std::unordered_map<platform::UUID, Attempt> attempts_;
 };
 

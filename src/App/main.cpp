@@ -1,7 +1,11 @@
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +15,7 @@
 #include "App/HeadlessFrontend.h"
 #include "App/InstallerSteps.h"
 #include "App/ProgramInfo.h"
+#include "App/ProgressLine.h"
 #include "App/TraceEventMonitor.h"
 #include "HTTP/Core/Session.h"
 
@@ -46,14 +51,21 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Download progress is drawn only on a terminal: logs and pipes get no carriage returns.
+  const auto progressLine =
+      ::isatty(STDERR_FILENO) == 1 ? std::make_shared<tolvane::ProgressLine>(std::cerr) : nullptr;
   if (options.verbose) {
-    tolvane::http::Session::addDefaultSessionEventMonitor(std::make_shared<tolvane::TraceEventMonitor>(std::cerr));
+    std::function<void()> beforeLine;
+    if (progressLine) beforeLine = [progressLine] { progressLine->clear(); };
+    tolvane::http::Session::addDefaultSessionEventMonitor(
+        std::make_shared<tolvane::TraceEventMonitor>(std::cerr, std::move(beforeLine)));
   }
-  auto steps = tolvane::InstallerSteps::makeDefault();
   int status = 0;
   std::string problem;
+  // The window keeps the inherited streams and shows no progress figures.
   if (const auto windowed = (!options.headless && hasDisplay())
-                                ? tolvane::DesktopModule::start(argv[0], steps, problem)
+                                ? tolvane::DesktopModule::start(
+                                      argv[0], tolvane::InstallerSteps::makeDefault(), problem)
                                 : std::nullopt) {
     status = *windowed;
   } else {
@@ -63,7 +75,25 @@ int main(int argc, char** argv) {
     } else if (!options.headless && hasDisplay()) {
       std::cerr << program << ": cannot open the display; continuing without a window." << std::endl;
     }
-    status = tolvane::HeadlessFrontend(steps, std::cout, std::cerr).run();
+    // Standard output carries only the status line: the unpacker's listing goes with the
+    // trace to standard error, or nowhere.
+    tolvane::InstallerSteps::Options headless;
+    headless.unpackerOutput = options.verbose
+                                  ? tolvane::platform::Process::OutputRouting::toStandardError
+                                  : tolvane::platform::Process::OutputRouting::discarded;
+    if (progressLine) {
+      headless.downloadProgress =
+          [progressLine](const tolvane::FileDownloadService::Progress& progress) {
+            if (progress.finished) {
+              progressLine->finish();
+            } else {
+              progressLine->update(progress.bytes, progress.expected);
+            }
+          };
+    }
+    status = tolvane::HeadlessFrontend(tolvane::InstallerSteps::makeDefault(std::move(headless)),
+                                       std::cout, std::cerr)
+                 .run();
   }
   // Terminate the way a desktop application does: the HTTP layer's network thread and queue
   // workers may still be running, and tearing process-wide objects down underneath them is

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "Installer/FileModel.h"
+
 namespace tolvane {
 
 // Downloads the launcher jar from a path on the update server into the work folder as
@@ -13,6 +15,9 @@ class FileDownloading {
  public:
   virtual ~FileDownloading() = default;
   virtual void downloadFile(std::optional<std::string> from) = 0;
+  // Downloads `entry.path` as the version the manifest entry describes; an implementation
+  // may continue an interrupted download of that same entry.
+  virtual void downloadEntry(const FileModel& entry) { downloadFile(entry.path); }
 };
 
 }  // namespace tolvane

@@ -51,10 +51,12 @@ class UnpackCleanup {
 
 InstallerService::InstallerService(std::shared_ptr<NetworkServicing> networkService,
                                    std::shared_ptr<FileDownloading> downloadService,
-                                   fs::path unzipTool)
+                                   fs::path unzipTool,
+                                   platform::Process::OutputRouting unpackerOutput)
     : networkService_(std::move(networkService)),
       downloadService_(std::move(downloadService)),
-      unzipTool_(std::move(unzipTool)) {}
+      unzipTool_(std::move(unzipTool)),
+      unpackerOutput_(unpackerOutput) {}
 
 fs::path InstallerService::workFolderURL() const {
   return FileManager::defaultManager().homeDirectoryForCurrentUser() / kWorkFolderName;
@@ -109,6 +111,7 @@ void InstallerService::unzipJavaArchive(const fs::path& at) const {
   try {
     files.createDirectory(staging, false);
     platform::Process unzip(unzipTool_, {"-o", at.string(), "-d", staging.string()});
+    unzip.setStandardOutput(unpackerOutput_);
     unzip.run();
     const auto status = unzip.waitUntilExit();
     if (!status.succeeded()) {
@@ -159,7 +162,7 @@ void InstallerService::downloadLauncher() {
   const auto stored = fileModel(defaults, kLoaderModelKey);
   if (!stored) throw ResourceError::failedGetLoaderModel();
   try {
-    downloadService_->downloadFile(stored->path);
+    downloadService_->downloadEntry(*stored);
   } catch (...) {
     // The old jar stays in use; the stored entry must not claim the new version is there,
     // or the next reachable run would find "unchanged manifest, jar present" and never

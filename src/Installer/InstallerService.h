@@ -9,6 +9,7 @@
 #include "Installer/FileDownloading.h"
 #include "Installer/FileModel.h"
 #include "Installer/NetworkServicing.h"
+#include "Platform/Process.h"
 
 namespace tolvane {
 
@@ -33,9 +34,13 @@ class InstallerService {
   static constexpr const char* kUnzipTool = "/usr/bin/unzip";
 
   // `unzipTool` exists for tests that need an unpacker that fails in a particular way.
+  // `unpackerOutput` is where the unpacker's listing goes: a front end that keeps standard
+  // output for its own lines routes it away.
   InstallerService(std::shared_ptr<NetworkServicing> networkService,
                    std::shared_ptr<FileDownloading> downloadService,
-                   std::filesystem::path unzipTool = kUnzipTool);
+                   std::filesystem::path unzipTool = kUnzipTool,
+                   platform::Process::OutputRouting unpackerOutput =
+                       platform::Process::OutputRouting::inherited);
 
   // True when both the runtime executable and the launcher jar exist.
   [[nodiscard]] bool isInstalled() const;
@@ -81,6 +86,7 @@ class InstallerService {
   std::shared_ptr<NetworkServicing> networkService_;
   std::shared_ptr<FileDownloading> downloadService_;
   std::filesystem::path unzipTool_;
+  platform::Process::OutputRouting unpackerOutput_;
 
   std::mutex mutex_;
   // Set when checkForUpdate() replaced the stored entry: what was stored before (an empty

@@ -31,6 +31,8 @@ struct LaunchPlan {
   std::vector<std::string> arguments;
   std::vector<char*> argv;
   std::optional<std::string> currentDirectory;
+  // Put in place of the child's standard output when set.
+  int standardOutput = -1;
 
   LaunchPlan(const fs::path& executableURL, const std::vector<std::string>& args,
              const std::optional<fs::path>& cwd)
@@ -58,6 +60,10 @@ void report(int fd, Stage stage, int error) {
   sigprocmask(SIG_SETMASK, &none, nullptr);
   signal(SIGPIPE, SIG_DFL);
   signal(SIGXFSZ, SIG_DFL);  // ignored by the installer itself, not meant for the programs it starts
+  if (plan.standardOutput >= 0 && ::dup2(plan.standardOutput, STDOUT_FILENO) < 0) {
+    report(errorPipe, Stage::execute, errno);
+    ::_exit(127);
+  }
   if (plan.currentDirectory && ::chdir(plan.currentDirectory->c_str()) != 0) {
     report(errorPipe, Stage::currentDirectory, errno);
     ::_exit(127);
@@ -118,7 +124,14 @@ Process::~Process() {
 
 void Process::run() {
   if (pid_ > 0) throw std::logic_error("Process::run called twice");
-  const LaunchPlan plan(executableURL_, arguments_, currentDirectoryURL_);
+  LaunchPlan plan(executableURL_, arguments_, currentDirectoryURL_);
+  FileDescriptor discard;
+  if (outputRouting_ == OutputRouting::toStandardError) plan.standardOutput = STDERR_FILENO;
+  if (outputRouting_ == OutputRouting::discarded) {
+    discard.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    if (!discard) throw SystemError::fromErrno("launch", "/dev/null");
+    plan.standardOutput = discard.get();
+  }
   auto [readEnd, writeEnd] = makeErrorPipe();
   const pid_t pid = ::fork();
   if (pid < 0) throw SystemError::fromErrno("launch", executableURL_);

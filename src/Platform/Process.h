@@ -20,11 +20,17 @@ namespace tolvane::platform {
 // for is waited for when the object is destroyed, so no zombie is left behind.
 class Process {
  public:
+  // Where the child's standard output goes; its standard error is always inherited.
+  enum class OutputRouting { inherited, toStandardError, discarded };
+
   Process(std::filesystem::path executableURL, std::vector<std::string> arguments,
           std::optional<std::filesystem::path> currentDirectoryURL = std::nullopt);
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
+
+  // Before run(); inherited by default.
+  void setStandardOutput(OutputRouting routing) { outputRouting_ = routing; }
 
   // Starts the child; returns once it runs the executable. Throws SystemError. At most once.
   void run();
@@ -46,6 +52,7 @@ class Process {
   std::filesystem::path executableURL_;
   std::vector<std::string> arguments_;
   std::optional<std::filesystem::path> currentDirectoryURL_;
+  OutputRouting outputRouting_ = OutputRouting::inherited;
   pid_t pid_ = -1;
   std::optional<TerminationStatus> status_;
 };

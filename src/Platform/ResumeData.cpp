@@ -13,7 +13,7 @@ constexpr const char* kFormat = "tolvane.download-resume.1";
 Data ResumeData::encoded() const {
   nlohmann::json headers = nlohmann::json::array();
   for (const auto& [name, value] : request.allHTTPHeaderFields) headers.push_back({name, value});
-  const nlohmann::json document{
+  nlohmann::json document{
       {"format", kFormat},
       {"url", request.url ? request.url->absoluteString() : std::string()},
       {"method", request.httpMethod},
@@ -23,6 +23,7 @@ Data ResumeData::encoded() const {
       {"bytes", bytesReceived},
       {"validator", validator},
   };
+  if (request.downloadDirectory) document["directory"] = request.downloadDirectory->string();
   return document.dump();
 }
 
@@ -42,6 +43,8 @@ std::optional<ResumeData> ResumeData::decode(const Data& data) {
     result.request.timeoutInterval = std::isfinite(timeout) && timeout > 0
                                          ? std::min(timeout, URLRequest::kMaximumTimeoutInterval)
                                          : URLRequest::kDefaultTimeoutInterval;
+    if (document.contains("directory"))
+      result.request.downloadDirectory = document.at("directory").get<std::string>();
     result.temporaryFile = document.at("file").get<std::string>();
     result.bytesReceived = document.at("bytes").get<std::int64_t>();
     result.validator = document.at("validator").get<std::string>();

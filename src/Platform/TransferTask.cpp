@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "Platform/CurlErrorCode.h"
@@ -99,11 +100,20 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-// A partial file named in resume data is only reused when it is one of ours in the temp
-// folder: resume data is input, and must not make the transport truncate another file.
-bool isOurTemporaryFile(const std::filesystem::path& path) {
+// The folder a download task writes its file into.
+std::filesystem::path downloadFolder(const URLRequest& request) {
+  if (request.downloadDirectory && !request.downloadDirectory->empty())
+    return *request.downloadDirectory;
   std::error_code error;
-  return path.parent_path() == std::filesystem::temp_directory_path(error) &&
+  return std::filesystem::temp_directory_path(error);
+}
+
+// A partial file named in resume data is only reused when it is one of ours in the
+// request's download folder: resume data is input, and must not make the transport
+// truncate another file.
+bool isOurTemporaryFile(const std::filesystem::path& path, const URLRequest& request) {
+  std::error_code error;
+  return path.parent_path() == downloadFolder(request) &&
          path.filename().string().rfind(kTemporaryPrefix, 0) == 0 &&
          std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
 }
@@ -330,7 +340,7 @@ void TransferTask::start() {
   if (resumeData_) {
     // Continue the partial file when it is still there and intact; otherwise start over.
     const auto& partial = resumeData_->temporaryFile;
-    if (isOurTemporaryFile(partial)) {
+    if (isOurTemporaryFile(partial, resumeData_->request)) {
       // Checked on the opened file itself, so a name swapped for a link after the look at
       // the path still cannot make us truncate someone else's file.
       file_.reset(::open(partial.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
@@ -688,7 +698,7 @@ bool TransferTask::finalResponse(const std::shared_ptr<const HTTPURLResponse>& h
 }
 
 bool TransferTask::prepareFile(const HTTPURLResponse& head) {
-  validator_.clear();
+  const std::string sent = std::exchange(validator_, {});
   if (auto tag = head.allHeaderFields.value("ETag"); tag && tag->rfind("W/", 0) != 0) {
     validator_ = *tag;  // If-Range accepts strong entity tags only
   } else if (auto modified = head.allHeaderFields.value("Last-Modified")) {
@@ -697,23 +707,31 @@ bool TransferTask::prepareFile(const HTTPURLResponse& head) {
   if (file_) {
     const auto range = parseContentRange(head.allHeaderFields.value("Content-Range"));
     if (sendRange_ && head.statusCode == 206) {
-      if (range && range->first == fileOffset_) return true;
-      // A piece from somewhere else would be spliced in at the wrong place.
+      // A piece from somewhere else, or of another version (a server that ignored
+      // If-Range), would be spliced in; the partial file is no longer trustworthy.
+      if (range && range->first == fileOffset_ && (validator_.empty() || validator_ == sent))
+        return true;
+      discardPartial_ = true;
       abortCode_ = URLError::badServerResponse;
       abortDetail_ = "partial content does not continue the file";
       return false;
     }
-    // The server sent the whole entity (changed file, or no range support): start over.
-    fileOffset_ = 0;
-    if (::ftruncate(file_.get(), 0) != 0 || ::lseek(file_.get(), 0, SEEK_SET) != 0) {
-      abortCode_ = URLError::cannotWriteToFile;
-      return false;
-    }
-    return true;
+    // The server sent the whole entity (changed file, or no range support): start over in
+    // a new file. The partial one is left as it was until it is removed, so resume data
+    // that still names it can never continue it with bytes of another version.
+    file_.reset();
+    std::error_code ignored;
+    std::filesystem::remove(filePath_, ignored);
+    filePath_.clear();
   }
   fileOffset_ = 0;
-  std::error_code error;
-  std::string pattern = (std::filesystem::temp_directory_path(error) / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
+  URLRequest request;
+  {
+    std::lock_guard guard(mutex_);
+    request = currentRequest_;
+  }
+  std::string pattern =
+      (downloadFolder(request) / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) {
     abortCode_ = URLError::cannotCreateFile;
@@ -901,8 +919,11 @@ std::optional<Data> TransferTask::makeResumeData() const {
     std::lock_guard guard(mutex_);
     request = currentRequest_;
   }
-  if (kind_ != Kind::download || filePath_.empty() || validator_.empty() || request.httpMethod != "GET" ||
-      (lastStatus_ != 200 && lastStatus_ != 206)) {
+  // A continued transfer that failed before any response keeps what it had.
+  const bool continuedWithoutAnswer = sendRange_ && lastStatus_ == 0;
+  if (kind_ != Kind::download || discardPartial_ || filePath_.empty() || validator_.empty() ||
+      request.httpMethod != "GET" ||
+      (lastStatus_ != 200 && lastStatus_ != 206 && !continuedWithoutAnswer)) {
     return std::nullopt;
   }
   ResumeData resume;

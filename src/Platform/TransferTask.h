@@ -171,6 +171,7 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   std::int64_t fileOffset_ = 0;  // bytes that were in the file before this transfer
   std::int64_t written_ = 0;
   bool sendRange_ = false;
+  bool discardPartial_ = false;  // the partial file must not be continued
   bool resumeReported_ = false;
   std::string validator_;
   int lastStatus_ = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,10 @@ struct URLRequest {
   // hostile server cannot fill memory. None: no limit.
   std::optional<std::int64_t> maximumBodyLength;
   CachePolicy cachePolicy = CachePolicy::useProtocolCachePolicy;
+  // Where a download task keeps the file it writes; the system's temporary folder when
+  // none. A caller that wants a partial file to outlive the process picks a folder of its
+  // own, on the file system where the finished file will go.
+  std::optional<std::filesystem::path> downloadDirectory;
 
   [[nodiscard]] std::optional<std::string> value(std::string_view headerField) const {
     return allHTTPHeaderFields.value(headerField);

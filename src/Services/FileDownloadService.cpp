@@ -15,8 +15,10 @@
 #include "Platform/Configuration.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/FileManager.h"
+#include "Platform/ResumeData.h"
 #include "Platform/SystemError.h"
 #include "Platform/URL.h"
+#include "Services/DownloadResumeRecord.h"
 #include "Services/NetworkService.h"
 
 namespace tolvane {
@@ -27,19 +29,22 @@ namespace fs = std::filesystem;
 // Runs after the status check, on the session's queue, while the attempt is still open: a
 // failed rename is then just another failed attempt and goes through the retries.
 http::ValidationResult install(const fs::path& staging, const fs::path& destination) {
-  if (std::rename(staging.c_str(), destination.c_str()) == 0) return http::ValidationResult::success();
+  if (std::rename(staging.c_str(), destination.c_str()) == 0)
+    return http::ValidationResult::success();
   const auto failure = platform::SystemError::fromErrno("rename", staging, destination);
-  return http::ValidationResult::failure(platform::makeError(http::HTTPError::downloadedFileMoveFailed(
-      platform::makeError(failure), platform::URL::fileURL(staging),
-      platform::URL::fileURL(destination))));
+  return http::ValidationResult::failure(
+      platform::makeError(http::HTTPError::downloadedFileMoveFailed(
+          platform::makeError(failure), platform::URL::fileURL(staging),
+          platform::URL::fileURL(destination))));
 }
 
-// Downloads keep the transport's time-outs; only the test seam changes them.
-http::RequestModifier timeoutModifier() {
+// Downloads keep the transport's time-outs; only the test seam changes them. The partial
+// file goes to the service's own folder in the work folder, where it can outlive the run.
+http::RequestModifier downloadModifier(const fs::path& partials) {
   const auto seconds = RetryHandler::requestTimeoutOverride();
-  if (!seconds) return nullptr;
-  return [timeout = *seconds](platform::URLRequest& urlRequest) -> platform::ErrorPtr {
-    urlRequest.timeoutInterval = timeout;
+  return [partials, seconds](platform::URLRequest& urlRequest) -> platform::ErrorPtr {
+    if (seconds) urlRequest.timeoutInterval = *seconds;
+    urlRequest.downloadDirectory = partials;
     return nullptr;
   };
 }
@@ -49,12 +54,66 @@ void removeStagingFile(const fs::path& staging) {
   fs::remove(staging, ignored);
 }
 
+// Drops every partial file and the resume record: what is there cannot be continued.
+void discardPartials(const fs::path& partials) {
+  std::error_code ignored;
+  fs::remove_all(partials, ignored);
+}
+
+// The resume data of an earlier download of `entry` from `url`, when its record matches and
+// its partial file is still in place.
+std::optional<platform::Data> continuableDownload(const FileModel& entry, const std::string& url,
+                                                  const fs::path& partials,
+                                                  const fs::path& recordFile) {
+  const auto record = DownloadResumeRecord::load(recordFile);
+  if (!record || !(record->entry == entry) || record->url != url) return std::nullopt;
+  const auto resume = platform::ResumeData::decode(record->resumeData);
+  std::error_code error;
+  if (!resume || resume->validator != record->validator ||
+      resume->request.downloadDirectory != partials ||
+      resume->temporaryFile.parent_path() != partials ||
+      !fs::is_regular_file(fs::symlink_status(resume->temporaryFile, error))) {
+    return std::nullopt;
+  }
+  return record->resumeData;
+}
+
+// The program's retry handler, plus a note after each failed attempt of what a later run
+// needs to continue it: the resume record is rewritten, or removed when the attempt left
+// nothing to continue.
+class ResumeRecorder final : public http::RequestInterceptor {
+ public:
+  using Record = std::function<void(const std::optional<platform::Data>&)>;
+
+  ResumeRecorder(std::shared_ptr<RetryHandler> handler, Record record)
+      : handler_(std::move(handler)), record_(std::move(record)) {}
+
+  using http::RequestInterceptor::adapt;
+  void adapt(const platform::URLRequest& urlRequest, const std::shared_ptr<http::Session>& session,
+             http::RequestAdapter::Completion completion) override {
+    handler_->adapt(urlRequest, session, std::move(completion));
+  }
+  void retry(const std::shared_ptr<http::Request>& request,
+             const std::shared_ptr<http::Session>& session, const http::HTTPError& error,
+             http::RequestRetrier::Completion completion) override {
+    if (const auto download = std::dynamic_pointer_cast<http::DownloadRequest>(request)) {
+      record_(download->resumeData());
+    }
+    handler_->retry(request, session, error, std::move(completion));
+  }
+
+ private:
+  const std::shared_ptr<RetryHandler> handler_;
+  const Record record_;
+};
+
 }  // namespace
 
 FileDownloadService::FileDownloadService() : FileDownloadService(&RetryHandler::make) {}
 
-FileDownloadService::FileDownloadService(RetryHandlerFactory makeRetryHandler)
-    : makeRetryHandler_(std::move(makeRetryHandler)) {}
+FileDownloadService::FileDownloadService(RetryHandlerFactory makeRetryHandler,
+                                         ProgressHandler progress)
+    : makeRetryHandler_(std::move(makeRetryHandler)), progress_(std::move(progress)) {}
 
 fs::path FileDownloadService::destination() {
   return platform::FileManager::defaultManager().homeDirectoryForCurrentUser() / kWorkFolderName /
@@ -66,55 +125,104 @@ fs::path FileDownloadService::stagingFile() {
          kStagingName;
 }
 
+fs::path FileDownloadService::partialFolder() {
+  return platform::FileManager::defaultManager().homeDirectoryForCurrentUser() / kWorkFolderName /
+         kPartialFolderName;
+}
+
+fs::path FileDownloadService::resumeRecordFile() { return partialFolder() / kResumeRecordName; }
+
 std::string FileDownloadService::urlText(const std::optional<std::string>& from) {
   const std::string origin = platform::Configuration::updateOrigin();
   return from ? origin + "/" + *from : origin + kDefaultPath;
 }
 
 void FileDownloadService::downloadFile(std::optional<std::string> from) {
+  download(from, std::nullopt);
+}
+
+void FileDownloadService::downloadEntry(const FileModel& entry) { download(entry.path, entry); }
+
+void FileDownloadService::download(const std::optional<std::string>& from,
+                                   const std::optional<FileModel>& entry) {
   assertNotOnMainQueue(kOperationName);
   const fs::path target = destination();
   const fs::path staging = stagingFile();
+  const fs::path partials = partialFolder();
+  const fs::path recordFile = resumeRecordFile();
+  const std::string url = urlText(from);
+  const auto continued =
+      entry ? continuableDownload(*entry, url, partials, recordFile) : std::nullopt;
+  if (!continued) discardPartials(partials);
+  std::error_code ignored;
+  // When this fails, so does the transfer's file, and that failure is the one reported.
+  fs::create_directories(partials, ignored);
   platform::CheckedContinuation<void> continuation(kOperationName);
 
+  auto recorder = std::make_shared<
+      ResumeRecorder>(makeRetryHandler_(), [entry, url,
+                                            recordFile](const std::optional<platform::Data>& data) {
+    if (!entry) return;
+    const auto resume = data ? platform::ResumeData::decode(*data) : std::nullopt;
+    if (!resume || !DownloadResumeRecord{*entry, url, resume->validator, *data}.save(recordFile)) {
+      std::error_code ignored;
+      fs::remove(recordFile, ignored);
+    }
+  });
+  auto downloadable =
+      continued
+          ? http::DownloadRequest::Downloadable::resumeData(*continued)
+          : http::DownloadRequest::Downloadable::request(
+                std::make_shared<const http::RequestConvertible>(
+                    url, http::HTTPMethod::get, std::nullopt,
+                    std::make_shared<const http::URLEncoding>(http::URLEncoding::defaultEncoding()),
+                    std::nullopt, downloadModifier(partials)));
   // Built and started the way the session's own entry points do it.
   const auto& session = http::Session::defaultSession();
   auto request = http::DownloadRequest::make(
-      http::DownloadRequest::Downloadable::request(std::make_shared<const http::RequestConvertible>(
-          urlText(from), http::HTTPMethod::get, std::nullopt,
-          std::make_shared<const http::URLEncoding>(http::URLEncoding::defaultEncoding()),
-          std::nullopt, timeoutModifier())),
+      std::move(downloadable),
       [staging](const platform::URL&, const platform::HTTPURLResponse&) {
         return std::pair(platform::URL::fileURL(staging), kOptions);
       },
-      session->requestContext(makeRetryHandler_()));
+      session->requestContext(recorder));
+  request->setRetriesContinueFromResumeData(true);
+  if (progress_) {
+    request->downloadProgress(
+        platform::DispatchQueue::main(), [progress = progress_](const auto& state) {
+          progress(Progress{state.completedUnitCount(), state.totalUnitCount(), false});
+        });
+  }
   session->perform(request);
   http::validate(request, std::function<bool(int)>(http::isDefaultAcceptableStatusCode));
-  http::validate(request, http::DownloadValidation(
-                              [staging, target](const auto&, const auto&, const auto&) {
-                                return install(staging, target);
-                              }));
-  http::response(
-      request, platform::DispatchQueue::main(),
-      [resumer = continuation.resumer(),
-       staging](const http::DownloadResponse<std::optional<platform::URL>>& response) mutable {
-        if (const auto error = response.error()) {
-          removeStagingFile(staging);
-          resumer.resume(platform::makeError(
-              ResourceError::failedDownloadLoaderModel(platform::makeError(*error))));
-          return;
-        }
-        // Validators do not run for a transfer without an HTTP response; such a body was
-        // never checked, so it must not become the jar.
-        if (platform::FileManager::defaultManager().fileExists(staging)) {
-          removeStagingFile(staging);
-          resumer.resume(platform::makeError(ResourceError::failedDownloadLoaderModel(
-              platform::makeError(http::HTTPError::responseValidationFailed(
-                  http::HTTPError::ResponseValidationFailureReason::dataFileNil())))));
-          return;
-        }
-        resumer.resume();
-      });
+  http::validate(request,
+                 http::DownloadValidation([staging, target](const auto&, const auto&, const auto&) {
+                   return install(staging, target);
+                 }));
+  http::response(request, platform::DispatchQueue::main(),
+                 [resumer = continuation.resumer(), staging, partials,
+                  keepPartial = entry.has_value(), progress = progress_](
+                     const http::DownloadResponse<std::optional<platform::URL>>& response) mutable {
+                   if (progress) progress(Progress{0, platform::kTransferSizeUnknown, true});
+                   if (const auto error = response.error()) {
+                     removeStagingFile(staging);
+                     // Without a record nothing will ever continue the partial file.
+                     if (!keepPartial) discardPartials(partials);
+                     resumer.resume(platform::makeError(
+                         ResourceError::failedDownloadLoaderModel(platform::makeError(*error))));
+                     return;
+                   }
+                   discardPartials(partials);
+                   // Validators do not run for a transfer without an HTTP response; such a body was
+                   // never checked, so it must not become the jar.
+                   if (platform::FileManager::defaultManager().fileExists(staging)) {
+                     removeStagingFile(staging);
+                     resumer.resume(platform::makeError(ResourceError::failedDownloadLoaderModel(
+                         platform::makeError(http::HTTPError::responseValidationFailed(
+                             http::HTTPError::ResponseValidationFailureReason::dataFileNil())))));
+                     return;
+                   }
+                   resumer.resume();
+                 });
   continuation.wait();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -8,6 +9,7 @@
 
 #include "HTTP/Core/DownloadRequest.h"
 #include "Installer/FileDownloading.h"
+#include "Platform/HTTPURLResponse.h"
 #include "Services/RetryHandler.h"
 
 namespace tolvane {
@@ -22,16 +24,36 @@ namespace tolvane {
 // removes the staging file. Every failure is thrown as ResourceError::failedDownloadLoaderModel
 // carrying the HTTP layer's error.
 //
-// Stateless; the same threading rule as NetworkService: the call blocks until a main-queue
-// completion, so it must not be made from main-queue work (that stops the process).
+// Interrupted transfers are continued rather than restarted. The partial file lives in the
+// work folder's partial folder; a retry continues it from the HTTP layer's resume data
+// (Range with If-Range: a strong ETag, else Last-Modified). For a manifest entry
+// (downloadEntry) a resume record beside the partial file ties it to that entry after
+// every failed attempt, so the next run continues too. A partial file is only continued
+// for the same entry and address and the server's own validator; otherwise it is
+// discarded and the download starts clean. A 200 to a ranged request restarts the body.
+//
+// Stateless between calls; the same threading rule as NetworkService: the call blocks
+// until a main-queue completion, so it must not be made from main-queue work (that stops
+// the process). Progress reports arrive on the main queue.
 class FileDownloadService final : public FileDownloading {
  public:
   using RetryHandlerFactory = std::function<std::shared_ptr<RetryHandler>()>;
+  // Bytes of the file so far (a continued part included) and the expected size, or
+  // kTransferSizeUnknown; `finished` once, when the download has ended either way.
+  struct Progress {
+    std::int64_t bytes = 0;
+    std::int64_t expected = platform::kTransferSizeUnknown;
+    bool finished = false;
+  };
+  using ProgressHandler = std::function<void(const Progress&)>;
 
   static constexpr const char* kWorkFolderName = "Tolvane";
   static constexpr const char* kDestinationName = "Tolvane.jar";
   // Hidden and in the same folder as the jar, so the final rename never crosses file systems.
   static constexpr const char* kStagingName = ".Tolvane.jar.download";
+  // Partial files and their resume record; everything in it belongs to this service.
+  static constexpr const char* kPartialFolderName = ".Tolvane.jar.partial";
+  static constexpr const char* kResumeRecordName = "resume.json";
   // Requested when no path is given.
   static constexpr const char* kDefaultPath = "/loaderv3.php?os=macos";
   static constexpr const char* kOperationName = "downloadFile(from:)";
@@ -40,21 +62,31 @@ class FileDownloadService final : public FileDownloading {
 
   // Production: every request gets RetryHandler::make().
   FileDownloadService();
-  // Tests pass handlers with short delays.
-  explicit FileDownloadService(RetryHandlerFactory makeRetryHandler);
+  // Tests pass handlers with short delays; a front end passes a progress handler.
+  explicit FileDownloadService(RetryHandlerFactory makeRetryHandler,
+                               ProgressHandler progress = nullptr);
 
   // Downloads origin + "/" + `from` (the path appended as it is), or the manifest endpoint
-  // when `from` is absent, and installs the body as the launcher jar.
+  // when `from` is absent, and installs the body as the launcher jar. Retries continue an
+  // interrupted transfer; nothing is kept for a later run.
   void downloadFile(std::optional<std::string> from) override;
+  // The same for `entry.path`, and an interrupted download of this entry is continued by
+  // the next call for it, in this run or a later one.
+  void downloadEntry(const FileModel& entry) override;
 
   // The paths, rebuilt from the home directory at each call.
   [[nodiscard]] static std::filesystem::path destination();
   [[nodiscard]] static std::filesystem::path stagingFile();
+  [[nodiscard]] static std::filesystem::path partialFolder();
+  [[nodiscard]] static std::filesystem::path resumeRecordFile();
   // What downloadFile requests.
   [[nodiscard]] static std::string urlText(const std::optional<std::string>& from);
 
  private:
+  void download(const std::optional<std::string>& from, const std::optional<FileModel>& entry);
+
   RetryHandlerFactory makeRetryHandler_;
+  ProgressHandler progress_;
 };
 
 }  // namespace tolvane

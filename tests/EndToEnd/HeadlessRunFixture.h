@@ -46,7 +46,7 @@ inline std::string alertText(const std::string& message) { return "Ошибка:
 
 struct RunOutcome {
   int exitCode = -1;
-  std::string out;  // the first line of standard output
+  std::string out;  // all of standard output
   std::string err;
 };
 
@@ -147,8 +147,10 @@ class HeadlessRunTest : public ::testing::Test {
   }
 
   // Starts the program; `name` keeps the streams of children that run at once apart.
+  // `options` follow "--headless" on the program's command line.
   std::unique_ptr<platform::Process> startInstaller(const ChildSetup& child = {},
-                                                    const std::string& name = "run") {
+                                                    const std::string& name = "run",
+                                                    const std::string& options = "") {
     const Path out = home_.root() / (name + ".stdout");
     const Path err = home_.root() / (name + ".stderr");
     // Writable for a child that runs as another user.
@@ -158,7 +160,7 @@ class HeadlessRunTest : public ::testing::Test {
     // hanging the suite.
     std::vector<std::string> arguments(child.wrapper.begin(), child.wrapper.end());
     arguments.insert(arguments.end(), {"/bin/sh", "-c", child.setup + R"(
-exec timeout 60 "$1" --headless > "$2" 2> "$3")",
+exec timeout 60 "$1" --headless )" + options + R"( > "$2" 2> "$3")",
                                        "sh", kInstaller.string(), out.string(), err.string()});
     const std::string executable = arguments.front();
     arguments.erase(arguments.begin());
@@ -172,9 +174,7 @@ exec timeout 60 "$1" --headless > "$2" 2> "$3")",
     RunOutcome outcome;
     outcome.exitCode =
         status.reason == platform::TerminationStatus::Reason::exit ? status.status : -1;
-    // Only the first line: the unpacking tool's listing currently follows it on a first run.
-    const std::string printed = readFile(home_.root() / (name + ".stdout"));
-    outcome.out = printed.substr(0, printed.find('\n') + 1);
+    outcome.out = readFile(home_.root() / (name + ".stdout"));
     outcome.err = readFile(home_.root() / (name + ".stderr"));
     return outcome;
   }

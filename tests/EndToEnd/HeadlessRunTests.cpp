@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "EndToEnd/HeadlessRunFixture.h"
+#include "Support/FlakyFile.h"
+#include "Support/WaitUntil.h"
 
 namespace tolvane::test {
 namespace {
@@ -151,6 +154,70 @@ TEST_F(HeadlessRunTest, ServerDownWithAStoredEntryButNoJarTriesTheDownload) {
   expectFailed(runInstaller(), kInstalling,
                kCheckFailed + retryFailed("URLSessionTask failed with error: Could not connect to the server."));
   EXPECT_EQ(storedEntry()->path, "files/Tolvane.jar");
+}
+
+TEST_F(HeadlessRunTest, VerboseRunListsTheUnpackingOnStandardErrorOnly) {
+  publish("files/Tolvane.jar", "launcher v1");
+  setManifest({{"files/Tolvane.jar", "hash-1", 11}});
+
+  auto process = startInstaller({}, "run", "--verbose");
+  const auto outcome = finishInstaller(*process);
+
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, kInstalling);
+  EXPECT_NE(outcome.err.find("Archive:"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("HTTP GET "), std::string::npos) << outcome.err;
+  // No progress drawing where standard error is not a terminal.
+  EXPECT_EQ(outcome.err.find('\r'), std::string::npos);
+}
+
+// A launcher download behind a connection that breaks off every response after 40 %.
+class HeadlessResumeTest : public HeadlessRunTest {
+ protected:
+  static constexpr std::size_t kSize = 1'000'000;
+
+  void SetUp() override {
+    // Ahead of the fixture's catch-all release route, which would otherwise answer.
+    file_ = FlakyFile::serve(server_, "/files/big.jar", {body_, "\"v1\"", ""}, {});
+    HeadlessRunTest::SetUp();
+    setManifest({{"files/big.jar", "hash-1", static_cast<std::int64_t>(kSize)}});
+  }
+
+  std::vector<std::string> downloadRanges() const {
+    std::vector<std::string> ranges;
+    for (const auto& request : server_.requests()) {
+      if (request.path == "/files/big.jar") ranges.push_back(request.header("Range").value_or("-"));
+    }
+    return ranges;
+  }
+
+  const std::string body_ = patternBytes(kSize, 5);
+  std::shared_ptr<FlakyFile> file_;
+};
+
+TEST_F(HeadlessResumeTest, CompletesWithinOneRun) {
+  expectLaunched(runInstaller(), kInstalling);
+
+  EXPECT_EQ(readFile(jar()), body_);
+  EXPECT_EQ(downloadRanges(), (std::vector<std::string>{"-", "bytes=400000-", "bytes=800000-"}));
+  EXPECT_LT(file_->bodyBytesSent(), 2 * kSize);
+}
+
+TEST_F(HeadlessResumeTest, KillBetweenAttemptsResumesOnTheNextRun) {
+  home_.setEnvironment(RetryHandler::kRetryDelayVariable, "60");
+  auto killed = startInstaller({}, "killed");
+  // The first attempt has broken off and the run waits to retry: end it there.
+  ASSERT_TRUE(
+      waitUntil([&] { return fs::exists(workFolder() / ".Tolvane.jar.partial" / "resume.json"); },
+                std::chrono::seconds(30)));
+  ::kill(killed->processIdentifier(), SIGTERM);
+  EXPECT_NE(finishInstaller(*killed, "killed").exitCode, 0);
+  home_.setEnvironment(RetryHandler::kRetryDelayVariable, "0.02");
+
+  expectLaunched(runInstaller(), kInstalling);
+
+  EXPECT_EQ(readFile(jar()), body_);
+  EXPECT_EQ(downloadRanges(), (std::vector<std::string>{"-", "bytes=400000-", "bytes=800000-"}));
 }
 
 }  // namespace

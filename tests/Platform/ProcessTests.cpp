@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -5,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 
 #include "Platform/Process.h"
@@ -44,6 +46,50 @@ TEST_F(ProcessTest, PassesArgumentsVerbatimAndRunsInTheGivenFolder) {
   EXPECT_EQ(record->workingFolder, fs::canonical(home_.home()).string());
   EXPECT_EQ(record->arguments, arguments);
 }
+
+// The child's standard output goes where it is routed; its standard error stays ours.
+struct RoutingCase {
+  const char* name;
+  Process::OutputRouting routing;
+  std::string expectedOut;
+  std::string expectedErr;
+};
+
+class ProcessRoutingTest : public ProcessTest, public ::testing::WithParamInterface<RoutingCase> {};
+
+TEST_P(ProcessRoutingTest, SendsStandardOutputWhereRouted) {
+  const fs::path out = home_.root() / "out";
+  const fs::path err = home_.root() / "err";
+  test::writeFile(out, "");
+  test::writeFile(err, "");
+  std::fflush(nullptr);
+  const int savedOut = ::dup(STDOUT_FILENO);
+  const int savedErr = ::dup(STDERR_FILENO);
+  const int outFile = ::open(out.c_str(), O_WRONLY | O_CLOEXEC);
+  const int errFile = ::open(err.c_str(), O_WRONLY | O_CLOEXEC);
+  ::dup2(outFile, STDOUT_FILENO);
+  ::dup2(errFile, STDERR_FILENO);
+  Process process("/bin/sh", {"-c", "echo listing; echo trouble >&2"});
+  process.setStandardOutput(GetParam().routing);
+  process.run();
+  const auto status = process.waitUntilExit();
+  ::dup2(savedOut, STDOUT_FILENO);
+  ::dup2(savedErr, STDERR_FILENO);
+  for (const int fd : {savedOut, savedErr, outFile, errFile}) ::close(fd);
+
+  EXPECT_EQ(status, (TerminationStatus{TerminationStatus::Reason::exit, 0}));
+  EXPECT_EQ(test::readFile(out), GetParam().expectedOut);
+  EXPECT_EQ(test::readFile(err), GetParam().expectedErr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Routings, ProcessRoutingTest,
+    ::testing::Values(RoutingCase{"Inherited", Process::OutputRouting::inherited, "listing\n",
+                                  "trouble\n"},
+                      RoutingCase{"ToStandardError", Process::OutputRouting::toStandardError, "",
+                                  "listing\ntrouble\n"},
+                      RoutingCase{"Discarded", Process::OutputRouting::discarded, "", "trouble\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProcessTest, ReportsExitCodesAndSignals) {
   Process failing("/bin/sh", {"-c", "exit 9"});

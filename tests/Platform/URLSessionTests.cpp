@@ -691,6 +691,8 @@ TEST_F(DownloadTest, PartialContentFromTheWrongOffsetIsNeverSpliced) {
   const TaskLog log = run(session().downloadTask(*resumeData));
   ASSERT_NE(log.urlError(), nullptr);
   EXPECT_EQ(log.urlError()->code(), URLError::badServerResponse);
+  // Nor continued later: that partial file can no longer be trusted.
+  EXPECT_FALSE(log.urlError()->downloadTaskResumeData().has_value());
   EXPECT_FALSE(log.downloadedFile.has_value());
 }
 

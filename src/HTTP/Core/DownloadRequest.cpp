@@ -83,7 +83,17 @@ TaskPtr DownloadRequest::makeTask(const platform::URLRequest& request, platform:
   return session.downloadTask(request);
 }
 
+void DownloadRequest::setRetriesContinueFromResumeData(bool continues) {
+  mutableDownloadState_.write([&](MutableDownloadState& s) { s.retriesContinue = continues; });
+}
+
+std::optional<Data> DownloadRequest::retryResumeData() const {
+  return mutableDownloadState_.read(
+      [](const MutableDownloadState& s) { return s.retryResumeData; });
+}
+
 TaskPtr DownloadRequest::makeTaskFromResumeData(platform::URLSession& session) const {
+  if (auto pending = retryResumeData()) return session.downloadTask(*pending);
   const auto* data = downloadable_.resumeData();
   return data ? session.downloadTask(*data) : nullptr;
 }
@@ -217,10 +227,14 @@ void DownloadRequest::updateDownloadProgress(std::int64_t bytes, std::int64_t to
 }
 
 void DownloadRequest::reset() {
+  // Read before the base reset clears the failed attempt's error, which carries it.
+  const auto failure = error();
+  auto left = failure ? failure->downloadResumeData() : std::nullopt;
   Request::reset();
-  mutableDownloadState_.write([](MutableDownloadState& s) {
+  mutableDownloadState_.write([&](MutableDownloadState& s) {
     s.resumeData.reset();
     s.fileURL.reset();
+    s.retryResumeData = s.retriesContinue ? std::move(left) : std::nullopt;
   });
 }
 

@@ -106,8 +106,16 @@ class DownloadRequest final : public Request {
   // Stored resume data, else the resume data the transport left in the request's error.
   [[nodiscard]] std::optional<platform::Data> resumeData() const;
 
+  // With true, a retry after an attempt that left resume data continues the partial file
+  // instead of starting over. Off by default: a retry is a fresh attempt. Set it before
+  // the request starts.
+  void setRetriesContinueFromResumeData(bool continues);
+  // The resume data the next attempt continues from, when there is any.
+  [[nodiscard]] std::optional<platform::Data> retryResumeData() const;
+
   // A download task for the URL request; for resume data use makeTaskFromResumeData.
   [[nodiscard]] platform::TaskPtr makeTask(const platform::URLRequest& request, platform::URLSession& session) override;
+  // From retryResumeData() when there is some, else from the resume data the request was made with.
   [[nodiscard]] platform::TaskPtr makeTaskFromResumeData(platform::URLSession& session) const;
 
   // Chaining forms of the base state operations.
@@ -138,6 +146,8 @@ class DownloadRequest final : public Request {
   struct MutableDownloadState {
     std::optional<platform::Data> resumeData;
     std::optional<platform::URL> fileURL;
+    bool retriesContinue = false;
+    std::optional<platform::Data> retryResumeData;
   };
 
   std::shared_ptr<DownloadRequest> self() { return std::static_pointer_cast<DownloadRequest>(shared_from_this()); }

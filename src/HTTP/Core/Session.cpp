@@ -210,11 +210,13 @@ void Session::performDataRequest(const std::shared_ptr<DataRequest>& request) {
 
 void Session::performDownloadRequest(const std::shared_ptr<DownloadRequest>& request) {
   requestQueue_->dispatchPreconditionOnQueue();
-  if (auto convertible = request->downloadable().convertible()) {
+  if (auto convertible = request->downloadable().convertible();
+      convertible && !request->retryResumeData()) {
     prepareAttempt(request, convertible);
     return;
   }
-  // Resume data carries its own request: the task is made from it directly.
+  // Resume data carries its own request, adapted when it was first made: the task is made
+  // from it directly.
   rootQueue_->async([self = shared_from_this(), request] {
     if (request->isCancelled()) return;
     self->didCreateTask(request->makeTaskFromResumeData(*self->session_), request);

@@ -8,10 +8,13 @@
 #include <iterator>
 #include <string>
 
+#include "HTTP/Core/RequestConvertible.h"
+#include "HTTP/Core/URLEncoding.h"
 #include "HTTP/Response/ResponseHandlers.h"
 #include "HTTP/Response/ResponseTestSupport.h"
 #include "HTTP/Response/Validation.h"
 #include "HTTP/Retry/Retrier.h"
+#include "Support/FlakyFile.h"
 #include "Support/TemporaryHome.h"
 
 namespace tolvane::test {
@@ -358,6 +361,41 @@ TEST_P(ResumeDataWithoutADownload, StillCallsTheCompletionOnce) {
 INSTANTIATE_TEST_SUITE_P(BeforeTaskOrFinished, ResumeDataWithoutADownload,
                          ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Finished" : "BeforeTask"; });
+
+// The first response breaks off at 40 %: the retry continues the partial file only when the
+// request asks for it.
+class RetryContinuation : public DownloadRequestTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RetryContinuation, ContinuesThePartialFileOnlyWhenAsked) {
+  FlakyFile::serve(server_, "/flaky.bin", {body_, "\"v1\"", ""},
+                   FlakyFile::Behaviour().cuttingOnly(1));
+  auto retrier = std::make_shared<http::Retrier>(
+      [](const auto& request, const auto&, const HTTPError&, auto completion) {
+        completion(request->retryCount() == 0 ? http::RetryResult::retry()
+                                              : http::RetryResult::doNotRetry());
+      });
+  const auto destination = folder_.path() / "continued.bin";
+  auto request = DownloadRequest::make(
+      DownloadRequest::Downloadable::request(std::make_shared<const http::RequestConvertible>(
+          server_.url("/flaky.bin"), http::HTTPMethod::get, std::nullopt,
+          std::make_shared<const http::URLEncoding>(), std::nullopt, nullptr)),
+      fixedDestination(destination, {}), session_->requestContext(retrier));
+  request->setRetriesContinueFromResumeData(GetParam());
+  session_->perform(request);
+  Delivered<PlainResponse> delivered;
+  http::response(request, delivered.queue(), delivered.handler());
+
+  const auto response = delivered.wait();
+
+  ASSERT_TRUE(response.result.isSuccess()) << response.description();
+  EXPECT_EQ(readFile(destination), body_);
+  const auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].header("Range").has_value(), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Retries, RetryContinuation, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Continues" : "StartsOver"; });
 
 TEST(SuggestedDestinationTest, KeepsOnlyAPlainFileName) {
   TemporaryHome home;
