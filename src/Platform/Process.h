@@ -13,7 +13,7 @@ namespace tolvane::platform {
 
 // A child process: an executable started directly with an argument list (never through a
 // shell) and, optionally, another current folder. The child inherits the environment and
-// the standard streams. Launch errors (executable missing or not executable, bad current
+// the standard streams, and no other descriptor. Launch errors (executable missing or not executable, bad current
 // folder) come back from the child and are thrown as SystemError with the child's errno.
 //
 // A Process object is used from one thread. A child that was started and not yet waited
