@@ -99,16 +99,16 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+}  // namespace
+
 // A partial file named in resume data is only reused when it is one of ours in the temp
 // folder: resume data is input, and must not make the transport truncate another file.
-bool isOurTemporaryFile(const std::filesystem::path& path) {
+bool isTransportTemporaryFile(const std::filesystem::path& path) {
   std::error_code error;
   return path.parent_path() == std::filesystem::temp_directory_path(error) &&
          path.filename().string().rfind(kTemporaryPrefix, 0) == 0 &&
          std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
 }
-
-}  // namespace
 
 TransferTask::TransferTask(std::shared_ptr<const TransferContext> context, std::uint64_t identifier, Kind kind,
                            URLRequest request, std::optional<ResumeData> resumeData,
@@ -278,7 +278,7 @@ void TransferTask::start() {
     // Continue the partial file when it is still there and intact; otherwise start over.
     std::error_code error;
     const auto& partial = resumeData_->temporaryFile;
-    if (isOurTemporaryFile(partial) &&
+    if (isTransportTemporaryFile(partial) &&
         std::filesystem::file_size(partial, error) >= static_cast<std::uintmax_t>(resumeData_->bytesReceived) &&
         !error) {
       file_.reset(::open(partial.c_str(), O_WRONLY | O_CLOEXEC));
@@ -632,7 +632,16 @@ bool TransferTask::prepareFile(const HTTPURLResponse& head) {
   }
   fileOffset_ = 0;
   std::error_code error;
-  std::string pattern = (std::filesystem::temp_directory_path(error) / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
+  const auto folder = std::filesystem::temp_directory_path(error);
+  // Nameless while it is written (named when the task finishes), so a program killed in the
+  // middle of a download leaves nothing behind in the temp folder.
+  if (const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); fd >= 0) {
+    file_.reset(fd);
+    filePath_.clear();
+    return true;
+  }
+  // File systems without O_TMPFILE.
+  std::string pattern = (folder / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) {
     abortCode_ = URLError::cannotCreateFile;
@@ -642,6 +651,22 @@ bool TransferTask::prepareFile(const HTTPURLResponse& head) {
   file_.reset(fd);
   filePath_ = pattern;
   return true;
+}
+
+void TransferTask::nameFile() {
+  if (!file_ || !filePath_.empty()) return;
+  std::error_code error;
+  const auto folder = std::filesystem::temp_directory_path(error);
+  const std::string source = "/proc/self/fd/" + std::to_string(file_.get());
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const auto candidate = folder / (std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" +
+                                     std::to_string(identifier_) + "-" + std::to_string(attempt));
+    if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      filePath_ = candidate;
+      return;
+    }
+    if (errno != EEXIST) return;
+  }
 }
 
 std::size_t TransferTask::onBody(char* data, std::size_t size, std::size_t count, void* opaque) {
@@ -823,6 +848,14 @@ void TransferTask::finish(std::optional<URLError::Code> code, std::string detail
   metrics_.taskIntervalDuration = Clock::now() - taskStart_;
   easy_.reset();
   headerList_.reset();
+  // The finished file is handed over by name, and so is the partial file of resume data.
+  if (file_) {
+    nameFile();
+    if (filePath_.empty() && !code) {
+      code = URLError::cannotCreateFile;
+      detail = std::system_category().message(errno);
+    }
+  }
   file_.reset();
 
   ErrorPtr error;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Platform/ErrorException.h"
+#include "Platform/ResumeData.h"
 #include "Platform/SystemError.h"
 
 namespace tolvane::http {
@@ -204,7 +205,22 @@ void DownloadRequest::updateDownloadProgress(std::int64_t bytes, std::int64_t to
   callDownloadProgressHandler();
 }
 
+void DownloadRequest::discardPartialFile(const std::optional<HTTPError>& failure) const {
+  const auto data = failure ? failure->downloadResumeData() : std::nullopt;
+  if (!data) return;
+  // A retry of a resumed download continues the same partial file.
+  if (const auto* from = downloadable_.resumeData()) {
+    const auto ours = platform::ResumeData::decode(*from);
+    const auto theirs = platform::ResumeData::decode(*data);
+    if (ours && theirs && ours->temporaryFile == theirs->temporaryFile) return;
+  }
+  platform::URLSession::discardResumeData(*data);
+}
+
+void DownloadRequest::errorReplaced(const HTTPError& replaced) { discardPartialFile(replaced); }
+
 void DownloadRequest::reset() {
+  discardPartialFile(error());
   Request::reset();
   mutableDownloadState_.write([](MutableDownloadState& s) {
     s.resumeData.reset();
