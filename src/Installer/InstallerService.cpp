@@ -138,6 +138,9 @@ bool InstallerService::checkForUpdate() {
     const auto stored = fileModel(defaults, kLoaderModelKey);
     const bool jarPresent = files.fileExists(launcherJarURL());
     if (stored && *stored == first) return !jarPresent;
+    // A version that could not be recorded once downloaded would be downloaded again on
+    // every run; with settings that cannot be written, carry on with what is on disk.
+    defaults.checkWritable();
     const std::lock_guard lock(mutex_);
     // This version already failed to download in this process: the player asked to try
     // again, and the older jar lets them play. The next launch of the program tries anew.
