@@ -279,7 +279,8 @@ void TransferTask::start() {
     std::error_code error;
     const auto& partial = resumeData_->temporaryFile;
     if (isTransportTemporaryFile(partial) &&
-        std::filesystem::file_size(partial, error) >= static_cast<std::uintmax_t>(resumeData_->bytesReceived) &&
+        std::filesystem::file_size(partial, error) >=
+            static_cast<std::uintmax_t>(resumeData_->bytesReceived) &&
         !error) {
       file_.reset(::open(partial.c_str(), O_WRONLY | O_CLOEXEC));
       if (file_ && ::ftruncate(file_.get(), resumeData_->bytesReceived) == 0 &&
@@ -659,8 +660,9 @@ void TransferTask::nameFile() {
   const auto folder = std::filesystem::temp_directory_path(error);
   const std::string source = "/proc/self/fd/" + std::to_string(file_.get());
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const auto candidate = folder / (std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" +
-                                     std::to_string(identifier_) + "-" + std::to_string(attempt));
+    const auto candidate =
+        folder / (std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" +
+                  std::to_string(identifier_) + "-" + std::to_string(attempt));
     if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       filePath_ = candidate;
       return;

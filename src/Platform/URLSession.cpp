@@ -62,7 +62,8 @@ class CABundleFile {
     }
     if (!bundle.empty() && bundle.back() != '\n') bundle.push_back('\n');
     bundle += *extraText;
-    if (FileDescriptor memory(::memfd_create("tolvane-ca", MFD_CLOEXEC)); memory && writeWhole(memory.get(), bundle)) {
+    if (FileDescriptor memory(::memfd_create("tolvane-ca", MFD_CLOEXEC));
+        memory && writeWhole(memory.get(), bundle)) {
       const std::string path = "/proc/self/fd/" + std::to_string(memory.get());
       if (::access(path.c_str(), R_OK) == 0) {
         memory_ = std::move(memory);

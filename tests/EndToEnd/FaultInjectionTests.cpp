@@ -135,16 +135,15 @@ std::function<void(ScriptedServerTest&)> errorPage(int status) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, DownloadFaultTest,
     ::testing::Values(
-        DownloadFault{
-            "CutShortThenClosed",
-            // With validators, as nginx and Apache send them: the transport keeps a partial
-            // file after each attempt, which must not outlive the run.
-            [](ScriptedServerTest& t) {
-              t.server().shortBody("/" + kNewPath, 100000, kBody,
-                                   {{"ETag", "\"5f3a-2b\""},
-                                    {"Last-Modified", "Mon, 07 Dec 2026 10:00:00 GMT"}});
-            },
-            taskFailed("The network connection was lost.")},
+        DownloadFault{"CutShortThenClosed",
+                      // With validators, as nginx and Apache send them: the transport keeps a
+                      // partial file after each attempt, which must not outlive the run.
+                      [](ScriptedServerTest& t) {
+                        t.server().shortBody("/" + kNewPath, 100000, kBody,
+                                             {{"ETag", "\"5f3a-2b\""},
+                                              {"Last-Modified", "Mon, 07 Dec 2026 10:00:00 GMT"}});
+                      },
+                      taskFailed("The network connection was lost.")},
         DownloadFault{
             "ResetMidBody",
             [](ScriptedServerTest& t) { t.server().shortBody("/" + kNewPath, 100000, kBody); },
@@ -526,7 +525,8 @@ TEST_F(KilledDownloadTest, TheNextRunStillUpdates) {
   const fs::path descriptors = "/proc/" + std::to_string(installer) + "/fd";
   ASSERT_TRUE(waitUntil([&] {
     std::error_code error;
-    for (fs::directory_iterator it(descriptors, error), end; !error && it != end; it.increment(error)) {
+    for (fs::directory_iterator it(descriptors, error), end; !error && it != end;
+         it.increment(error)) {
       if (fs::read_symlink(it->path(), error).string().starts_with(temporaryFolder().string()))
         return true;
     }

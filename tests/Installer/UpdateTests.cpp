@@ -180,8 +180,7 @@ TEST_F(UpdateTest, FailedDownloadWithoutAnyJarIsDownloadedAgainOnRetry) {
   EXPECT_TRUE(service_.checkForUpdate());
   downloader_->failure = nullptr;
   service_.downloadLauncher();
-  EXPECT_EQ(downloader_->requested,
-            (std::vector<std::optional<std::string>>(2, kCurrent.path)));
+  EXPECT_EQ(downloader_->requested, (std::vector<std::optional<std::string>>(2, kCurrent.path)));
   EXPECT_EQ(stored(), kCurrent);
 }
 

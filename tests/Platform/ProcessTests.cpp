@@ -114,7 +114,8 @@ TEST_F(ProcessTest, ChildrenInheritOnlyTheStandardStreams) {
   ::close(leaked[1]);
   const std::string onlyStandardStreams = "0\n1\n2\n3\n";
   EXPECT_EQ(test::readFile(listing), onlyStandardStreams);
-  ASSERT_TRUE(test::waitUntil([&] { return fs::exists(detachedListing) && !test::readFile(detachedListing).empty(); }));
+  ASSERT_TRUE(test::waitUntil(
+      [&] { return fs::exists(detachedListing) && !test::readFile(detachedListing).empty(); }));
   EXPECT_EQ(test::readFile(detachedListing), onlyStandardStreams);
 }
 

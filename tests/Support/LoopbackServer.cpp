@@ -235,7 +235,8 @@ void LoopbackServer::dripFeed(const std::string& pattern, std::size_t totalBytes
   });
 }
 
-void LoopbackServer::shortBody(const std::string& pattern, std::size_t announcedBytes, std::string body,
+void LoopbackServer::shortBody(const std::string& pattern, std::size_t announcedBytes,
+                               std::string body,
                                std::vector<std::pair<std::string, std::string>> headers) {
   get(pattern, [this, announcedBytes, body = std::move(body), headers = std::move(headers)](
                    const httplib::Request&, httplib::Response& response) {

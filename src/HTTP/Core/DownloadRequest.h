@@ -41,7 +41,6 @@ struct DownloadOptions {
   friend constexpr bool operator==(DownloadOptions, DownloadOptions) = default;
 };
 
-
 // A request whose body the transport writes to a temporary file instead of memory. When the
 // transfer ends, the destination function says where the file goes; the file is moved there
 // and its final location recorded (fileURL). A cancelled or failed transfer may leave resume

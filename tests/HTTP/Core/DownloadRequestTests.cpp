@@ -311,7 +311,8 @@ struct PartialFileCase {
   std::size_t partialsLeft;
 };
 
-class PartialFileTest : public DownloadRequestTest, public ::testing::WithParamInterface<PartialFileCase> {};
+class PartialFileTest : public DownloadRequestTest,
+                        public ::testing::WithParamInterface<PartialFileCase> {};
 
 TEST_P(PartialFileTest, SurvivesOnlyWhileItsResumeDataIsReachable) {
   TemporaryDirectory temporary;
@@ -320,29 +321,32 @@ TEST_P(PartialFileTest, SurvivesOnlyWhileItsResumeDataIsReachable) {
   server_.shortBody("/cut.bin", 100'000, patternBytes(10'000),
                     {{"ETag", "\"v1\""}, {"Last-Modified", "Mon, 07 Dec 2026 10:00:00 GMT"}});
   const bool giveUpWithOwnError = GetParam().giveUpWithOwnError;
-  auto retrier = std::make_shared<http::Retrier>([giveUpWithOwnError](const auto& request, const auto&,
-                                                                      const HTTPError&, auto completion) {
-    if (request->retryCount() == 0) return completion(http::RetryResult::retry());
-    completion(giveUpWithOwnError ? http::RetryResult::doNotRetryWithError(platform::makeError(PlainError("gave up")))
-                                  : http::RetryResult::doNotRetry());
-  });
-  auto request = session_->download(server_.url("/cut.bin"), http::HTTPMethod::get, std::nullopt, nullptr,
-                                    std::nullopt, retrier);
+  auto retrier = std::make_shared<http::Retrier>(
+      [giveUpWithOwnError](const auto& request, const auto&, const HTTPError&, auto completion) {
+        if (request->retryCount() == 0) return completion(http::RetryResult::retry());
+        completion(giveUpWithOwnError ? http::RetryResult::doNotRetryWithError(
+                                            platform::makeError(PlainError("gave up")))
+                                      : http::RetryResult::doNotRetry());
+      });
+  auto request = session_->download(server_.url("/cut.bin"), http::HTTPMethod::get, std::nullopt,
+                                    nullptr, std::nullopt, retrier);
   Delivered<PlainResponse> delivered;
   http::response(request, delivered.queue(), delivered.handler());
   const auto response = delivered.wait();
   ASSERT_FALSE(response.result.isSuccess());
   EXPECT_EQ(request->retryCount(), 1);
   std::vector<std::filesystem::path> left;
-  for (const auto& entry : std::filesystem::directory_iterator(temporary.path())) left.push_back(entry.path());
+  for (const auto& entry : std::filesystem::directory_iterator(temporary.path()))
+    left.push_back(entry.path());
   EXPECT_EQ(left.size(), GetParam().partialsLeft);
   EXPECT_EQ(response.resumeData.has_value(), GetParam().partialsLeft == 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Endings, PartialFileTest,
-                         ::testing::Values(PartialFileCase{"FinalErrorReplacesTheAttempts", true, 0},
-                                           PartialFileCase{"FinalErrorCarriesTheResumeData", false, 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Endings, PartialFileTest,
+    ::testing::Values(PartialFileCase{"FinalErrorReplacesTheAttempts", true, 0},
+                      PartialFileCase{"FinalErrorCarriesTheResumeData", false, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SuggestedDestinationTest, KeepsOnlyAPlainFileName) {
   TemporaryHome home;
