@@ -6,6 +6,8 @@
 # runs (unzip) and the runtime libraries are named as well, so the packages are right also
 # where dpkg-shlibdeps is missing.
 set(CPACK_GENERATOR "DEB")
+# Packaging installs what is built; it must not build the test suite first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 set(CPACK_PACKAGE_NAME "tolvane-installer")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "Tolvane")
