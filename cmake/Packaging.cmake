@@ -24,10 +24,11 @@ set(CPACK_COMPONENTS_ALL installer update_server)
 set(CPACK_COMPONENTS_GROUPING IGNORE)
 
 set(CPACK_DEBIAN_INSTALLER_PACKAGE_NAME "tolvane-installer")
-set(CPACK_DEBIAN_INSTALLER_PACKAGE_SECTION "games")
+# "games" is for packages that install a game under /usr/games (lintian).
+set(CPACK_DEBIAN_INSTALLER_PACKAGE_SECTION "misc")
 set(CPACK_COMPONENT_INSTALLER_DESCRIPTION "Installs, updates and starts the Tolvane game launcher
- Provisions a bundled Java runtime, keeps the Tolvane launcher jar current
- against the update server, starts the launcher and quits.")
+Provisions a bundled Java runtime, keeps the Tolvane launcher jar current
+against the update server, starts the launcher and quits.")
 set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS "unzip, libcurl4, libwxgtk3.2-1, libutf8proc2")
 # Opens the support page in the user's browser.
 set(CPACK_DEBIAN_INSTALLER_PACKAGE_RECOMMENDS "xdg-utils")
@@ -35,9 +36,9 @@ set(CPACK_DEBIAN_INSTALLER_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_UPDATE_SERVER_PACKAGE_NAME "tolvane-update-server")
 set(CPACK_DEBIAN_UPDATE_SERVER_PACKAGE_SECTION "net")
 set(CPACK_COMPONENT_UPDATE_SERVER_DESCRIPTION "Publishes and serves releases of the Tolvane launcher
- tolvane-update-server publishes a launcher jar into a release folder with the
- manifest the Tolvane installer reads, and can serve that folder over HTTPS.
- A release folder can also be served by any static web server.")
+tolvane-update-server publishes a launcher jar into a release folder with the
+manifest the Tolvane installer reads, and can serve that folder over HTTPS.
+A release folder can also be served by any static web server.")
 
 find_program(TOLVANE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TOLVANE_DPKG_SHLIBDEPS)
