@@ -131,18 +131,24 @@ bool InstallerService::checkForUpdate() {
   const auto& files = FileManager::defaultManager();
   {
     const std::lock_guard lock(mutex_);
-    replacedEntry_.reset();
+    pendingEntry_.reset();
   }
   ErrorPtr failure;
   try {
     const LoaderModel manifest = networkService_->fetchManifest();
     if (manifest.files.empty()) throw ResourceError::failedToGetFirstObjectFromLoaderModel();
     const FileModel& first = manifest.files.front();
-    auto stored = fileModel(defaults, kLoaderModelKey);
-    if (stored && *stored == first) return !files.fileExists(launcherJarURL());
-    storeFileModel(defaults, first, kLoaderModelKey);
+    const auto stored = fileModel(defaults, kLoaderModelKey);
+    const bool jarPresent = files.fileExists(launcherJarURL());
+    if (stored && *stored == first) return !jarPresent;
+    // A version that could not be recorded once downloaded would be downloaded again on
+    // every run; with settings that cannot be written, carry on with what is on disk.
+    defaults.checkWritable();
     const std::lock_guard lock(mutex_);
-    replacedEntry_ = std::move(stored);
+    // This version already failed to download in this process: the player asked to try
+    // again, and the older jar lets them play. The next launch of the program tries anew.
+    if (jarPresent && failedEntry_ && *failedEntry_ == first) return false;
+    pendingEntry_ = first;
     return true;
   } catch (const platform::ErrorException& error) {
     failure = error.error();
@@ -154,31 +160,30 @@ bool InstallerService::checkForUpdate() {
 
 void InstallerService::downloadLauncher() {
   auto& defaults = UserDefaults::standard();
-  std::optional<std::optional<FileModel>> replaced;
+  std::optional<FileModel> pending;
   {
     const std::lock_guard lock(mutex_);
-    replaced = std::exchange(replacedEntry_, std::nullopt);
+    pending = std::exchange(pendingEntry_, std::nullopt);
   }
-  const auto stored = fileModel(defaults, kLoaderModelKey);
-  if (!stored) throw ResourceError::failedGetLoaderModel();
+  const auto entry = pending ? pending : fileModel(defaults, kLoaderModelKey);
+  if (!entry) throw ResourceError::failedGetLoaderModel();
+  const bool olderJarPresent = FileManager::defaultManager().fileExists(launcherJarURL());
   try {
-    downloadService_->downloadEntry(*stored);
+    downloadService_->downloadEntry(*entry);
   } catch (...) {
-    // The old jar stays in use; the stored entry must not claim the new version is there,
-    // or the next reachable run would find "unchanged manifest, jar present" and never
-    // download it. Without any jar the new entry is harmless: its absence forces a download.
-    if (replaced && FileManager::defaultManager().fileExists(launcherJarURL())) {
-      try {
-        if (*replaced) {
-          storeFileModel(defaults, **replaced, kLoaderModelKey);
-        } else {
-          defaults.removeObject(kLoaderModelKey);
-        }
-      } catch (const SystemError&) {
-        // The download's error is the one to report.
-      }
+    if (pending && olderJarPresent) {
+      const std::lock_guard lock(mutex_);
+      failedEntry_ = pending;
     }
     throw;
+  }
+  if (!pending) return;
+  // Only now is the new version on disk; a run killed before this point keeps the old
+  // entry and so tries the update again.
+  try {
+    storeFileModel(defaults, *pending, kLoaderModelKey);
+  } catch (const SystemError&) {
+    // The jar is in place; without the entry the next run merely downloads it again.
   }
 }
 

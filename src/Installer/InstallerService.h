@@ -19,9 +19,9 @@ namespace tolvane {
 // home directory when needed; what persists between runs is on disk and in the user
 // defaults entry "loaderModel".
 //
-// The operations are blocking and meant for the run's background thread. The one piece of
-// in-memory state, the entry that checkForUpdate() replaced ahead of a download, is
-// guarded by mutex_. All pipeline failures are thrown as ResourceError.
+// The operations are blocking and meant for the run's background thread. The in-memory
+// state (the entry checkForUpdate() decided to download, and the entry whose download failed
+// in this process) is guarded by mutex_. All pipeline failures are thrown as ResourceError.
 class InstallerService {
  public:
   static constexpr const char* kWorkFolderName = "Tolvane";
@@ -63,15 +63,16 @@ class InstallerService {
   void unzipJavaArchive(const std::filesystem::path& at) const;
 
   // Asks the update server for the manifest and answers whether the jar must be
-  // downloaded. Stores the manifest's first entry when it differs from the stored one. When
-  // the manifest is unusable it carries on with what is on disk; with nothing to go on it
-  // throws failedDownloadLoaderModel carrying the cause.
+  // downloaded. A manifest entry that differs from the stored one is kept in memory for
+  // downloadLauncher(), unless its download already failed in this process while an older
+  // jar exists (then the older jar is used). When the manifest is unusable it carries on
+  // with what is on disk; with nothing to go on it throws failedDownloadLoaderModel
+  // carrying the cause.
   bool checkForUpdate();
 
-  // Downloads the jar from the stored entry's path. Throws failedGetLoaderModel without a
-  // stored entry and passes the download's error on unchanged. When a download of a newly
-  // stored version fails while an older jar exists, the stored entry is put back to what it
-  // was, so that a later run tries the new version again instead of taking it as installed.
+  // Downloads the jar from the entry checkForUpdate() decided on, else from the stored
+  // entry's path, and stores that entry once the jar is in place. Throws
+  // failedGetLoaderModel with neither, and passes the download's error on unchanged.
   void downloadLauncher();
 
   // Starts "java -jar <jar>" in the work folder as an independent process and returns.
@@ -89,9 +90,11 @@ class InstallerService {
   platform::Process::OutputRouting unpackerOutput_;
 
   std::mutex mutex_;
-  // Set when checkForUpdate() replaced the stored entry: what was stored before (an empty
-  // inner optional when there was nothing). Cleared by the next check or download.
-  std::optional<std::optional<FileModel>> replacedEntry_;
+  // The manifest entry the next download fetches and then stores. Cleared by the next check
+  // or download.
+  std::optional<FileModel> pendingEntry_;
+  // The newest entry whose download failed in this process while an older jar existed.
+  std::optional<FileModel> failedEntry_;
 };
 
 }  // namespace tolvane

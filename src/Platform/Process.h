@@ -13,8 +13,9 @@ namespace tolvane::platform {
 
 // A child process: an executable started directly with an argument list (never through a
 // shell) and, optionally, another current folder. The child inherits the environment and
-// the standard streams. Launch errors (executable missing or not executable, bad current
-// folder) come back from the child and are thrown as SystemError with the child's errno.
+// the standard streams, and no other descriptor. Launch errors (executable missing or not
+// executable, bad current folder) come back from the child and are thrown as SystemError with the
+// child's errno.
 //
 // A Process object is used from one thread. A child that was started and not yet waited
 // for is waited for when the object is destroyed, so no zombie is left behind.

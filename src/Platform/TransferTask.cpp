@@ -120,6 +120,13 @@ bool isOurTemporaryFile(const std::filesystem::path& path, const URLRequest& req
 
 }  // namespace
 
+bool isTransportTemporaryFile(const std::filesystem::path& path) {
+  std::error_code error;
+  return path.parent_path() == std::filesystem::temp_directory_path(error) &&
+         path.filename().string().rfind(kTemporaryPrefix, 0) == 0 &&
+         std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
+}
+
 TransferTask::TransferTask(std::shared_ptr<const TransferContext> context, std::uint64_t identifier, Kind kind,
                            URLRequest request, std::optional<ResumeData> resumeData,
                            std::optional<URLError::Code> startError)
@@ -730,8 +737,16 @@ bool TransferTask::prepareFile(const HTTPURLResponse& head) {
     std::lock_guard guard(mutex_);
     request = currentRequest_;
   }
-  std::string pattern =
-      (downloadFolder(request) / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
+  const auto folder = downloadFolder(request);
+  // Nameless while it is written (named when the task finishes), so a program killed in the
+  // middle of a download leaves nothing behind in the folder.
+  if (const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); fd >= 0) {
+    file_.reset(fd);
+    filePath_.clear();
+    return true;
+  }
+  // File systems without O_TMPFILE.
+  std::string pattern = (folder / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) {
     abortCode_ = URLError::cannotCreateFile;
@@ -741,6 +756,27 @@ bool TransferTask::prepareFile(const HTTPURLResponse& head) {
   file_.reset(fd);
   filePath_ = pattern;
   return true;
+}
+
+void TransferTask::nameFile() {
+  if (!file_ || !filePath_.empty()) return;
+  URLRequest request;
+  {
+    std::lock_guard guard(mutex_);
+    request = currentRequest_;
+  }
+  const auto folder = downloadFolder(request);
+  const std::string source = "/proc/self/fd/" + std::to_string(file_.get());
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const auto candidate =
+        folder / (std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" +
+                  std::to_string(identifier_) + "-" + std::to_string(attempt));
+    if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      filePath_ = candidate;
+      return;
+    }
+    if (errno != EEXIST) return;
+  }
 }
 
 std::size_t TransferTask::onBody(char* data, std::size_t size, std::size_t count, void* opaque) {
@@ -942,6 +978,14 @@ void TransferTask::finish(std::optional<URLError::Code> code, std::string detail
   metrics_.taskIntervalDuration = Clock::now() - taskStart_;
   easy_.reset();
   headerList_.reset();
+  // The finished file is handed over by name, and so is the partial file of resume data.
+  if (file_) {
+    nameFile();
+    if (filePath_.empty() && !code) {
+      code = URLError::cannotCreateFile;
+      detail = std::system_category().message(errno);
+    }
+  }
   file_.reset();
 
   ErrorPtr error;

@@ -39,6 +39,9 @@ struct TransferContext {
   std::function<void(std::uint64_t taskIdentifier)> completionDelivered;
 };
 
+// Whether `path` is a partial download file the transport made in the temp folder.
+[[nodiscard]] bool isTransportTemporaryFile(const std::filesystem::path& path);
+
 // The working part of one URLSessionTask. Its state machine runs on the network thread
 // (CurlMulti): the easy handle, libcurl's callbacks, the file of a download and the
 // fields marked "network thread" are only touched there. Public operations may come from
@@ -93,6 +96,8 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   bool headersComplete();
   bool finalResponse(const std::shared_ptr<const HTTPURLResponse>& head);
   bool prepareFile(const HTTPURLResponse& head);
+  // Gives a nameless download file its name in the temp folder.
+  void nameFile();
   void transferDone(CURLcode result);
   void redirectDecided(std::uint64_t generation, std::optional<URLRequest> request);
   void responseDecided(std::uint64_t generation, ResponseDisposition disposition);
@@ -167,7 +172,7 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   bool crossedOrigin_ = false;  // a redirect left the origin: no session credentials
   // Download file.
   FileDescriptor file_;
-  std::filesystem::path filePath_;
+  std::filesystem::path filePath_;  // empty while the file is nameless
   std::int64_t fileOffset_ = 0;  // bytes that were in the file before this transfer
   std::int64_t written_ = 0;
   bool sendRange_ = false;

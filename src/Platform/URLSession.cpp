@@ -1,6 +1,7 @@
 #include "Platform/URLSession.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -8,6 +9,7 @@
 #include <sstream>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "Platform/CurlMulti.h"
@@ -26,9 +28,25 @@ std::optional<std::string> readFile(const std::filesystem::path& path) {
   return text.str();
 }
 
+bool writeWhole(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 // libcurl with OpenSSL takes one CA file; to trust an extra CA besides the system's, the
 // two bundles are written together into one file the session owns. A file (rather than
 // an in-memory blob) lets libcurl parse it once per session instead of per connection.
+//
+// The file is an anonymous memory file that libcurl opens through /proc/self/fd: it needs
+// no name in the temp folder, so nothing is left there however the program ends (it
+// quits with _Exit, and may be killed). Only where that is unavailable does a temp file
+// stand in, removed with the session.
 class CABundleFile {
  public:
   explicit CABundleFile(const std::optional<std::filesystem::path>& extra) {
@@ -44,17 +62,29 @@ class CABundleFile {
     }
     if (!bundle.empty() && bundle.back() != '\n') bundle.push_back('\n');
     bundle += *extraText;
+    if (FileDescriptor memory(::memfd_create("tolvane-ca", MFD_CLOEXEC));
+        memory && writeWhole(memory.get(), bundle)) {
+      const std::string path = "/proc/self/fd/" + std::to_string(memory.get());
+      if (::access(path.c_str(), R_OK) == 0) {
+        memory_ = std::move(memory);
+        path_ = path;
+        return;
+      }
+    }
     std::error_code error;
     std::string pattern = (std::filesystem::temp_directory_path(error) / "tolvane-ca-XXXXXX").string();
     FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
     if (!file) return;
-    const bool written = ::write(file.get(), bundle.data(), bundle.size()) == static_cast<ssize_t>(bundle.size());
     path_ = pattern;
-    if (!written) path_.clear();
+    temporary_ = true;
+    if (!writeWhole(file.get(), bundle)) {
+      std::filesystem::remove(path_, error);
+      path_.clear();
+    }
   }
   ~CABundleFile() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove(path_, ignored);
+    if (temporary_ && !path_.empty()) std::filesystem::remove(path_, ignored);
   }
   CABundleFile(const CABundleFile&) = delete;
   CABundleFile& operator=(const CABundleFile&) = delete;
@@ -62,7 +92,9 @@ class CABundleFile {
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
 
  private:
+  FileDescriptor memory_;
   std::filesystem::path path_;
+  bool temporary_ = false;
 };
 
 struct ConstructibleTask final : URLSessionTask {
@@ -187,6 +219,13 @@ TaskPtr URLSession::dataTask(const URLRequest& request) {
 
 TaskPtr URLSession::downloadTask(const URLRequest& request) {
   return makeTask(URLSessionTask::Kind::download, request, std::nullopt, std::nullopt);
+}
+
+void URLSession::discardResumeData(const Data& resumeData) {
+  const auto decoded = ResumeData::decode(resumeData);
+  if (!decoded || !isTransportTemporaryFile(decoded->temporaryFile)) return;
+  std::error_code ignored;
+  std::filesystem::remove(decoded->temporaryFile, ignored);
 }
 
 TaskPtr URLSession::downloadTask(const Data& resumeData) {

@@ -168,6 +168,10 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
   [[nodiscard]] TaskPtr downloadTask(const URLRequest& request);
   [[nodiscard]] TaskPtr downloadTask(const Data& resumeData);
 
+  // Gives up resume data that nobody will continue from: removes the partial file it names
+  // when that is one of the transport's own files in the temp folder, and nothing else.
+  static void discardResumeData(const Data& resumeData);
+
   // Cancels every outstanding task; didBecomeInvalidWithError follows once they have completed.
   void invalidateAndCancel();
   // Lets outstanding tasks finish, then invalidates.

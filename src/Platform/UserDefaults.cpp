@@ -167,6 +167,16 @@ void UserDefaults::set(const Data& value, const std::string& key) {
   writeDocumentAtomically(file, document);
 }
 
+void UserDefaults::checkWritable() const {
+  const std::lock_guard lock(mutex_);
+  const fs::path folder = fileURL().parent_path();
+  FileManager::defaultManager().createDirectory(folder, true);
+  std::string pattern = (folder / (std::string(kFileName) + ".XXXXXX")).string();
+  const FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
+  if (!fd) throw SystemError::fromErrno("write settings", folder);
+  ::unlink(pattern.c_str());
+}
+
 void UserDefaults::removeObject(const std::string& key) {
   const std::lock_guard lock(mutex_);
   const fs::path file = fileURL();

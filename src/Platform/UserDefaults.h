@@ -34,6 +34,10 @@ class UserDefaults {
   // Removes the key's entry, if any. Throws SystemError like set().
   void removeObject(const std::string& key);
 
+  // Throws SystemError, as set() would, when the document cannot be written now; changes
+  // nothing. For callers that must not start work whose outcome they could not record.
+  void checkWritable() const;
+
   // Where the document lives, computed from the current environment.
   [[nodiscard]] std::filesystem::path fileURL() const;
 

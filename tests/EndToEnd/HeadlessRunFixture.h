@@ -75,6 +75,9 @@ class HeadlessRunTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(std::filesystem::exists(kInstaller)) << kInstaller << " is not built";
+    // Open to every user like /tmp, for children that run as another user.
+    std::filesystem::create_directories(temporaryFolder());
+    std::filesystem::permissions(temporaryFolder(), std::filesystem::perms(01777));
     FakeRuntime::writeArchive(home_.resources() / "java.zip", launchRecord());
     home_.setEnvironment("TOLVANE_CA_FILE", TestCertificate::shared().caFile().string());
     home_.setEnvironment("TOLVANE_UPDATE_ORIGIN", server_.url(""));
@@ -104,6 +107,14 @@ class HeadlessRunTest : public ::testing::Test {
   }
 
   [[nodiscard]] Path launchRecord() const { return home_.root() / "launch.txt"; }
+  // The program's TMPDIR: its own for every test, so what a run leaves there is seen.
+  [[nodiscard]] Path temporaryFolder() const { return home_.root() / "tmp"; }
+  [[nodiscard]] std::vector<std::string> temporaryFilesLeft() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(temporaryFolder()))
+      names.push_back(entry.path().filename().string());
+    return names;
+  }
   [[nodiscard]] Path workFolder() const { return home_.home() / "Tolvane"; }
   [[nodiscard]] Path jar() const { return workFolder() / "Tolvane.jar"; }
   [[nodiscard]] Path settingsFile() const {
@@ -160,8 +171,9 @@ class HeadlessRunTest : public ::testing::Test {
     // hanging the suite.
     std::vector<std::string> arguments(child.wrapper.begin(), child.wrapper.end());
     arguments.insert(arguments.end(), {"/bin/sh", "-c", child.setup + R"(
-exec timeout 60 "$1" --headless )" + options + R"( > "$2" 2> "$3")",
-                                       "sh", kInstaller.string(), out.string(), err.string()});
+TMPDIR="$4" exec timeout 60 "$1" --headless )" + options + R"( > "$2" 2> "$3")",
+                                       "sh", kInstaller.string(), out.string(), err.string(),
+                                       temporaryFolder().string()});
     const std::string executable = arguments.front();
     arguments.erase(arguments.begin());
     auto process = std::make_unique<platform::Process>(executable, arguments);
@@ -176,6 +188,8 @@ exec timeout 60 "$1" --headless )" + options + R"( > "$2" 2> "$3")",
         status.reason == platform::TerminationStatus::Reason::exit ? status.status : -1;
     outcome.out = readFile(home_.root() / (name + ".stdout"));
     outcome.err = readFile(home_.root() / (name + ".stderr"));
+    // Whatever the outcome, a run that ends by itself leaves nothing in the temp folder.
+    EXPECT_EQ(temporaryFilesLeft(), std::vector<std::string>{}) << "after " << name;
     return outcome;
   }
 

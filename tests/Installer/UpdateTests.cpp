@@ -41,7 +41,8 @@ class UpdateTest : public ::testing::Test {
 };
 
 // One row of the update decision: what the server answers, what is stored, whether a jar
-// is on disk, and the expected answer (nothing = throws) and stored entry afterwards.
+// is on disk, the expected answer (nothing = throws), and whether the download that follows
+// fetches and then stores the manifest's entry (else the stored one).
 struct DecisionRow {
   const char* name;
   enum class Server { manifest, emptyManifest, down } server;
@@ -89,9 +90,15 @@ TEST_P(UpdateDecisionTest, AnswersAndStoresAsTheRowSays) {
       EXPECT_EQ(inner->code(), ResourceError::Code::failedToGetFirstObjectFromLoaderModel);
     }
   }
+  // Nothing is stored before the new jar is in place: a run killed here must not claim it.
+  EXPECT_EQ(UserDefaults::standard().data("loaderModel"), row.storedData);
+  EXPECT_TRUE(downloader_->requested.empty());
+  if (row.expected != true) return;
+  service_.downloadLauncher();
+  const bool current = row.entryReplaced || row.storedData == kCurrentJSON;
+  EXPECT_EQ(downloader_->requested.back(), current ? kCurrent.path : kOld.path);
   EXPECT_EQ(UserDefaults::standard().data("loaderModel"),
             row.entryReplaced ? std::optional(kCurrentJSON) : row.storedData);
-  EXPECT_TRUE(downloader_->requested.empty());
 }
 
 using S = DecisionRow::Server;
@@ -129,7 +136,7 @@ TEST_F(UpdateTest, CanonicallyEquivalentStoredEntryCountsAsUnchanged) {
   EXPECT_EQ(UserDefaults::standard().data("loaderModel"), before);
 }
 
-TEST_F(UpdateTest, DownloadTakesThePathFromTheStoredEntryOnly) {
+TEST_F(UpdateTest, DownloadWithoutAnUpdateDecisionTakesTheStoredEntry) {
   EXPECT_EQ(test::thrown<ResourceError>([&] { service_.downloadLauncher(); }).value().code(),
             ResourceError::Code::failedGetLoaderModel);
   EXPECT_TRUE(downloader_->requested.empty());
@@ -142,7 +149,7 @@ TEST_F(UpdateTest, DownloadTakesThePathFromTheStoredEntryOnly) {
   EXPECT_EQ(test::readFile(jar_), "jar from " + kOld.path);
 }
 
-TEST_F(UpdateTest, FailedDownloadOfANewVersionIsRetriedOnTheNextReachableRun) {
+TEST_F(UpdateTest, FailedDownloadWithAnOlderJarStartsItOnRetryAndTheNextLaunchTriesAgain) {
   store(kOld);
   putJar();
   serveManifest();
@@ -151,29 +158,30 @@ TEST_F(UpdateTest, FailedDownloadOfANewVersionIsRetriedOnTheNextReachableRun) {
       std::make_shared<const ResourceError>(ResourceError::failedDownloadLoaderModel(downError_));
   const auto error = test::thrown<ResourceError>([&] { service_.downloadLauncher(); });
   EXPECT_EQ(error.value().cause(), downError_);  // passed on unchanged
-  EXPECT_EQ(stored(), kOld);                     // not claiming the version that never arrived
+  EXPECT_EQ(stored(), kOld);
   EXPECT_EQ(test::readFile(jar_), "old jar");
+  EXPECT_FALSE(service_.checkForUpdate());  // the retry button: the older jar is started
 
   downloader_->failure = nullptr;
-  EXPECT_TRUE(service_.checkForUpdate());
-  service_.downloadLauncher();
+  InstallerService nextLaunch{network_, downloader_};
+  EXPECT_TRUE(nextLaunch.checkForUpdate());
+  nextLaunch.downloadLauncher();
   EXPECT_EQ(downloader_->requested.back(), kCurrent.path);
   EXPECT_EQ(stored(), kCurrent);
-  EXPECT_FALSE(service_.checkForUpdate());
+  EXPECT_FALSE(nextLaunch.checkForUpdate());
 }
 
-TEST_F(UpdateTest, FailedDownloadRestoresAbsenceButKeepsTheEntryWithoutAnyJar) {
-  putJar();  // a jar from before the entry existed
+TEST_F(UpdateTest, FailedDownloadWithoutAnyJarIsDownloadedAgainOnRetry) {
   serveManifest();
   EXPECT_TRUE(service_.checkForUpdate());
   downloader_->failure = downError_;
   EXPECT_THROW(service_.downloadLauncher(), platform::ErrorException);
   EXPECT_EQ(stored(), std::nullopt);
-
-  fs::remove(jar_);
   EXPECT_TRUE(service_.checkForUpdate());
-  EXPECT_THROW(service_.downloadLauncher(), platform::ErrorException);
-  EXPECT_EQ(stored(), kCurrent);  // harmless: with no jar the next run downloads anyway
+  downloader_->failure = nullptr;
+  service_.downloadLauncher();
+  EXPECT_EQ(downloader_->requested, (std::vector<std::optional<std::string>>(2, kCurrent.path)));
+  EXPECT_EQ(stored(), kCurrent);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "Support/FakeRuntime.h"
 #include "Support/TemporaryHome.h"
 #include "Support/Thrown.h"
+#include "Support/WaitUntil.h"
 
 namespace tolvane::platform {
 namespace {
@@ -141,6 +142,27 @@ TEST_F(ProcessTest, DetachedChildOutlivesItsStarterInANewSessionAndLeavesNoZombi
   const auto record = FakeRuntime::waitForRecord(record_);
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->arguments, std::vector<std::string>{"x"});
+}
+
+// A stand-in program that lists the descriptors it was started with: `ls` run in the
+// child's place, whose own listing adds only the folder it reads (3).
+TEST_F(ProcessTest, ChildrenInheritOnlyTheStandardStreams) {
+  int leaked[2];
+  ASSERT_EQ(::pipe(leaked), 0);  // no O_CLOEXEC, like the sockets libcurl opens
+  const fs::path listing = home_.root() / "fds";
+  const fs::path detachedListing = home_.root() / "fds-detached";
+  const std::string lister = "exec ls /proc/self/fd > \"$1\"";
+  Process process("/bin/sh", {"-c", lister, "sh", listing.string()});
+  process.run();
+  process.waitUntilExit();
+  Process::launchDetached("/bin/sh", {"-c", lister, "sh", detachedListing.string()});
+  ::close(leaked[0]);
+  ::close(leaked[1]);
+  const std::string onlyStandardStreams = "0\n1\n2\n3\n";
+  EXPECT_EQ(test::readFile(listing), onlyStandardStreams);
+  ASSERT_TRUE(test::waitUntil(
+      [&] { return fs::exists(detachedListing) && !test::readFile(detachedListing).empty(); }));
+  EXPECT_EQ(test::readFile(detachedListing), onlyStandardStreams);
 }
 
 }  // namespace

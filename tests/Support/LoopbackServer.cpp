@@ -236,8 +236,12 @@ void LoopbackServer::dripFeed(const std::string& pattern, std::size_t totalBytes
   });
 }
 
-void LoopbackServer::shortBody(const std::string& pattern, std::size_t announcedBytes, std::string body) {
-  get(pattern, [this, announcedBytes, body = std::move(body)](const httplib::Request&, httplib::Response& response) {
+void LoopbackServer::shortBody(const std::string& pattern, std::size_t announcedBytes,
+                               std::string body,
+                               std::vector<std::pair<std::string, std::string>> headers) {
+  get(pattern, [this, announcedBytes, body = std::move(body), headers = std::move(headers)](
+                   const httplib::Request&, httplib::Response& response) {
+    for (const auto& [name, value] : headers) response.set_header(name, value);
     response.set_content_provider(announcedBytes, "application/octet-stream",
                                   [this, body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
                                     if (offset == 0) {

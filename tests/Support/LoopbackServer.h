@@ -84,8 +84,10 @@ class LoopbackServer {
   void dripFeed(const std::string& pattern, std::size_t totalBytes, std::size_t chunkBytes,
                 std::chrono::milliseconds interval);
   // Announces `announcedBytes`, sends `body` (shorter), then closes the connection (with a
-  // reset when the server was made with resetConnections).
-  void shortBody(const std::string& pattern, std::size_t announcedBytes, std::string body);
+  // reset when the server was made with resetConnections). `headers` go with the head (an
+  // ETag or Last-Modified makes the transport keep a partial file to resume from).
+  void shortBody(const std::string& pattern, std::size_t announcedBytes, std::string body,
+                 std::vector<std::pair<std::string, std::string>> headers = {});
   // Announces `announcedBytes`, sends `firstBytes`, then sends nothing until stopped.
   void stall(const std::string& pattern, std::size_t announcedBytes, std::string firstBytes);
 

@@ -7,6 +7,7 @@
 
 #include "HTTP/Core/EventMonitor.h"
 #include "Platform/ErrorException.h"
+#include "Platform/ResumeData.h"
 #include "Platform/SystemError.h"
 
 namespace tolvane::http {
@@ -226,10 +227,28 @@ void DownloadRequest::updateDownloadProgress(std::int64_t bytes, std::int64_t to
   callDownloadProgressHandler();
 }
 
+void DownloadRequest::discardPartialFile(const std::optional<HTTPError>& failure) const {
+  const auto data = failure ? failure->downloadResumeData() : std::nullopt;
+  if (!data) return;
+  // A retry of a resumed download continues the same partial file.
+  if (const auto* from = downloadable_.resumeData()) {
+    const auto ours = platform::ResumeData::decode(*from);
+    const auto theirs = platform::ResumeData::decode(*data);
+    if (ours && theirs && ours->temporaryFile == theirs->temporaryFile) return;
+  }
+  platform::URLSession::discardResumeData(*data);
+}
+
+void DownloadRequest::errorReplaced(const HTTPError& replaced) { discardPartialFile(replaced); }
+
 void DownloadRequest::reset() {
   // Read before the base reset clears the failed attempt's error, which carries it.
   const auto failure = error();
   auto left = failure ? failure->downloadResumeData() : std::nullopt;
+  const bool continues =
+      mutableDownloadState_.read([](const MutableDownloadState& s) { return s.retriesContinue; });
+  // A retry from the start leaves the attempt's partial file unreachable.
+  if (!continues) discardPartialFile(failure);
   Request::reset();
   mutableDownloadState_.write([&](MutableDownloadState& s) {
     s.resumeData.reset();

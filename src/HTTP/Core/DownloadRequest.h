@@ -41,11 +41,12 @@ struct DownloadOptions {
   friend constexpr bool operator==(DownloadOptions, DownloadOptions) = default;
 };
 
-
 // A request whose body the transport writes to a temporary file instead of memory. When the
 // transfer ends, the destination function says where the file goes; the file is moved there
 // and its final location recorded (fileURL). A cancelled or failed transfer may leave resume
-// data from which a new download request can continue.
+// data from which a new download request can continue. The partial file such resume data
+// names in the temp folder is removed once nobody can reach the resume data any more: when
+// the attempt is retried from the start, or when the final error replaces the attempt's own.
 //
 // Threads: as Request. The download state (fileURL, resumeData) has a lock of its own that
 // is never held together with the request's lock; it may be read from any thread.
@@ -141,8 +142,11 @@ class DownloadRequest final : public Request {
 
  protected:
   void reset() override;
+  void errorReplaced(const HTTPError& replaced) override;
 
  private:
+  // Removes the transport's partial file named by the resume data `failure` carries.
+  void discardPartialFile(const std::optional<HTTPError>& failure) const;
   struct MutableDownloadState {
     std::optional<platform::Data> resumeData;
     std::optional<platform::URL> fileURL;

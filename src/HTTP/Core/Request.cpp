@@ -456,13 +456,15 @@ void Request::retryOrFinish(const std::optional<HTTPError>& error) {
 
 void Request::finish(const std::optional<HTTPError>& error) {
   assertOnUnderlyingQueue();
+  std::optional<HTTPError> replaced;
   const bool proceed = mutableState_.write([&](MutableState& s) {
     if (s.isFinishing) return false;
     s.isFinishing = true;
-    if (error) s.error = error;
+    if (error) replaced = std::exchange(s.error, error);
     return true;
   });
   if (!proceed) return;
+  if (replaced) errorReplaced(*replaced);
   runNextResponseSerializer();
   notify([&](EventMonitor& m) { m.requestDidFinish(shared_from_this()); });
 }

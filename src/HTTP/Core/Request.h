@@ -194,6 +194,9 @@ class Request : public std::enable_shared_from_this<Request> {
  protected:
   // Clears what an attempt left behind before the next one; kinds extend it.
   virtual void reset();
+  // The final error replaces the last attempt's own, which nobody can read any more; kinds
+  // release what it held (underlying queue).
+  virtual void errorReplaced(const HTTPError& /*replaced*/) {}
   // The error a completed task leaves on the request: the task's own by default. Kinds that
   // give a transport failure a meaning of their own translate it here (underlying queue).
   [[nodiscard]] virtual std::optional<HTTPError> taskCompletionError(const std::optional<HTTPError>& error) {

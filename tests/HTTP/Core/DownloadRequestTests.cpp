@@ -397,6 +397,52 @@ TEST_P(RetryContinuation, ContinuesThePartialFileOnlyWhenAsked) {
 INSTANTIATE_TEST_SUITE_P(Retries, RetryContinuation, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Continues" : "StartsOver"; });
 
+// A failed attempt's partial file (kept because the server sent validators) lives only while
+// resume data naming it can still be reached: not past a retry, nor past a final error that
+// replaces the attempt's own; a final error that carries it leaves it to the caller.
+struct PartialFileCase {
+  const char* name;
+  bool giveUpWithOwnError;
+  std::size_t partialsLeft;
+};
+
+class PartialFileTest : public DownloadRequestTest,
+                        public ::testing::WithParamInterface<PartialFileCase> {};
+
+TEST_P(PartialFileTest, SurvivesOnlyWhileItsResumeDataIsReachable) {
+  TemporaryDirectory temporary;
+  TemporaryHome environment;
+  environment.setEnvironment("TMPDIR", temporary.path().string());
+  server_.shortBody("/cut.bin", 100'000, patternBytes(10'000),
+                    {{"ETag", "\"v1\""}, {"Last-Modified", "Mon, 07 Dec 2026 10:00:00 GMT"}});
+  const bool giveUpWithOwnError = GetParam().giveUpWithOwnError;
+  auto retrier = std::make_shared<http::Retrier>(
+      [giveUpWithOwnError](const auto& request, const auto&, const HTTPError&, auto completion) {
+        if (request->retryCount() == 0) return completion(http::RetryResult::retry());
+        completion(giveUpWithOwnError ? http::RetryResult::doNotRetryWithError(
+                                            platform::makeError(PlainError("gave up")))
+                                      : http::RetryResult::doNotRetry());
+      });
+  auto request = session_->download(server_.url("/cut.bin"), http::HTTPMethod::get, std::nullopt,
+                                    nullptr, std::nullopt, retrier);
+  Delivered<PlainResponse> delivered;
+  http::response(request, delivered.queue(), delivered.handler());
+  const auto response = delivered.wait();
+  ASSERT_FALSE(response.result.isSuccess());
+  EXPECT_EQ(request->retryCount(), 1);
+  std::vector<std::filesystem::path> left;
+  for (const auto& entry : std::filesystem::directory_iterator(temporary.path()))
+    left.push_back(entry.path());
+  EXPECT_EQ(left.size(), GetParam().partialsLeft);
+  EXPECT_EQ(response.resumeData.has_value(), GetParam().partialsLeft == 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, PartialFileTest,
+    ::testing::Values(PartialFileCase{"FinalErrorReplacesTheAttempts", true, 0},
+                      PartialFileCase{"FinalErrorCarriesTheResumeData", false, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(SuggestedDestinationTest, KeepsOnlyAPlainFileName) {
   TemporaryHome home;
   const auto destination = DownloadRequest::suggestedDownloadDestination();
