@@ -62,35 +62,35 @@ bool ReleaseFolder::contains(const fs::path& canonicalPath) const {
 }
 
 ReleaseFolder::Lookup ReleaseFolder::lookup(std::string_view requestPath) const {
-  const Lookup refused{Outcome::refused, {}};
-  const Lookup missing{Outcome::missing, {}};
+  const auto refused = [] { return Lookup{Outcome::refused, {}}; };
+  const auto missing = [] { return Lookup{Outcome::missing, {}}; };
   if (requestPath.empty() || requestPath.front() != '/' ||
       requestPath.find('\0') != std::string_view::npos) {
-    return refused;
+    return refused();
   }
   const std::string_view relative = requestPath.substr(1);
   if (relative.empty()) {
-    return missing;
+    return missing();
   }
   if (relative.front() == '/') {
-    return refused;
+    return refused();
   }
   bool escapes = false;
   forEachComponent(relative, [&](std::string_view component) { escapes |= component == ".."; });
   if (escapes) {
-    return refused;
+    return refused();
   }
 
   std::error_code error;
   const fs::path file = fs::canonical(root_ / fs::path(relative), error);
   if (error) {
-    return missing;
+    return missing();
   }
   if (!contains(file)) {
-    return refused;
+    return refused();
   }
   if (!fs::is_regular_file(file, error)) {
-    return missing;
+    return missing();
   }
   return {Outcome::found, file};
 }

@@ -105,7 +105,7 @@ bool DesktopApp::OnInit() {
                                      wxEmptyString, wxCONFIG_USE_LOCAL_FILE));
 
   platform::MainRunLoop::setPoster([](std::function<void()> work) {
-    if (wxTheApp != nullptr) wxTheApp->CallAfter(std::move(work));
+    if (wxTheApp != nullptr) wxTheApp->CallAfter(work);
   });
   watchTerminateSignals();
 

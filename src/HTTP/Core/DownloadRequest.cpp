@@ -30,7 +30,7 @@ std::string safeFileName(const std::string& suggested) {
 }
 
 std::filesystem::path standardDirectory(DownloadRequest::SearchPathDirectory directory) {
-  const auto home = platform::FileManager::defaultManager().homeDirectoryForCurrentUser();
+  auto home = platform::FileManager::defaultManager().homeDirectoryForCurrentUser();
   switch (directory) {
     case DownloadRequest::SearchPathDirectory::documentDirectory: return home / "Documents";
     case DownloadRequest::SearchPathDirectory::downloadsDirectory: return home / "Downloads";
