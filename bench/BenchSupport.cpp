@@ -243,7 +243,8 @@ std::string formatted(double value, int decimals, const std::string& unit) {
   return unit.empty() ? std::string(text) : std::string(text) + " " + unit;
 }
 
-int printTimeRatioSummary(const std::string& item, std::optional<std::pair<double, double>> oursAndBaselineSeconds,
+int printTimeRatioSummary(const std::string& item,
+                          std::optional<std::pair<double, double>> oursAndBaselineSeconds,
                           double goal, int millisecondDecimals) {
   const std::string goalText = "<= " + formatted(goal, 1);
   if (!oursAndBaselineSeconds) {
@@ -253,8 +254,8 @@ int printTimeRatioSummary(const std::string& item, std::optional<std::pair<doubl
   const auto [ours, baseline] = *oursAndBaselineSeconds;
   const double ratio = ours / baseline;
   printSummary(item,
-               formatted(ratio, 2) + " [" + formatted(ours * 1e3, millisecondDecimals, "ms") + " vs " +
-                   formatted(baseline * 1e3, millisecondDecimals, "ms") + "]",
+               formatted(ratio, 2) + " [" + formatted(ours * 1e3, millisecondDecimals, "ms") +
+                   " vs " + formatted(baseline * 1e3, millisecondDecimals, "ms") + "]",
                goalText, ratio <= goal);
   return 0;
 }

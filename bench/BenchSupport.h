@@ -95,7 +95,8 @@ void printSummary(const std::string& item, const std::optional<std::string>& val
 // The summary line of a timed comparison where lower is better: "<ours / baseline>
 // [<ours> ms vs <baseline> ms]", met when the ratio is at most `goal`. No times: not
 // measured. Answers the program's exit status (1 when nothing was measured).
-int printTimeRatioSummary(const std::string& item, std::optional<std::pair<double, double>> oursAndBaselineSeconds,
+int printTimeRatioSummary(const std::string& item,
+                          std::optional<std::pair<double, double>> oursAndBaselineSeconds,
                           double goal, int millisecondDecimals);
 
 // Points our own standard output at /dev/null while it lives, so that child processes that

@@ -176,6 +176,8 @@ int main(int argc, char** argv) {
   const std::string item =
       "first provisioning of java.zip / plain unzip, median of " + std::to_string(kRounds);
   return bench::printTimeRatioSummary(
-      item, measured ? std::optional(std::pair(measured->provisioningSeconds, measured->unzipSeconds)) : std::nullopt,
+      item,
+      measured ? std::optional(std::pair(measured->provisioningSeconds, measured->unzipSeconds))
+               : std::nullopt,
       kGoal, 0);
 }

@@ -76,9 +76,10 @@ void BM_SessionSequentialGets(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < kSequential; ++i) {
       std::promise<bool> done;
-      session->request(url)->response(queue, [&done](const http::DataRequest::UnserializedResponse& response) {
-        done.set_value(!response.error && response.data && response.data->size() == 64);
-      });
+      session->request(url)->response(
+          queue, [&done](const http::DataRequest::UnserializedResponse& response) {
+            done.set_value(!response.error && response.data && response.data->size() == 64);
+          });
       if (!done.get_future().get()) ++failures;
     }
   }
@@ -136,10 +137,12 @@ class SignallingDelegate final : public platform::URLSessionDelegate {
   std::promise<bool>* done = nullptr;
   std::size_t received = 0;
   [[nodiscard]] bool decidesResponses() const override { return false; }  // as the layer's delegate
-  void didReceiveData(platform::URLSession&, const platform::TaskPtr&, const platform::Data& data) override {
+  void didReceiveData(platform::URLSession&, const platform::TaskPtr&,
+                      const platform::Data& data) override {
     received += data.size();
   }
-  void didCompleteWithError(platform::URLSession&, const platform::TaskPtr&, platform::ErrorPtr error) override {
+  void didCompleteWithError(platform::URLSession&, const platform::TaskPtr&,
+                            platform::ErrorPtr error) override {
     done->set_value(!error && received == 64);
     received = 0;
   }
@@ -190,10 +193,11 @@ void BM_SessionConcurrentGets(benchmark::State& state) {
     };
     auto tally = std::make_shared<Tally>();
     for (int i = 0; i < kConcurrent; ++i) {
-      session->request(url)->response(queue, [tally](const http::DataRequest::UnserializedResponse& response) {
-        if (!response.error) tally->completed.fetch_add(1);
-        if (tally->finished.fetch_add(1) + 1 == kConcurrent) tally->all.set_value();
-      });
+      session->request(url)->response(
+          queue, [tally](const http::DataRequest::UnserializedResponse& response) {
+            if (!response.error) tally->completed.fetch_add(1);
+            if (tally->finished.fetch_add(1) + 1 == kConcurrent) tally->all.set_value();
+          });
     }
     // A request that never completes shows up as an error here, not as a hang.
     if (tally->all.get_future().wait_for(60s) != std::future_status::ready) {
@@ -231,19 +235,23 @@ class RatioReporter : public benchmark::ConsoleReporter {
     const auto raw = find("BM_RawCurlSequentialGets");
     const auto session = find("BM_SessionSequentialGets");
     if (const auto burst = find("BM_SessionConcurrentGets"); burst > 0) {
-      std::printf("\n%d concurrent requests through one session: %.1f ms wall, %s, peak RSS %.1f MiB\n", kConcurrent,
-                  burst, incomplete_ == 0 ? "all completed" : "SOME FAILED", peakMiB_);
+      std::printf(
+          "\n%d concurrent requests through one session: %.1f ms wall, %s, peak RSS %.1f MiB\n",
+          kConcurrent, burst, incomplete_ == 0 ? "all completed" : "SOME FAILED", peakMiB_);
     }
     if (raw <= 0 || session <= 0) return;
     const double ratio = raw / session;
-    std::printf("\nSession / raw libcurl throughput: %.2f (goal >= 0.80) %s\n", ratio, ratio >= 0.8 ? "ok" : "MISSED");
+    std::printf("\nSession / raw libcurl throughput: %.2f (goal >= 0.80) %s\n", ratio,
+                ratio >= 0.8 ? "ok" : "MISSED");
     if (const auto transport = find("BM_TransportSequentialGets"); transport > 0) {
       std::printf("Transport alone / raw libcurl throughput: %.2f\n", raw / transport);
     }
     // Times are per 1000 requests, so milliseconds here are microseconds per request.
     if (const auto hop = find("BM_QueueRoundTrip"); hop > 0) {
-      std::printf("Per request: raw %.0f us, Session %.0f us; one queue round trip (two thread wake-ups) %.0f us\n",
-                  raw, session, hop);
+      std::printf(
+          "Per request: raw %.0f us, Session %.0f us; one queue round trip (two thread wake-ups) "
+          "%.0f us\n",
+          raw, session, hop);
     }
   }
 

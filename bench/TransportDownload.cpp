@@ -44,12 +44,15 @@ long peakResidentKiB() {
 
 class DownloadDelegate : public platform::URLSessionDelegate {
  public:
-  explicit DownloadDelegate(std::filesystem::path destination) : destination_(std::move(destination)) {}
+  explicit DownloadDelegate(std::filesystem::path destination)
+      : destination_(std::move(destination)) {}
 
-  void didFinishDownloadingTo(platform::URLSession&, const platform::TaskPtr&, const std::filesystem::path& location) override {
+  void didFinishDownloadingTo(platform::URLSession&, const platform::TaskPtr&,
+                              const std::filesystem::path& location) override {
     std::filesystem::rename(location, destination_);
   }
-  void didCompleteWithError(platform::URLSession&, const platform::TaskPtr&, platform::ErrorPtr error) override {
+  void didCompleteWithError(platform::URLSession&, const platform::TaskPtr&,
+                            platform::ErrorPtr error) override {
     std::lock_guard guard(mutex_);
     error_ = error ? error->debugDescription() : "";
     done_ = true;
@@ -80,7 +83,8 @@ class DownloadDelegate : public platform::URLSessionDelegate {
 };
 
 // Child: download `url` to `destination`, print "seconds peakKiB".
-int runTransport(const std::string& url, const std::string& caFile, const std::string& destination) {
+int runTransport(const std::string& url, const std::string& caFile,
+                 const std::string& destination) {
   auto queue = platform::DispatchQueue::make("bench.transport");
   auto delegate = std::make_shared<DownloadDelegate>(destination);
   auto configuration = platform::URLSessionConfiguration::defaultConfiguration();
@@ -125,7 +129,8 @@ std::string runProcess(const std::vector<std::string>& arguments, double& second
   std::string output;
   char buffer[4096];
   ssize_t n = 0;
-  while ((n = ::read(pipeFds[0], buffer, sizeof(buffer))) > 0) output.append(buffer, static_cast<std::size_t>(n));
+  while ((n = ::read(pipeFds[0], buffer, sizeof(buffer))) > 0)
+    output.append(buffer, static_cast<std::size_t>(n));
   ::close(pipeFds[0]);
   int status = 0;
   if (spawned == 0) ::waitpid(pid, &status, 0);
@@ -143,7 +148,8 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
   while (x && y) {
     x.read(bx.data(), static_cast<std::streamsize>(bx.size()));
     y.read(by.data(), static_cast<std::streamsize>(by.size()));
-    if (x.gcount() != y.gcount() || !std::equal(bx.begin(), bx.begin() + x.gcount(), by.begin())) return false;
+    if (x.gcount() != y.gcount() || !std::equal(bx.begin(), bx.begin() + x.gcount(), by.begin()))
+      return false;
   }
   return !x && !y;
 }
@@ -151,7 +157,8 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::string(argv[1]) == "--transport-child") return runTransport(argv[2], argv[3], argv[4]);
+  if (argc == 5 && std::string(argv[1]) == "--transport-child")
+    return runTransport(argv[2], argv[3], argv[4]);
 
   const std::size_t mebibytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
   const std::uint64_t size = static_cast<std::uint64_t>(mebibytes) << 20;
@@ -160,7 +167,8 @@ int main(int argc, char** argv) {
   {
     std::ofstream out(source, std::ios::binary);
     const std::string block = test::patternBytes(1 << 20, 3);
-    for (std::size_t i = 0; i < mebibytes; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    for (std::size_t i = 0; i < mebibytes; ++i)
+      out.write(block.data(), static_cast<std::streamsize>(block.size()));
   }
   test::LoopbackServer server;
   server.serveFile("/source.bin", source, "\"bench\"");
@@ -176,7 +184,8 @@ int main(int argc, char** argv) {
     const auto viaTransport = folder.path() / "transport.bin";
     const auto viaCurl = folder.path() / "curl.bin";
     double wall = 0;
-    const std::string report = runProcess({self, "--transport-child", url, caFile, viaTransport.string()}, wall);
+    const std::string report =
+        runProcess({self, "--transport-child", url, caFile, viaTransport.string()}, wall);
     double seconds = 0;
     long kib = 0;
     if (std::sscanf(report.c_str(), "%lf %ld", &seconds, &kib) != 2) return 1;
@@ -197,12 +206,13 @@ int main(int argc, char** argv) {
   }
   const double mib = static_cast<double>(size) / (1 << 20);
   std::printf("file: %zu MiB over loopback HTTPS, best of 3 rounds\n", mebibytes);
-  std::printf("transport: %.1f MiB/s (%.3f s, timed inside the child)\n", mib / bestTransport, bestTransport);
+  std::printf("transport: %.1f MiB/s (%.3f s, timed inside the child)\n", mib / bestTransport,
+              bestTransport);
   std::printf("curl CLI : %.1f MiB/s (%.3f s, process wall time)\n", mib / bestCurl, bestCurl);
   std::printf("transport process wall time, start-up included like curl's: %.1f MiB/s (%.3f s)\n",
               mib / bestTransportWall, bestTransportWall);
-  std::printf("ratio transport/curl: %.3f in-process, %.3f process to process\n\n", bestCurl / bestTransport,
-              bestCurl / bestTransportWall);
+  std::printf("ratio transport/curl: %.3f in-process, %.3f process to process\n\n",
+              bestCurl / bestTransport, bestCurl / bestTransportWall);
   const std::string sizeName = std::to_string(mebibytes) + " MiB";
   const double ratio = bestCurl / bestTransportWall;
   const double peakMiB = static_cast<double>(peakKiB) / 1024;

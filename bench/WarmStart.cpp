@@ -152,8 +152,8 @@ class WarmStartSetup {
     return timed(
         {"/bin/sh", "-c",
          R"(curl -q -s -S -f --cacert "$1" -o "$2" "$3" && cd "$4" && { "$5" -jar "$6" & })", "sh",
-         trustedCAs().string(), (root_.path() / "manifest.json").string(), manifestURL, workFolder().string(),
-         runtime().string(), jar().string()},
+         trustedCAs().string(), (root_.path() / "manifest.json").string(), manifestURL,
+         workFolder().string(), runtime().string(), jar().string()},
         baselineOptions_, "curl baseline");
   }
 
@@ -288,6 +288,8 @@ int main(int argc, char** argv) {
   const std::string item = "warm start tolvane-installer --headless / curl + spawn, median of " +
                            std::to_string(kRounds);
   return bench::printTimeRatioSummary(
-      item, measured ? std::optional(std::pair(measured->installerLaunch, measured->baselineLaunch)) : std::nullopt,
+      item,
+      measured ? std::optional(std::pair(measured->installerLaunch, measured->baselineLaunch))
+               : std::nullopt,
       kGoal, 1);
 }

@@ -16,8 +16,8 @@
 
 #include "HTTP/Core/HTTPHeader.h"
 #include "HTTP/Core/HTTPHeaders.h"
-#include "Platform/URLRequest.h"
 #include "Invariant.h"
+#include "Platform/URLRequest.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 
 #include "Installer/FileModel.h"
 #include "Installer/LoaderModel.h"
-#include "Platform/DecodingError.h"
 #include "Invariant.h"
+#include "Platform/DecodingError.h"
 
 namespace {
 

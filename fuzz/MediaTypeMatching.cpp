@@ -15,9 +15,9 @@
 #include "HTTP/Core/HTTPError.h"
 #include "HTTP/Response/MediaType.h"
 #include "HTTP/Response/Validation.h"
+#include "Invariant.h"
 #include "Platform/HTTPURLResponse.h"
 #include "Platform/URLRequest.h"
-#include "Invariant.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 
 #include "HTTP/Core/HTTPError.h"
 #include "HTTP/Core/URLEncoding.h"
+#include "Invariant.h"
 #include "Platform/URL.h"
 #include "Platform/URLRequest.h"
-#include "Invariant.h"
 
 namespace {
 

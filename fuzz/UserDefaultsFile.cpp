@@ -23,8 +23,8 @@
 
 #include "Installer/FileModel.h"
 #include "Installer/StoredFileModel.h"
-#include "Platform/UserDefaults.h"
 #include "Invariant.h"
+#include "Platform/UserDefaults.h"
 
 namespace {
 

@@ -21,13 +21,15 @@ class DesktopModule {
   // The module's entry point (extern "C"): runs the window to its end, sets the exit status
   // and answers true; false when no display could be opened.
   static constexpr const char* kEntryPoint = "tolvane_desktop_start";
-  using EntryPoint = bool (*)(char* programPath, const std::shared_ptr<InstallationSteps>* steps, int* status);
+  using EntryPoint = bool (*)(char* programPath, const std::shared_ptr<InstallationSteps>* steps,
+                              int* status);
 
   [[nodiscard]] static std::filesystem::path path();
 
   // Runs the window to its end and answers its exit status. Nothing when the module cannot
   // be loaded (`problem` then says why) or no display could be opened.
-  [[nodiscard]] static std::optional<int> start(char* programPath, std::shared_ptr<InstallationSteps> steps,
+  [[nodiscard]] static std::optional<int> start(char* programPath,
+                                                std::shared_ptr<InstallationSteps> steps,
                                                 std::string& problem);
 };
 

@@ -21,7 +21,8 @@ namespace {
 // "type: message" of the exception being handled.
 std::string describeCurrentException() {
   std::string type = "an unknown exception";
-  if (const std::type_info* info = abi::__cxa_current_exception_type()) type = platform::typeName(*info);
+  if (const std::type_info* info = abi::__cxa_current_exception_type())
+    type = platform::typeName(*info);
   try {
     throw;
   } catch (const std::exception& error) {
@@ -39,10 +40,12 @@ struct InstallationRun::Outcome {
   std::optional<ResourceError> resourceError;
 };
 
-std::shared_ptr<InstallationRun> InstallationRun::make(std::shared_ptr<InstallationSteps> steps, Frontend frontend,
+std::shared_ptr<InstallationRun> InstallationRun::make(std::shared_ptr<InstallationSteps> steps,
+                                                       Frontend frontend,
                                                        std::function<std::string()> supportOrigin) {
   if (!supportOrigin) supportOrigin = [] { return platform::Configuration::supportOrigin(); };
-  return std::make_shared<InstallationRun>(Key{}, std::move(steps), std::move(frontend), std::move(supportOrigin));
+  return std::make_shared<InstallationRun>(Key{}, std::move(steps), std::move(frontend),
+                                           std::move(supportOrigin));
 }
 
 InstallationRun::InstallationRun(Key, std::shared_ptr<InstallationSteps> steps, Frontend frontend,
@@ -61,7 +64,8 @@ void InstallationRun::start() {
   // The queue item holds the run, so closing the window does not end a run half-way.
   runQueue_->async([self = shared_from_this()] {
     Outcome outcome = self->runInstallation();
-    platform::DispatchQueue::main()->async([self, outcome = std::move(outcome)] { self->finish(outcome); });
+    platform::DispatchQueue::main()->async(
+        [self, outcome = std::move(outcome)] { self->finish(outcome); });
   });
 }
 
@@ -83,7 +87,8 @@ InstallationRun::Outcome InstallationRun::runInstallation() const {
     // Anything else (an error of another layer, a broken invariant, memory) still ends
     // the run visibly; the user gets the alert with the generic message, and whoever
     // reads the program's output learns what it was.
-    std::fprintf(stderr, "tolvane-installer: the installation stopped on %s\n", describeCurrentException().c_str());
+    std::fprintf(stderr, "tolvane-installer: the installation stopped on %s\n",
+                 describeCurrentException().c_str());
   }
   return outcome;
 }
@@ -115,7 +120,9 @@ void InstallationRun::showError(const ResourceError& error) {
 Alert InstallationRun::makeAlert(const std::string& title, const std::string& message) {
   return Alert{title,
                message,
-               {{kRetryTitle, kRetryResponse}, {kSupportTitle, kSupportResponse}, {kCloseTitle, kCloseResponse}}};
+               {{kRetryTitle, kRetryResponse},
+                {kSupportTitle, kSupportResponse},
+                {kCloseTitle, kCloseResponse}}};
 }
 
 void InstallationRun::showAlert(const std::string& title, const std::string& message) {

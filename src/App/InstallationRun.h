@@ -51,9 +51,9 @@ class InstallationRun : public std::enable_shared_from_this<InstallationRun> {
 
   // `supportOrigin` is read each time the support page is opened (default: the
   // configured support forum origin).
-  [[nodiscard]] static std::shared_ptr<InstallationRun> make(std::shared_ptr<InstallationSteps> steps,
-                                                             Frontend frontend,
-                                                             std::function<std::string()> supportOrigin = {});
+  [[nodiscard]] static std::shared_ptr<InstallationRun> make(
+      std::shared_ptr<InstallationSteps> steps, Frontend frontend,
+      std::function<std::string()> supportOrigin = {});
 
   // "Обновление..." when the runtime and the launcher are already installed, else
   // "Установка...". Asks the steps every time.
@@ -87,7 +87,6 @@ class InstallationRun : public std::enable_shared_from_this<InstallationRun> {
                   std::function<std::string()> supportOrigin);
 
  private:
-
   [[nodiscard]] Outcome runInstallation() const;
   void finish(const Outcome& outcome);
   void showError(const ResourceError& error);

@@ -10,7 +10,8 @@
 
 namespace tolvane {
 
-InstallerSteps::InstallerSteps(std::shared_ptr<InstallerService> installer) : installer_(std::move(installer)) {}
+InstallerSteps::InstallerSteps(std::shared_ptr<InstallerService> installer)
+    : installer_(std::move(installer)) {}
 
 std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault() { return makeDefault(Options()); }
 

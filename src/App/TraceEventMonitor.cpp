@@ -27,13 +27,14 @@ void TraceEventMonitor::requestDidGatherMetrics(const std::shared_ptr<http::Requ
   if (found != attempts_.end()) found->second.duration = metrics.taskIntervalDuration;
 }
 
-void TraceEventMonitor::requestDidCompleteTaskWithError(const std::shared_ptr<http::Request>& request,
-                                                        const platform::TaskPtr& task,
-                                                        const std::optional<http::HTTPError>& error) {
+void TraceEventMonitor::requestDidCompleteTaskWithError(
+    const std::shared_ptr<http::Request>& request, const platform::TaskPtr& task,
+    const std::optional<http::HTTPError>& error) {
   const auto found = attempts_.find(request->id());
   if (found == attempts_.end()) return;
   const Attempt& attempt = found->second;
-  const auto elapsed = attempt.duration.value_or(std::chrono::steady_clock::now() - attempt.created);
+  const auto elapsed =
+      attempt.duration.value_or(std::chrono::steady_clock::now() - attempt.created);
   const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
 
   std::string method = "?";

@@ -25,10 +25,12 @@ class TraceEventMonitor final : public http::EventMonitor {
   // the same terminal is erased there first).
   explicit TraceEventMonitor(std::ostream& out, std::function<void()> beforeLine = nullptr);
 
-  void requestDidCreateTask(const std::shared_ptr<http::Request>& request, const platform::TaskPtr& task) override;
+  void requestDidCreateTask(const std::shared_ptr<http::Request>& request,
+                            const platform::TaskPtr& task) override;
   void requestDidGatherMetrics(const std::shared_ptr<http::Request>& request,
                                const platform::URLSessionTaskMetrics& metrics) override;
-  void requestDidCompleteTaskWithError(const std::shared_ptr<http::Request>& request, const platform::TaskPtr& task,
+  void requestDidCompleteTaskWithError(const std::shared_ptr<http::Request>& request,
+                                       const platform::TaskPtr& task,
                                        const std::optional<http::HTTPError>& error) override;
   void requestDidValidateRequestResponseDataWithResult(
       const std::shared_ptr<http::DataRequest>& request,

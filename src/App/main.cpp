@@ -70,10 +70,11 @@ int main(int argc, char** argv) {
     status = *windowed;
   } else {
     if (!problem.empty()) {
-      std::cerr << program << ": cannot load the window (" << problem << "); continuing without a window."
-                << std::endl;
+      std::cerr << program << ": cannot load the window (" << problem
+                << "); continuing without a window." << std::endl;
     } else if (!options.headless && hasDisplay()) {
-      std::cerr << program << ": cannot open the display; continuing without a window." << std::endl;
+      std::cerr << program << ": cannot open the display; continuing without a window."
+                << std::endl;
     }
     // Standard output carries only the status line: the unpacker's listing goes with the
     // trace to standard error, or nowhere.

@@ -51,7 +51,8 @@ class Scheduler {
 // One worker thread per root queue, started on demand and ended after a short idle spell.
 // The thread is detached and owns the scheduler through a shared_ptr, so a root queue
 // whose last reference is dropped by its own work never has to join itself.
-class ThreadScheduler final : public Scheduler, public std::enable_shared_from_this<ThreadScheduler> {
+class ThreadScheduler final : public Scheduler,
+                              public std::enable_shared_from_this<ThreadScheduler> {
  public:
   explicit ThreadScheduler(std::string label) : label_(std::move(label)) {}
 
@@ -189,7 +190,8 @@ class MainScheduler final : public Scheduler {
       if (std::chrono::steady_clock::now() >= deadline) break;
       // Short waits: the predicate may become true through work on other threads, which
       // does not signal this condition variable.
-      const auto until = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
+      const auto until =
+          std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
       while (items_.empty() && lock_.waitUntil(wake_, until)) {
       }
     }
@@ -271,7 +273,8 @@ struct DispatchQueue::Impl {
   Scheduler* scheduler = nullptr;
 };
 
-std::shared_ptr<DispatchQueue> DispatchQueue::make(std::string label, std::shared_ptr<DispatchQueue> target) {
+std::shared_ptr<DispatchQueue> DispatchQueue::make(std::string label,
+                                                   std::shared_ptr<DispatchQueue> target) {
   auto impl = std::make_unique<Impl>();
   impl->label = std::move(label);
   if (target) {
@@ -305,19 +308,23 @@ const std::string& DispatchQueue::label() const { return impl_->label; }
 
 const std::shared_ptr<DispatchQueue>& DispatchQueue::target() const { return impl_->target; }
 
-void DispatchQueue::async(Work work) { impl_->scheduler->submit(Item{shared_from_this(), std::move(work)}); }
+void DispatchQueue::async(Work work) {
+  impl_->scheduler->submit(Item{shared_from_this(), std::move(work)});
+}
 
 void DispatchQueue::asyncAfter(std::chrono::nanoseconds delay, Work work) {
   if (delay <= std::chrono::nanoseconds::zero()) {
     async(std::move(work));
     return;
   }
-  DelayTimer::shared().schedule(std::chrono::steady_clock::now() + delay, shared_from_this(), std::move(work));
+  DelayTimer::shared().schedule(std::chrono::steady_clock::now() + delay, shared_from_this(),
+                                std::move(work));
 }
 
 void DispatchQueue::asyncAfter(double seconds, Work work) {
-  asyncAfter(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds)),
-             std::move(work));
+  asyncAfter(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds)),
+      std::move(work));
 }
 
 bool DispatchQueue::isCurrent() const {
@@ -342,7 +349,8 @@ void MainRunLoop::run() { MainScheduler::shared().run(); }
 
 void MainRunLoop::stop() { MainScheduler::shared().stop(); }
 
-bool MainRunLoop::runUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
+bool MainRunLoop::runUntil(const std::function<bool()>& predicate,
+                           std::chrono::milliseconds timeout) {
   return MainScheduler::shared().runUntil(predicate, timeout);
 }
 

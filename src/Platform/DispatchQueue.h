@@ -19,8 +19,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
  public:
   using Work = std::function<void()>;
 
-  [[nodiscard]] static std::shared_ptr<DispatchQueue> make(std::string label,
-                                                           std::shared_ptr<DispatchQueue> target = nullptr);
+  [[nodiscard]] static std::shared_ptr<DispatchQueue> make(
+      std::string label, std::shared_ptr<DispatchQueue> target = nullptr);
   [[nodiscard]] static const std::shared_ptr<DispatchQueue>& main();
 
   virtual ~DispatchQueue();

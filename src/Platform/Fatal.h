@@ -12,7 +12,7 @@ namespace tolvane::platform {
 }  // namespace tolvane::platform
 
 // Stops the process with `message` unless `condition` holds.
-#define TOLVANE_CHECK(condition, message)                                   \
-  do {                                                                      \
-    if (!(condition)) ::tolvane::platform::fatalError(message);             \
+#define TOLVANE_CHECK(condition, message)                       \
+  do {                                                          \
+    if (!(condition)) ::tolvane::platform::fatalError(message); \
   } while (false)

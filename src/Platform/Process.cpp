@@ -96,7 +96,8 @@ void closeInheritedDescriptors() {
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   signal(SIGPIPE, SIG_DFL);
-  signal(SIGXFSZ, SIG_DFL);  // ignored by the installer itself, not meant for the programs it starts
+  signal(SIGXFSZ,
+         SIG_DFL);  // ignored by the installer itself, not meant for the programs it starts
   if (plan.standardOutput >= 0 && ::dup2(plan.standardOutput, STDOUT_FILENO) < 0) {
     report(errorPipe, Stage::execute, errno);
     ::_exit(127);

@@ -40,12 +40,14 @@ class Protected {
 
   void set(T value) {
     // The old value is destroyed outside the lock: its destructor may do anything.
-    [[maybe_unused]] T old = write([&](T& current) { return std::exchange(current, std::move(value)); });
+    [[maybe_unused]] T old =
+        write([&](T& current) { return std::exchange(current, std::move(value)); });
   }
 
   // Each side is read under its own lock, never both locks at once.
-  friend bool operator==(const Protected& a, const Protected& b)
-    requires requires(const T& x) { x == x; }
+  friend bool operator==(const Protected& a, const Protected& b) requires requires(const T& x) {
+    x == x;
+  }
   {
     if (&a == &b) return true;
     return a.get() == b.get();
@@ -59,7 +61,7 @@ class Protected {
 }  // namespace tolvane::platform
 
 template <typename T>
-  requires requires(const T& x) { std::hash<T>{}(x); }
+requires requires(const T& x) { std::hash<T>{}(x); }
 struct std::hash<tolvane::platform::Protected<T>> {
   std::size_t operator()(const tolvane::platform::Protected<T>& p) const {
     return p.read([](const T& value) { return std::hash<T>{}(value); });

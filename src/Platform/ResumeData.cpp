@@ -48,7 +48,8 @@ std::optional<ResumeData> ResumeData::decode(const Data& data) {
     result.temporaryFile = document.at("file").get<std::string>();
     result.bytesReceived = document.at("bytes").get<std::int64_t>();
     result.validator = document.at("validator").get<std::string>();
-    if (result.bytesReceived < 0 || result.temporaryFile.empty() || result.validator.empty()) return std::nullopt;
+    if (result.bytesReceived < 0 || result.temporaryFile.empty() || result.validator.empty())
+      return std::nullopt;
     return result;
   } catch (const nlohmann::json::exception&) {
     return std::nullopt;

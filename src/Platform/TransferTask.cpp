@@ -38,7 +38,8 @@ bool isRedirectStatus(int status) {
 }
 
 bool sameOrigin(const URL& a, const URL& b) {
-  return a.scheme() == b.scheme() && lowercase(a.host()) == lowercase(b.host()) && a.port() == b.port();
+  return a.scheme() == b.scheme() && lowercase(a.host()) == lowercase(b.host()) &&
+         a.port() == b.port();
 }
 
 // The file name a server proposes, reduced to one safe path component: a name such as
@@ -47,7 +48,8 @@ std::string safeFileName(std::string name) {
   const auto slash = name.find_last_of("/\\");
   if (slash != std::string::npos) name = name.substr(slash + 1);
   if (name == "." || name == "..") return {};
-  name.erase(std::remove_if(name.begin(), name.end(), [](unsigned char c) { return c < 0x20; }), name.end());
+  name.erase(std::remove_if(name.begin(), name.end(), [](unsigned char c) { return c < 0x20; }),
+             name.end());
   return name;
 }
 
@@ -73,7 +75,8 @@ std::string fileNameFromDisposition(const std::string& disposition) {
 }
 
 // Start offset of "Content-Range: bytes START-END/TOTAL", and TOTAL when known.
-std::optional<std::pair<std::int64_t, std::int64_t>> parseContentRange(const std::optional<std::string>& value) {
+std::optional<std::pair<std::int64_t, std::int64_t>> parseContentRange(
+    const std::optional<std::string>& value) {
   if (!value) return std::nullopt;
   const std::string text = lowercase(trim(*value));
   if (text.rfind("bytes ", 0) != 0) return std::nullopt;
@@ -127,8 +130,8 @@ bool isTransportTemporaryFile(const std::filesystem::path& path) {
          std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
 }
 
-TransferTask::TransferTask(std::shared_ptr<const TransferContext> context, std::uint64_t identifier, Kind kind,
-                           URLRequest request, std::optional<ResumeData> resumeData,
+TransferTask::TransferTask(std::shared_ptr<const TransferContext> context, std::uint64_t identifier,
+                           Kind kind, URLRequest request, std::optional<ResumeData> resumeData,
                            std::optional<URLError::Code> startError)
     : context_(std::move(context)),
       identifier_(identifier),
@@ -283,7 +286,8 @@ void TransferTask::postCoalescedProgress() {
   // when it runs, so a slow delegate queue does not collect one closure per chunk.
   if (progressEventPending_) return;
   progressEventPending_ = true;
-  post([self = shared_from_this()](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
+  post([self = shared_from_this()](URLSession& session, URLSessionDelegate& delegate,
+                                   const TaskPtr& task) {
     Data data;
     std::int64_t written = 0;
     std::int64_t total = 0;
@@ -326,7 +330,8 @@ void TransferTask::doSuspend() {
   if (inMulti_) curl_easy_pause(easy_.get(), CURLPAUSE_ALL);
 }
 
-void TransferTask::doCancel(bool produceResumeData, std::function<void(std::optional<Data>)> handler) {
+void TransferTask::doCancel(bool produceResumeData,
+                            std::function<void(std::optional<Data>)> handler) {
   if (finished_) {
     if (handler) context_->queue->async([handler = std::move(handler)] { handler(std::nullopt); });
     return;
@@ -417,7 +422,9 @@ void TransferTask::startAttempt(const URLRequest& request) {
 
 bool TransferTask::configure(CURL* easy, const URLRequest& request) {
   bool ok = true;
-  auto set = [&](CURLoption option, auto value) { ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK; };
+  auto set = [&](CURLoption option, auto value) {
+    ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
+  };
 
   set(CURLOPT_URL, request.url->absoluteString().c_str());
   set(CURLOPT_PROTOCOLS_STR, "http,https");
@@ -510,7 +517,9 @@ std::size_t TransferTask::onHeader(char* data, std::size_t size, std::size_t cou
   if (line.rfind("HTTP/", 0) == 0) {
     // A new status line: a new response (after an interim 1xx one).
     const auto space = line.find(' ');
-    self->statusCode_ = space == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(space + 1, 3)).c_str());
+    self->statusCode_ = space == std::string_view::npos
+                            ? 0
+                            : std::atoi(std::string(line.substr(space + 1, 3)).c_str());
     self->headers_ = HeaderFields();
     return length;
   }
@@ -529,12 +538,19 @@ std::shared_ptr<HTTPURLResponse> TransferTask::makeResponse() const {
   std::shared_ptr<HTTPURLResponse> head;
   {
     std::lock_guard guard(mutex_);
-    head = std::make_shared<HTTPURLResponse>(HTTPURLResponse{*currentRequest_.url, statusCode_, headers_, kTransferSizeUnknown, std::nullopt, std::nullopt, {}});
+    head = std::make_shared<HTTPURLResponse>(HTTPURLResponse{*currentRequest_.url,
+                                                             statusCode_,
+                                                             headers_,
+                                                             kTransferSizeUnknown,
+                                                             std::nullopt,
+                                                             std::nullopt,
+                                                             {}});
   }
   head->statusCode = statusCode_;
   head->allHeaderFields = headers_;
   curl_off_t length = -1;
-  if (curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length >= 0) {
+  if (curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+      length >= 0) {
     head->expectedContentLength = length;
   }
   if (auto type = headers_.value("Content-Type")) {
@@ -553,7 +569,8 @@ std::shared_ptr<HTTPURLResponse> TransferTask::makeResponse() const {
     }
   }
   std::string name;
-  if (auto disposition = headers_.value("Content-Disposition")) name = fileNameFromDisposition(*disposition);
+  if (auto disposition = headers_.value("Content-Disposition"))
+    name = fileNameFromDisposition(*disposition);
   if (name.empty()) name = safeFileName(head->url.lastPathComponent());
   head->suggestedFilename = name.empty() ? "Unknown" : name;
   return head;
@@ -575,8 +592,10 @@ bool TransferTask::headersComplete() {
   std::optional<URL> target;
   if (CURLU* handle = curl_url()) {
     char* text = nullptr;
-    if (curl_url_set(handle, CURLUPART_URL, current.url->absoluteString().c_str(), 0) == CURLUE_OK &&
-        curl_url_set(handle, CURLUPART_URL, location->c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE) == CURLUE_OK &&
+    if (curl_url_set(handle, CURLUPART_URL, current.url->absoluteString().c_str(), 0) ==
+            CURLUE_OK &&
+        curl_url_set(handle, CURLUPART_URL, location->c_str(),
+                     CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE) == CURLUE_OK &&
         curl_url_get(handle, CURLUPART_URL, &text, 0) == CURLUE_OK) {
       target = URL::parse(text);
     }
@@ -607,7 +626,8 @@ bool TransferTask::headersComplete() {
   URLRequest next = current;
   next.url = target;
   const bool becomesGet = statusCode_ == 303 ? current.httpMethod != "HEAD"
-                                             : (statusCode_ == 301 || statusCode_ == 302) && current.httpMethod == "POST";
+                                             : (statusCode_ == 301 || statusCode_ == 302) &&
+                                                   current.httpMethod == "POST";
   if (becomesGet) {
     next.httpMethod = "GET";
     next.httpBody.reset();
@@ -651,8 +671,9 @@ bool TransferTask::finalResponse(const std::shared_ptr<const HTTPURLResponse>& h
       if (statusCode_ == 206 && range && range->second >= 0) {
         bytesExpected_ = range->second;
       } else {
-        bytesExpected_ = head->expectedContentLength >= 0 ? fileOffset_ + head->expectedContentLength
-                                                          : kTransferSizeUnknown;
+        bytesExpected_ = head->expectedContentLength >= 0
+                             ? fileOffset_ + head->expectedContentLength
+                             : kTransferSizeUnknown;
       }
     } else {
       bytesExpected_ = head->expectedContentLength;
@@ -669,7 +690,8 @@ bool TransferTask::finalResponse(const std::shared_ptr<const HTTPURLResponse>& h
       resumeReported_ = true;
       const std::int64_t offset = fileOffset_;
       const std::int64_t expected = countOfBytesExpectedToReceive();
-      post([offset, expected](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
+      post([offset, expected](URLSession& session, URLSessionDelegate& delegate,
+                              const TaskPtr& task) {
         delegate.didResumeAtOffset(session, task, offset, expected);
       });
     }
@@ -784,7 +806,8 @@ std::size_t TransferTask::onBody(char* data, std::size_t size, std::size_t count
   if (!self->gateOpen_ || self->userPaused_) return CURL_WRITEFUNC_PAUSE;
   const std::size_t length = size * count;
   self->lastActivity_ = Clock::now();
-  if (self->bodyLimit_ && self->countOfBytesReceived() + static_cast<std::int64_t>(length) > *self->bodyLimit_) {
+  if (self->bodyLimit_ &&
+      self->countOfBytesReceived() + static_cast<std::int64_t>(length) > *self->bodyLimit_) {
     self->abortCode_ = URLError::dataLengthExceedsMaximum;
     self->abortDetail_ = "more than " + std::to_string(*self->bodyLimit_) + " bytes";
     return 0;
@@ -809,7 +832,8 @@ std::size_t TransferTask::onBody(char* data, std::size_t size, std::size_t count
   return length;
 }
 
-int TransferTask::onProgress(void* opaque, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+int TransferTask::onProgress(void* opaque, curl_off_t, curl_off_t downloaded, curl_off_t,
+                             curl_off_t uploaded) {
   auto* self = static_cast<TransferTask*>(opaque);
   const auto now = Clock::now();
   const curl_off_t moved = downloaded + uploaded;
@@ -838,11 +862,13 @@ int TransferTask::onProgress(void* opaque, curl_off_t, curl_off_t downloaded, cu
   }
   const auto& configuration = self->context_->configuration;
   const std::chrono::duration<double> window = now - self->windowStart_;
-  if (configuration.lowSpeedTimeSeconds > 0 && window.count() >= static_cast<double>(configuration.lowSpeedTimeSeconds)) {
+  if (configuration.lowSpeedTimeSeconds > 0 &&
+      window.count() >= static_cast<double>(configuration.lowSpeedTimeSeconds)) {
     const double rate = static_cast<double>(moved - self->windowMoved_) / window.count();
     if (rate < static_cast<double>(configuration.lowSpeedLimitBytesPerSecond)) {
       self->abortCode_ = URLError::timedOut;
-      self->abortDetail_ = "slower than " + std::to_string(configuration.lowSpeedLimitBytesPerSecond) + " bytes/s";
+      self->abortDetail_ =
+          "slower than " + std::to_string(configuration.lowSpeedLimitBytesPerSecond) + " bytes/s";
       return 1;
     }
     self->windowStart_ = now;
@@ -858,7 +884,8 @@ void TransferTask::transferDone(CURLcode result) {
     finish(abortCode_, abortDetail_);
   } else if (result != CURLE_OK) {
     collectMetrics();
-    finish(urlErrorCodeFromCurl(result), errorText_[0] != '\0' ? errorText_ : curl_easy_strerror(result));
+    finish(urlErrorCodeFromCurl(result),
+           errorText_[0] != '\0' ? errorText_ : curl_easy_strerror(result));
   } else if (!headersDone_) {
     collectMetrics();
     finish(URLError::badServerResponse, "no response head");
@@ -935,7 +962,8 @@ void TransferTask::collectMetrics() {
   CURL* easy = easy_.get();
   auto seconds = [easy](CURLINFO info) {
     curl_off_t micro = 0;
-    return curl_easy_getinfo(easy, info, &micro) == CURLE_OK ? static_cast<double>(micro) / 1e6 : 0.0;
+    return curl_easy_getinfo(easy, info, &micro) == CURLE_OK ? static_cast<double>(micro) / 1e6
+                                                             : 0.0;
   };
   metrics_.nameLookupSeconds = seconds(CURLINFO_NAMELOOKUP_TIME_T);
   metrics_.connectSeconds = seconds(CURLINFO_CONNECT_TIME_T);
@@ -970,7 +998,8 @@ std::optional<Data> TransferTask::makeResumeData() const {
   return resume.encoded();
 }
 
-void TransferTask::finish(std::optional<URLError::Code> code, std::string detail, bool produceResumeData,
+void TransferTask::finish(std::optional<URLError::Code> code, std::string detail,
+                          bool produceResumeData,
                           std::function<void(std::optional<Data>)> resumeHandler) {
   finished_ = true;
   stopTransfer();
@@ -1019,7 +1048,8 @@ void TransferTask::finish(std::optional<URLError::Code> code, std::string detail
   }
 
   if (resumeHandler) {
-    context_->queue->async([resumeHandler = std::move(resumeHandler), resume] { resumeHandler(resume); });
+    context_->queue->async(
+        [resumeHandler = std::move(resumeHandler), resume] { resumeHandler(resume); });
   }
   if (!finishedFile.empty()) {
     context_->queue->async([context = context_, task = publicTask_, finishedFile] {

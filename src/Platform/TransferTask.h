@@ -86,8 +86,8 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   // libcurl callbacks (network thread).
   static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
   static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
-  static int onProgress(void* self, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t uploadTotal,
-                        curl_off_t uploaded);
+  static int onProgress(void* self, curl_off_t downloadTotal, curl_off_t downloaded,
+                        curl_off_t uploadTotal, curl_off_t uploaded);
 
   // Network thread.
   void start();
@@ -107,7 +107,8 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   void stopTransfer();
   void collectMetrics();
   std::optional<Data> makeResumeData() const;
-  void finish(std::optional<URLError::Code> code, std::string detail = {}, bool produceResumeData = false,
+  void finish(std::optional<URLError::Code> code, std::string detail = {},
+              bool produceResumeData = false,
               std::function<void(std::optional<Data>)> resumeHandler = nullptr);
   std::shared_ptr<HTTPURLResponse> makeResponse() const;
 
@@ -173,7 +174,7 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   // Download file.
   FileDescriptor file_;
   std::filesystem::path filePath_;  // empty while the file is nameless
-  std::int64_t fileOffset_ = 0;  // bytes that were in the file before this transfer
+  std::int64_t fileOffset_ = 0;     // bytes that were in the file before this transfer
   std::int64_t written_ = 0;
   bool sendRange_ = false;
   bool discardPartial_ = false;  // the partial file must not be continued

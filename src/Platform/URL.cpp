@@ -58,7 +58,8 @@ std::string percentEncode(std::string_view text, std::string_view allowedPunctua
   std::string out;
   out.reserve(text.size());
   for (unsigned char c : text) {
-    if (isUnreserved(c) || allowedPunctuation.find(static_cast<char>(c)) != std::string_view::npos) {
+    if (isUnreserved(c) ||
+        allowedPunctuation.find(static_cast<char>(c)) != std::string_view::npos) {
       out.push_back(static_cast<char>(c));
     } else {
       out.push_back('%');
@@ -73,8 +74,8 @@ std::string percentDecode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() &&
-        isHexDigit(text[i + 1]) && isHexDigit(text[i + 2])) {
+    if (text[i] == '%' && i + 2 < text.size() && isHexDigit(text[i + 1]) &&
+        isHexDigit(text[i + 2])) {
       out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
       i += 2;
     } else {

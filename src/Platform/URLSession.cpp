@@ -56,7 +56,8 @@ class CABundleFile {
     std::string bundle;
     if (CurlEasy probe{curl_easy_init()}) {
       char* systemPath = nullptr;
-      if (curl_easy_getinfo(probe.get(), CURLINFO_CAINFO, &systemPath) == CURLE_OK && systemPath != nullptr) {
+      if (curl_easy_getinfo(probe.get(), CURLINFO_CAINFO, &systemPath) == CURLE_OK &&
+          systemPath != nullptr) {
         bundle = readFile(systemPath).value_or("");
       }
     }
@@ -72,7 +73,8 @@ class CABundleFile {
       }
     }
     std::error_code error;
-    std::string pattern = (std::filesystem::temp_directory_path(error) / "tolvane-ca-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path(error) / "tolvane-ca-XXXXXX").string();
     FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
     if (!file) return;
     path_ = pattern;
@@ -125,10 +127,18 @@ URLSessionTask::~URLSessionTask() = default;
 std::uint64_t URLSessionTask::taskIdentifier() const { return impl_->transfer->identifier(); }
 URLSessionTask::Kind URLSessionTask::kind() const { return impl_->transfer->kind(); }
 URLSessionTask::State URLSessionTask::state() const { return impl_->transfer->state(); }
-std::optional<URLRequest> URLSessionTask::originalRequest() const { return impl_->transfer->originalRequest(); }
-std::optional<URLRequest> URLSessionTask::currentRequest() const { return impl_->transfer->currentRequest(); }
-std::shared_ptr<const HTTPURLResponse> URLSessionTask::response() const { return impl_->transfer->response(); }
-std::int64_t URLSessionTask::countOfBytesReceived() const { return impl_->transfer->countOfBytesReceived(); }
+std::optional<URLRequest> URLSessionTask::originalRequest() const {
+  return impl_->transfer->originalRequest();
+}
+std::optional<URLRequest> URLSessionTask::currentRequest() const {
+  return impl_->transfer->currentRequest();
+}
+std::shared_ptr<const HTTPURLResponse> URLSessionTask::response() const {
+  return impl_->transfer->response();
+}
+std::int64_t URLSessionTask::countOfBytesReceived() const {
+  return impl_->transfer->countOfBytesReceived();
+}
 std::int64_t URLSessionTask::countOfBytesExpectedToReceive() const {
   return impl_->transfer->countOfBytesExpectedToReceive();
 }
@@ -197,17 +207,22 @@ URLSession::~URLSession() {
 
 const URLSessionConfiguration& URLSession::configuration() const { return impl_->configuration; }
 
-const std::shared_ptr<DispatchQueue>& URLSession::delegateQueue() const { return impl_->delegateQueue; }
+const std::shared_ptr<DispatchQueue>& URLSession::delegateQueue() const {
+  return impl_->delegateQueue;
+}
 
-TaskPtr URLSession::makeTask(URLSessionTask::Kind kind, URLRequest request, std::optional<ResumeData> resumeData,
+TaskPtr URLSession::makeTask(URLSessionTask::Kind kind, URLRequest request,
+                             std::optional<ResumeData> resumeData,
                              std::optional<URLError::Code> startError) {
   std::lock_guard guard(impl_->mutex);
   // A task made after invalidateAndCancel never runs: until the final callback it reports a
   // cancellation when started; after it, the delegate is gone and nothing is reported.
   if (impl_->invalidated) startError = URLError::cancelled;
-  auto transfer = std::make_shared<TransferTask>(impl_->context, impl_->nextIdentifier++, kind, std::move(request),
-                                                 std::move(resumeData), startError);
-  TaskPtr task = std::make_shared<ConstructibleTask>(std::make_unique<URLSessionTask::Impl>(URLSessionTask::Impl{transfer}));
+  auto transfer =
+      std::make_shared<TransferTask>(impl_->context, impl_->nextIdentifier++, kind,
+                                     std::move(request), std::move(resumeData), startError);
+  TaskPtr task = std::make_shared<ConstructibleTask>(
+      std::make_unique<URLSessionTask::Impl>(URLSessionTask::Impl{transfer}));
   transfer->attach(task);
   impl_->outstanding.emplace(transfer->identifier(), task);
   return task;
@@ -230,9 +245,12 @@ void URLSession::discardResumeData(const Data& resumeData) {
 
 TaskPtr URLSession::downloadTask(const Data& resumeData) {
   auto decoded = ResumeData::decode(resumeData);
-  if (!decoded) return makeTask(URLSessionTask::Kind::download, URLRequest(), std::nullopt, URLError::cannotDecodeRawData);
+  if (!decoded)
+    return makeTask(URLSessionTask::Kind::download, URLRequest(), std::nullopt,
+                    URLError::cannotDecodeRawData);
   URLRequest request = decoded->request;
-  return makeTask(URLSessionTask::Kind::download, std::move(request), std::move(decoded), std::nullopt);
+  return makeTask(URLSessionTask::Kind::download, std::move(request), std::move(decoded),
+                  std::nullopt);
 }
 
 void URLSession::taskCompleted(std::uint64_t identifier) {

@@ -83,7 +83,12 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
 
 using TaskPtr = std::shared_ptr<URLSessionTask>;
 
-enum class AuthChallengeDisposition { useCredential, performDefaultHandling, cancelAuthenticationChallenge, rejectProtectionSpace };
+enum class AuthChallengeDisposition {
+  useCredential,
+  performDefaultHandling,
+  cancelAuthenticationChallenge,
+  rejectProtectionSpace
+};
 enum class ResponseDisposition { cancel, allow };
 
 struct URLCredential {
@@ -92,7 +97,15 @@ struct URLCredential {
 };
 
 struct URLAuthenticationChallenge {
-  enum class Method { httpBasic, httpDigest, ntlm, negotiate, clientCertificate, serverTrust, other };
+  enum class Method {
+    httpBasic,
+    httpDigest,
+    ntlm,
+    negotiate,
+    clientCertificate,
+    serverTrust,
+    other
+  };
   Method authenticationMethod = Method::other;
   std::string host;
   int port = 0;
@@ -115,19 +128,26 @@ class URLSessionDelegate {
   virtual ~URLSessionDelegate() = default;
 
   virtual void didBecomeInvalidWithError(URLSession&, ErrorPtr /*error*/) {}
-  virtual void didReceiveChallenge(URLSession&, const TaskPtr&, const URLAuthenticationChallenge&,
-                                   std::function<void(AuthChallengeDisposition, std::optional<URLCredential>)> completion) {
+  virtual void didReceiveChallenge(
+      URLSession&, const TaskPtr&, const URLAuthenticationChallenge&,
+      std::function<void(AuthChallengeDisposition, std::optional<URLCredential>)> completion) {
     completion(AuthChallengeDisposition::performDefaultHandling, std::nullopt);
   }
   virtual void didSendBodyData(URLSession&, const TaskPtr&, std::int64_t /*bytesSent*/,
-                               std::int64_t /*totalBytesSent*/, std::int64_t /*totalBytesExpectedToSend*/) {}
-  virtual void needNewBodyStream(URLSession&, const TaskPtr&, std::function<void()> completion) { completion(); }
-  virtual void willPerformHTTPRedirection(URLSession&, const TaskPtr&, const HTTPURLResponse&, const URLRequest& newRequest,
-                                          std::function<void(std::optional<URLRequest>)> completion) {
+                               std::int64_t /*totalBytesSent*/,
+                               std::int64_t /*totalBytesExpectedToSend*/) {}
+  virtual void needNewBodyStream(URLSession&, const TaskPtr&, std::function<void()> completion) {
+    completion();
+  }
+  virtual void willPerformHTTPRedirection(
+      URLSession&, const TaskPtr&, const HTTPURLResponse&, const URLRequest& newRequest,
+      std::function<void(std::optional<URLRequest>)> completion) {
     completion(newRequest);
   }
-  virtual void didFinishCollectingMetrics(URLSession&, const TaskPtr&, const URLSessionTaskMetrics&) {}
-  virtual void didCompleteWithError(URLSession&, const TaskPtr&, ErrorPtr /*error, null on success*/) {}
+  virtual void didFinishCollectingMetrics(URLSession&, const TaskPtr&,
+                                          const URLSessionTaskMetrics&) {}
+  virtual void didCompleteWithError(URLSession&, const TaskPtr&,
+                                    ErrorPtr /*error, null on success*/) {}
   virtual void isWaitingForConnectivity(URLSession&, const TaskPtr&) {}
   virtual void didReceiveResponse(URLSession&, const TaskPtr& /*dataTask*/, const HTTPURLResponse&,
                                   std::function<void(ResponseDisposition)> completion) {
@@ -139,16 +159,20 @@ class URLSessionDelegate {
   // Read once, when the session is made.
   [[nodiscard]] virtual bool decidesResponses() const { return true; }
   virtual void didReceiveData(URLSession&, const TaskPtr& /*dataTask*/, const Data&) {}
-  virtual void willCacheResponse(URLSession&, const TaskPtr& /*dataTask*/, const CachedURLResponse& proposed,
+  virtual void willCacheResponse(URLSession&, const TaskPtr& /*dataTask*/,
+                                 const CachedURLResponse& proposed,
                                  std::function<void(std::optional<CachedURLResponse>)> completion) {
     completion(proposed);
   }
-  virtual void didResumeAtOffset(URLSession&, const TaskPtr& /*downloadTask*/, std::int64_t /*fileOffset*/,
-                                 std::int64_t /*expectedTotalBytes*/) {}
-  virtual void didWriteData(URLSession&, const TaskPtr& /*downloadTask*/, std::int64_t /*bytesWritten*/,
-                            std::int64_t /*totalBytesWritten*/, std::int64_t /*totalBytesExpectedToWrite*/) {}
+  virtual void didResumeAtOffset(URLSession&, const TaskPtr& /*downloadTask*/,
+                                 std::int64_t /*fileOffset*/, std::int64_t /*expectedTotalBytes*/) {
+  }
+  virtual void didWriteData(URLSession&, const TaskPtr& /*downloadTask*/,
+                            std::int64_t /*bytesWritten*/, std::int64_t /*totalBytesWritten*/,
+                            std::int64_t /*totalBytesExpectedToWrite*/) {}
   // The temporary file is removed once this returns: move it away synchronously.
-  virtual void didFinishDownloadingTo(URLSession&, const TaskPtr& /*downloadTask*/, const std::filesystem::path& /*location*/) {}
+  virtual void didFinishDownloadingTo(URLSession&, const TaskPtr& /*downloadTask*/,
+                                      const std::filesystem::path& /*location*/) {}
 };
 
 // A transport session: makes tasks, runs them on a network thread of its own (libcurl's
@@ -156,9 +180,9 @@ class URLSessionDelegate {
 // its delegate strongly until it has been invalidated and has sent didBecomeInvalidWithError.
 class URLSession : public std::enable_shared_from_this<URLSession> {
  public:
-  [[nodiscard]] static std::shared_ptr<URLSession> make(URLSessionConfiguration configuration,
-                                                        std::shared_ptr<URLSessionDelegate> delegate,
-                                                        std::shared_ptr<DispatchQueue> delegateQueue);
+  [[nodiscard]] static std::shared_ptr<URLSession> make(
+      URLSessionConfiguration configuration, std::shared_ptr<URLSessionDelegate> delegate,
+      std::shared_ptr<DispatchQueue> delegateQueue);
   ~URLSession();
 
   [[nodiscard]] const URLSessionConfiguration& configuration() const;
@@ -184,8 +208,8 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
 
  private:
   explicit URLSession(std::unique_ptr<Impl> impl);
-  TaskPtr makeTask(URLSessionTask::Kind kind, URLRequest request, std::optional<ResumeData> resumeData,
-                   std::optional<URLError::Code> startError);
+  TaskPtr makeTask(URLSessionTask::Kind kind, URLRequest request,
+                   std::optional<ResumeData> resumeData, std::optional<URLError::Code> startError);
   void taskCompleted(std::uint64_t taskIdentifier);
   void invalidate(bool cancelTasks);
   void sendInvalidationCallback();

@@ -62,8 +62,8 @@ class TOLVANE_CAPABILITY("mutex") UnfairLock {
 
   // As wait(), but no later than `deadline`; false when the deadline passed.
   template <typename Clock, typename Duration>
-  bool waitUntil(std::condition_variable& condition, const std::chrono::time_point<Clock, Duration>& deadline)
-      TOLVANE_REQUIRES(this) {
+  bool waitUntil(std::condition_variable& condition,
+                 const std::chrono::time_point<Clock, Duration>& deadline) TOLVANE_REQUIRES(this) {
     std::unique_lock native(mutex_, std::adopt_lock);
     const bool notified = condition.wait_until(native, deadline) == std::cv_status::no_timeout;
     native.release();

@@ -17,7 +17,8 @@ namespace tolvane {
 
 void assertNotOnMainQueue(const char* operation) {
   TOLVANE_CHECK(!platform::DispatchQueue::main()->isCurrent(),
-                std::string("tolvane: ") + operation + " must not block the main queue; its completion runs there");
+                std::string("tolvane: ") + operation +
+                    " must not block the main queue; its completion runs there");
 }
 
 NetworkService::NetworkService() : NetworkService(&RetryHandler::make) {}
@@ -46,7 +47,8 @@ LoaderModel NetworkService::request(const std::optional<std::string>& endpoint,
       address, method, std::move(parameters),
       std::make_shared<const http::URLEncoding>(http::URLEncoding::defaultEncoding()), headers,
       makeRetryHandler_(), [](platform::URLRequest& urlRequest) -> platform::ErrorPtr {
-        urlRequest.timeoutInterval = RetryHandler::requestTimeoutOverride().value_or(kTimeoutInterval);
+        urlRequest.timeoutInterval =
+            RetryHandler::requestTimeoutOverride().value_or(kTimeoutInterval);
         urlRequest.maximumBodyLength = kMaximumManifestLength;
         return nullptr;
       });

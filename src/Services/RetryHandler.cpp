@@ -28,7 +28,8 @@ std::optional<double> secondsFromEnvironment(const char* variable) {
 }  // namespace
 
 std::shared_ptr<RetryHandler> RetryHandler::make() {
-  return std::make_shared<RetryHandler>(kRetryLimit, secondsFromEnvironment(kRetryDelayVariable).value_or(kRetryDelay));
+  return std::make_shared<RetryHandler>(
+      kRetryLimit, secondsFromEnvironment(kRetryDelayVariable).value_or(kRetryDelay));
 }
 
 std::optional<double> RetryHandler::requestTimeoutOverride() {

@@ -25,12 +25,24 @@ class FakeSteps final : public InstallationSteps {
   bool installed = false;
   bool updateNeeded = true;
 
-  void failAt(const std::string& step, std::function<void()> thrower) { locked([&] { failures_[step] = thrower; }); }
-  void clearFailures() { locked([&] { failures_.clear(); }); }
-  void holdAt(const std::string& step) { locked([&] { held_ = step; }); }
-  void release() { locked([&] { held_.clear(); }); }
-  [[nodiscard]] bool isHeld() { return locked([&] { return holding_; }); }
-  [[nodiscard]] std::vector<std::string> calls() { return locked([&] { return calls_; }); }
+  void failAt(const std::string& step, std::function<void()> thrower) {
+    locked([&] { failures_[step] = thrower; });
+  }
+  void clearFailures() {
+    locked([&] { failures_.clear(); });
+  }
+  void holdAt(const std::string& step) {
+    locked([&] { held_ = step; });
+  }
+  void release() {
+    locked([&] { held_.clear(); });
+  }
+  [[nodiscard]] bool isHeld() {
+    return locked([&] { return holding_; });
+  }
+  [[nodiscard]] std::vector<std::string> calls() {
+    return locked([&] { return calls_; });
+  }
 
   [[nodiscard]] bool isInstalled() const override { return installed; }
   void createWorkFolder() override { step("createWorkFolder"); }

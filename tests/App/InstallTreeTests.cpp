@@ -24,8 +24,8 @@ class InstallTreeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     prefix_ = std::make_unique<TemporaryDirectory>();
-    installLog_ = commandOutput("cmake --install '" + std::string(TOLVANE_BINARY_DIR) + "' --prefix '" +
-                                    prefix_->path().string() + "' 2>&1",
+    installLog_ = commandOutput("cmake --install '" + std::string(TOLVANE_BINARY_DIR) +
+                                    "' --prefix '" + prefix_->path().string() + "' 2>&1",
                                 &installStatus_);
   }
   static void TearDownTestSuite() { prefix_.reset(); }
@@ -41,11 +41,11 @@ class InstallTreeTest : public ::testing::Test {
 };
 
 TEST_F(InstallTreeTest, PutsEverythingInTheUsualPlaces) {
-  for (const char* file : {"bin/tolvane-installer", "lib/tolvane-installer/tolvane-desktop.so",
-                           "share/tolvane-installer/java.zip",
-                           "share/tolvane-installer/Launcher_logo.png", "share/tolvane-installer/Info.json",
-                           "share/applications/net.tolvane.installer.desktop",
-                           "share/icons/hicolor/256x256/apps/net.tolvane.installer.png"}) {
+  for (const char* file :
+       {"bin/tolvane-installer", "lib/tolvane-installer/tolvane-desktop.so",
+        "share/tolvane-installer/java.zip", "share/tolvane-installer/Launcher_logo.png",
+        "share/tolvane-installer/Info.json", "share/applications/net.tolvane.installer.desktop",
+        "share/icons/hicolor/256x256/apps/net.tolvane.installer.png"}) {
     EXPECT_TRUE(fs::is_regular_file(prefix() / file)) << file;
   }
   const std::string entry = readFile(prefix() / "share/applications/net.tolvane.installer.desktop");
@@ -70,12 +70,13 @@ TEST_F(InstallTreeTest, InstalledProgramFindsItsOwnBundleInformation) {
 
 // The window's libraries are the bulk of a start; a run without a window must not load them.
 TEST_F(InstallTreeTest, ProgramLoadsTheWindowLibrariesOnlyThroughItsModule) {
-  const std::string programLibraries = commandOutput("LD_TRACE_LOADED_OBJECTS=1 '" + program().string() + "'");
+  const std::string programLibraries =
+      commandOutput("LD_TRACE_LOADED_OBJECTS=1 '" + program().string() + "'");
   EXPECT_NE(programLibraries.find("libcurl"), std::string::npos) << programLibraries;
   EXPECT_EQ(programLibraries.find("libwx"), std::string::npos) << programLibraries;
   EXPECT_EQ(programLibraries.find("libgtk"), std::string::npos) << programLibraries;
-  const std::string moduleLibraries =
-      commandOutput("ldd '" + (prefix() / "lib/tolvane-installer/tolvane-desktop.so").string() + "'");
+  const std::string moduleLibraries = commandOutput(
+      "ldd '" + (prefix() / "lib/tolvane-installer/tolvane-desktop.so").string() + "'");
   EXPECT_NE(moduleLibraries.find("libwx_gtk3u_core"), std::string::npos) << moduleLibraries;
 }
 
@@ -88,7 +89,8 @@ TEST_F(InstallTreeTest, RunsHeadlessFromTheInstalledTree) {
   home.setEnvironment("WAYLAND_DISPLAY", std::nullopt);
   LoopbackServer server(LoopbackServer::plainHTTP());
   server.serveBody("/loaderv3.php",
-                   R"({"files":[{"path":"launcher/Tolvane.jar","hash":"h1","size":11}]})", "application/json");
+                   R"({"files":[{"path":"launcher/Tolvane.jar","hash":"h1","size":11}]})",
+                   "application/json");
   server.serveBody("/launcher/Tolvane.jar", "jar content");
   home.setEnvironment("TOLVANE_UPDATE_ORIGIN", server.url(""));
   home.setEnvironment("TOLVANE_RETRY_DELAY_SECONDS", "0");

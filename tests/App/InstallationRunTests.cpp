@@ -20,7 +20,9 @@ using namespace std::chrono_literals;
 
 class OtherLayerError final : public platform::Error {
  public:
-  [[nodiscard]] std::string localizedDescription() const override { return "The network connection was lost."; }
+  [[nodiscard]] std::string localizedDescription() const override {
+    return "The network connection was lost.";
+  }
 };
 
 // Records what the run asks of its front end, in one sequence, and checks that every
@@ -70,7 +72,9 @@ class RunTest : public ::testing::Test {
   }
 
   // Lets a queued retry start; it is posted to the main queue, not started in place.
-  void runPendingMainWork() { platform::MainRunLoop::runUntil([] { return false; }, 20ms); }
+  void runPendingMainWork() {
+    platform::MainRunLoop::runUntil([] { return false; }, 20ms);
+  }
 
   std::shared_ptr<FakeSteps> steps_ = std::make_shared<FakeSteps>();
   std::shared_ptr<InstallationRun> run_;
@@ -78,8 +82,8 @@ class RunTest : public ::testing::Test {
   std::vector<Alert> alerts_;
 };
 
-const std::vector<std::string> kAllSteps = {"createWorkFolder", "installJava", "checkForUpdate", "downloadLauncher",
-                                            "runLauncher"};
+const std::vector<std::string> kAllSteps = {"createWorkFolder", "installJava", "checkForUpdate",
+                                            "downloadLauncher", "runLauncher"};
 
 TEST_F(RunTest, SuccessfulRunCallsEveryStepInOrderThenTerminates) {
   EXPECT_EQ(run_->statusText(), "Установка...");
@@ -94,7 +98,8 @@ TEST_F(RunTest, NoDownloadWhenTheCheckAnswersFalse) {
   steps_->installed = true;
   EXPECT_EQ(run_->statusText(), "Обновление...");
   startAndFinish();
-  EXPECT_EQ(steps_->calls(), (std::vector<std::string>{"createWorkFolder", "installJava", "checkForUpdate", "runLauncher"}));
+  EXPECT_EQ(steps_->calls(), (std::vector<std::string>{"createWorkFolder", "installJava",
+                                                       "checkForUpdate", "runLauncher"}));
   EXPECT_EQ(events_, std::vector<std::string>{"terminate"});
 }
 
@@ -103,12 +108,14 @@ class FailingStepTest : public RunTest, public ::testing::WithParamInterface<std
 
 TEST_P(FailingStepTest, StopsAtTheFailingStepAndShowsItsMessage) {
   const std::string failing = kAllSteps[GetParam()];
-  const ResourceError error = GetParam() == 1 ? ResourceError::getJavaZipURL()
-                                             : ResourceError::createFolder(platform::makeError(OtherLayerError()));
+  const ResourceError error =
+      GetParam() == 1 ? ResourceError::getJavaZipURL()
+                      : ResourceError::createFolder(platform::makeError(OtherLayerError()));
   steps_->failAt(failing, [error] { throw error; });
   startAndFinish();
 
-  const std::vector<std::string> expected(kAllSteps.begin(), kAllSteps.begin() + static_cast<long>(GetParam()) + 1);
+  const std::vector<std::string> expected(kAllSteps.begin(),
+                                          kAllSteps.begin() + static_cast<long>(GetParam()) + 1);
   EXPECT_EQ(steps_->calls(), expected);
   EXPECT_EQ(events_, std::vector<std::string>{"alert"});
   ASSERT_EQ(alerts_.size(), 1u);
@@ -131,7 +138,8 @@ TEST_F(RunTest, FailureOfAnotherKindShowsTheAlertWithTheGenericMessage) {
   startAndFinish();
   // After a ResourceError, a failure of another layer; then one outside the error types.
   steps_->clearFailures();
-  steps_->failAt("checkForUpdate", [] { platform::throwError(platform::makeError(OtherLayerError())); });
+  steps_->failAt("checkForUpdate",
+                 [] { platform::throwError(platform::makeError(OtherLayerError())); });
   answer(InstallationRun::kRetryResponse);
   runPendingMainWork();
   finishRun();
@@ -180,7 +188,8 @@ TEST_F(RunTest, RetryRunsAgainFromTheFirstStepKeepingTheErrorText) {
 
 TEST_F(RunTest, SupportOpensTheForumPageThenQuitsCloseOnlyQuits) {
   answer(InstallationRun::kSupportResponse);
-  EXPECT_EQ(events_, (std::vector<std::string>{"open https://forum.tolvane.test/forum_support", "terminate"}));
+  EXPECT_EQ(events_, (std::vector<std::string>{"open https://forum.tolvane.test/forum_support",
+                                               "terminate"}));
   events_.clear();
   answer(InstallationRun::kCloseResponse);
   EXPECT_EQ(events_, std::vector<std::string>{"terminate"});

@@ -8,10 +8,10 @@
 
 #include "App/TraceEventMonitor.h"
 #include "HTTP/Core/DataRequest.h"
+#include "HTTP/Core/RequestInterceptor.h"
 #include "HTTP/Core/Session.h"
 #include "HTTP/Response/Validation.h"
 #include "Platform/DispatchQueue.h"
-#include "HTTP/Core/RequestInterceptor.h"
 #include "Support/LoopbackServer.h"
 
 namespace tolvane::test {
@@ -23,9 +23,11 @@ using namespace std::chrono_literals;
 class ImmediateRetrier final : public http::RequestInterceptor {
  public:
   explicit ImmediateRetrier(int limit) : limit_(limit) {}
-  void retry(const std::shared_ptr<http::Request>& request, const std::shared_ptr<http::Session>& /*session*/,
-             const http::HTTPError& /*error*/, http::RequestRetrier::Completion completion) override {
-    completion(request->retryCount() < limit_ ? http::RetryResult::retry() : http::RetryResult::doNotRetry());
+  void retry(const std::shared_ptr<http::Request>& request,
+             const std::shared_ptr<http::Session>& /*session*/, const http::HTTPError& /*error*/,
+             http::RequestRetrier::Completion completion) override {
+    completion(request->retryCount() < limit_ ? http::RetryResult::retry()
+                                              : http::RetryResult::doNotRetry());
   }
 
  private:
@@ -66,14 +68,18 @@ class TraceTest : public ::testing::Test {
 // One line per attempt: method, URL, attempt number, status or failure, duration.
 TEST_F(TraceTest, OneLinePerAttempt) {
   const std::string good = server_.url("/hello");
-  const std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/manifest";
+  const std::string refused =
+      "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/manifest";
   fetch(good);
   fetch(refused, std::make_shared<ImmediateRetrier>(2));
 
-  const auto quoted = [](const std::string& url) { return std::regex_replace(url, std::regex(R"([.?])"), R"(\$&)"); };
+  const auto quoted = [](const std::string& url) {
+    return std::regex_replace(url, std::regex(R"([.?])"), R"(\$&)");
+  };
   std::string expected = "HTTP GET " + quoted(good) + R"( attempt 1: 200 in \d+ ms\n)";
   for (const char* attempt : {"1", "2", "3"}) {
-    expected += "HTTP GET " + quoted(refused) + " attempt " + attempt + R"(: no response \(.+\) in \d+ ms\n)";
+    expected += "HTTP GET " + quoted(refused) + " attempt " + attempt +
+                R"(: no response \(.+\) in \d+ ms\n)";
   }
   EXPECT_TRUE(std::regex_match(out_.str(), std::regex(expected))) << out_.str();
 }

@@ -112,7 +112,9 @@ TEST_F(HeadlessRunTest, PathWithSpacesAndNonASCIIIsDownloaded) {
 TEST_F(HeadlessRunTest, EmptyFileListFailsOnACleanMachineAndIsIgnoredWithAJar) {
   setManifest({});
   expectFailed(runInstaller(), kInstalling,
-               kCheckFailed + "The operation couldn\u2019t be completed. (Tolvane_Apple_Silicon.ResourceError error 7.)");
+               kCheckFailed +
+                   "The operation couldn\u2019t be completed. (Tolvane_Apple_Silicon.ResourceError "
+                   "error 7.)");
   EXPECT_FALSE(storedEntry());
 
   installVersionOne();
@@ -133,8 +135,10 @@ TEST_F(HeadlessRunTest, MalformedManifestIsIgnoredWithAJar) {
 TEST_F(HeadlessRunTest, ServerDownOnACleanMachineNamesTheRetryFailureTwice) {
   takeServerDown();
 
-  expectFailed(runInstaller(), kInstalling,
-               kCheckFailed + retryFailed(retryFailed("URLSessionTask failed with error: Could not connect to the server.")));
+  expectFailed(
+      runInstaller(), kInstalling,
+      kCheckFailed + retryFailed(retryFailed(
+                         "URLSessionTask failed with error: Could not connect to the server.")));
 }
 
 TEST_F(HeadlessRunTest, ServerDownWithAJarStartsIt) {
@@ -151,8 +155,10 @@ TEST_F(HeadlessRunTest, ServerDownWithAStoredEntryButNoJarTriesTheDownload) {
   takeServerDown();
 
   // The manifest failure is absorbed; the download from the stored path is what fails.
-  expectFailed(runInstaller(), kInstalling,
-               kCheckFailed + retryFailed("URLSessionTask failed with error: Could not connect to the server."));
+  expectFailed(
+      runInstaller(), kInstalling,
+      kCheckFailed +
+          retryFailed("URLSessionTask failed with error: Could not connect to the server."));
   EXPECT_EQ(storedEntry()->path, "files/Tolvane.jar");
 }
 

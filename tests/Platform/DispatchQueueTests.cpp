@@ -97,7 +97,8 @@ TEST(DispatchQueueTest, SeparateRootsRunConcurrently) {
   auto secondRanFuture = secondRan.get_future();
   std::promise<bool> firstSawSecond;
   // `first` blocks until `second` has run something: only possible with one worker per root.
-  first->async([&] { firstSawSecond.set_value(secondRanFuture.wait_for(5s) == std::future_status::ready); });
+  first->async(
+      [&] { firstSawSecond.set_value(secondRanFuture.wait_for(5s) == std::future_status::ready); });
   second->async([&] { secondRan.set_value(); });
   EXPECT_TRUE(firstSawSecond.get_future().get());
 }
@@ -142,7 +143,10 @@ TEST(DispatchQueueTest, IsCurrentFollowsTheTargetChainUpwardsOnly) {
   // Which of leaf, middle, root and other count as current for work running on `queue`.
   auto seenFrom = [&](const std::shared_ptr<DispatchQueue>& queue) {
     std::promise<std::vector<bool>> seen;
-    queue->async([&] { seen.set_value({leaf->isCurrent(), middle->isCurrent(), root->isCurrent(), other->isCurrent()}); });
+    queue->async([&] {
+      seen.set_value(
+          {leaf->isCurrent(), middle->isCurrent(), root->isCurrent(), other->isCurrent()});
+    });
     return seen.get_future().get();
   };
   EXPECT_EQ(seenFrom(leaf), (std::vector<bool>{true, true, true, false}));
@@ -179,7 +183,8 @@ TEST(DispatchQueueTest, DelayedWorkKeepsItsQueueAlive) {
 
 TEST(DispatchQueueDeathTest, PreconditionOffTheQueueStopsNamingTheQueue) {
   auto queue = DispatchQueue::make("net.tolvane.test.guarded");
-  EXPECT_DEATH(queue->dispatchPreconditionOnQueue(), "not running on queue \"net.tolvane.test.guarded\"");
+  EXPECT_DEATH(queue->dispatchPreconditionOnQueue(),
+               "not running on queue \"net.tolvane.test.guarded\"");
 }
 
 TEST(DispatchQueueTest, PreconditionOnATargetingQueuePasses) {

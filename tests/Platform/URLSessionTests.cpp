@@ -26,8 +26,9 @@ using test::LoopbackServer;
 using test::patternBytes;
 using test::readFile;
 
-LoopbackServer::Options serverOptions(bool https, bool resetConnections = false,
-                                      std::optional<test::TestCertificate::Pair> certificate = std::nullopt) {
+LoopbackServer::Options serverOptions(
+    bool https, bool resetConnections = false,
+    std::optional<test::TestCertificate::Pair> certificate = std::nullopt) {
   LoopbackServer::Options options;
   options.https = https;
   options.resetConnections = resetConnections;
@@ -82,12 +83,17 @@ class RecordingDelegate : public URLSessionDelegate {
     ++invalidations_;
     changed_.notify_all();
   }
-  void willPerformHTTPRedirection(URLSession&, const TaskPtr& task, const HTTPURLResponse& response,
-                                  const URLRequest& next, std::function<void(std::optional<URLRequest>)> completion) override {
-    record(task, "redirect", [&](TaskLog& log) { log.redirects.push_back(std::to_string(response.statusCode) + " " + next.url->absoluteString()); });
+  void willPerformHTTPRedirection(
+      URLSession&, const TaskPtr& task, const HTTPURLResponse& response, const URLRequest& next,
+      std::function<void(std::optional<URLRequest>)> completion) override {
+    record(task, "redirect", [&](TaskLog& log) {
+      log.redirects.push_back(std::to_string(response.statusCode) + " " +
+                              next.url->absoluteString());
+    });
     completion(followRedirects ? std::optional<URLRequest>(next) : std::nullopt);
   }
-  void didFinishCollectingMetrics(URLSession&, const TaskPtr& task, const URLSessionTaskMetrics&) override {
+  void didFinishCollectingMetrics(URLSession&, const TaskPtr& task,
+                                  const URLSessionTaskMetrics&) override {
     record(task, "metrics", [](TaskLog& log) { ++log.metrics; });
   }
   void didCompleteWithError(URLSession&, const TaskPtr& task, ErrorPtr error) override {
@@ -98,23 +104,27 @@ class RecordingDelegate : public URLSessionDelegate {
   }
   void didReceiveResponse(URLSession&, const TaskPtr& task, const HTTPURLResponse& response,
                           std::function<void(ResponseDisposition)> completion) override {
-    record(task, "response", [&](TaskLog& log) { log.response = std::make_shared<HTTPURLResponse>(response); });
+    record(task, "response",
+           [&](TaskLog& log) { log.response = std::make_shared<HTTPURLResponse>(response); });
     completion(disposition);
   }
   void didReceiveData(URLSession&, const TaskPtr& task, const Data& data) override {
     record(task, "data", [&](TaskLog& log) { log.data += data; });
   }
-  void didResumeAtOffset(URLSession&, const TaskPtr& task, std::int64_t offset, std::int64_t expected) override {
+  void didResumeAtOffset(URLSession&, const TaskPtr& task, std::int64_t offset,
+                         std::int64_t expected) override {
     record(task, "resumed", [&](TaskLog& log) { log.resumedAt.emplace_back(offset, expected); });
   }
-  void didWriteData(URLSession&, const TaskPtr& task, std::int64_t written, std::int64_t total, std::int64_t) override {
+  void didWriteData(URLSession&, const TaskPtr& task, std::int64_t written, std::int64_t total,
+                    std::int64_t) override {
     record(task, "write", [&](TaskLog& log) {
       log.writtenSum += written;
       log.lastTotalWritten = total;
     });
     if (onWrite) onWrite(task);
   }
-  void didFinishDownloadingTo(URLSession&, const TaskPtr& task, const std::filesystem::path& location) override {
+  void didFinishDownloadingTo(URLSession&, const TaskPtr& task,
+                              const std::filesystem::path& location) override {
     record(task, "finished", [&](TaskLog& log) {
       log.downloadLocation = location;
       // On the delegate queue: a missing file must fail the comparison, not throw here.
@@ -125,7 +135,8 @@ class RecordingDelegate : public URLSessionDelegate {
   // Waits until `task` has completed; its log then.
   TaskLog waitFor(const TaskPtr& task, std::chrono::milliseconds timeout = 10s) {
     std::unique_lock lock(mutex_);
-    const bool done = changed_.wait_for(lock, timeout, [&] { return logs_[task->taskIdentifier()].completions > 0; });
+    const bool done = changed_.wait_for(
+        lock, timeout, [&] { return logs_[task->taskIdentifier()].completions > 0; });
     EXPECT_TRUE(done) << "task " << task->taskIdentifier() << " did not complete";
     return logs_[task->taskIdentifier()];
   }
@@ -153,7 +164,8 @@ class RecordingDelegate : public URLSessionDelegate {
     checkQueue();
     TaskLog& log = logs_[task->taskIdentifier()];
     // Progress events may come in any number; keep one entry per run of them.
-    if (log.events.empty() || log.events.back() != name || (std::string(name) != "data" && std::string(name) != "write")) {
+    if (log.events.empty() || log.events.back() != name ||
+        (std::string(name) != "data" && std::string(name) != "write")) {
       log.events.emplace_back(name);
     }
     update(log);
@@ -205,7 +217,8 @@ class URLSessionTest : public ::testing::Test {
 
 // ---- data tasks -----------------------------------------------------------------------------
 
-class DataTaskSizeTest : public URLSessionTest, public ::testing::WithParamInterface<std::size_t> {};
+class DataTaskSizeTest : public URLSessionTest,
+                         public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(DataTaskSizeTest, DeliversResponseThenEveryByteThenMetricsThenCompletion) {
   const std::string body = patternBytes(GetParam());
@@ -231,7 +244,8 @@ TEST_P(DataTaskSizeTest, DeliversResponseThenEveryByteThenMetricsThenCompletion)
 INSTANTIATE_TEST_SUITE_P(Sizes, DataTaskSizeTest, ::testing::Values(1u, 6u * 1024 * 1024));
 
 TEST_F(URLSessionTest, RequestHeadersWinOverSessionHeadersAndBodiesAreSent) {
-  configuration_.httpAdditionalHeaders = HeaderFields{{"X-Session", "s"}, {"X-Both", "from-session"}};
+  configuration_.httpAdditionalHeaders =
+      HeaderFields{{"X-Session", "s"}, {"X-Both", "from-session"}};
   server_.post("/echo", [](const httplib::Request& request, httplib::Response& response) {
     response.set_content(request.body, "text/plain");
   });
@@ -288,7 +302,8 @@ TEST_F(URLSessionTest, ResponseDispositionCancelEndsTheTaskWithoutData) {
 }
 
 TEST_F(URLSessionTest, SuggestedFileNameKeepsOnlyTheLastComponentOfContentDisposition) {
-  server_.serveBody("/x", "x", "text/plain", {{"Content-Disposition", "attachment; filename=\"../../.profile\""}});
+  server_.serveBody("/x", "x", "text/plain",
+                    {{"Content-Disposition", "attachment; filename=\"../../.profile\""}});
   const TaskLog log = run(session().dataTask(request(server_.url("/x"))));
   ASSERT_TRUE(log.response);
   EXPECT_EQ(log.response->suggestedFilename, ".profile");
@@ -297,12 +312,14 @@ TEST_F(URLSessionTest, SuggestedFileNameKeepsOnlyTheLastComponentOfContentDispos
 std::string deflateBody(const std::string& text) {
   uLongf size = compressBound(text.size());
   std::string out(size, '\0');
-  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()), text.size());
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
+           text.size());
   out.resize(size);
   return out;
 }
 
-class CompressedBodyTest : public URLSessionTest, public ::testing::WithParamInterface<std::string> {};
+class CompressedBodyTest : public URLSessionTest,
+                           public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(CompressedBodyTest, BodyArrivesDecoded) {
   std::string text;
@@ -333,22 +350,27 @@ INSTANTIATE_TEST_SUITE_P(Encodings, CompressedBodyTest, ::testing::Values("gzip"
 // ---- redirects -------------------------------------------------------------------------------
 
 TEST_F(URLSessionTest, RedirectsAreOfferedToTheDelegateHopByHop) {
-  server_.get("/a", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/b", 302); });
-  server_.get("/b", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/final?x=1", 307); });
+  server_.get("/a",
+              [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/b", 302); });
+  server_.get("/b", [](const httplib::Request&, httplib::Response& r) {
+    r.set_redirect("/final?x=1", 307);
+  });
   server_.serveBody("/final", "done");
   auto task = session().dataTask(request(server_.url("/a")));
   const TaskLog log = run(task);
 
   ASSERT_EQ(log.error, nullptr);
   EXPECT_EQ(log.data, "done");
-  EXPECT_EQ(log.redirects, (std::vector<std::string>{"302 " + server_.url("/b"), "307 " + server_.url("/final?x=1")}));
+  EXPECT_EQ(log.redirects, (std::vector<std::string>{"302 " + server_.url("/b"),
+                                                     "307 " + server_.url("/final?x=1")}));
   EXPECT_EQ(log.response->url.absoluteString(), server_.url("/final?x=1"));
   EXPECT_EQ(task->currentRequest()->url->absoluteString(), server_.url("/final?x=1"));
   EXPECT_EQ(task->originalRequest()->url->absoluteString(), server_.url("/a"));
 }
 
 TEST_F(URLSessionTest, RefusedRedirectDeliversTheRedirectResponse) {
-  server_.get("/a", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/b", 301); });
+  server_.get("/a",
+              [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/b", 301); });
   delegate_->followRedirects = false;
   const TaskLog log = run(session().dataTask(request(server_.url("/a"))));
   ASSERT_EQ(log.error, nullptr);
@@ -408,7 +430,8 @@ TEST_F(URLSessionTest, RedirectFromHttpsToHttpIsNeverFollowed) {
   LoopbackServer plain(serverOptions(false));
   plain.serveBody("/target", "insecure");
   const std::string target = plain.url("/target");
-  server_.get("/a", [&](const httplib::Request&, httplib::Response& r) { r.set_redirect(target, 302); });
+  server_.get("/a",
+              [&](const httplib::Request&, httplib::Response& r) { r.set_redirect(target, 302); });
   const TaskLog log = run(session().dataTask(request(server_.url("/a"))));
   ASSERT_NE(log.urlError(), nullptr);
   EXPECT_EQ(log.urlError()->code(), URLError::appTransportSecurityRequiresSecureConnection);
@@ -416,7 +439,8 @@ TEST_F(URLSessionTest, RedirectFromHttpsToHttpIsNeverFollowed) {
 }
 
 TEST_F(URLSessionTest, EndlessRedirectsStopAfterSixteenHops) {
-  server_.get("/loop", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/loop", 302); });
+  server_.get("/loop",
+              [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/loop", 302); });
   const TaskLog log = run(session().dataTask(request(server_.url("/loop"))));
   ASSERT_NE(log.urlError(), nullptr);
   EXPECT_EQ(log.urlError()->code(), URLError::httpTooManyRedirects);
@@ -440,7 +464,8 @@ struct CertificateCase {
   bool trustTheTestCA;
 };
 
-class CertificateTest : public URLSessionTest, public ::testing::WithParamInterface<CertificateCase> {};
+class CertificateTest : public URLSessionTest,
+                        public ::testing::WithParamInterface<CertificateCase> {};
 
 TEST_P(CertificateTest, FailsAsUntrustedCertificate) {
   if (!GetParam().trustTheTestCA) configuration_.additionalCAFile.reset();
@@ -448,7 +473,8 @@ TEST_P(CertificateTest, FailsAsUntrustedCertificate) {
   bad.serveBody("/", "secret");
   const TaskLog log = run(session().dataTask(request(bad.url("/"))));
   ASSERT_NE(log.urlError(), nullptr);
-  EXPECT_EQ(log.urlError()->code(), URLError::serverCertificateUntrusted) << log.error->debugDescription();
+  EXPECT_EQ(log.urlError()->code(), URLError::serverCertificateUntrusted)
+      << log.error->debugDescription();
   EXPECT_EQ(log.error->localizedDescription(), "The certificate for this server is invalid.");
   EXPECT_TRUE(log.data.empty());
 }
@@ -458,9 +484,12 @@ TEST_P(CertificateTest, FailsAsUntrustedCertificate) {
 INSTANTIATE_TEST_SUITE_P(
     Certificates, CertificateTest,
     ::testing::Values(
-        CertificateCase{"UnknownAuthority", [] { return test::TestCertificate::shared().untrusted(); }, true},
-        CertificateCase{"WrongHostName", [] { return test::TestCertificate::shared().wrongHost(); }, true},
-        CertificateCase{"TestCANotAdded", [] { return test::TestCertificate::shared().loopback(); }, false}),
+        CertificateCase{"UnknownAuthority",
+                        [] { return test::TestCertificate::shared().untrusted(); }, true},
+        CertificateCase{"WrongHostName", [] { return test::TestCertificate::shared().wrongHost(); },
+                        true},
+        CertificateCase{"TestCANotAdded", [] { return test::TestCertificate::shared().loopback(); },
+                        false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class BrokenBodyTest : public URLSessionTest, public ::testing::WithParamInterface<bool> {};
@@ -470,7 +499,8 @@ TEST_P(BrokenBodyTest, BodyCutShortIsALostConnection) {
   server.shortBody("/cut", 100000, patternBytes(20000));
   const TaskLog log = run(session().downloadTask(request(server.url("/cut"))));
   ASSERT_NE(log.urlError(), nullptr);
-  EXPECT_EQ(log.urlError()->code(), URLError::networkConnectionLost) << log.error->debugDescription();
+  EXPECT_EQ(log.urlError()->code(), URLError::networkConnectionLost)
+      << log.error->debugDescription();
   EXPECT_FALSE(log.downloadedFile.has_value());
   EXPECT_EQ(log.metrics, 1);
 }
@@ -507,7 +537,8 @@ TEST_F(URLSessionTest, SlowButSteadyBodyOutlastsTheInactivityInterval) {
   const auto started = std::chrono::steady_clock::now();
   const TaskLog log = run(session().downloadTask(request(plain.url("/drip"), 1.0)));
   ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
-  EXPECT_GE(std::chrono::steady_clock::now() - started, 2500ms);  // really was slower than the time-out
+  EXPECT_GE(std::chrono::steady_clock::now() - started,
+            2500ms);  // really was slower than the time-out
   EXPECT_EQ(log.downloadedFile, patternBytes(300));
 }
 
@@ -548,7 +579,8 @@ class DownloadTest : public URLSessionTest {
     auto once = std::make_shared<std::once_flag>();
     delegate_->onWrite = [&, once](const TaskPtr& task) {
       std::call_once(*once, [&] {
-        task->cancelByProducingResumeData([&](std::optional<Data> data) { resumeData.set_value(std::move(data)); });
+        task->cancelByProducingResumeData(
+            [&](std::optional<Data> data) { resumeData.set_value(std::move(data)); });
       });
     };
     auto task = session().downloadTask(request(server_.url(path)));
@@ -602,8 +634,9 @@ TEST_F(DownloadTest, CancelWithResumeDataThenResumeGivesAByteIdenticalFile) {
   auto second = session().downloadTask(*resumeData);
   const TaskLog log = run(second);
   ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
-  EXPECT_EQ(log.resumedAt, (std::vector<std::pair<std::int64_t, std::int64_t>>{
-                               {decoded->bytesReceived, static_cast<std::int64_t>(content_.size())}}));
+  EXPECT_EQ(log.resumedAt,
+            (std::vector<std::pair<std::int64_t, std::int64_t>>{
+                {decoded->bytesReceived, static_cast<std::int64_t>(content_.size())}}));
   ASSERT_TRUE(log.downloadedFile);
   EXPECT_TRUE(*log.downloadedFile == content_);
   const auto requests = server_.requests();
@@ -725,7 +758,8 @@ TEST_F(URLSessionTest, SuspendedTaskResumesAndFinishes) {
 TEST_F(URLSessionTest, EveryOneOfAHundredConcurrentTasksGetsOneMetricsAndOneCompletion) {
   server_.serveBody("/small", patternBytes(2000));
   server_.dripFeed("/slow", 3000, 300, 50ms);
-  const std::string refused = "https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
+  const std::string refused =
+      "https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
   std::vector<TaskPtr> tasks;
   for (int i = 0; i < 100; ++i) {
     URLRequest r = request(i % 10 == 9 ? refused : server_.url(i % 3 == 0 ? "/slow" : "/small"));

@@ -82,7 +82,8 @@ TEST_F(FileDownloadServiceTest, PathIsAppendedUnchangedAndEscapedOnlyOnTheWire) 
 }
 
 // A status that is not 2xx, or (0) a body cut short, on every attempt.
-class FileDownloadFaultTest : public FileDownloadServiceTest, public ::testing::WithParamInterface<int> {};
+class FileDownloadFaultTest : public FileDownloadServiceTest,
+                              public ::testing::WithParamInterface<int> {};
 
 TEST_P(FileDownloadFaultTest, NeverReplacesTheJar) {
   const int status = GetParam();
@@ -118,7 +119,10 @@ TEST_P(FileDownloadFaultTest, NeverReplacesTheJar) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FileDownloadFaultTest, ::testing::Values(404, 500, 403, 0),
-                         [](const auto& info) { return info.param == 0 ? std::string("CutShort") : std::to_string(info.param); });
+                         [](const auto& info) {
+                           return info.param == 0 ? std::string("CutShort")
+                                                  : std::to_string(info.param);
+                         });
 
 TEST_F(FileDownloadServiceTest, RecoversWhenALaterAttemptSucceeds) {
   writeFile(jar(), "old");
@@ -161,10 +165,12 @@ TEST_F(FileDownloadServiceTest, ServerDownIsReportedAfterFourAttempts) {
 
   const HTTPError& retryFailure = carried(error);
   ASSERT_TRUE(retryFailure.isRequestRetryError());
-  EXPECT_EQ(asResourceError(retryFailure.underlyingError()).code(), ResourceError::Code::timeoutRequest);
-  EXPECT_EQ(asResourceError(error).message(),
-            kCheckFailedPrefix +
-                retryFailedText("URLSessionTask failed with error: Could not connect to the server."));
+  EXPECT_EQ(asResourceError(retryFailure.underlyingError()).code(),
+            ResourceError::Code::timeoutRequest);
+  EXPECT_EQ(
+      asResourceError(error).message(),
+      kCheckFailedPrefix +
+          retryFailedText("URLSessionTask failed with error: Could not connect to the server."));
   EXPECT_EQ(readFile(jar()), "working launcher");
 }
 

@@ -126,11 +126,13 @@ TEST_F(NetworkServiceTest, UnacceptableStatusIsRetriedAndReportedLikeATransportF
   ASSERT_FALSE(manifest);
   EXPECT_EQ(server_.requestCount(), 4u);
   EXPECT_EQ(ResourceError::failedDownloadLoaderModel(error).message(),
-            kCheckFailedPrefix + retryFailedText(retryFailedText("Response status code was unacceptable: 404.")));
+            kCheckFailedPrefix +
+                retryFailedText(retryFailedText("Response status code was unacceptable: 404.")));
 }
 
 TEST_F(NetworkServiceTest, UndecodableManifestFailsWrappedOnceAfterFourAttempts) {
-  server_.serveBody("/loaderv3.php", R"({"files":[{"path":"a.jar","hash":"h"}]})", "application/json");
+  server_.serveBody("/loaderv3.php", R"({"files":[{"path":"a.jar","hash":"h"}]})",
+                    "application/json");
 
   const auto [manifest, error] = fetch();
 
@@ -141,9 +143,10 @@ TEST_F(NetworkServiceTest, UndecodableManifestFailsWrappedOnceAfterFourAttempts)
   const HTTPError& decoding = asHTTPError(outer.originalError());
   ASSERT_TRUE(decoding.isResponseSerializationError());
   ASSERT_NE(decoding.underlyingError(), nullptr);
-  EXPECT_EQ(ResourceError::failedDownloadLoaderModel(error).message(),
-            kCheckFailedPrefix + retryFailedText("Response could not be decoded because of error:\n" +
-                                                 decoding.underlyingError()->localizedDescription()));
+  EXPECT_EQ(
+      ResourceError::failedDownloadLoaderModel(error).message(),
+      kCheckFailedPrefix + retryFailedText("Response could not be decoded because of error:\n" +
+                                           decoding.underlyingError()->localizedDescription()));
 }
 
 TEST_F(NetworkServiceTest, AddressThatIsNoURLIsStillTriedFourTimes) {

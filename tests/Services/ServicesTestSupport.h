@@ -36,14 +36,15 @@ inline std::shared_ptr<RetryHandler> shortRetryHandler() {
 // when it returned normally.
 template <typename Call>
 platform::ErrorPtr callOffMainQueue(Call call, std::chrono::milliseconds timeout = 60s) {
-  auto future = std::async(std::launch::async, [call = std::move(call)]() mutable -> platform::ErrorPtr {
-    try {
-      call();
-      return nullptr;
-    } catch (const platform::ErrorException& error) {
-      return error.error();
-    }
-  });
+  auto future =
+      std::async(std::launch::async, [call = std::move(call)]() mutable -> platform::ErrorPtr {
+        try {
+          call();
+          return nullptr;
+        } catch (const platform::ErrorException& error) {
+          return error.error();
+        }
+      });
   const auto ready = [&] { return future.wait_for(0s) == std::future_status::ready; };
   if (!platform::MainRunLoop::runUntil(ready, timeout)) {
     ADD_FAILURE() << "the call did not finish in time";
@@ -70,7 +71,9 @@ class ServiceFixture : public ::testing::Test {
   }
   void TearDown() override { home_.reset(); }
 
-  void pointOriginAt(const std::string& origin) { home_->setEnvironment("TOLVANE_UPDATE_ORIGIN", origin); }
+  void pointOriginAt(const std::string& origin) {
+    home_->setEnvironment("TOLVANE_UPDATE_ORIGIN", origin);
+  }
 
   [[nodiscard]] std::filesystem::path workFolder() const { return home_->home() / "Tolvane"; }
   [[nodiscard]] std::filesystem::path jar() const { return workFolder() / "Tolvane.jar"; }
@@ -81,22 +84,26 @@ class ServiceFixture : public ::testing::Test {
 
 inline const http::HTTPError& asHTTPError(const platform::ErrorPtr& error) {
   const auto* http = dynamic_cast<const http::HTTPError*>(error.get());
-  if (http == nullptr) throw std::runtime_error("not an HTTPError: " + (error ? error->debugDescription() : "null"));
+  if (http == nullptr)
+    throw std::runtime_error("not an HTTPError: " + (error ? error->debugDescription() : "null"));
   return *http;
 }
 
 inline const ResourceError& asResourceError(const platform::ErrorPtr& error) {
   const auto* resource = dynamic_cast<const ResourceError*>(error.get());
   if (resource == nullptr) {
-    throw std::runtime_error("not a ResourceError: " + (error ? error->debugDescription() : "null"));
+    throw std::runtime_error("not a ResourceError: " +
+                             (error ? error->debugDescription() : "null"));
   }
   return *resource;
 }
 
 // The retry error the program's handler gives up with renders as the platform's generic
 // text for ResourceError code 5 (timeoutRequest).
-inline const std::string kGaveUp = "The operation couldn\u2019t be completed. (Tolvane_Apple_Silicon.ResourceError error 5.)";
-inline const std::string kCheckFailedPrefix = "Не удалось проверить наличие новой версии лаунчера:\n\n";
+inline const std::string kGaveUp =
+    "The operation couldn\u2019t be completed. (Tolvane_Apple_Silicon.ResourceError error 5.)";
+inline const std::string kCheckFailedPrefix =
+    "Не удалось проверить наличие новой версии лаунчера:\n\n";
 
 // "Request retry failed with retry error: <gave up>, original error: <original>".
 inline std::string retryFailedText(const std::string& original) {

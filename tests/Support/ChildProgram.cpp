@@ -16,8 +16,9 @@ extern char** environ;
 
 namespace tolvane::test {
 
-ChildProgram::ChildProgram(const std::filesystem::path& executable, std::vector<std::string> arguments,
-                           const std::filesystem::path& folder, const std::string& name)
+ChildProgram::ChildProgram(const std::filesystem::path& executable,
+                           std::vector<std::string> arguments, const std::filesystem::path& folder,
+                           const std::string& name)
     : out_(folder / (name + ".out")), err_(folder / (name + ".err")) {
   std::filesystem::create_directories(folder);
   arguments.insert(arguments.begin(), executable.string());
@@ -64,7 +65,8 @@ std::string commandOutput(const std::string& command, int* exitStatus) {
   if (!pipe) throw std::runtime_error("cannot run " + command);
   std::string output;
   char buffer[4096];
-  for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) output.append(buffer, count);
+  for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe.get())) > 0;)
+    output.append(buffer, count);
   const int status = pclose(pipe.release());
   if (exitStatus != nullptr) *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return output;

@@ -25,7 +25,8 @@ class NetworkThreadsWindDown final : public ::testing::Environment {
   void SetUp() override { platform::initialiseNetworkLibraries(); }
   void TearDown() override { platform::waitForNetworkThreadsToWindDown(std::chrono::seconds(5)); }
 };
-[[maybe_unused]] const auto* const kNetworkThreadsWindDown = ::testing::AddGlobalTestEnvironment(new NetworkThreadsWindDown);
+[[maybe_unused]] const auto* const kNetworkThreadsWindDown =
+    ::testing::AddGlobalTestEnvironment(new NetworkThreadsWindDown);
 }  // namespace
 namespace {
 
@@ -63,7 +64,8 @@ LoopbackServer::LoopbackServer() : LoopbackServer(Options{}) {}
 LoopbackServer::LoopbackServer(Options options) : options_(std::move(options)) {
   if (options_.https) {
     const auto pair = options_.certificate.value_or(TestCertificate::shared().loopback());
-    server_ = std::make_unique<httplib::SSLServer>(pair.certificate.c_str(), pair.privateKey.c_str());
+    server_ =
+        std::make_unique<httplib::SSLServer>(pair.certificate.c_str(), pair.privateKey.c_str());
     if (!server_->is_valid()) throw std::runtime_error("loopback server: certificate not usable");
   } else {
     server_ = std::make_unique<httplib::Server>();
@@ -128,7 +130,8 @@ int LoopbackServer::port() {
 }
 
 std::string LoopbackServer::url(const std::string& pathAndQuery) {
-  return std::string(options_.https ? "https" : "http") + "://127.0.0.1:" + std::to_string(port()) + pathAndQuery;
+  return std::string(options_.https ? "https" : "http") + "://127.0.0.1:" + std::to_string(port()) +
+         pathAndQuery;
 }
 
 // Registered under the lock the pre-routing handler takes, so a request that arrives after
@@ -159,17 +162,19 @@ std::size_t LoopbackServer::requestCount() const {
   return requests_.size();
 }
 
-void LoopbackServer::serveBody(const std::string& pattern, std::string body, std::string contentType,
+void LoopbackServer::serveBody(const std::string& pattern, std::string body,
+                               std::string contentType,
                                std::vector<std::pair<std::string, std::string>> headers) {
-  get(pattern, [body = std::move(body), contentType = std::move(contentType), headers = std::move(headers)](
-                   const httplib::Request&, httplib::Response& response) {
-    for (const auto& [name, value] : headers) response.set_header(name, value);
-    response.set_content(body, contentType);
-  });
+  get(pattern,
+      [body = std::move(body), contentType = std::move(contentType), headers = std::move(headers)](
+          const httplib::Request&, httplib::Response& response) {
+        for (const auto& [name, value] : headers) response.set_header(name, value);
+        response.set_content(body, contentType);
+      });
 }
 
-void LoopbackServer::serveFile(const std::string& pattern, std::filesystem::path file, std::string entityTag,
-                               std::chrono::milliseconds chunkInterval) {
+void LoopbackServer::serveFile(const std::string& pattern, std::filesystem::path file,
+                               std::string entityTag, std::chrono::milliseconds chunkInterval) {
   get(pattern, [this, file = std::move(file), entityTag = std::move(entityTag), chunkInterval](
                    const httplib::Request& request, httplib::Response& response) {
     // The library would apply Range on its own, also where If-Range says the whole
@@ -185,11 +190,13 @@ void LoopbackServer::serveFile(const std::string& pattern, std::filesystem::path
     std::uint64_t last = size == 0 ? 0 : size - 1;
     bool partial = false;
     const std::string range = request.get_header_value("Range");
-    const bool validatorMatches = !request.has_header("If-Range") || request.get_header_value("If-Range") == entityTag;
+    const bool validatorMatches =
+        !request.has_header("If-Range") || request.get_header_value("If-Range") == entityTag;
     if (range.rfind("bytes=", 0) == 0 && validatorMatches) {
       char* end = nullptr;
       first = std::strtoull(range.c_str() + 6, &end, 10);
-      if (*end == '-' && end[1] != '\0') last = std::min<std::uint64_t>(last, std::strtoull(end + 1, nullptr, 10));
+      if (*end == '-' && end[1] != '\0')
+        last = std::min<std::uint64_t>(last, std::strtoull(end + 1, nullptr, 10));
       if (first >= size) {
         response.status = 416;
         response.set_header("Content-Range", "bytes */" + std::to_string(size));
@@ -201,13 +208,14 @@ void LoopbackServer::serveFile(const std::string& pattern, std::filesystem::path
     response.set_header("ETag", entityTag);
     response.set_header("Accept-Ranges", "bytes");
     if (partial) {
-      response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-                                               std::to_string(size));
+      response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                               std::to_string(last) + "/" + std::to_string(size));
     }
     const std::uint64_t length = size == 0 ? 0 : last - first + 1;
     response.set_content_provider(
         length, "application/octet-stream",
-        [this, file, first, chunkInterval](std::size_t offset, std::size_t available, httplib::DataSink& sink) {
+        [this, file, first, chunkInterval](std::size_t offset, std::size_t available,
+                                           httplib::DataSink& sink) {
           if (chunkInterval.count() > 0 && offset > 0 && !pause(chunkInterval)) return false;
           const std::size_t chunkSize = chunkInterval.count() > 0 ? 64 * 1024 : 256 * 1024;
           const std::string chunk = readRange(file, first + offset, std::min(available, chunkSize));
@@ -216,23 +224,27 @@ void LoopbackServer::serveFile(const std::string& pattern, std::filesystem::path
   });
 }
 
-void LoopbackServer::delayHeaders(const std::string& pattern, std::chrono::milliseconds delay, std::string body) {
-  get(pattern, [this, delay, body = std::move(body)](const httplib::Request&, httplib::Response& response) {
-    pause(delay);
-    response.set_content(body, "application/octet-stream");
-  });
+void LoopbackServer::delayHeaders(const std::string& pattern, std::chrono::milliseconds delay,
+                                  std::string body) {
+  get(pattern,
+      [this, delay, body = std::move(body)](const httplib::Request&, httplib::Response& response) {
+        pause(delay);
+        response.set_content(body, "application/octet-stream");
+      });
 }
 
-void LoopbackServer::dripFeed(const std::string& pattern, std::size_t totalBytes, std::size_t chunkBytes,
-                              std::chrono::milliseconds interval) {
-  get(pattern, [this, totalBytes, chunkBytes, interval](const httplib::Request&, httplib::Response& response) {
-    response.set_content_provider(
-        totalBytes, "application/octet-stream",
-        [this, totalBytes, chunkBytes, interval](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-          if (offset > 0 && !pause(interval)) return false;
-          const std::string chunk = patternBytes(totalBytes).substr(offset, chunkBytes);
-          return sink.write(chunk.data(), chunk.size());
-        });
+void LoopbackServer::dripFeed(const std::string& pattern, std::size_t totalBytes,
+                              std::size_t chunkBytes, std::chrono::milliseconds interval) {
+  get(pattern, [this, totalBytes, chunkBytes, interval](const httplib::Request&,
+                                                        httplib::Response& response) {
+    response.set_content_provider(totalBytes, "application/octet-stream",
+                                  [this, totalBytes, chunkBytes, interval](
+                                      std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                    if (offset > 0 && !pause(interval)) return false;
+                                    const std::string chunk =
+                                        patternBytes(totalBytes).substr(offset, chunkBytes);
+                                    return sink.write(chunk.data(), chunk.size());
+                                  });
   });
 }
 
@@ -242,29 +254,32 @@ void LoopbackServer::shortBody(const std::string& pattern, std::size_t announced
   get(pattern, [this, announcedBytes, body = std::move(body), headers = std::move(headers)](
                    const httplib::Request&, httplib::Response& response) {
     for (const auto& [name, value] : headers) response.set_header(name, value);
-    response.set_content_provider(announcedBytes, "application/octet-stream",
-                                  [this, body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                    if (offset == 0) {
-                                      sink.write(body.data(), body.size());
-                                      // Let the bytes leave before the connection goes.
-                                      pause(std::chrono::milliseconds(100));
-                                    }
-                                    return false;
-                                  });
+    response.set_content_provider(
+        announcedBytes, "application/octet-stream",
+        [this, body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+          if (offset == 0) {
+            sink.write(body.data(), body.size());
+            // Let the bytes leave before the connection goes.
+            pause(std::chrono::milliseconds(100));
+          }
+          return false;
+        });
   });
 }
 
-void LoopbackServer::stall(const std::string& pattern, std::size_t announcedBytes, std::string firstBytes) {
-  get(pattern, [this, announcedBytes, firstBytes = std::move(firstBytes)](const httplib::Request&,
-                                                                          httplib::Response& response) {
-    response.set_content_provider(announcedBytes, "application/octet-stream",
-                                  [this, firstBytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                    if (offset == 0 && !firstBytes.empty()) {
-                                      return sink.write(firstBytes.data(), firstBytes.size());
-                                    }
-                                    pause(std::chrono::hours(1));
-                                    return false;
-                                  });
+void LoopbackServer::stall(const std::string& pattern, std::size_t announcedBytes,
+                           std::string firstBytes) {
+  get(pattern, [this, announcedBytes, firstBytes = std::move(firstBytes)](
+                   const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(
+        announcedBytes, "application/octet-stream",
+        [this, firstBytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+          if (offset == 0 && !firstBytes.empty()) {
+            return sink.write(firstBytes.data(), firstBytes.size());
+          }
+          pause(std::chrono::hours(1));
+          return false;
+        });
   });
 }
 

@@ -47,8 +47,8 @@ void addExtension(X509* cert, X509* issuer, int nid, const char* value) {
 }
 
 // issuer/issuerKey null: self-signed CA.
-Cert makeCertificate(const std::string& commonName, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
-                     const char* subjectAltName, long serial) {
+Cert makeCertificate(const std::string& commonName, EVP_PKEY* key, X509* issuer,
+                     EVP_PKEY* issuerKey, const char* subjectAltName, long serial) {
   Cert cert(X509_new());
   check(cert != nullptr, "X509_new");
   X509_set_version(cert.get(), 2);
@@ -57,8 +57,8 @@ Cert makeCertificate(const std::string& commonName, EVP_PKEY* key, X509* issuer,
   X509_gmtime_adj(X509_getm_notAfter(cert.get()), 7L * 24 * 3600);
   X509_set_pubkey(cert.get(), key);
   X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()),
-                             -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
   X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
   X509* signer = issuer ? issuer : cert.get();
   if (!issuer) {
@@ -81,7 +81,8 @@ void writeCertificate(const std::filesystem::path& path, X509* cert) {
 
 void writeKey(const std::filesystem::path& path, EVP_PKEY* key) {
   std::unique_ptr<FILE, FileDeleter> file(std::fopen(path.c_str(), "wb"));
-  check(file && PEM_write_PrivateKey(file.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1, "write key");
+  check(file && PEM_write_PrivateKey(file.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
+        "write key");
 }
 
 }  // namespace
@@ -95,7 +96,8 @@ TestCertificate::TestCertificate() {
   caFile_ = dir / "ca.pem";
   writeCertificate(caFile_, ca.get());
 
-  auto issue = [&](const std::string& stem, const char* names, X509* issuer, EVP_PKEY* issuerKey, long serial) {
+  auto issue = [&](const std::string& stem, const char* names, X509* issuer, EVP_PKEY* issuerKey,
+                   long serial) {
     Key key = newKey();
     Cert cert = makeCertificate(stem, key.get(), issuer, issuerKey, names, serial);
     Pair pair{dir / (stem + ".pem"), dir / (stem + "-key.pem")};
@@ -107,8 +109,10 @@ TestCertificate::TestCertificate() {
   wrongHost_ = issue("wrong-host", "DNS:wrong-host.invalid", ca.get(), caKey.get(), 3);
 
   Key strangerKey = newKey();
-  Cert stranger = makeCertificate("Untrusted Test CA", strangerKey.get(), nullptr, nullptr, nullptr, 4);
-  untrusted_ = issue("untrusted", "IP:127.0.0.1,DNS:localhost", stranger.get(), strangerKey.get(), 5);
+  Cert stranger =
+      makeCertificate("Untrusted Test CA", strangerKey.get(), nullptr, nullptr, nullptr, 4);
+  untrusted_ =
+      issue("untrusted", "IP:127.0.0.1,DNS:localhost", stranger.get(), strangerKey.get(), 5);
 }
 
 const TestCertificate& TestCertificate::shared() {

@@ -24,12 +24,16 @@ TEST_P(UpdateServerProgram, ServesUntilSignalledThenExitsCleanly) {
   test::TemporaryDirectory temp;
   test::writeFile(temp.path() / "release" / "loaderv3.php", R"({"files":[]})");
   test::ChildProgram server(fs::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-update-server",
-                            {"serve", "--root", (temp.path() / "release").string(), "--http"}, temp.path(), "server");
+                            {"serve", "--root", (temp.path() / "release").string(), "--http"},
+                            temp.path(), "server");
   std::string output;
-  ASSERT_TRUE(test::waitUntil([&] {
-    output = server.standardOutput();
-    return output.find('\n') != std::string::npos || !server.isRunning();
-  }, 10s, 10ms)) << server.standardError();
+  ASSERT_TRUE(test::waitUntil(
+      [&] {
+        output = server.standardOutput();
+        return output.find('\n') != std::string::npos || !server.isRunning();
+      },
+      10s, 10ms))
+      << server.standardError();
   const std::string line = output.substr(0, output.find('\n'));
   const std::string prefix = "listening on http://127.0.0.1:";
   ASSERT_EQ(line.rfind(prefix, 0), 0u) << line << server.standardError();
@@ -55,10 +59,12 @@ TEST_P(UpdateServerProgram, PublishStopsOnASignalAndLeavesNothingBehind) {
                              {"publish", pipe.string(), "--root", root.string(), "--path", "a.jar"},
                              temp.path(), "publish");
   int writer = -1;
-  ASSERT_TRUE(test::waitUntil([&] {
-    writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    return writer >= 0;
-  }, 10s, 10ms));
+  ASSERT_TRUE(test::waitUntil(
+      [&] {
+        writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return writer >= 0;
+      },
+      10s, 10ms));
   ASSERT_EQ(::write(writer, "first part", 10), 10);
   const auto staged = [&] {
     std::error_code error;

@@ -91,9 +91,8 @@ TEST_F(PublisherTest, CopiesTheJarAndAnnouncesItsHashSizeAndPath) {
   EXPECT_EQ(readFile(root_ / "launcher" / "Мой лаунчер.jar"), content_);
 
   const nlohmann::json expected = {
-      {"files", nlohmann::json::array({{{"path", path},
-                                        {"hash", expectedHash},
-                                        {"size", content_.size()}}})}};
+      {"files", nlohmann::json::array(
+                    {{{"path", path}, {"hash", expectedHash}, {"size", content_.size()}}})}};
   EXPECT_EQ(manifest(), expected);
   EXPECT_TRUE(manifest()["files"][0]["size"].is_number_integer());
   EXPECT_EQ(listing(root_),
@@ -125,8 +124,8 @@ TEST_F(PublisherTest, RepublishingReplacesJarAndManifest) {
 
 TEST_F(PublisherTest, RefusedPathsWriteNothing) {
   const Publisher publisher{ReleaseFolder(root_)};
-  for (const char* path : {"../escape.jar", "/tmp/abs.jar", "", "loaderv3.php",
-                                 "launcher/../../escape.jar"}) {
+  for (const char* path :
+       {"../escape.jar", "/tmp/abs.jar", "", "loaderv3.php", "launcher/../../escape.jar"}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(refusal([&] { publisher.publish(jar_, path); }), ToolError::kUsageExitCode);
   }
@@ -148,10 +147,12 @@ TEST_F(PublisherTest, AMissingJarFailsAndLeavesThePreviousReleaseIntact) {
   const Publisher publisher{ReleaseFolder(root_)};
   publisher.publish(jar_, "a.jar");
   const std::string manifestBefore = readFile(root_ / "loaderv3.php");
-  const auto error = test::thrown<ToolError>([&] { publisher.publish(temp_.path() / "no such.jar", "a.jar"); });
+  const auto error =
+      test::thrown<ToolError>([&] { publisher.publish(temp_.path() / "no such.jar", "a.jar"); });
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->exitCode(), ToolError::kFailureExitCode);
-  EXPECT_NE(error->localizedDescription().find("no such.jar"), std::string::npos) << error->localizedDescription();
+  EXPECT_NE(error->localizedDescription().find("no such.jar"), std::string::npos)
+      << error->localizedDescription();
   EXPECT_EQ(readFile(root_ / "loaderv3.php"), manifestBefore);
   EXPECT_EQ(readFile(root_ / "a.jar"), content_);
   EXPECT_EQ(listing(root_), (std::vector<std::string>{"a.jar", "loaderv3.php"}));
@@ -166,7 +167,8 @@ TEST_F(PublisherTest, ConcurrentPublishesLeaveAManifestThatMatchesTheFile) {
       const fs::path jar = temp_.path() / ("jar" + std::to_string(i));
       writeFile(jar, patternBytes(256 * 1024, static_cast<std::uint32_t>(round * 2 + i + 10)));
       publishers.emplace_back([this, jar] {
-        const auto error = test::thrown<ToolError>([&] { Publisher(ReleaseFolder(root_)).publish(jar, "a.jar"); });
+        const auto error =
+            test::thrown<ToolError>([&] { Publisher(ReleaseFolder(root_)).publish(jar, "a.jar"); });
         EXPECT_FALSE(error.has_value()) << error->localizedDescription();
       });
     }
@@ -197,16 +199,15 @@ class PublishCommand : public PublisherTest {
 };
 
 TEST_F(PublishCommand, PublishesAndReportsTheEntry) {
-  ASSERT_EQ(run({"publish", jar_.string(), "--root", root_.string(), "--path=launcher/a.jar"}),
-            0)
+  ASSERT_EQ(run({"publish", jar_.string(), "--root", root_.string(), "--path=launcher/a.jar"}), 0)
       << err_.str();
   EXPECT_EQ(readFile(root_ / "launcher" / "a.jar"), content_);
   EXPECT_NE(out_.str().find(sha256sum(jar_)), std::string::npos) << out_.str();
 }
 
 TEST_F(PublishCommand, WarnsOnlyWhenThePathHeldADifferentFile) {
-  const std::vector<std::string> arguments = {"publish", jar_.string(), "--root", root_.string(),
-                                              "--path", "launcher/a.jar"};
+  const std::vector<std::string> arguments = {"publish",      jar_.string(), "--root",
+                                              root_.string(), "--path",      "launcher/a.jar"};
   ASSERT_EQ(run(arguments), 0) << err_.str();
   ASSERT_EQ(run(arguments), 0) << err_.str();
   EXPECT_EQ(err_.str(), "");

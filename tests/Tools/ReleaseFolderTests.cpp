@@ -49,9 +49,10 @@ TEST_F(ReleaseFolderLookup, FoldersAndAbsentFilesAreMissing) {
 
 TEST_F(ReleaseFolderLookup, RefusesPathsThatLeaveTheFolder) {
   const ReleaseFolder folder(root_);
-  for (const std::string& path : std::vector<std::string>{
-           "/../secret", "/launcher/../../secret", "/..", "/launcher/..", "//etc/passwd",
-        "launcher/a.jar", "", std::string("/launcher/a.jar\0x", 17), "/../release-old/old.jar"}) {
+  for (const std::string& path :
+       std::vector<std::string>{"/../secret", "/launcher/../../secret", "/..", "/launcher/..",
+                                "//etc/passwd", "launcher/a.jar", "",
+                                std::string("/launcher/a.jar\0x", 17), "/../release-old/old.jar"}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(folder.lookup(path).outcome, Outcome::refused);
   }
@@ -92,26 +93,25 @@ TEST_P(PublishPath, IsAcceptedOnlyWhenItStaysInsideAndSurvivesAURL) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, PublishPath,
-    ::testing::Values(
-        PublishPathCase{"plain", "Tolvane.jar", true},
-        PublishPathCase{"nested", "launcher/TolvaneDemoLauncher.jar", true},
-        PublishPathCase{"spaces_and_cyrillic", "лаунчер/Мой файл.jar", true},
-        PublishPathCase{"dots_inside_names", "a..b/..jar", true},
-        PublishPathCase{"empty", "", false},
-        PublishPathCase{"absolute", "/etc/a.jar", false},
-        PublishPathCase{"parent", "../a.jar", false},
-        PublishPathCase{"parent_inside", "launcher/../../a.jar", false},
-        PublishPathCase{"parent_at_end", "launcher/..", false},
-        PublishPathCase{"current", "./a.jar", false},
-        PublishPathCase{"empty_component", "launcher//a.jar", false},
-        PublishPathCase{"trailing_slash", "launcher/", false},
-        PublishPathCase{"manifest_itself", "loaderv3.php", false},
-        PublishPathCase{"percent", "a%20b.jar", false},
-        PublishPathCase{"query", "a.jar?x=1", false},
-        PublishPathCase{"fragment", "a.jar#x", false},
-        PublishPathCase{"backslash", "..\\a.jar", false},
-        PublishPathCase{"newline", "a\n.jar", false},
-        PublishPathCase{"invalid_utf8", "a\xff.jar", false}),
+    ::testing::Values(PublishPathCase{"plain", "Tolvane.jar", true},
+                      PublishPathCase{"nested", "launcher/TolvaneDemoLauncher.jar", true},
+                      PublishPathCase{"spaces_and_cyrillic", "лаунчер/Мой файл.jar", true},
+                      PublishPathCase{"dots_inside_names", "a..b/..jar", true},
+                      PublishPathCase{"empty", "", false},
+                      PublishPathCase{"absolute", "/etc/a.jar", false},
+                      PublishPathCase{"parent", "../a.jar", false},
+                      PublishPathCase{"parent_inside", "launcher/../../a.jar", false},
+                      PublishPathCase{"parent_at_end", "launcher/..", false},
+                      PublishPathCase{"current", "./a.jar", false},
+                      PublishPathCase{"empty_component", "launcher//a.jar", false},
+                      PublishPathCase{"trailing_slash", "launcher/", false},
+                      PublishPathCase{"manifest_itself", "loaderv3.php", false},
+                      PublishPathCase{"percent", "a%20b.jar", false},
+                      PublishPathCase{"query", "a.jar?x=1", false},
+                      PublishPathCase{"fragment", "a.jar#x", false},
+                      PublishPathCase{"backslash", "..\\a.jar", false},
+                      PublishPathCase{"newline", "a\n.jar", false},
+                      PublishPathCase{"invalid_utf8", "a\xff.jar", false}),
     [](const ::testing::TestParamInfo<PublishPathCase>& info) {
       return std::string(info.param.name);
     });

@@ -95,13 +95,14 @@ TEST_F(UpdateServerTest, ServesTheFileWholeOrOneByteRange) {
     std::uint64_t first;
     std::uint64_t last;
   };
-  for (const Case& c : {Case{"", 200, 0, size - 1}, Case{"bytes=0-1,4-5", 200, 0, size - 1},
-                        Case{"bytes=0-0", 206, 0, 0}, Case{"bytes=65530-200000", 206, 65530, 200000},
-                        Case{"bytes=300000-", 206, 300000, size - 1}, Case{"bytes=-5", 206, size - 5, size - 1},
-                        Case{"bytes=307000-999999999", 206, 307000, size - 1}, Case{"bytes=400000-", 416, 0, 0},
-                        // Forms a server must ignore, answering the whole file.
-                        Case{"items=0-5", 200, 0, size - 1}, Case{"bytes=5-2", 200, 0, size - 1},
-                        Case{"abc", 200, 0, size - 1}, Case{"bytes= 5 - 10", 200, 0, size - 1}}) {
+  for (const Case& c :
+       {Case{"", 200, 0, size - 1}, Case{"bytes=0-1,4-5", 200, 0, size - 1},
+        Case{"bytes=0-0", 206, 0, 0}, Case{"bytes=65530-200000", 206, 65530, 200000},
+        Case{"bytes=300000-", 206, 300000, size - 1}, Case{"bytes=-5", 206, size - 5, size - 1},
+        Case{"bytes=307000-999999999", 206, 307000, size - 1}, Case{"bytes=400000-", 416, 0, 0},
+        // Forms a server must ignore, answering the whole file.
+        Case{"items=0-5", 200, 0, size - 1}, Case{"bytes=5-2", 200, 0, size - 1},
+        Case{"abc", 200, 0, size - 1}, Case{"bytes= 5 - 10", 200, 0, size - 1}}) {
     SCOPED_TRACE(c.range);
     httplib::Headers headers;
     if (!c.range.empty()) headers.emplace("Range", c.range);
@@ -114,8 +115,9 @@ TEST_F(UpdateServerTest, ServesTheFileWholeOrOneByteRange) {
       continue;
     }
     if (c.status == 206) {
-      EXPECT_EQ(response->get_header_value("Content-Range"),
-                "bytes " + std::to_string(c.first) + "-" + std::to_string(c.last) + "/" + std::to_string(size));
+      EXPECT_EQ(response->get_header_value("Content-Range"), "bytes " + std::to_string(c.first) +
+                                                                 "-" + std::to_string(c.last) +
+                                                                 "/" + std::to_string(size));
       EXPECT_EQ(response->get_header_value_count("Content-Range"), 1u);
     } else {
       EXPECT_EQ(response->get_header_value("Content-Length"), std::to_string(size));
@@ -146,7 +148,8 @@ TEST_F(UpdateServerTest, ValidatorsDecideBetweenPartNotModifiedAndWholeFile) {
 
   const std::string newer = patternBytes(jar_.size(), 2);
   writeFile(temp_.path() / "build" / "Tolvane.jar", newer);
-  Publisher(ReleaseFolder(root_)).publish(temp_.path() / "build" / "Tolvane.jar", "launcher/Tolvane.jar");
+  Publisher(ReleaseFolder(root_))
+      .publish(temp_.path() / "build" / "Tolvane.jar", "launcher/Tolvane.jar");
   for (const httplib::Headers& headers :
        {httplib::Headers{{"Range", "bytes=100-"}, {"If-Range", etag}},
         httplib::Headers{{"Range", "bytes=100-"}, {"If-Range", "W/" + etag}},
@@ -225,16 +228,16 @@ class ServeCommand : public UpdateServerTest {
 TEST_F(ServeCommand, PrintsTheOriginAndLogsEachRequest) {
   const auto& certificate = test::TestCertificate::shared().loopback();
   int served = -1;
-  const int status = run(
-      {"serve", "--root", root_.string(), "--address", "127.0.0.1", "--port", "0", "--cert",
-       certificate.certificate.string(), "--key", certificate.privateKey.string(), "--log"},
-      [&](const UpdateServer& server) {
-        port_ = std::stoi(server.origin().substr(server.origin().rfind(':') + 1));
-        EXPECT_EQ(out_.str(), "listening on https://127.0.0.1:" + std::to_string(port_) + "\n");
-        const auto manifest = get("/loaderv3.php?os=macos&os=macos");
-        const auto missing = get("/nothing.jar");
-        served = manifest && missing ? manifest->status * 1000 + missing->status : -1;
-      });
+  const int status =
+      run({"serve", "--root", root_.string(), "--address", "127.0.0.1", "--port", "0", "--cert",
+           certificate.certificate.string(), "--key", certificate.privateKey.string(), "--log"},
+          [&](const UpdateServer& server) {
+            port_ = std::stoi(server.origin().substr(server.origin().rfind(':') + 1));
+            EXPECT_EQ(out_.str(), "listening on https://127.0.0.1:" + std::to_string(port_) + "\n");
+            const auto manifest = get("/loaderv3.php?os=macos&os=macos");
+            const auto missing = get("/nothing.jar");
+            served = manifest && missing ? manifest->status * 1000 + missing->status : -1;
+          });
   EXPECT_EQ(status, 0) << err_.str();
   EXPECT_EQ(served, 200404);
   EXPECT_EQ(err_.str(), "GET /loaderv3.php?os=macos&os=macos 200\nGET /nothing.jar 404\n");
@@ -277,19 +280,22 @@ TEST_F(ServeCommand, BadUsageExitsWithStatusTwoWithoutServing) {
 
 TEST_F(ServeCommand, AnUnreadableCertificateOrAPortInUseFailsWithStatusOne) {
   const auto neverServe = [](const UpdateServer&) { ADD_FAILURE() << "served"; };
-  EXPECT_EQ(run({"serve", "--root", root_.string(), "--cert", (temp_.path() / "none.pem").string(), "--key",
-                 (temp_.path() / "none.key").string()},
+  EXPECT_EQ(run({"serve", "--root", root_.string(), "--cert", (temp_.path() / "none.pem").string(),
+                 "--key", (temp_.path() / "none.key").string()},
                 neverServe),
             1);
   EXPECT_NE(err_.str().find("none.pem"), std::string::npos) << err_.str();
-  EXPECT_EQ(run({"serve", "--root", (temp_.path() / "no release").string(), "--http"}, neverServe), 1);
+  EXPECT_EQ(run({"serve", "--root", (temp_.path() / "no release").string(), "--http"}, neverServe),
+            1);
   EXPECT_NE(err_.str().find("no release\" does not exist"), std::string::npos) << err_.str();
 
   UpdateServer::Options options;
   options.root = root_;
   UpdateServer first(options);
   const int port = first.start();
-  EXPECT_EQ(run({"serve", "--root", root_.string(), "--http", "--port", std::to_string(port)}, neverServe), 1);
+  EXPECT_EQ(run({"serve", "--root", root_.string(), "--http", "--port", std::to_string(port)},
+                neverServe),
+            1);
 }
 
 }  // namespace

@@ -31,8 +31,8 @@ void forEachComponent(std::string_view path, Visit visit) {
   std::size_t start = 0;
   while (true) {
     const auto slash = path.find('/', start);
-    visit(path.substr(start, slash == std::string_view::npos ? std::string_view::npos
-                                                              : slash - start));
+    visit(path.substr(start,
+                      slash == std::string_view::npos ? std::string_view::npos : slash - start));
     if (slash == std::string_view::npos) {
       return;
     }

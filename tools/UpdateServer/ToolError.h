@@ -14,7 +14,8 @@ class ToolError final : public platform::ThrowableError<ToolError> {
   static constexpr int kUsageExitCode = 2;
   static constexpr int kFailureExitCode = 1;
 
-  ToolError(std::string message, int exitCode) : message_(std::move(message)), exitCode_(exitCode) {}
+  ToolError(std::string message, int exitCode)
+      : message_(std::move(message)), exitCode_(exitCode) {}
 
   static ToolError usage(std::string message) { return {std::move(message), kUsageExitCode}; }
   static ToolError failure(std::string message) { return {std::move(message), kFailureExitCode}; }

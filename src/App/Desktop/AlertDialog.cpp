@@ -27,8 +27,9 @@ AlertDialog::AlertDialog(wxWindow* parent, const Alert& alert)
   text->Add(message, 0);
 
   auto* body = new wxBoxSizer(wxHORIZONTAL);
-  body->Add(new wxStaticBitmap(this, wxID_ANY, wxArtProvider::GetBitmap(wxART_WARNING, wxART_MESSAGE_BOX)), 0,
-            wxRIGHT, 16);
+  body->Add(new wxStaticBitmap(this, wxID_ANY,
+                               wxArtProvider::GetBitmap(wxART_WARNING, wxART_MESSAGE_BOX)),
+            0, wxRIGHT, 16);
   body->Add(text, 1, wxEXPAND);
 
   auto* buttons = new wxBoxSizer(wxHORIZONTAL);

@@ -28,7 +28,8 @@ class ContentView final : public wxPanel {
 
   // `terminate` ends the program; the view calls it after a successful run and from the
   // alert's support and close buttons.
-  ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> steps, std::function<void()> terminate);
+  ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> steps,
+              std::function<void()> terminate);
 
   // Starts a run unless one is going on.
   void startRun();

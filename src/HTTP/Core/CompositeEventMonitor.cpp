@@ -11,7 +11,9 @@ using platform::URLSession;
 
 CompositeEventMonitor::CompositeEventMonitor(std::vector<std::shared_ptr<EventMonitor>> monitors)
     : queue_(platform::DispatchQueue::make(kQueueLabel)),
-      monitors_(std::make_shared<const std::vector<std::shared_ptr<EventMonitor>>>(std::move(monitors))) {}
+      monitors_(
+          std::make_shared<const std::vector<std::shared_ptr<EventMonitor>>>(std::move(monitors))) {
+}
 
 void CompositeEventMonitor::performEvent(std::function<void(EventMonitor&)> event) {
   if (monitors_->empty()) return;
@@ -22,56 +24,67 @@ void CompositeEventMonitor::performEvent(std::function<void(EventMonitor&)> even
   });
 }
 
-void CompositeEventMonitor::performSessionEvent(URLSession& session,
-                                                std::function<void(EventMonitor&, URLSession&)> event) {
+void CompositeEventMonitor::performSessionEvent(
+    URLSession& session, std::function<void(EventMonitor&, URLSession&)> event) {
   auto owner = session.weak_from_this().lock();
   if (!owner) return;
-  performEvent([owner = std::move(owner), event = std::move(event)](EventMonitor& m) { event(m, *owner); });
+  performEvent(
+      [owner = std::move(owner), event = std::move(event)](EventMonitor& m) { event(m, *owner); });
 }
 
-void CompositeEventMonitor::sessionDidBecomeInvalidWithError(URLSession& session, const platform::ErrorPtr& error) {
-  performSessionEvent(session, [error](EventMonitor& m, URLSession& s) { m.sessionDidBecomeInvalidWithError(s, error); });
+void CompositeEventMonitor::sessionDidBecomeInvalidWithError(URLSession& session,
+                                                             const platform::ErrorPtr& error) {
+  performSessionEvent(session, [error](EventMonitor& m, URLSession& s) {
+    m.sessionDidBecomeInvalidWithError(s, error);
+  });
 }
 
-void CompositeEventMonitor::taskDidReceiveChallenge(URLSession& session, const TaskPtr& task,
-                                                    const platform::URLAuthenticationChallenge& challenge) {
+void CompositeEventMonitor::taskDidReceiveChallenge(
+    URLSession& session, const TaskPtr& task,
+    const platform::URLAuthenticationChallenge& challenge) {
   performSessionEvent(session, [task, challenge](EventMonitor& m, URLSession& s) {
     m.taskDidReceiveChallenge(s, task, challenge);
   });
 }
 
-void CompositeEventMonitor::taskDidSendBodyData(URLSession& session, const TaskPtr& task, std::int64_t bytesSent,
-                                                std::int64_t totalBytesSent, std::int64_t totalBytesExpectedToSend) {
+void CompositeEventMonitor::taskDidSendBodyData(URLSession& session, const TaskPtr& task,
+                                                std::int64_t bytesSent, std::int64_t totalBytesSent,
+                                                std::int64_t totalBytesExpectedToSend) {
   performSessionEvent(session, [=](EventMonitor& m, URLSession& s) {
     m.taskDidSendBodyData(s, task, bytesSent, totalBytesSent, totalBytesExpectedToSend);
   });
 }
 
 void CompositeEventMonitor::taskNeedNewBodyStream(URLSession& session, const TaskPtr& task) {
-  performSessionEvent(session, [task](EventMonitor& m, URLSession& s) { m.taskNeedNewBodyStream(s, task); });
+  performSessionEvent(session,
+                      [task](EventMonitor& m, URLSession& s) { m.taskNeedNewBodyStream(s, task); });
 }
 
-void CompositeEventMonitor::taskWillPerformHTTPRedirection(URLSession& session, const TaskPtr& task,
-                                                           const platform::HTTPURLResponse& response,
-                                                           const URLRequest& newRequest) {
+void CompositeEventMonitor::taskWillPerformHTTPRedirection(
+    URLSession& session, const TaskPtr& task, const platform::HTTPURLResponse& response,
+    const URLRequest& newRequest) {
   performSessionEvent(session, [task, response, newRequest](EventMonitor& m, URLSession& s) {
     m.taskWillPerformHTTPRedirection(s, task, response, newRequest);
   });
 }
 
-void CompositeEventMonitor::taskDidFinishCollectingMetrics(URLSession& session, const TaskPtr& task,
-                                                           const platform::URLSessionTaskMetrics& metrics) {
+void CompositeEventMonitor::taskDidFinishCollectingMetrics(
+    URLSession& session, const TaskPtr& task, const platform::URLSessionTaskMetrics& metrics) {
   performSessionEvent(session, [task, metrics](EventMonitor& m, URLSession& s) {
     m.taskDidFinishCollectingMetrics(s, task, metrics);
   });
 }
 
-void CompositeEventMonitor::taskDidComplete(URLSession& session, const TaskPtr& task, const platform::ErrorPtr& error) {
-  performSessionEvent(session, [task, error](EventMonitor& m, URLSession& s) { m.taskDidComplete(s, task, error); });
+void CompositeEventMonitor::taskDidComplete(URLSession& session, const TaskPtr& task,
+                                            const platform::ErrorPtr& error) {
+  performSessionEvent(session, [task, error](EventMonitor& m, URLSession& s) {
+    m.taskDidComplete(s, task, error);
+  });
 }
 
 void CompositeEventMonitor::taskIsWaitingForConnectivity(URLSession& session, const TaskPtr& task) {
-  performSessionEvent(session, [task](EventMonitor& m, URLSession& s) { m.taskIsWaitingForConnectivity(s, task); });
+  performSessionEvent(
+      session, [task](EventMonitor& m, URLSession& s) { m.taskIsWaitingForConnectivity(s, task); });
 }
 
 void CompositeEventMonitor::dataTaskDidReceiveResponse(URLSession& session, const TaskPtr& dataTask,
@@ -88,56 +101,66 @@ void CompositeEventMonitor::dataTaskDidReceiveData(URLSession& session, const Ta
   });
 }
 
-void CompositeEventMonitor::dataTaskWillCacheResponse(URLSession& session, const TaskPtr& dataTask,
-                                                      const platform::CachedURLResponse& proposedResponse) {
+void CompositeEventMonitor::dataTaskWillCacheResponse(
+    URLSession& session, const TaskPtr& dataTask,
+    const platform::CachedURLResponse& proposedResponse) {
   performSessionEvent(session, [dataTask, proposedResponse](EventMonitor& m, URLSession& s) {
     m.dataTaskWillCacheResponse(s, dataTask, proposedResponse);
   });
 }
 
-void CompositeEventMonitor::downloadTaskDidResumeAtOffset(URLSession& session, const TaskPtr& downloadTask,
-                                                          std::int64_t fileOffset, std::int64_t expectedTotalBytes) {
+void CompositeEventMonitor::downloadTaskDidResumeAtOffset(URLSession& session,
+                                                          const TaskPtr& downloadTask,
+                                                          std::int64_t fileOffset,
+                                                          std::int64_t expectedTotalBytes) {
   performSessionEvent(session, [=](EventMonitor& m, URLSession& s) {
     m.downloadTaskDidResumeAtOffset(s, downloadTask, fileOffset, expectedTotalBytes);
   });
 }
 
-void CompositeEventMonitor::downloadTaskDidWriteData(URLSession& session, const TaskPtr& downloadTask,
-                                                     std::int64_t bytesWritten, std::int64_t totalBytesWritten,
+void CompositeEventMonitor::downloadTaskDidWriteData(URLSession& session,
+                                                     const TaskPtr& downloadTask,
+                                                     std::int64_t bytesWritten,
+                                                     std::int64_t totalBytesWritten,
                                                      std::int64_t totalBytesExpectedToWrite) {
   performSessionEvent(session, [=](EventMonitor& m, URLSession& s) {
-    m.downloadTaskDidWriteData(s, downloadTask, bytesWritten, totalBytesWritten, totalBytesExpectedToWrite);
+    m.downloadTaskDidWriteData(s, downloadTask, bytesWritten, totalBytesWritten,
+                               totalBytesExpectedToWrite);
   });
 }
 
-void CompositeEventMonitor::downloadTaskDidFinishDownloadingToURL(URLSession& session, const TaskPtr& downloadTask,
+void CompositeEventMonitor::downloadTaskDidFinishDownloadingToURL(URLSession& session,
+                                                                  const TaskPtr& downloadTask,
                                                                   const platform::URL& location) {
   performSessionEvent(session, [downloadTask, location](EventMonitor& m, URLSession& s) {
     m.downloadTaskDidFinishDownloadingToURL(s, downloadTask, location);
   });
 }
 
-void CompositeEventMonitor::requestDidCreateInitialURLRequest(const std::shared_ptr<Request>& request,
-                                                              const URLRequest& urlRequest) {
-  performEvent([request, urlRequest](EventMonitor& m) { m.requestDidCreateInitialURLRequest(request, urlRequest); });
+void CompositeEventMonitor::requestDidCreateInitialURLRequest(
+    const std::shared_ptr<Request>& request, const URLRequest& urlRequest) {
+  performEvent([request, urlRequest](EventMonitor& m) {
+    m.requestDidCreateInitialURLRequest(request, urlRequest);
+  });
 }
 
-void CompositeEventMonitor::requestDidFailToCreateURLRequestWithError(const std::shared_ptr<Request>& request,
-                                                                      const HTTPError& error) {
-  performEvent([request, error](EventMonitor& m) { m.requestDidFailToCreateURLRequestWithError(request, error); });
+void CompositeEventMonitor::requestDidFailToCreateURLRequestWithError(
+    const std::shared_ptr<Request>& request, const HTTPError& error) {
+  performEvent([request, error](EventMonitor& m) {
+    m.requestDidFailToCreateURLRequestWithError(request, error);
+  });
 }
 
-void CompositeEventMonitor::requestDidAdaptInitialRequestToAdaptedRequest(const std::shared_ptr<Request>& request,
-                                                                          const URLRequest& initialRequest,
-                                                                          const URLRequest& adaptedRequest) {
+void CompositeEventMonitor::requestDidAdaptInitialRequestToAdaptedRequest(
+    const std::shared_ptr<Request>& request, const URLRequest& initialRequest,
+    const URLRequest& adaptedRequest) {
   performEvent([request, initialRequest, adaptedRequest](EventMonitor& m) {
     m.requestDidAdaptInitialRequestToAdaptedRequest(request, initialRequest, adaptedRequest);
   });
 }
 
-void CompositeEventMonitor::requestDidFailToAdaptURLRequestWithError(const std::shared_ptr<Request>& request,
-                                                                     const URLRequest& urlRequest,
-                                                                     const HTTPError& error) {
+void CompositeEventMonitor::requestDidFailToAdaptURLRequestWithError(
+    const std::shared_ptr<Request>& request, const URLRequest& urlRequest, const HTTPError& error) {
   performEvent([request, urlRequest, error](EventMonitor& m) {
     m.requestDidFailToAdaptURLRequestWithError(request, urlRequest, error);
   });
@@ -145,27 +168,35 @@ void CompositeEventMonitor::requestDidFailToAdaptURLRequestWithError(const std::
 
 void CompositeEventMonitor::requestDidCreateURLRequest(const std::shared_ptr<Request>& request,
                                                        const URLRequest& urlRequest) {
-  performEvent([request, urlRequest](EventMonitor& m) { m.requestDidCreateURLRequest(request, urlRequest); });
+  performEvent([request, urlRequest](EventMonitor& m) {
+    m.requestDidCreateURLRequest(request, urlRequest);
+  });
 }
 
-void CompositeEventMonitor::requestDidCreateTask(const std::shared_ptr<Request>& request, const TaskPtr& task) {
+void CompositeEventMonitor::requestDidCreateTask(const std::shared_ptr<Request>& request,
+                                                 const TaskPtr& task) {
   performEvent([request, task](EventMonitor& m) { m.requestDidCreateTask(request, task); });
 }
 
-void CompositeEventMonitor::requestDidGatherMetrics(const std::shared_ptr<Request>& request,
-                                                    const platform::URLSessionTaskMetrics& metrics) {
-  performEvent([request, metrics](EventMonitor& m) { m.requestDidGatherMetrics(request, metrics); });
+void CompositeEventMonitor::requestDidGatherMetrics(
+    const std::shared_ptr<Request>& request, const platform::URLSessionTaskMetrics& metrics) {
+  performEvent(
+      [request, metrics](EventMonitor& m) { m.requestDidGatherMetrics(request, metrics); });
 }
 
-void CompositeEventMonitor::requestDidFailTaskEarlyWithError(const std::shared_ptr<Request>& request,
-                                                             const TaskPtr& task, const HTTPError& error) {
-  performEvent([request, task, error](EventMonitor& m) { m.requestDidFailTaskEarlyWithError(request, task, error); });
+void CompositeEventMonitor::requestDidFailTaskEarlyWithError(
+    const std::shared_ptr<Request>& request, const TaskPtr& task, const HTTPError& error) {
+  performEvent([request, task, error](EventMonitor& m) {
+    m.requestDidFailTaskEarlyWithError(request, task, error);
+  });
 }
 
 void CompositeEventMonitor::requestDidCompleteTaskWithError(const std::shared_ptr<Request>& request,
                                                             const TaskPtr& task,
                                                             const std::optional<HTTPError>& error) {
-  performEvent([request, task, error](EventMonitor& m) { m.requestDidCompleteTaskWithError(request, task, error); });
+  performEvent([request, task, error](EventMonitor& m) {
+    m.requestDidCompleteTaskWithError(request, task, error);
+  });
 }
 
 void CompositeEventMonitor::requestIsRetrying(const std::shared_ptr<Request>& request) {
@@ -180,7 +211,8 @@ void CompositeEventMonitor::requestDidResume(const std::shared_ptr<Request>& req
   performEvent([request](EventMonitor& m) { m.requestDidResume(request); });
 }
 
-void CompositeEventMonitor::requestDidResumeTask(const std::shared_ptr<Request>& request, const TaskPtr& task) {
+void CompositeEventMonitor::requestDidResumeTask(const std::shared_ptr<Request>& request,
+                                                 const TaskPtr& task) {
   performEvent([request, task](EventMonitor& m) { m.requestDidResumeTask(request, task); });
 }
 
@@ -188,7 +220,8 @@ void CompositeEventMonitor::requestDidSuspend(const std::shared_ptr<Request>& re
   performEvent([request](EventMonitor& m) { m.requestDidSuspend(request); });
 }
 
-void CompositeEventMonitor::requestDidSuspendTask(const std::shared_ptr<Request>& request, const TaskPtr& task) {
+void CompositeEventMonitor::requestDidSuspendTask(const std::shared_ptr<Request>& request,
+                                                  const TaskPtr& task) {
   performEvent([request, task](EventMonitor& m) { m.requestDidSuspendTask(request, task); });
 }
 
@@ -196,7 +229,8 @@ void CompositeEventMonitor::requestDidCancel(const std::shared_ptr<Request>& req
   performEvent([request](EventMonitor& m) { m.requestDidCancel(request); });
 }
 
-void CompositeEventMonitor::requestDidCancelTask(const std::shared_ptr<Request>& request, const TaskPtr& task) {
+void CompositeEventMonitor::requestDidCancelTask(const std::shared_ptr<Request>& request,
+                                                 const TaskPtr& task) {
   performEvent([request, task](EventMonitor& m) { m.requestDidCancelTask(request, task); });
 }
 

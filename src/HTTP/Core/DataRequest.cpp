@@ -8,8 +8,8 @@ namespace tolvane::http {
 DataRequest::DataRequest(std::shared_ptr<const URLRequestConvertible> convertible, Context context)
     : Request(std::move(context)), convertible_(std::move(convertible)) {}
 
-std::shared_ptr<DataRequest> DataRequest::make(std::shared_ptr<const URLRequestConvertible> convertible,
-                                               Context context) {
+std::shared_ptr<DataRequest> DataRequest::make(
+    std::shared_ptr<const URLRequestConvertible> convertible, Context context) {
   return std::make_shared<DataRequest>(std::move(convertible), std::move(context));
 }
 
@@ -39,7 +39,8 @@ std::optional<HTTPError> DataRequest::taskCompletionError(const std::optional<HT
   return std::nullopt;
 }
 
-platform::TaskPtr DataRequest::makeTask(const platform::URLRequest& request, platform::URLSession& session) {
+platform::TaskPtr DataRequest::makeTask(const platform::URLRequest& request,
+                                        platform::URLSession& session) {
   return session.dataTask(request);
 }
 
@@ -55,7 +56,8 @@ void DataRequest::didReceive(const platform::Data& chunk) {
   });
   const auto task = lastTask();
   const auto head = task ? task->response() : nullptr;
-  downloadProgress()->setTotalUnitCount(head ? head->expectedContentLength : platform::kTransferSizeUnknown);
+  downloadProgress()->setTotalUnitCount(head ? head->expectedContentLength
+                                             : platform::kTransferSizeUnknown);
   downloadProgress()->setCompletedUnitCount(received);
   callDownloadProgressHandler();
 }
@@ -67,11 +69,13 @@ void DataRequest::reset() {
 }
 
 std::shared_ptr<DataRequest> DataRequest::response(
-    std::shared_ptr<platform::DispatchQueue> queue, std::function<void(const UnserializedResponse&)> completionHandler) {
+    std::shared_ptr<platform::DispatchQueue> queue,
+    std::function<void(const UnserializedResponse&)> completionHandler) {
   // The request owns its serializers; they hold it weakly so an unfinished request that
   // nobody references can still be freed.
   std::weak_ptr<DataRequest> weakSelf = self();
-  addResponseSerializer([weakSelf, queue = std::move(queue), completionHandler = std::move(completionHandler)] {
+  addResponseSerializer([weakSelf, queue = std::move(queue),
+                         completionHandler = std::move(completionHandler)] {
     auto self = weakSelf.lock();
     if (!self) return;
     UnserializedResponse response = self->unserializedResponse();

@@ -26,10 +26,12 @@ class DataRequest : public Request {
 
   DataRequest(std::shared_ptr<const URLRequestConvertible> convertible, Context context);
 
-  [[nodiscard]] static std::shared_ptr<DataRequest> make(std::shared_ptr<const URLRequestConvertible> convertible,
-                                                         Context context);
+  [[nodiscard]] static std::shared_ptr<DataRequest> make(
+      std::shared_ptr<const URLRequestConvertible> convertible, Context context);
 
-  [[nodiscard]] const std::shared_ptr<const URLRequestConvertible>& convertible() const { return convertible_; }
+  [[nodiscard]] const std::shared_ptr<const URLRequestConvertible>& convertible() const {
+    return convertible_;
+  }
   // The body received so far: none until the first chunk arrives (never an empty body).
   [[nodiscard]] std::optional<platform::Data> data() const;
   // The failure a serializer reports for this attempt's body: a body refused for passing the
@@ -42,15 +44,17 @@ class DataRequest : public Request {
   // serializationInputError(), so a refused body is never mistaken for success.
   [[nodiscard]] UnserializedResponse unserializedResponse() const;
 
-  [[nodiscard]] platform::TaskPtr makeTask(const platform::URLRequest& request, platform::URLSession& session) override;
+  [[nodiscard]] platform::TaskPtr makeTask(const platform::URLRequest& request,
+                                           platform::URLSession& session) override;
 
   // A transport chunk arrived; underlying queue only.
   void didReceive(const platform::Data& chunk);
 
   using Request::response;
   // Delivers the outcome as it is, without serializing the body, on `queue`.
-  std::shared_ptr<DataRequest> response(std::shared_ptr<platform::DispatchQueue> queue,
-                                        std::function<void(const UnserializedResponse&)> completionHandler);
+  std::shared_ptr<DataRequest> response(
+      std::shared_ptr<platform::DispatchQueue> queue,
+      std::function<void(const UnserializedResponse&)> completionHandler);
 
   // Chaining forms of the base state operations.
   std::shared_ptr<DataRequest> resume();
@@ -62,7 +66,9 @@ class DataRequest : public Request {
   std::optional<HTTPError> taskCompletionError(const std::optional<HTTPError>& error) override;
 
  private:
-  std::shared_ptr<DataRequest> self() { return std::static_pointer_cast<DataRequest>(shared_from_this()); }
+  std::shared_ptr<DataRequest> self() {
+    return std::static_pointer_cast<DataRequest>(shared_from_this());
+  }
 
   const std::shared_ptr<const URLRequestConvertible> convertible_;
   platform::Protected<std::optional<platform::Data>> data_;

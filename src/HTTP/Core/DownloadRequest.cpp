@@ -25,15 +25,18 @@ constexpr const char* kDefaultDestinationPrefix = "TolvaneHTTP_";
 std::string safeFileName(const std::string& suggested) {
   const auto slash = suggested.find_last_of("/\\");
   std::string name = slash == std::string::npos ? suggested : suggested.substr(slash + 1);
-  if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos) return "Unknown";
+  if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos)
+    return "Unknown";
   return name;
 }
 
 std::filesystem::path standardDirectory(DownloadRequest::SearchPathDirectory directory) {
   auto home = platform::FileManager::defaultManager().homeDirectoryForCurrentUser();
   switch (directory) {
-    case DownloadRequest::SearchPathDirectory::documentDirectory: return home / "Documents";
-    case DownloadRequest::SearchPathDirectory::downloadsDirectory: return home / "Downloads";
+    case DownloadRequest::SearchPathDirectory::documentDirectory:
+      return home / "Documents";
+    case DownloadRequest::SearchPathDirectory::downloadsDirectory:
+      return home / "Downloads";
     case DownloadRequest::SearchPathDirectory::cachesDirectory: {
       const char* cache = std::getenv("XDG_CACHE_HOME");
       return cache && *cache ? std::filesystem::path(cache) : home / ".cache";
@@ -44,30 +47,40 @@ std::filesystem::path standardDirectory(DownloadRequest::SearchPathDirectory dir
 
 }  // namespace
 
-DownloadRequest::DownloadRequest(Downloadable downloadable, Destination destination, Context context)
+DownloadRequest::DownloadRequest(Downloadable downloadable, Destination destination,
+                                 Context context)
     : Request(std::move(context)),
       downloadable_(std::move(downloadable)),
       destination_(destination ? std::move(destination) : defaultDestinationFunction()) {}
 
-std::shared_ptr<DownloadRequest> DownloadRequest::make(Downloadable downloadable, Destination destination,
-                                                       Context context) {
-  return std::make_shared<DownloadRequest>(std::move(downloadable), std::move(destination), std::move(context));
+std::shared_ptr<DownloadRequest> DownloadRequest::make(Downloadable downloadable,
+                                                       Destination destination, Context context) {
+  return std::make_shared<DownloadRequest>(std::move(downloadable), std::move(destination),
+                                           std::move(context));
 }
 
-std::pair<URL, DownloadRequest::Options> DownloadRequest::defaultDestination(const URL& temporaryURL) {
+std::pair<URL, DownloadRequest::Options> DownloadRequest::defaultDestination(
+    const URL& temporaryURL) {
   const auto temporary = temporaryURL.filePath();
-  return {URL::fileURL(temporary.parent_path() / (kDefaultDestinationPrefix + temporary.filename().string())), Options()};
+  return {URL::fileURL(temporary.parent_path() /
+                       (kDefaultDestinationPrefix + temporary.filename().string())),
+          Options()};
 }
 
 DownloadRequest::Destination DownloadRequest::defaultDestinationFunction() {
-  return [](const URL& temporaryURL, const platform::HTTPURLResponse&) { return defaultDestination(temporaryURL); };
+  return [](const URL& temporaryURL, const platform::HTTPURLResponse&) {
+    return defaultDestination(temporaryURL);
+  };
 }
 
-DownloadRequest::Destination DownloadRequest::suggestedDownloadDestination(SearchPathDirectory directory,
-                                                                           SearchPathDomain /*domain*/, Options options) {
-  return [directory, options](const URL& /*temporaryURL*/, const platform::HTTPURLResponse& response) {
-    return std::pair{URL::fileURL(standardDirectory(directory) / safeFileName(response.suggestedFilename)), options};
-  };
+DownloadRequest::Destination DownloadRequest::suggestedDownloadDestination(
+    SearchPathDirectory directory, SearchPathDomain /*domain*/, Options options) {
+  return
+      [directory, options](const URL& /*temporaryURL*/, const platform::HTTPURLResponse& response) {
+        return std::pair{
+            URL::fileURL(standardDirectory(directory) / safeFileName(response.suggestedFilename)),
+            options};
+      };
 }
 
 std::optional<URL> DownloadRequest::fileURL() const {
@@ -75,12 +88,15 @@ std::optional<URL> DownloadRequest::fileURL() const {
 }
 
 std::optional<Data> DownloadRequest::resumeData() const {
-  if (auto stored = mutableDownloadState_.read([](const MutableDownloadState& s) { return s.resumeData; })) return stored;
+  if (auto stored =
+          mutableDownloadState_.read([](const MutableDownloadState& s) { return s.resumeData; }))
+    return stored;
   if (auto failure = error()) return failure->downloadResumeData();
   return std::nullopt;
 }
 
-TaskPtr DownloadRequest::makeTask(const platform::URLRequest& request, platform::URLSession& session) {
+TaskPtr DownloadRequest::makeTask(const platform::URLRequest& request,
+                                  platform::URLSession& session) {
   return session.downloadTask(request);
 }
 
@@ -114,7 +130,8 @@ std::shared_ptr<DownloadRequest> DownloadRequest::cancel() {
   return self();
 }
 
-std::shared_ptr<DownloadRequest> DownloadRequest::cancelProducingResumeData(bool producingResumeData) {
+std::shared_ptr<DownloadRequest> DownloadRequest::cancelProducingResumeData(
+    bool producingResumeData) {
   if (producingResumeData) {
     cancel(std::function<void(std::optional<Data>)>([](std::optional<Data>) {}));
   } else {
@@ -129,7 +146,8 @@ std::shared_ptr<DownloadRequest> DownloadRequest::cancelByProducingResumeData(
   return self();
 }
 
-void DownloadRequest::cancel(std::optional<std::function<void(std::optional<Data>)>> resumeDataHandler) {
+void DownloadRequest::cancel(
+    std::optional<std::function<void(std::optional<Data>)>> resumeDataHandler) {
   auto me = self();
   const bool handed = mutableState_.write([&](MutableState& s) {
     if (!allowsTransition(s.state, State::cancelled)) return false;
@@ -150,7 +168,8 @@ void DownloadRequest::cancel(std::optional<std::function<void(std::optional<Data
       return true;
     }
     std::weak_ptr<DownloadRequest> weak = me;
-    task->cancelByProducingResumeData([weak, task, handler = std::move(*resumeDataHandler)](std::optional<Data> data) {
+    task->cancelByProducingResumeData([weak, task, handler = std::move(*resumeDataHandler)](
+                                          std::optional<Data> data) {
       if (auto request = weak.lock()) {
         request->mutableDownloadState_.write([&](MutableDownloadState& d) { d.resumeData = data; });
         request->underlyingQueue()->async([request, task] { request->didCancelTask(task); });
@@ -166,7 +185,8 @@ void DownloadRequest::cancel(std::optional<std::function<void(std::optional<Data
   }
 }
 
-void DownloadRequest::didFinishDownloadingTo(const TaskPtr& task, const std::filesystem::path& temporaryFile,
+void DownloadRequest::didFinishDownloadingTo(const TaskPtr& task,
+                                             const std::filesystem::path& temporaryFile,
                                              const platform::FileManager& fileManager) {
   assertOnUnderlyingQueue();
   const URL temporaryURL = URL::fileURL(temporaryFile);
@@ -179,7 +199,8 @@ void DownloadRequest::didFinishDownloadingTo(const TaskPtr& task, const std::fil
 
   try {
     if (!destination.isFileURL()) {
-      throw platform::SystemError(EINVAL, "move", temporaryFile, std::filesystem::path(destination.absoluteString()));
+      throw platform::SystemError(EINVAL, "move", temporaryFile,
+                                  std::filesystem::path(destination.absoluteString()));
     }
     const auto target = destination.filePath();
     if (options.contains(Options::createIntermediateDirectories)) {
@@ -189,7 +210,8 @@ void DownloadRequest::didFinishDownloadingTo(const TaskPtr& task, const std::fil
       // The new file is first brought next to the old one and then renamed over it, so a
       // move that fails (a full disk while copying across file systems) keeps the old file
       // instead of leaving nothing behind.
-      const auto staging = target.parent_path() / ("." + target.filename().string() + ".tolvane-download");
+      const auto staging =
+          target.parent_path() / ("." + target.filename().string() + ".tolvane-download");
       if (fileManager.fileExists(staging)) fileManager.removeItem(staging);
       fileManager.moveItem(temporaryFile, staging);
       if (std::filesystem::is_directory(target)) fileManager.removeItem(target);
@@ -204,7 +226,8 @@ void DownloadRequest::didFinishDownloadingTo(const TaskPtr& task, const std::fil
     }
     didFinishDownloading(task, destination);
   } catch (const platform::ErrorException& failure) {
-    didFinishDownloading(task, HTTPError::downloadedFileMoveFailed(failure.error(), temporaryURL, destination));
+    didFinishDownloading(
+        task, HTTPError::downloadedFileMoveFailed(failure.error(), temporaryURL, destination));
   }
 }
 

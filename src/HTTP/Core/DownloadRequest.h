@@ -36,8 +36,12 @@ struct DownloadOptions {
   // Replace a file already at the destination.
   static const DownloadOptions removePreviousFile;
 
-  [[nodiscard]] constexpr bool contains(DownloadOptions other) const { return (rawValue & other.rawValue) == other.rawValue; }
-  friend constexpr DownloadOptions operator|(DownloadOptions a, DownloadOptions b) { return DownloadOptions(a.rawValue | b.rawValue); }
+  [[nodiscard]] constexpr bool contains(DownloadOptions other) const {
+    return (rawValue & other.rawValue) == other.rawValue;
+  }
+  friend constexpr DownloadOptions operator|(DownloadOptions a, DownloadOptions b) {
+    return DownloadOptions(a.rawValue | b.rawValue);
+  }
   friend constexpr bool operator==(DownloadOptions, DownloadOptions) = default;
 };
 
@@ -57,27 +61,33 @@ class DownloadRequest final : public Request {
 
   // Where a finished download goes: (temporary file URL, response) -> (destination, options).
   // Called once per successful transfer, on the underlying queue.
-  using Destination =
-      std::function<std::pair<platform::URL, Options>(const platform::URL& temporaryURL, const platform::HTTPURLResponse& response)>;
+  using Destination = std::function<std::pair<platform::URL, Options>(
+      const platform::URL& temporaryURL, const platform::HTTPURLResponse& response)>;
 
   // What the request downloads: a URL request built anew for each attempt, or resume data
   // left by an earlier download.
   class Downloadable {
    public:
-    [[nodiscard]] static Downloadable request(std::shared_ptr<const URLRequestConvertible> convertible) {
+    [[nodiscard]] static Downloadable request(
+        std::shared_ptr<const URLRequestConvertible> convertible) {
       return Downloadable(std::move(convertible));
     }
-    [[nodiscard]] static Downloadable resumeData(platform::Data data) { return Downloadable(std::move(data)); }
+    [[nodiscard]] static Downloadable resumeData(platform::Data data) {
+      return Downloadable(std::move(data));
+    }
 
     // Null when this is resume data.
     [[nodiscard]] std::shared_ptr<const URLRequestConvertible> convertible() const {
       const auto* convertible = std::get_if<std::shared_ptr<const URLRequestConvertible>>(&value_);
       return convertible ? *convertible : nullptr;
     }
-    [[nodiscard]] const platform::Data* resumeData() const { return std::get_if<platform::Data>(&value_); }
+    [[nodiscard]] const platform::Data* resumeData() const {
+      return std::get_if<platform::Data>(&value_);
+    }
 
    private:
-    explicit Downloadable(std::variant<std::shared_ptr<const URLRequestConvertible>, platform::Data> value)
+    explicit Downloadable(
+        std::variant<std::shared_ptr<const URLRequestConvertible>, platform::Data> value)
         : value_(std::move(value)) {}
     std::variant<std::shared_ptr<const URLRequestConvertible>, platform::Data> value_;
   };
@@ -87,12 +97,14 @@ class DownloadRequest final : public Request {
 
   DownloadRequest(Downloadable downloadable, Destination destination, Context context);
 
-  [[nodiscard]] static std::shared_ptr<DownloadRequest> make(Downloadable downloadable, Destination destination,
+  [[nodiscard]] static std::shared_ptr<DownloadRequest> make(Downloadable downloadable,
+                                                             Destination destination,
                                                              Context context);
 
   // Next to the temporary file, named "TolvaneHTTP_" + its name; no options. Used when a
   // caller gives no destination and when a transfer has no HTTP response.
-  [[nodiscard]] static std::pair<platform::URL, Options> defaultDestination(const platform::URL& temporaryURL);
+  [[nodiscard]] static std::pair<platform::URL, Options> defaultDestination(
+      const platform::URL& temporaryURL);
   [[nodiscard]] static Destination defaultDestinationFunction();
   // The user's standard folder (documents by default) plus the response's suggested file
   // name, reduced to a plain file name so a server cannot steer the file elsewhere.
@@ -115,7 +127,8 @@ class DownloadRequest final : public Request {
   [[nodiscard]] std::optional<platform::Data> retryResumeData() const;
 
   // A download task for the URL request; for resume data use makeTaskFromResumeData.
-  [[nodiscard]] platform::TaskPtr makeTask(const platform::URLRequest& request, platform::URLSession& session) override;
+  [[nodiscard]] platform::TaskPtr makeTask(const platform::URLRequest& request,
+                                           platform::URLSession& session) override;
   // From retryResumeData() when there is some, else from the resume data the request was made with.
   [[nodiscard]] platform::TaskPtr makeTaskFromResumeData(platform::URLSession& session) const;
 
@@ -128,12 +141,14 @@ class DownloadRequest final : public Request {
   std::shared_ptr<DownloadRequest> cancelProducingResumeData(bool producingResumeData);
   // Cancels producing resume data and hands it (or none) to `completion` once it is stored,
   // on the transport's delegate queue.
-  std::shared_ptr<DownloadRequest> cancelByProducingResumeData(std::function<void(std::optional<platform::Data>)> completion);
+  std::shared_ptr<DownloadRequest> cancelByProducingResumeData(
+      std::function<void(std::optional<platform::Data>)> completion);
 
   // Events from the transport delegate; underlying queue only.
   // Chooses the destination, moves the finished temporary file there and reports the
   // outcome through didFinishDownloading. `fileManager` does the file work.
-  void didFinishDownloadingTo(const platform::TaskPtr& task, const std::filesystem::path& temporaryFile,
+  void didFinishDownloadingTo(const platform::TaskPtr& task,
+                              const std::filesystem::path& temporaryFile,
                               const platform::FileManager& fileManager);
   void didFinishDownloading(const platform::TaskPtr& task, const Result<platform::URL>& result);
   // `bytes` more have arrived of `totalBytesExpected` (kTransferSizeUnknown when unknown);
@@ -154,7 +169,9 @@ class DownloadRequest final : public Request {
     std::optional<platform::Data> retryResumeData;
   };
 
-  std::shared_ptr<DownloadRequest> self() { return std::static_pointer_cast<DownloadRequest>(shared_from_this()); }
+  std::shared_ptr<DownloadRequest> self() {
+    return std::static_pointer_cast<DownloadRequest>(shared_from_this());
+  }
   void cancel(std::optional<std::function<void(std::optional<platform::Data>)>> resumeDataHandler);
 
   const Downloadable downloadable_;

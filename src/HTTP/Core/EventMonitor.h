@@ -36,34 +36,50 @@ class EventMonitor {
   virtual ~EventMonitor() = default;
 
   // The queue this monitor wants its events on.
-  [[nodiscard]] virtual std::shared_ptr<platform::DispatchQueue> queue() const { return platform::DispatchQueue::main(); }
+  [[nodiscard]] virtual std::shared_ptr<platform::DispatchQueue> queue() const {
+    return platform::DispatchQueue::main();
+  }
 
   // Transport events (sent by the session delegate). `error` is null when there is none.
-  virtual void sessionDidBecomeInvalidWithError(platform::URLSession& /*session*/, const platform::ErrorPtr& /*error*/) {}
-  virtual void taskDidReceiveChallenge(platform::URLSession& /*session*/, const platform::TaskPtr& /*task*/,
+  virtual void sessionDidBecomeInvalidWithError(platform::URLSession& /*session*/,
+                                                const platform::ErrorPtr& /*error*/) {}
+  virtual void taskDidReceiveChallenge(platform::URLSession& /*session*/,
+                                       const platform::TaskPtr& /*task*/,
                                        const platform::URLAuthenticationChallenge& /*challenge*/) {}
-  virtual void taskDidSendBodyData(platform::URLSession& /*session*/, const platform::TaskPtr& /*task*/,
-                                   std::int64_t /*bytesSent*/, std::int64_t /*totalBytesSent*/,
+  virtual void taskDidSendBodyData(platform::URLSession& /*session*/,
+                                   const platform::TaskPtr& /*task*/, std::int64_t /*bytesSent*/,
+                                   std::int64_t /*totalBytesSent*/,
                                    std::int64_t /*totalBytesExpectedToSend*/) {}
-  virtual void taskNeedNewBodyStream(platform::URLSession& /*session*/, const platform::TaskPtr& /*task*/) {}
-  virtual void taskWillPerformHTTPRedirection(platform::URLSession& /*session*/, const platform::TaskPtr& /*task*/,
+  virtual void taskNeedNewBodyStream(platform::URLSession& /*session*/,
+                                     const platform::TaskPtr& /*task*/) {}
+  virtual void taskWillPerformHTTPRedirection(platform::URLSession& /*session*/,
+                                              const platform::TaskPtr& /*task*/,
                                               const platform::HTTPURLResponse& /*response*/,
                                               const platform::URLRequest& /*newRequest*/) {}
-  virtual void taskDidFinishCollectingMetrics(platform::URLSession& /*session*/, const platform::TaskPtr& /*task*/,
+  virtual void taskDidFinishCollectingMetrics(platform::URLSession& /*session*/,
+                                              const platform::TaskPtr& /*task*/,
                                               const platform::URLSessionTaskMetrics& /*metrics*/) {}
   virtual void taskDidComplete(platform::URLSession& /*session*/, const platform::TaskPtr& /*task*/,
                                const platform::ErrorPtr& /*error*/) {}
-  virtual void taskIsWaitingForConnectivity(platform::URLSession& /*session*/, const platform::TaskPtr& /*task*/) {}
-  virtual void dataTaskDidReceiveResponse(platform::URLSession& /*session*/, const platform::TaskPtr& /*dataTask*/,
+  virtual void taskIsWaitingForConnectivity(platform::URLSession& /*session*/,
+                                            const platform::TaskPtr& /*task*/) {}
+  virtual void dataTaskDidReceiveResponse(platform::URLSession& /*session*/,
+                                          const platform::TaskPtr& /*dataTask*/,
                                           const platform::HTTPURLResponse& /*response*/) {}
-  virtual void dataTaskDidReceiveData(platform::URLSession& /*session*/, const platform::TaskPtr& /*dataTask*/,
+  virtual void dataTaskDidReceiveData(platform::URLSession& /*session*/,
+                                      const platform::TaskPtr& /*dataTask*/,
                                       const platform::Data& /*data*/) {}
-  virtual void dataTaskWillCacheResponse(platform::URLSession& /*session*/, const platform::TaskPtr& /*dataTask*/,
+  virtual void dataTaskWillCacheResponse(platform::URLSession& /*session*/,
+                                         const platform::TaskPtr& /*dataTask*/,
                                          const platform::CachedURLResponse& /*proposedResponse*/) {}
-  virtual void downloadTaskDidResumeAtOffset(platform::URLSession& /*session*/, const platform::TaskPtr& /*downloadTask*/,
-                                             std::int64_t /*fileOffset*/, std::int64_t /*expectedTotalBytes*/) {}
-  virtual void downloadTaskDidWriteData(platform::URLSession& /*session*/, const platform::TaskPtr& /*downloadTask*/,
-                                        std::int64_t /*bytesWritten*/, std::int64_t /*totalBytesWritten*/,
+  virtual void downloadTaskDidResumeAtOffset(platform::URLSession& /*session*/,
+                                             const platform::TaskPtr& /*downloadTask*/,
+                                             std::int64_t /*fileOffset*/,
+                                             std::int64_t /*expectedTotalBytes*/) {}
+  virtual void downloadTaskDidWriteData(platform::URLSession& /*session*/,
+                                        const platform::TaskPtr& /*downloadTask*/,
+                                        std::int64_t /*bytesWritten*/,
+                                        std::int64_t /*totalBytesWritten*/,
                                         std::int64_t /*totalBytesExpectedToWrite*/) {}
   virtual void downloadTaskDidFinishDownloadingToURL(platform::URLSession& /*session*/,
                                                      const platform::TaskPtr& /*downloadTask*/,
@@ -72,30 +88,34 @@ class EventMonitor {
   // Request events (sent by the request).
   virtual void requestDidCreateInitialURLRequest(const std::shared_ptr<Request>& /*request*/,
                                                  const platform::URLRequest& /*urlRequest*/) {}
-  virtual void requestDidFailToCreateURLRequestWithError(const std::shared_ptr<Request>& /*request*/,
-                                                         const HTTPError& /*error*/) {}
-  virtual void requestDidAdaptInitialRequestToAdaptedRequest(const std::shared_ptr<Request>& /*request*/,
-                                                             const platform::URLRequest& /*initialRequest*/,
-                                                             const platform::URLRequest& /*adaptedRequest*/) {}
+  virtual void requestDidFailToCreateURLRequestWithError(
+      const std::shared_ptr<Request>& /*request*/, const HTTPError& /*error*/) {}
+  virtual void requestDidAdaptInitialRequestToAdaptedRequest(
+      const std::shared_ptr<Request>& /*request*/, const platform::URLRequest& /*initialRequest*/,
+      const platform::URLRequest& /*adaptedRequest*/) {}
   virtual void requestDidFailToAdaptURLRequestWithError(const std::shared_ptr<Request>& /*request*/,
                                                         const platform::URLRequest& /*urlRequest*/,
                                                         const HTTPError& /*error*/) {}
   virtual void requestDidCreateURLRequest(const std::shared_ptr<Request>& /*request*/,
                                           const platform::URLRequest& /*urlRequest*/) {}
-  virtual void requestDidCreateTask(const std::shared_ptr<Request>& /*request*/, const platform::TaskPtr& /*task*/) {}
+  virtual void requestDidCreateTask(const std::shared_ptr<Request>& /*request*/,
+                                    const platform::TaskPtr& /*task*/) {}
   virtual void requestDidGatherMetrics(const std::shared_ptr<Request>& /*request*/,
                                        const platform::URLSessionTaskMetrics& /*metrics*/) {}
   virtual void requestDidFailTaskEarlyWithError(const std::shared_ptr<Request>& /*request*/,
-                                                const platform::TaskPtr& /*task*/, const HTTPError& /*error*/) {}
+                                                const platform::TaskPtr& /*task*/,
+                                                const HTTPError& /*error*/) {}
   virtual void requestDidCompleteTaskWithError(const std::shared_ptr<Request>& /*request*/,
                                                const platform::TaskPtr& /*task*/,
                                                const std::optional<HTTPError>& /*error*/) {}
   virtual void requestIsRetrying(const std::shared_ptr<Request>& /*request*/) {}
   virtual void requestDidFinish(const std::shared_ptr<Request>& /*request*/) {}
   virtual void requestDidResume(const std::shared_ptr<Request>& /*request*/) {}
-  virtual void requestDidResumeTask(const std::shared_ptr<Request>& /*request*/, const platform::TaskPtr& /*task*/) {}
+  virtual void requestDidResumeTask(const std::shared_ptr<Request>& /*request*/,
+                                    const platform::TaskPtr& /*task*/) {}
   virtual void requestDidSuspend(const std::shared_ptr<Request>& /*request*/) {}
-  virtual void requestDidSuspendTask(const std::shared_ptr<Request>& /*request*/, const platform::TaskPtr& /*task*/) {}
+  virtual void requestDidSuspendTask(const std::shared_ptr<Request>& /*request*/,
+                                     const platform::TaskPtr& /*task*/) {}
   virtual void requestDidCancel(const std::shared_ptr<Request>& /*request*/) {}
   virtual void requestDidCancelTask(const std::shared_ptr<Request>& /*request*/,
                                     const platform::TaskPtr& /*task*/) {}

@@ -10,10 +10,14 @@ using platform::ErrorPtr;
 
 // "localized description of an error"; payloads that should carry an error but do not
 // still give a sentence rather than a crash.
-std::string localized(const ErrorPtr& error) { return error ? error->localizedDescription() : "No description."; }
+std::string localized(const ErrorPtr& error) {
+  return error ? error->localizedDescription() : "No description.";
+}
 // "text of an error": its default textual form.
 std::string textOf(const ErrorPtr& error) { return error ? error->debugDescription() : "nil"; }
-std::string textOf(const std::optional<platform::URL>& url) { return url ? url->absoluteString() : "nil"; }
+std::string textOf(const std::optional<platform::URL>& url) {
+  return url ? url->absoluteString() : "nil";
+}
 
 std::string joined(const std::vector<std::string>& types) {
   std::string out;
@@ -82,32 +86,48 @@ std::string utf8Lossy(const platform::Data& data) {
 std::string HTTPError::MultipartEncodingFailureReason::message() const {
   const std::string u = textOf(url);
   switch (kind) {
-    case Kind::bodyPartURLInvalid: return "The URL provided is not a file URL: " + u;
-    case Kind::bodyPartFilenameInvalid: return "The URL provided does not have a valid filename: " + u;
-    case Kind::bodyPartFileNotReachable: return "The URL provided is not reachable: " + u;
+    case Kind::bodyPartURLInvalid:
+      return "The URL provided is not a file URL: " + u;
+    case Kind::bodyPartFilenameInvalid:
+      return "The URL provided does not have a valid filename: " + u;
+    case Kind::bodyPartFileNotReachable:
+      return "The URL provided is not reachable: " + u;
     case Kind::bodyPartFileNotReachableWithError:
-      return "The system returned an error while checking the provided URL for reachability.\nURL: " + u +
-             "\nError: " + textOf(error);
-    case Kind::bodyPartFileIsDirectory: return "The URL provided is a directory: " + u;
-    case Kind::bodyPartFileSizeNotAvailable: return "Could not fetch the file size from the provided URL: " + u;
-    case Kind::bodyPartFileSizeQueryFailedWithError:
-      return "The system returned an error while attempting to fetch the file size from the provided URL.\nURL: " +
+      return "The system returned an error while checking the provided URL for "
+             "reachability.\nURL: " +
              u + "\nError: " + textOf(error);
-    case Kind::bodyPartInputStreamCreationFailed: return "Failed to create an InputStream for the provided URL: " + u;
-    case Kind::outputStreamCreationFailed: return "Failed to create an OutputStream for URL: " + u;
-    case Kind::outputStreamFileAlreadyExists: return "A file already exists at the provided URL: " + u;
-    case Kind::outputStreamURLInvalid: return "The provided OutputStream URL is invalid: " + u;
-    case Kind::outputStreamWriteFailed: return "OutputStream write failed with error: " + textOf(error);
-    case Kind::inputStreamReadFailed: return "InputStream read failed with error: " + textOf(error);
+    case Kind::bodyPartFileIsDirectory:
+      return "The URL provided is a directory: " + u;
+    case Kind::bodyPartFileSizeNotAvailable:
+      return "Could not fetch the file size from the provided URL: " + u;
+    case Kind::bodyPartFileSizeQueryFailedWithError:
+      return "The system returned an error while attempting to fetch the file size from the "
+             "provided URL.\nURL: " +
+             u + "\nError: " + textOf(error);
+    case Kind::bodyPartInputStreamCreationFailed:
+      return "Failed to create an InputStream for the provided URL: " + u;
+    case Kind::outputStreamCreationFailed:
+      return "Failed to create an OutputStream for URL: " + u;
+    case Kind::outputStreamFileAlreadyExists:
+      return "A file already exists at the provided URL: " + u;
+    case Kind::outputStreamURLInvalid:
+      return "The provided OutputStream URL is invalid: " + u;
+    case Kind::outputStreamWriteFailed:
+      return "OutputStream write failed with error: " + textOf(error);
+    case Kind::inputStreamReadFailed:
+      return "InputStream read failed with error: " + textOf(error);
   }
   return {};
 }
 
 std::string HTTPError::ParameterEncodingFailureReason::message() const {
   switch (kind) {
-    case Kind::jsonEncodingFailed: return "JSON could not be encoded because of error:\n" + localized(error);
-    case Kind::customEncodingFailed: return "Custom parameter encoder failed with error: " + localized(error);
-    case Kind::missingURL: return "URL request to encode was missing a URL";
+    case Kind::jsonEncodingFailed:
+      return "JSON could not be encoded because of error:\n" + localized(error);
+    case Kind::customEncodingFailed:
+      return "Custom parameter encoder failed with error: " + localized(error);
+    case Kind::missingURL:
+      return "URL request to encode was missing a URL";
   }
   return {};
 }
@@ -122,7 +142,8 @@ std::string HTTPError::ParameterEncoderFailureReason::message() const {
   switch (kind) {
     case Kind::missingRequiredComponent:
       return "Encoding failed due to a missing request component: " + component.description();
-    case Kind::encoderFailed: return "The underlying encoder failed with the error: " + textOf(error);
+    case Kind::encoderFailed:
+      return "The underlying encoder failed with the error: " + textOf(error);
   }
   return {};
 }
@@ -132,14 +153,17 @@ std::string HTTPError::ResponseValidationFailureReason::message() const {
     case Kind::dataFileReadFailed:
       return "Response could not be validated, data file could not be read: " + textOf(url) + ".";
     case Kind::missingContentType:
-      return "Response Content-Type was missing and acceptable content types (" + joined(acceptableContentTypes) +
-             ") do not match \"*/*\".";
+      return "Response Content-Type was missing and acceptable content types (" +
+             joined(acceptableContentTypes) + ") do not match \"*/*\".";
     case Kind::unacceptableContentType:
-      return "Response Content-Type \"" + responseContentType + "\" does not match any acceptable types: " +
-             joined(acceptableContentTypes) + ".";
-    case Kind::unacceptableStatusCode: return "Response status code was unacceptable: " + std::to_string(code) + ".";
-    case Kind::customValidationFailed: return "Custom response validation failed with error: " + localized(error);
-    case Kind::dataFileNil: return "Response could not be validated, data file was nil.";
+      return "Response Content-Type \"" + responseContentType +
+             "\" does not match any acceptable types: " + joined(acceptableContentTypes) + ".";
+    case Kind::unacceptableStatusCode:
+      return "Response status code was unacceptable: " + std::to_string(code) + ".";
+    case Kind::customValidationFailed:
+      return "Custom response validation failed with error: " + localized(error);
+    case Kind::dataFileNil:
+      return "Response could not be validated, data file was nil.";
   }
   return {};
 }
@@ -150,14 +174,19 @@ std::string HTTPError::ResponseSerializationFailureReason::message() const {
       return "Response could not be serialized, input file could not be read: " + textOf(url) + ".";
     case Kind::stringSerializationFailed:
       return "String could not be serialized with encoding: " + description(encoding) + ".";
-    case Kind::jsonSerializationFailed: return "JSON could not be serialized because of error:\n" + localized(error);
-    case Kind::decodingFailed: return "Response could not be decoded because of error:\n" + localized(error);
-    case Kind::customSerializationFailed: return "Custom response serializer failed with error:\n" + localized(error);
+    case Kind::jsonSerializationFailed:
+      return "JSON could not be serialized because of error:\n" + localized(error);
+    case Kind::decodingFailed:
+      return "Response could not be decoded because of error:\n" + localized(error);
+    case Kind::customSerializationFailed:
+      return "Custom response serializer failed with error:\n" + localized(error);
     case Kind::invalidEmptyResponse:
       return "Empty response could not be serialized to type: " + type +
              ". Use Empty as the expected type for such responses.";
-    case Kind::inputDataNilOrZeroLength: return "Response could not be serialized, input data was nil or zero length.";
-    case Kind::inputFileNil: return "Response could not be serialized, input file was nil.";
+    case Kind::inputDataNilOrZeroLength:
+      return "Response could not be serialized, input data was nil or zero length.";
+    case Kind::inputFileNil:
+      return "Response could not be serialized, input file was nil.";
   }
   return {};
 }
@@ -167,20 +196,31 @@ std::string HTTPError::ServerTrustFailureReason::message() const {
   switch (kind) {
     case Kind::noRequiredEvaluator:
       return "A ServerTrustEvaluating value is required for host " + host + " but none was found.";
-    case Kind::policyApplicationFailed: return "Attempting to set a SecPolicy failed.";
+    case Kind::policyApplicationFailed:
+      return "Attempting to set a SecPolicy failed.";
     case Kind::settingAnchorCertificatesFailed:
       return "Attempting to set the provided certificates as anchor certificates failed.";
     case Kind::trustEvaluationFailed:
-      return "SecTrust evaluation failed with error: " + (error ? error->localizedDescription() : "None");
-    case Kind::defaultEvaluationFailed: return "Default evaluation failed for host " + outputHost + ".";
-    case Kind::hostValidationFailed: return "Host validation failed for host " + outputHost + ".";
-    case Kind::revocationCheckFailed: return "Revocation check failed for host " + outputHost + ".";
-    case Kind::certificatePinningFailed: return "Certificate pinning failed for host " + host + ".";
-    case Kind::publicKeyPinningFailed: return "Public key pinning failed for host " + host + ".";
-    case Kind::customEvaluationFailed: return "Custom trust evaluation failed with error: " + localized(error);
-    case Kind::noCertificatesFound: return "No certificates were found or provided for evaluation.";
-    case Kind::noPublicKeysFound: return "No public keys were found or provided for evaluation.";
-    case Kind::revocationPolicyCreationFailed: return "Attempting to create a revocation policy failed.";
+      return "SecTrust evaluation failed with error: " +
+             (error ? error->localizedDescription() : "None");
+    case Kind::defaultEvaluationFailed:
+      return "Default evaluation failed for host " + outputHost + ".";
+    case Kind::hostValidationFailed:
+      return "Host validation failed for host " + outputHost + ".";
+    case Kind::revocationCheckFailed:
+      return "Revocation check failed for host " + outputHost + ".";
+    case Kind::certificatePinningFailed:
+      return "Certificate pinning failed for host " + host + ".";
+    case Kind::publicKeyPinningFailed:
+      return "Public key pinning failed for host " + host + ".";
+    case Kind::customEvaluationFailed:
+      return "Custom trust evaluation failed with error: " + localized(error);
+    case Kind::noCertificatesFound:
+      return "No certificates were found or provided for evaluation.";
+    case Kind::noPublicKeysFound:
+      return "No public keys were found or provided for evaluation.";
+    case Kind::revocationPolicyCreationFailed:
+      return "Attempting to create a revocation policy failed.";
   }
   return {};
 }
@@ -203,7 +243,8 @@ HTTPError HTTPError::createURLRequestFailed(ErrorPtr error) {
   return e;
 }
 
-HTTPError HTTPError::downloadedFileMoveFailed(ErrorPtr error, platform::URL source, platform::URL destination) {
+HTTPError HTTPError::downloadedFileMoveFailed(ErrorPtr error, platform::URL source,
+                                              platform::URL destination) {
   HTTPError e(Kind::downloadedFileMoveFailed);
   e.error_ = std::move(error);
   e.source_ = std::move(source);
@@ -291,31 +332,45 @@ HTTPError HTTPError::sessionDeinitialized() { return HTTPError(Kind::sessionDein
 
 std::string HTTPError::errorDescription() const {
   switch (kind_) {
-    case Kind::createUploadableFailed: return "Uploadable creation failed with error: " + localized(error_);
-    case Kind::createURLRequestFailed: return "URLRequest creation failed with error: " + localized(error_);
+    case Kind::createUploadableFailed:
+      return "Uploadable creation failed with error: " + localized(error_);
+    case Kind::createURLRequestFailed:
+      return "URLRequest creation failed with error: " + localized(error_);
     case Kind::downloadedFileMoveFailed:
       return "Moving downloaded file from: " + textOf(source_) + " to: " + textOf(destination_) +
              " failed with error: " + localized(error_);
-    case Kind::invalidURL: return "URL is not valid: " + (urlConvertible_ ? urlConvertible_->description() : "nil");
-    case Kind::multipartEncodingFailed: return multipartEncodingReason()->message();
-    case Kind::parameterEncodingFailed: return parameterEncodingReason()->message();
-    case Kind::parameterEncoderFailed: return parameterEncoderReason()->message();
-    case Kind::requestAdaptationFailed: return "Request adaption failed with error: " + localized(error_);
+    case Kind::invalidURL:
+      return "URL is not valid: " + (urlConvertible_ ? urlConvertible_->description() : "nil");
+    case Kind::multipartEncodingFailed:
+      return multipartEncodingReason()->message();
+    case Kind::parameterEncodingFailed:
+      return parameterEncodingReason()->message();
+    case Kind::parameterEncoderFailed:
+      return parameterEncoderReason()->message();
+    case Kind::requestAdaptationFailed:
+      return "Request adaption failed with error: " + localized(error_);
     case Kind::requestRetryFailed:
-      return "Request retry failed with retry error: " + localized(error_) + ", original error: " +
-             localized(secondError_);
-    case Kind::responseValidationFailed: return responseValidationReason()->message();
-    case Kind::responseSerializationFailed: return responseSerializationReason()->message();
+      return "Request retry failed with retry error: " + localized(error_) +
+             ", original error: " + localized(secondError_);
+    case Kind::responseValidationFailed:
+      return responseValidationReason()->message();
+    case Kind::responseSerializationFailed:
+      return responseSerializationReason()->message();
     case Kind::serverTrustEvaluationFailed:
       return "Server trust evaluation failed due to reason: " + serverTrustReason()->message();
     case Kind::sessionInvalidated:
-      return "Session was invalidated with error: " + (error_ ? error_->localizedDescription() : "No description.");
-    case Kind::sessionTaskFailed: return "URLSessionTask failed with error: " + localized(error_);
+      return "Session was invalidated with error: " +
+             (error_ ? error_->localizedDescription() : "No description.");
+    case Kind::sessionTaskFailed:
+      return "URLSessionTask failed with error: " + localized(error_);
     case Kind::urlRequestValidationFailed:
-      return "URLRequest validation failed due to reason: " + urlRequestValidationReason()->message();
-    case Kind::explicitlyCancelled: return "Request explicitly cancelled.";
+      return "URLRequest validation failed due to reason: " +
+             urlRequestValidationReason()->message();
+    case Kind::explicitlyCancelled:
+      return "Request explicitly cancelled.";
     case Kind::sessionDeinitialized:
-      return "Session was invalidated without error, so it was likely deinitialized unexpectedly. Be sure to "
+      return "Session was invalidated without error, so it was likely deinitialized unexpectedly. "
+             "Be sure to "
              "retain a reference to your Session for the duration of your requests.";
   }
   return "Unknown error.";
@@ -335,7 +390,8 @@ platform::ErrorPtr HTTPError::underlyingError() const {
       using K = MultipartEncodingFailureReason::Kind;
       const auto* r = multipartEncodingReason();
       const bool carries = r->kind == K::bodyPartFileNotReachableWithError ||
-                           r->kind == K::bodyPartFileSizeQueryFailedWithError || r->kind == K::outputStreamWriteFailed ||
+                           r->kind == K::bodyPartFileSizeQueryFailedWithError ||
+                           r->kind == K::outputStreamWriteFailed ||
                            r->kind == K::inputStreamReadFailed;
       return carries ? r->error : nullptr;
     }
@@ -348,20 +404,22 @@ platform::ErrorPtr HTTPError::underlyingError() const {
                  ? parameterEncoderReason()->error
                  : nullptr;
     case Kind::responseValidationFailed:
-      return responseValidationReason()->kind == ResponseValidationFailureReason::Kind::customValidationFailed
+      return responseValidationReason()->kind ==
+                     ResponseValidationFailureReason::Kind::customValidationFailed
                  ? responseValidationReason()->error
                  : nullptr;
     case Kind::responseSerializationFailed: {
       using K = ResponseSerializationFailureReason::Kind;
       const auto* r = responseSerializationReason();
-      const bool carries =
-          r->kind == K::jsonSerializationFailed || r->kind == K::decodingFailed || r->kind == K::customSerializationFailed;
+      const bool carries = r->kind == K::jsonSerializationFailed || r->kind == K::decodingFailed ||
+                           r->kind == K::customSerializationFailed;
       return carries ? r->error : nullptr;
     }
     case Kind::serverTrustEvaluationFailed: {
       using K = ServerTrustFailureReason::Kind;
       const auto* r = serverTrustReason();
-      const bool carries = r->kind == K::trustEvaluationFailed || r->kind == K::customEvaluationFailed;
+      const bool carries =
+          r->kind == K::trustEvaluationFailed || r->kind == K::customEvaluationFailed;
       return carries ? r->error : nullptr;
     }
     case Kind::invalidURL:
@@ -385,32 +443,37 @@ std::optional<platform::URL> HTTPError::url() const {
   const auto* r = multipartEncodingReason();
   if (r == nullptr) return std::nullopt;
   using K = MultipartEncodingFailureReason::Kind;
-  if (r->kind == K::outputStreamWriteFailed || r->kind == K::inputStreamReadFailed) return std::nullopt;
+  if (r->kind == K::outputStreamWriteFailed || r->kind == K::inputStreamReadFailed)
+    return std::nullopt;
   return r->url;
 }
 
 std::optional<std::vector<std::string>> HTTPError::acceptableContentTypes() const {
   const auto* r = responseValidationReason();
   using K = ResponseValidationFailureReason::Kind;
-  if (r == nullptr || (r->kind != K::missingContentType && r->kind != K::unacceptableContentType)) return std::nullopt;
+  if (r == nullptr || (r->kind != K::missingContentType && r->kind != K::unacceptableContentType))
+    return std::nullopt;
   return r->acceptableContentTypes;
 }
 
 std::optional<std::string> HTTPError::responseContentType() const {
   const auto* r = responseValidationReason();
-  if (r == nullptr || r->kind != ResponseValidationFailureReason::Kind::unacceptableContentType) return std::nullopt;
+  if (r == nullptr || r->kind != ResponseValidationFailureReason::Kind::unacceptableContentType)
+    return std::nullopt;
   return r->responseContentType;
 }
 
 std::optional<int> HTTPError::responseCode() const {
   const auto* r = responseValidationReason();
-  if (r == nullptr || r->kind != ResponseValidationFailureReason::Kind::unacceptableStatusCode) return std::nullopt;
+  if (r == nullptr || r->kind != ResponseValidationFailureReason::Kind::unacceptableStatusCode)
+    return std::nullopt;
   return r->code;
 }
 
 std::optional<StringEncoding> HTTPError::failedStringEncoding() const {
   const auto* r = responseSerializationReason();
-  if (r == nullptr || r->kind != ResponseSerializationFailureReason::Kind::stringSerializationFailed) {
+  if (r == nullptr ||
+      r->kind != ResponseSerializationFailureReason::Kind::stringSerializationFailed) {
     return std::nullopt;
   }
   return r->encoding;
@@ -436,7 +499,8 @@ const HTTPError::ParameterEncoderFailureReason* HTTPError::parameterEncoderReaso
 const HTTPError::ResponseValidationFailureReason* HTTPError::responseValidationReason() const {
   return std::get_if<ResponseValidationFailureReason>(&reason_);
 }
-const HTTPError::ResponseSerializationFailureReason* HTTPError::responseSerializationReason() const {
+const HTTPError::ResponseSerializationFailureReason* HTTPError::responseSerializationReason()
+    const {
   return std::get_if<ResponseSerializationFailureReason>(&reason_);
 }
 const HTTPError::ServerTrustFailureReason* HTTPError::serverTrustReason() const {
@@ -457,7 +521,8 @@ HTTPError asHTTPError(const platform::Error& error, const std::function<HTTPErro
   return makeDefault();
 }
 
-HTTPError asHTTPError(const platform::ErrorPtr& error, const std::function<HTTPError()>& makeDefault) {
+HTTPError asHTTPError(const platform::ErrorPtr& error,
+                      const std::function<HTTPError()>& makeDefault) {
   if (!error) return makeDefault();
   return asHTTPError(*error, makeDefault);
 }

@@ -70,17 +70,27 @@ class HTTPError final : public platform::Error {
       r.error = std::move(error);
       return r;
     }
-    static MultipartEncodingFailureReason bodyPartURLInvalid(platform::URL url) { return make(Kind::bodyPartURLInvalid, url); }
-    static MultipartEncodingFailureReason bodyPartFilenameInvalid(platform::URL in) { return make(Kind::bodyPartFilenameInvalid, in); }
-    static MultipartEncodingFailureReason bodyPartFileNotReachable(platform::URL at) { return make(Kind::bodyPartFileNotReachable, at); }
-    static MultipartEncodingFailureReason bodyPartFileNotReachableWithError(platform::URL atURL, platform::ErrorPtr error) {
+    static MultipartEncodingFailureReason bodyPartURLInvalid(platform::URL url) {
+      return make(Kind::bodyPartURLInvalid, url);
+    }
+    static MultipartEncodingFailureReason bodyPartFilenameInvalid(platform::URL in) {
+      return make(Kind::bodyPartFilenameInvalid, in);
+    }
+    static MultipartEncodingFailureReason bodyPartFileNotReachable(platform::URL at) {
+      return make(Kind::bodyPartFileNotReachable, at);
+    }
+    static MultipartEncodingFailureReason bodyPartFileNotReachableWithError(
+        platform::URL atURL, platform::ErrorPtr error) {
       return make(Kind::bodyPartFileNotReachableWithError, atURL, std::move(error));
     }
-    static MultipartEncodingFailureReason bodyPartFileIsDirectory(platform::URL at) { return make(Kind::bodyPartFileIsDirectory, at); }
+    static MultipartEncodingFailureReason bodyPartFileIsDirectory(platform::URL at) {
+      return make(Kind::bodyPartFileIsDirectory, at);
+    }
     static MultipartEncodingFailureReason bodyPartFileSizeNotAvailable(platform::URL at) {
       return make(Kind::bodyPartFileSizeNotAvailable, at);
     }
-    static MultipartEncodingFailureReason bodyPartFileSizeQueryFailedWithError(platform::URL forURL, platform::ErrorPtr error) {
+    static MultipartEncodingFailureReason bodyPartFileSizeQueryFailedWithError(
+        platform::URL forURL, platform::ErrorPtr error) {
       return make(Kind::bodyPartFileSizeQueryFailedWithError, forURL, std::move(error));
     }
     static MultipartEncodingFailureReason bodyPartInputStreamCreationFailed(platform::URL for_) {
@@ -92,7 +102,9 @@ class HTTPError final : public platform::Error {
     static MultipartEncodingFailureReason outputStreamFileAlreadyExists(platform::URL at) {
       return make(Kind::outputStreamFileAlreadyExists, at);
     }
-    static MultipartEncodingFailureReason outputStreamURLInvalid(platform::URL url) { return make(Kind::outputStreamURLInvalid, url); }
+    static MultipartEncodingFailureReason outputStreamURLInvalid(platform::URL url) {
+      return make(Kind::outputStreamURLInvalid, url);
+    }
     static MultipartEncodingFailureReason outputStreamWriteFailed(platform::ErrorPtr error) {
       return make(Kind::outputStreamWriteFailed, std::nullopt, std::move(error));
     }
@@ -147,7 +159,7 @@ class HTTPError final : public platform::Error {
     enum class Kind { missingRequiredComponent, encoderFailed };
     Kind kind{};
     RequiredComponent component = RequiredComponent::url();  // missingRequiredComponent
-    platform::ErrorPtr error;                               // encoderFailed
+    platform::ErrorPtr error;                                // encoderFailed
 
     static ParameterEncoderFailureReason missingRequiredComponent(RequiredComponent component) {
       ParameterEncoderFailureReason r{};
@@ -175,24 +187,25 @@ class HTTPError final : public platform::Error {
       dataFileNil,
     };
     Kind kind{};
-    std::optional<platform::URL> url;                // dataFileReadFailed
+    std::optional<platform::URL> url;                 // dataFileReadFailed
     std::vector<std::string> acceptableContentTypes;  // missing/unacceptableContentType
-    std::string responseContentType;                 // unacceptableContentType
-    int code = 0;                                    // unacceptableStatusCode
-    platform::ErrorPtr error;                        // customValidationFailed
+    std::string responseContentType;                  // unacceptableContentType
+    int code = 0;                                     // unacceptableStatusCode
+    platform::ErrorPtr error;                         // customValidationFailed
 
     static ResponseValidationFailureReason dataFileReadFailed(platform::URL at) {
       auto r = make(Kind::dataFileReadFailed);
       r.url = std::move(at);
       return r;
     }
-    static ResponseValidationFailureReason missingContentType(std::vector<std::string> acceptableContentTypes) {
+    static ResponseValidationFailureReason missingContentType(
+        std::vector<std::string> acceptableContentTypes) {
       auto r = make(Kind::missingContentType);
       r.acceptableContentTypes = std::move(acceptableContentTypes);
       return r;
     }
-    static ResponseValidationFailureReason unacceptableContentType(std::vector<std::string> acceptableContentTypes,
-                                                                   std::string responseContentType) {
+    static ResponseValidationFailureReason unacceptableContentType(
+        std::vector<std::string> acceptableContentTypes, std::string responseContentType) {
       auto r = make(Kind::unacceptableContentType);
       r.acceptableContentTypes = std::move(acceptableContentTypes);
       r.responseContentType = std::move(responseContentType);
@@ -234,10 +247,10 @@ class HTTPError final : public platform::Error {
       inputFileNil,
     };
     Kind kind{};
-    std::optional<platform::URL> url;            // inputFileReadFailed
+    std::optional<platform::URL> url;                // inputFileReadFailed
     StringEncoding encoding = StringEncoding::utf8;  // stringSerializationFailed
-    platform::ErrorPtr error;                    // json/decoding/customSerializationFailed
-    std::string type;                            // invalidEmptyResponse
+    platform::ErrorPtr error;                        // json/decoding/customSerializationFailed
+    std::string type;                                // invalidEmptyResponse
 
     static ResponseSerializationFailureReason inputFileReadFailed(platform::URL at) {
       auto r = make(Kind::inputFileReadFailed);
@@ -263,7 +276,9 @@ class HTTPError final : public platform::Error {
       r.type = std::move(type);
       return r;
     }
-    static ResponseSerializationFailureReason inputDataNilOrZeroLength() { return make(Kind::inputDataNilOrZeroLength); }
+    static ResponseSerializationFailureReason inputDataNilOrZeroLength() {
+      return make(Kind::inputDataNilOrZeroLength);
+    }
     static ResponseSerializationFailureReason inputFileNil() { return make(Kind::inputFileNil); }
 
     [[nodiscard]] std::string message() const;
@@ -308,15 +323,15 @@ class HTTPError final : public platform::Error {
       revocationPolicyCreationFailed,
     };
     Kind kind{};
-    std::string host;                      // noRequiredEvaluator, certificate/publicKeyPinningFailed
-    std::string trust;                     // policyApplicationFailed, pinning cases
-    std::string policy;                    // policyApplicationFailed
-    std::int32_t status = 0;               // policyApplicationFailed, settingAnchorCertificatesFailed
-    std::vector<std::string> pinned;       // anchor certificates, pinned certificates or keys
-    std::vector<std::string> presented;    // the server's certificates or keys
-    std::optional<Output> output;          // default/host/revocation evaluation cases
-    std::uint64_t options = 0;             // revocationCheckFailed
-    platform::ErrorPtr error;              // trustEvaluationFailed (may be null), customEvaluationFailed
+    std::string host;                    // noRequiredEvaluator, certificate/publicKeyPinningFailed
+    std::string trust;                   // policyApplicationFailed, pinning cases
+    std::string policy;                  // policyApplicationFailed
+    std::int32_t status = 0;             // policyApplicationFailed, settingAnchorCertificatesFailed
+    std::vector<std::string> pinned;     // anchor certificates, pinned certificates or keys
+    std::vector<std::string> presented;  // the server's certificates or keys
+    std::optional<Output> output;        // default/host/revocation evaluation cases
+    std::uint64_t options = 0;           // revocationCheckFailed
+    platform::ErrorPtr error;  // trustEvaluationFailed (may be null), customEvaluationFailed
 
     // Only the cases' shapes matter here; fields not given stay empty.
     static ServerTrustFailureReason make(Kind kind) {
@@ -360,20 +375,24 @@ class HTTPError final : public platform::Error {
   // The cases.
   [[nodiscard]] static HTTPError createUploadableFailed(platform::ErrorPtr error);
   [[nodiscard]] static HTTPError createURLRequestFailed(platform::ErrorPtr error);
-  [[nodiscard]] static HTTPError downloadedFileMoveFailed(platform::ErrorPtr error, platform::URL source,
+  [[nodiscard]] static HTTPError downloadedFileMoveFailed(platform::ErrorPtr error,
+                                                          platform::URL source,
                                                           platform::URL destination);
   [[nodiscard]] static HTTPError invalidURL(URLConvertible url);
   [[nodiscard]] static HTTPError multipartEncodingFailed(MultipartEncodingFailureReason reason);
   [[nodiscard]] static HTTPError parameterEncodingFailed(ParameterEncodingFailureReason reason);
   [[nodiscard]] static HTTPError parameterEncoderFailed(ParameterEncoderFailureReason reason);
   [[nodiscard]] static HTTPError requestAdaptationFailed(platform::ErrorPtr error);
-  [[nodiscard]] static HTTPError requestRetryFailed(platform::ErrorPtr retryError, platform::ErrorPtr originalError);
+  [[nodiscard]] static HTTPError requestRetryFailed(platform::ErrorPtr retryError,
+                                                    platform::ErrorPtr originalError);
   [[nodiscard]] static HTTPError responseValidationFailed(ResponseValidationFailureReason reason);
-  [[nodiscard]] static HTTPError responseSerializationFailed(ResponseSerializationFailureReason reason);
+  [[nodiscard]] static HTTPError responseSerializationFailed(
+      ResponseSerializationFailureReason reason);
   [[nodiscard]] static HTTPError serverTrustEvaluationFailed(ServerTrustFailureReason reason);
   [[nodiscard]] static HTTPError sessionInvalidated(platform::ErrorPtr error);  // null: no error
   [[nodiscard]] static HTTPError sessionTaskFailed(platform::ErrorPtr error);
-  [[nodiscard]] static HTTPError urlRequestValidationFailed(URLRequestValidationFailureReason reason);
+  [[nodiscard]] static HTTPError urlRequestValidationFailed(
+      URLRequestValidationFailureReason reason);
   [[nodiscard]] static HTTPError explicitlyCancelled();
   [[nodiscard]] static HTTPError sessionDeinitialized();
 
@@ -408,28 +427,52 @@ class HTTPError final : public platform::Error {
   // originalError of requestRetryFailed.
   [[nodiscard]] platform::ErrorPtr originalError() const;
 
-  [[nodiscard]] bool isCreateUploadableError() const { return kind_ == Kind::createUploadableFailed; }
-  [[nodiscard]] bool isCreateURLRequestError() const { return kind_ == Kind::createURLRequestFailed; }
-  [[nodiscard]] bool isDownloadedFileMoveError() const { return kind_ == Kind::downloadedFileMoveFailed; }
+  [[nodiscard]] bool isCreateUploadableError() const {
+    return kind_ == Kind::createUploadableFailed;
+  }
+  [[nodiscard]] bool isCreateURLRequestError() const {
+    return kind_ == Kind::createURLRequestFailed;
+  }
+  [[nodiscard]] bool isDownloadedFileMoveError() const {
+    return kind_ == Kind::downloadedFileMoveFailed;
+  }
   [[nodiscard]] bool isInvalidURLError() const { return kind_ == Kind::invalidURL; }
-  [[nodiscard]] bool isMultipartEncodingError() const { return kind_ == Kind::multipartEncodingFailed; }
-  [[nodiscard]] bool isParameterEncodingError() const { return kind_ == Kind::parameterEncodingFailed; }
-  [[nodiscard]] bool isParameterEncoderError() const { return kind_ == Kind::parameterEncoderFailed; }
-  [[nodiscard]] bool isRequestAdaptationError() const { return kind_ == Kind::requestAdaptationFailed; }
+  [[nodiscard]] bool isMultipartEncodingError() const {
+    return kind_ == Kind::multipartEncodingFailed;
+  }
+  [[nodiscard]] bool isParameterEncodingError() const {
+    return kind_ == Kind::parameterEncodingFailed;
+  }
+  [[nodiscard]] bool isParameterEncoderError() const {
+    return kind_ == Kind::parameterEncoderFailed;
+  }
+  [[nodiscard]] bool isRequestAdaptationError() const {
+    return kind_ == Kind::requestAdaptationFailed;
+  }
   [[nodiscard]] bool isRequestRetryError() const { return kind_ == Kind::requestRetryFailed; }
-  [[nodiscard]] bool isResponseValidationError() const { return kind_ == Kind::responseValidationFailed; }
-  [[nodiscard]] bool isResponseSerializationError() const { return kind_ == Kind::responseSerializationFailed; }
-  [[nodiscard]] bool isServerTrustEvaluationError() const { return kind_ == Kind::serverTrustEvaluationFailed; }
+  [[nodiscard]] bool isResponseValidationError() const {
+    return kind_ == Kind::responseValidationFailed;
+  }
+  [[nodiscard]] bool isResponseSerializationError() const {
+    return kind_ == Kind::responseSerializationFailed;
+  }
+  [[nodiscard]] bool isServerTrustEvaluationError() const {
+    return kind_ == Kind::serverTrustEvaluationFailed;
+  }
   [[nodiscard]] bool isSessionInvalidatedError() const { return kind_ == Kind::sessionInvalidated; }
   [[nodiscard]] bool isSessionTaskError() const { return kind_ == Kind::sessionTaskFailed; }
-  [[nodiscard]] bool isExplicitlyCancelledError() const { return kind_ == Kind::explicitlyCancelled; }
-  [[nodiscard]] bool isSessionDeinitializedError() const { return kind_ == Kind::sessionDeinitialized; }
+  [[nodiscard]] bool isExplicitlyCancelledError() const {
+    return kind_ == Kind::explicitlyCancelled;
+  }
+  [[nodiscard]] bool isSessionDeinitializedError() const {
+    return kind_ == Kind::sessionDeinitialized;
+  }
 
  private:
-  using Reason = std::variant<std::monostate, MultipartEncodingFailureReason, ParameterEncodingFailureReason,
-                              ParameterEncoderFailureReason, ResponseValidationFailureReason,
-                              ResponseSerializationFailureReason, ServerTrustFailureReason,
-                              URLRequestValidationFailureReason>;
+  using Reason = std::variant<std::monostate, MultipartEncodingFailureReason,
+                              ParameterEncodingFailureReason, ParameterEncoderFailureReason,
+                              ResponseValidationFailureReason, ResponseSerializationFailureReason,
+                              ServerTrustFailureReason, URLRequestValidationFailureReason>;
 
   explicit HTTPError(Kind kind) : kind_(kind) {}
 
@@ -443,8 +486,10 @@ class HTTPError final : public platform::Error {
 };
 
 // The error itself when it is an HTTPError, else `makeDefault()` (only then called).
-[[nodiscard]] HTTPError asHTTPError(const platform::Error& error, const std::function<HTTPError()>& makeDefault);
-[[nodiscard]] HTTPError asHTTPError(const platform::ErrorPtr& error, const std::function<HTTPError()>& makeDefault);
+[[nodiscard]] HTTPError asHTTPError(const platform::Error& error,
+                                    const std::function<HTTPError()>& makeDefault);
+[[nodiscard]] HTTPError asHTTPError(const platform::ErrorPtr& error,
+                                    const std::function<HTTPError()>& makeDefault);
 // The error itself when it is an HTTPError; otherwise a broken invariant of the layer:
 // prints `message` and stops the process.
 [[nodiscard]] HTTPError asHTTPError(const platform::Error& error, std::string_view orFailWith);

@@ -15,21 +15,25 @@ namespace tolvane::http {
 namespace {
 
 std::string base64(std::string_view bytes) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
   std::size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    const auto n = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+    const auto n = (static_cast<unsigned char>(bytes[i]) << 16) |
+                   (static_cast<unsigned char>(bytes[i + 1]) << 8) |
                    static_cast<unsigned char>(bytes[i + 2]);
-    out += {kAlphabet[(n >> 18) & 63], kAlphabet[(n >> 12) & 63], kAlphabet[(n >> 6) & 63], kAlphabet[n & 63]};
+    out += {kAlphabet[(n >> 18) & 63], kAlphabet[(n >> 12) & 63], kAlphabet[(n >> 6) & 63],
+            kAlphabet[n & 63]};
   }
   const std::size_t rest = bytes.size() - i;
   if (rest == 1) {
     const auto n = static_cast<unsigned char>(bytes[i]) << 16;
     out += {kAlphabet[(n >> 18) & 63], kAlphabet[(n >> 12) & 63], '=', '='};
   } else if (rest == 2) {
-    const auto n = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+    const auto n = (static_cast<unsigned char>(bytes[i]) << 16) |
+                   (static_cast<unsigned char>(bytes[i + 1]) << 8);
     out += {kAlphabet[(n >> 18) & 63], kAlphabet[(n >> 12) & 63], kAlphabet[(n >> 6) & 63], '='};
   }
   return out;
@@ -75,21 +79,35 @@ std::optional<std::string> processFirstArgument() {
 }  // namespace
 
 HTTPHeader HTTPHeader::accept(std::string value) { return {"Accept", std::move(value)}; }
-HTTPHeader HTTPHeader::acceptCharset(std::string value) { return {"Accept-Charset", std::move(value)}; }
-HTTPHeader HTTPHeader::acceptLanguage(std::string value) { return {"Accept-Language", std::move(value)}; }
-HTTPHeader HTTPHeader::acceptEncoding(std::string value) { return {"Accept-Encoding", std::move(value)}; }
-HTTPHeader HTTPHeader::authorization(std::string value) { return {"Authorization", std::move(value)}; }
+HTTPHeader HTTPHeader::acceptCharset(std::string value) {
+  return {"Accept-Charset", std::move(value)};
+}
+HTTPHeader HTTPHeader::acceptLanguage(std::string value) {
+  return {"Accept-Language", std::move(value)};
+}
+HTTPHeader HTTPHeader::acceptEncoding(std::string value) {
+  return {"Accept-Encoding", std::move(value)};
+}
+HTTPHeader HTTPHeader::authorization(std::string value) {
+  return {"Authorization", std::move(value)};
+}
 HTTPHeader HTTPHeader::authorizationBearer(std::string_view bearerToken) {
   return authorization("Bearer " + std::string(bearerToken));
 }
 HTTPHeader HTTPHeader::authorization(std::string_view username, std::string_view password) {
   return authorization("Basic " + base64(std::string(username) + ":" + std::string(password)));
 }
-HTTPHeader HTTPHeader::contentDisposition(std::string value) { return {"Content-Disposition", std::move(value)}; }
-HTTPHeader HTTPHeader::contentEncoding(std::string value) { return {"Content-Encoding", std::move(value)}; }
+HTTPHeader HTTPHeader::contentDisposition(std::string value) {
+  return {"Content-Disposition", std::move(value)};
+}
+HTTPHeader HTTPHeader::contentEncoding(std::string value) {
+  return {"Content-Encoding", std::move(value)};
+}
 HTTPHeader HTTPHeader::contentType(std::string value) { return {"Content-Type", std::move(value)}; }
 HTTPHeader HTTPHeader::userAgent(std::string value) { return {"User-Agent", std::move(value)}; }
-HTTPHeader HTTPHeader::websocketProtocol(std::string value) { return {"Sec-WebSocket-Protocol", std::move(value)}; }
+HTTPHeader HTTPHeader::websocketProtocol(std::string value) {
+  return {"Sec-WebSocket-Protocol", std::move(value)};
+}
 
 std::string HTTPHeader::qualityEncoded(const std::vector<std::string>& tokens) {
   std::string out;
@@ -132,9 +150,9 @@ std::vector<std::string> HTTPHeader::preferredLanguages(const EnvironmentLookup&
 
 std::string HTTPHeader::acceptLanguageValue(const std::vector<std::string>& languages) {
   constexpr std::size_t kMaximumLanguages = 6;
-  const std::vector<std::string> first(languages.begin(),
-                                       languages.begin() + static_cast<std::ptrdiff_t>(
-                                                               std::min(languages.size(), kMaximumLanguages)));
+  const std::vector<std::string> first(
+      languages.begin(), languages.begin() + static_cast<std::ptrdiff_t>(
+                                                 std::min(languages.size(), kMaximumLanguages)));
   return qualityEncoded(first);
 }
 
@@ -153,10 +171,12 @@ std::string HTTPHeader::osNameVersion(std::string_view kernelRelease) {
     if (position >= kernelRelease.size() || kernelRelease[position] != '.') break;
     ++position;
   }
-  return "Linux " + std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." + std::to_string(numbers[2]);
+  return "Linux " + std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." +
+         std::to_string(numbers[2]);
 }
 
-std::string HTTPHeader::userAgentValue(const nlohmann::json& info, const std::optional<std::string>& argv0,
+std::string HTTPHeader::userAgentValue(const nlohmann::json& info,
+                                       const std::optional<std::string>& argv0,
                                        const std::string& osNameVersion) {
   std::string fallbackExecutable = "Unknown";
   if (argv0) {
@@ -170,8 +190,8 @@ std::string HTTPHeader::userAgentValue(const nlohmann::json& info, const std::op
   const std::string bundle = textOr(info, "CFBundleIdentifier", "Unknown");
   const std::string appVersion = textOr(info, "CFBundleShortVersionString", "Unknown");
   const std::string appBuild = textOr(info, "CFBundleVersion", "Unknown");
-  return executable + "/" + appVersion + " (" + bundle + "; build:" + appBuild + "; " + osNameVersion +
-         ") TolvaneHTTP/" + std::string(kHTTPLayerVersion);
+  return executable + "/" + appVersion + " (" + bundle + "; build:" + appBuild + "; " +
+         osNameVersion + ") TolvaneHTTP/" + std::string(kHTTPLayerVersion);
 }
 
 const HTTPHeader& HTTPHeader::defaultAcceptEncoding() {
@@ -180,8 +200,8 @@ const HTTPHeader& HTTPHeader::defaultAcceptEncoding() {
 }
 
 const HTTPHeader& HTTPHeader::defaultAcceptLanguage() {
-  static const HTTPHeader header = acceptLanguage(acceptLanguageValue(preferredLanguages(
-      [](const std::string& name) -> std::optional<std::string> {
+  static const HTTPHeader header = acceptLanguage(acceptLanguageValue(
+      preferredLanguages([](const std::string& name) -> std::optional<std::string> {
         const char* value = std::getenv(name.c_str());
         return value ? std::optional<std::string>(value) : std::nullopt;
       })));
@@ -193,7 +213,8 @@ const HTTPHeader& HTTPHeader::defaultUserAgent() {
     utsname system{};
     const std::string release = uname(&system) == 0 ? system.release : "";
     const auto info = platform::Bundle::main().infoDictionary();
-    return userAgent(userAgentValue(info.value_or(nlohmann::json()), processFirstArgument(), osNameVersion(release)));
+    return userAgent(userAgentValue(info.value_or(nlohmann::json()), processFirstArgument(),
+                                    osNameVersion(release)));
   }();
   return header;
 }

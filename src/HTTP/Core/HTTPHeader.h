@@ -29,7 +29,8 @@ struct HTTPHeader {
   // "Bearer " + token (a name of its own: the one-text overload takes a whole value).
   [[nodiscard]] static HTTPHeader authorizationBearer(std::string_view bearerToken);
   // "Basic " + Base64 of the UTF-8 bytes of "username:password".
-  [[nodiscard]] static HTTPHeader authorization(std::string_view username, std::string_view password);
+  [[nodiscard]] static HTTPHeader authorization(std::string_view username,
+                                                std::string_view password);
   [[nodiscard]] static HTTPHeader contentDisposition(std::string value);
   [[nodiscard]] static HTTPHeader contentEncoding(std::string value);
   [[nodiscard]] static HTTPHeader contentType(std::string value);
@@ -74,6 +75,7 @@ template <>
 struct std::hash<tolvane::http::HTTPHeader> {
   std::size_t operator()(const tolvane::http::HTTPHeader& header) const noexcept {
     const std::size_t h = std::hash<std::string>{}(header.name);
-    return h ^ (std::hash<std::string>{}(header.value) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
+    return h ^
+           (std::hash<std::string>{}(header.value) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
   }
 };

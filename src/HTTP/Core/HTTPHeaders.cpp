@@ -28,13 +28,18 @@ HTTPHeaders::HTTPHeaders(const platform::HeaderFields& dictionary) {
 }
 
 std::vector<HTTPHeader>::iterator HTTPHeaders::find(std::string_view name) {
-  return std::find_if(headers_.begin(), headers_.end(),
-                      [&](const HTTPHeader& h) { return platform::equalsIgnoringASCIICase(h.name, name); });
+  return std::find_if(headers_.begin(), headers_.end(), [&](const HTTPHeader& h) {
+    return platform::equalsIgnoringASCIICase(h.name, name);
+  });
 }
 
-void HTTPHeaders::add(std::string name, std::string value) { update(std::move(name), std::move(value)); }
+void HTTPHeaders::add(std::string name, std::string value) {
+  update(std::move(name), std::move(value));
+}
 void HTTPHeaders::add(HTTPHeader header) { update(std::move(header)); }
-void HTTPHeaders::update(std::string name, std::string value) { update(HTTPHeader{std::move(name), std::move(value)}); }
+void HTTPHeaders::update(std::string name, std::string value) {
+  update(HTTPHeader{std::move(name), std::move(value)});
+}
 
 void HTTPHeaders::update(HTTPHeader header) {
   const auto it = find(header.name);
@@ -51,8 +56,9 @@ void HTTPHeaders::remove(std::string_view name) {
 }
 
 std::optional<std::string> HTTPHeaders::value(std::string_view name) const {
-  const auto it = std::find_if(headers_.begin(), headers_.end(),
-                               [&](const HTTPHeader& h) { return platform::equalsIgnoringASCIICase(h.name, name); });
+  const auto it = std::find_if(headers_.begin(), headers_.end(), [&](const HTTPHeader& h) {
+    return platform::equalsIgnoringASCIICase(h.name, name);
+  });
   return it == headers_.end() ? std::nullopt : std::optional<std::string>(it->value);
 }
 
@@ -92,18 +98,23 @@ std::string HTTPHeaders::description() const {
 }
 
 const HTTPHeaders& HTTPHeaders::defaultHeaders() {
-  static const HTTPHeaders headers{HTTPHeader::defaultAcceptEncoding(), HTTPHeader::defaultAcceptLanguage(),
+  static const HTTPHeaders headers{HTTPHeader::defaultAcceptEncoding(),
+                                   HTTPHeader::defaultAcceptLanguage(),
                                    HTTPHeader::defaultUserAgent()};
   return headers;
 }
 
-HTTPHeaders headers(const platform::URLRequest& request) { return HTTPHeaders(request.allHTTPHeaderFields); }
+HTTPHeaders headers(const platform::URLRequest& request) {
+  return HTTPHeaders(request.allHTTPHeaderFields);
+}
 
 void setHeaders(platform::URLRequest& request, const HTTPHeaders& headers) {
   request.allHTTPHeaderFields = headers.dictionary();
 }
 
-HTTPHeaders headers(const platform::HTTPURLResponse& response) { return HTTPHeaders(response.allHeaderFields); }
+HTTPHeaders headers(const platform::HTTPURLResponse& response) {
+  return HTTPHeaders(response.allHeaderFields);
+}
 
 HTTPHeaders headers(const platform::URLSessionConfiguration& configuration) {
   return HTTPHeaders(configuration.httpAdditionalHeaders);

@@ -37,7 +37,9 @@ class HTTPHeaders {
 
   // Keyed assignment: a value updates, none removes.
   void set(std::string_view name, std::optional<std::string> value);
-  [[nodiscard]] std::optional<std::string> operator[](std::string_view name) const { return value(name); }
+  [[nodiscard]] std::optional<std::string> operator[](std::string_view name) const {
+    return value(name);
+  }
   [[nodiscard]] const HTTPHeader& operator[](std::size_t index) const { return headers_[index]; }
 
   [[nodiscard]] std::size_t count() const { return headers_.size(); }

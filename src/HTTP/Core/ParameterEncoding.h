@@ -20,8 +20,8 @@ class ParameterEncoding {
  public:
   virtual ~ParameterEncoding() = default;
   // The request with the parameters applied; absent parameters leave it unchanged.
-  [[nodiscard]] virtual Result<platform::URLRequest> encode(platform::URLRequest request,
-                                                            const std::optional<Parameters>& parameters) const = 0;
+  [[nodiscard]] virtual Result<platform::URLRequest> encode(
+      platform::URLRequest request, const std::optional<Parameters>& parameters) const = 0;
 };
 
 }  // namespace tolvane::http

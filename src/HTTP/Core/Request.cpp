@@ -72,11 +72,13 @@ std::vector<TaskPtr> Request::tasks() const {
 }
 
 TaskPtr Request::firstTask() const {
-  return mutableState_.read([](const MutableState& s) { return s.tasks.empty() ? nullptr : s.tasks.front(); });
+  return mutableState_.read(
+      [](const MutableState& s) { return s.tasks.empty() ? nullptr : s.tasks.front(); });
 }
 
 TaskPtr Request::lastTask() const {
-  return mutableState_.read([](const MutableState& s) { return s.tasks.empty() ? nullptr : s.tasks.back(); });
+  return mutableState_.read(
+      [](const MutableState& s) { return s.tasks.empty() ? nullptr : s.tasks.back(); });
 }
 
 std::vector<platform::URLSessionTaskMetrics> Request::allMetrics() const {
@@ -165,23 +167,31 @@ std::shared_ptr<Request> Request::cancel() {
 // Registrations
 
 std::shared_ptr<Request> Request::downloadProgress(QueuePtr queue, ProgressHandler handler) {
-  mutableState_.write([&](MutableState& s) { s.downloadProgressHandler.emplace(std::move(handler), std::move(queue)); });
+  mutableState_.write([&](MutableState& s) {
+    s.downloadProgressHandler.emplace(std::move(handler), std::move(queue));
+  });
   return shared_from_this();
 }
 
 std::shared_ptr<Request> Request::uploadProgress(QueuePtr queue, ProgressHandler handler) {
-  mutableState_.write([&](MutableState& s) { s.uploadProgressHandler.emplace(std::move(handler), std::move(queue)); });
+  mutableState_.write([&](MutableState& s) {
+    s.uploadProgressHandler.emplace(std::move(handler), std::move(queue));
+  });
   return shared_from_this();
 }
 
-std::shared_ptr<Request> Request::onURLRequestCreation(QueuePtr queue,
-                                                       std::function<void(const URLRequest&)> handler) {
-  mutableState_.write([&](MutableState& s) { s.urlRequestHandler.emplace(std::move(handler), std::move(queue)); });
+std::shared_ptr<Request> Request::onURLRequestCreation(
+    QueuePtr queue, std::function<void(const URLRequest&)> handler) {
+  mutableState_.write(
+      [&](MutableState& s) { s.urlRequestHandler.emplace(std::move(handler), std::move(queue)); });
   return shared_from_this();
 }
 
-std::shared_ptr<Request> Request::onURLSessionTaskCreation(QueuePtr queue, std::function<void(const TaskPtr&)> handler) {
-  mutableState_.write([&](MutableState& s) { s.urlSessionTaskHandler.emplace(std::move(handler), std::move(queue)); });
+std::shared_ptr<Request> Request::onURLSessionTaskCreation(
+    QueuePtr queue, std::function<void(const TaskPtr&)> handler) {
+  mutableState_.write([&](MutableState& s) {
+    s.urlSessionTaskHandler.emplace(std::move(handler), std::move(queue));
+  });
   return shared_from_this();
 }
 
@@ -225,7 +235,8 @@ void Request::addResponseSerializer(Closure serializer) {
 }
 
 void Request::responseSerializerFinished(Closure completion) {
-  mutableState_.write([&](MutableState& s) { s.responseSerializerCompletions.push_back(std::move(completion)); });
+  mutableState_.write(
+      [&](MutableState& s) { s.responseSerializerCompletions.push_back(std::move(completion)); });
   // Serializers call this from the serialization queue, which targets the underlying one.
   runNextResponseSerializer();
 }
@@ -257,7 +268,8 @@ void Request::runNextResponseSerializer() {
 }
 
 void Request::cleanup() {
-  std::vector<Closure> handlers = mutableState_.read([](const MutableState& s) { return s.finishHandlers; });
+  std::vector<Closure> handlers =
+      mutableState_.read([](const MutableState& s) { return s.finishHandlers; });
   for (const auto& handler : handlers) handler();
   mutableState_.write([](MutableState& s) { s.finishHandlers.clear(); });
   if (auto delegate = this->delegate()) delegate->cleanup(shared_from_this());
@@ -288,26 +300,33 @@ void Request::notify(const std::function<void(EventMonitor&)>& event) const {
 void Request::didCreateInitialURLRequest(const URLRequest& request) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.requests.push_back(request); });
-  notify([&](EventMonitor& m) { m.requestDidCreateInitialURLRequest(shared_from_this(), request); });
+  notify(
+      [&](EventMonitor& m) { m.requestDidCreateInitialURLRequest(shared_from_this(), request); });
 }
 
 void Request::didFailToCreateURLRequest(const HTTPError& error) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.error = error; });
-  notify([&](EventMonitor& m) { m.requestDidFailToCreateURLRequestWithError(shared_from_this(), error); });
+  notify([&](EventMonitor& m) {
+    m.requestDidFailToCreateURLRequestWithError(shared_from_this(), error);
+  });
   retryOrFinish(error);
 }
 
 void Request::didAdaptInitialRequest(const URLRequest& initial, const URLRequest& adapted) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.requests.push_back(adapted); });
-  notify([&](EventMonitor& m) { m.requestDidAdaptInitialRequestToAdaptedRequest(shared_from_this(), initial, adapted); });
+  notify([&](EventMonitor& m) {
+    m.requestDidAdaptInitialRequestToAdaptedRequest(shared_from_this(), initial, adapted);
+  });
 }
 
 void Request::didFailToAdaptURLRequest(const URLRequest& request, const HTTPError& error) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.error = error; });
-  notify([&](EventMonitor& m) { m.requestDidFailToAdaptURLRequestWithError(shared_from_this(), request, error); });
+  notify([&](EventMonitor& m) {
+    m.requestDidFailToAdaptURLRequestWithError(shared_from_this(), request, error);
+  });
   retryOrFinish(error);
 }
 
@@ -374,7 +393,9 @@ void Request::didGatherMetrics(const platform::URLSessionTaskMetrics& metrics) {
 void Request::didFailTask(const TaskPtr& task, const HTTPError& error) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.error = error; });
-  notify([&](EventMonitor& m) { m.requestDidFailTaskEarlyWithError(shared_from_this(), task, error); });
+  notify([&](EventMonitor& m) {
+    m.requestDidFailTaskEarlyWithError(shared_from_this(), task, error);
+  });
 }
 
 void Request::didCompleteTask(const TaskPtr& task, const std::optional<HTTPError>& error) {
@@ -386,21 +407,28 @@ void Request::didCompleteTask(const TaskPtr& task, const std::optional<HTTPError
   });
   const std::vector<Closure> validators = validators_.get();
   for (const auto& validator : validators) validator();
-  notify([&](EventMonitor& m) { m.requestDidCompleteTaskWithError(shared_from_this(), task, error); });
+  notify(
+      [&](EventMonitor& m) { m.requestDidCompleteTaskWithError(shared_from_this(), task, error); });
   retryOrFinish(this->error());
 }
 
-void Request::updateUploadProgress(std::int64_t totalBytesSent, std::int64_t totalBytesExpectedToSend) {
+void Request::updateUploadProgress(std::int64_t totalBytesSent,
+                                   std::int64_t totalBytesExpectedToSend) {
   assertOnUnderlyingQueue();
   uploadProgress_->setTotalUnitCount(totalBytesExpectedToSend);
   uploadProgress_->setCompletedUnitCount(totalBytesSent);
   auto handler = mutableState_.read([](const MutableState& s) { return s.uploadProgressHandler; });
-  if (handler) handler->second->async([call = handler->first, progress = uploadProgress_] { call(*progress); });
+  if (handler)
+    handler->second->async(
+        [call = handler->first, progress = uploadProgress_] { call(*progress); });
 }
 
 void Request::callDownloadProgressHandler() {
-  auto handler = mutableState_.read([](const MutableState& s) { return s.downloadProgressHandler; });
-  if (handler) handler->second->async([call = handler->first, progress = downloadProgress_] { call(*progress); });
+  auto handler =
+      mutableState_.read([](const MutableState& s) { return s.downloadProgressHandler; });
+  if (handler)
+    handler->second->async(
+        [call = handler->first, progress = downloadProgress_] { call(*progress); });
 }
 
 void Request::prepareForNextAttempt() {

@@ -79,8 +79,10 @@ class Request : public std::enable_shared_from_this<Request> {
     std::optional<std::pair<ProgressHandler, QueuePtr>> downloadProgressHandler;
     std::shared_ptr<RedirectHandler> redirectHandler;
     std::shared_ptr<CachedResponseHandler> cachedResponseHandler;
-    std::optional<std::pair<std::function<void(const platform::URLRequest&)>, QueuePtr>> urlRequestHandler;
-    std::optional<std::pair<std::function<void(const platform::TaskPtr&)>, QueuePtr>> urlSessionTaskHandler;
+    std::optional<std::pair<std::function<void(const platform::URLRequest&)>, QueuePtr>>
+        urlRequestHandler;
+    std::optional<std::pair<std::function<void(const platform::TaskPtr&)>, QueuePtr>>
+        urlSessionTaskHandler;
     std::vector<Closure> responseSerializers;
     std::vector<Closure> responseSerializerCompletions;
     bool responseSerializerProcessingFinished = false;
@@ -104,10 +106,14 @@ class Request : public std::enable_shared_from_this<Request> {
   [[nodiscard]] const QueuePtr& underlyingQueue() const { return underlyingQueue_; }
   [[nodiscard]] const QueuePtr& serializationQueue() const { return serializationQueue_; }
   [[nodiscard]] const std::shared_ptr<EventMonitor>& eventMonitor() const { return eventMonitor_; }
-  [[nodiscard]] const std::shared_ptr<RequestInterceptor>& interceptor() const { return interceptor_; }
+  [[nodiscard]] const std::shared_ptr<RequestInterceptor>& interceptor() const {
+    return interceptor_;
+  }
   [[nodiscard]] std::shared_ptr<RequestDelegate> delegate() const { return delegate_.lock(); }
   [[nodiscard]] const std::shared_ptr<Progress>& uploadProgress() const { return uploadProgress_; }
-  [[nodiscard]] const std::shared_ptr<Progress>& downloadProgress() const { return downloadProgress_; }
+  [[nodiscard]] const std::shared_ptr<Progress>& downloadProgress() const {
+    return downloadProgress_;
+  }
 
   // Read-only views, each taken under the lock.
   [[nodiscard]] State state() const;
@@ -139,9 +145,10 @@ class Request : public std::enable_shared_from_this<Request> {
   // Registrations; any thread. Handlers run asynchronously on the queue given with them.
   std::shared_ptr<Request> downloadProgress(QueuePtr queue, ProgressHandler handler);
   std::shared_ptr<Request> uploadProgress(QueuePtr queue, ProgressHandler handler);
-  std::shared_ptr<Request> onURLRequestCreation(QueuePtr queue,
-                                                std::function<void(const platform::URLRequest&)> handler);
-  std::shared_ptr<Request> onURLSessionTaskCreation(QueuePtr queue, std::function<void(const platform::TaskPtr&)> handler);
+  std::shared_ptr<Request> onURLRequestCreation(
+      QueuePtr queue, std::function<void(const platform::URLRequest&)> handler);
+  std::shared_ptr<Request> onURLSessionTaskCreation(
+      QueuePtr queue, std::function<void(const platform::TaskPtr&)> handler);
   std::shared_ptr<Request> authenticate(platform::URLCredential credential);
   // Runs once, on the underlying queue, when the request has run its response completions.
   void addFinishHandler(Closure handler);
@@ -158,7 +165,8 @@ class Request : public std::enable_shared_from_this<Request> {
   void setError(HTTPError error);
 
   // The task for one attempt. Request kinds override it; the base class stops the process.
-  [[nodiscard]] virtual platform::TaskPtr makeTask(const platform::URLRequest& request, platform::URLSession& session);
+  [[nodiscard]] virtual platform::TaskPtr makeTask(const platform::URLRequest& request,
+                                                   platform::URLSession& session);
 
   // A serializer's failure asked for another attempt. Unless the request was cancelled
   // meanwhile (false: deliver now), the finish that ran the serializer is abandoned, so a
@@ -168,7 +176,8 @@ class Request : public std::enable_shared_from_this<Request> {
   // Events from the session and the transport delegate; underlying queue only.
   void didCreateInitialURLRequest(const platform::URLRequest& request);
   void didFailToCreateURLRequest(const HTTPError& error);
-  void didAdaptInitialRequest(const platform::URLRequest& initial, const platform::URLRequest& adapted);
+  void didAdaptInitialRequest(const platform::URLRequest& initial,
+                              const platform::URLRequest& adapted);
   void didFailToAdaptURLRequest(const platform::URLRequest& request, const HTTPError& error);
   void didCreateURLRequest(const platform::URLRequest& request);
   // `align` brings the new task into the request's state; it runs under the request's lock.
@@ -199,7 +208,8 @@ class Request : public std::enable_shared_from_this<Request> {
   virtual void errorReplaced(const HTTPError& /*replaced*/) {}
   // The error a completed task leaves on the request: the task's own by default. Kinds that
   // give a transport failure a meaning of their own translate it here (underlying queue).
-  [[nodiscard]] virtual std::optional<HTTPError> taskCompletionError(const std::optional<HTTPError>& error) {
+  [[nodiscard]] virtual std::optional<HTTPError> taskCompletionError(
+      const std::optional<HTTPError>& error) {
     return error;
   }
   // Sends an event to the monitor, if there is one.

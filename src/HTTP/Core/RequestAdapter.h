@@ -22,8 +22,8 @@ class RequestAdapter {
 
   virtual ~RequestAdapter() = default;
 
-  virtual void adapt(const platform::URLRequest& urlRequest, const std::shared_ptr<Session>& session,
-                     Completion completion) = 0;
+  virtual void adapt(const platform::URLRequest& urlRequest,
+                     const std::shared_ptr<Session>& session, Completion completion) = 0;
   // The form the session calls; by default the one above with the state's session.
   virtual void adapt(const platform::URLRequest& urlRequest, const RequestAdapterState& state,
                      Completion completion) {

@@ -14,9 +14,11 @@ Result<platform::URLRequest> makeURLRequest(const URLConvertible& url, const HTT
   return request;
 }
 
-RequestConvertible::RequestConvertible(URLConvertible url, HTTPMethod method, std::optional<Parameters> parameters,
+RequestConvertible::RequestConvertible(URLConvertible url, HTTPMethod method,
+                                       std::optional<Parameters> parameters,
                                        std::shared_ptr<const ParameterEncoding> encoding,
-                                       std::optional<HTTPHeaders> headers, RequestModifier requestModifier)
+                                       std::optional<HTTPHeaders> headers,
+                                       RequestModifier requestModifier)
     : url_(std::move(url)),
       method_(std::move(method)),
       parameters_(std::move(parameters)),

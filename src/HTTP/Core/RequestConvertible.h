@@ -19,21 +19,23 @@ using RequestModifier = std::function<platform::ErrorPtr(platform::URLRequest&)>
 // Builds a URL request with the layer's defaults: the URL from `url` (errors pass through),
 // the transport's default cache policy, a 60-second time-out, the method's text, and the
 // headers as given (none when absent).
-[[nodiscard]] Result<platform::URLRequest> makeURLRequest(const URLConvertible& url, const HTTPMethod& method,
-                                                          const std::optional<HTTPHeaders>& headers);
+[[nodiscard]] Result<platform::URLRequest> makeURLRequest(
+    const URLConvertible& url, const HTTPMethod& method, const std::optional<HTTPHeaders>& headers);
 
 // The recipe the URL-based entry points of a session keep for a request: built again for
 // every attempt. Immutable value.
 class RequestConvertible final : public URLRequestConvertible {
  public:
   RequestConvertible(URLConvertible url, HTTPMethod method, std::optional<Parameters> parameters,
-                     std::shared_ptr<const ParameterEncoding> encoding, std::optional<HTTPHeaders> headers,
-                     RequestModifier requestModifier);
+                     std::shared_ptr<const ParameterEncoding> encoding,
+                     std::optional<HTTPHeaders> headers, RequestModifier requestModifier);
 
   [[nodiscard]] const URLConvertible& url() const { return url_; }
   [[nodiscard]] const HTTPMethod& method() const { return method_; }
   [[nodiscard]] const std::optional<Parameters>& parameters() const { return parameters_; }
-  [[nodiscard]] const std::shared_ptr<const ParameterEncoding>& encoding() const { return encoding_; }
+  [[nodiscard]] const std::shared_ptr<const ParameterEncoding>& encoding() const {
+    return encoding_;
+  }
   [[nodiscard]] const std::optional<HTTPHeaders>& headers() const { return headers_; }
   [[nodiscard]] const RequestModifier& requestModifier() const { return requestModifier_; }
 

@@ -28,7 +28,8 @@ class RequestDelegate {
   virtual void retryResult(const std::shared_ptr<Request>& request, const HTTPError& error,
                            std::function<void(RetryResult)> completion) = 0;
   // Starts a new attempt of `request`, after `delay` seconds if given.
-  virtual void scheduleRetry(const std::shared_ptr<Request>& request, std::optional<double> delay) = 0;
+  virtual void scheduleRetry(const std::shared_ptr<Request>& request,
+                             std::optional<double> delay) = 0;
 };
 
 }  // namespace tolvane::http

@@ -19,8 +19,9 @@ class RequestRetrier {
 
   virtual ~RequestRetrier() = default;
 
-  virtual void retry(const std::shared_ptr<Request>& request, const std::shared_ptr<Session>& session,
-                     const HTTPError& error, Completion completion) = 0;
+  virtual void retry(const std::shared_ptr<Request>& request,
+                     const std::shared_ptr<Session>& session, const HTTPError& error,
+                     Completion completion) = 0;
 };
 
 }  // namespace tolvane::http

@@ -58,7 +58,8 @@ RequestTaskMap::Events& RequestTaskMap::events(const platform::URLSessionTask& t
 
 bool RequestTaskMap::recordMetrics(const platform::URLSessionTask& task) {
   Events& seen = events(task);
-  if (seen.metricsGathered) stop("RequestTaskMap consistency error: duplicate metricsGatheredForTask call.");
+  if (seen.metricsGathered)
+    stop("RequestTaskMap consistency error: duplicate metricsGatheredForTask call.");
   if (seen.completed) {
     remove(task);
     return true;
@@ -69,7 +70,8 @@ bool RequestTaskMap::recordMetrics(const platform::URLSessionTask& task) {
 
 bool RequestTaskMap::recordCompletion(const platform::URLSessionTask& task) {
   Events& seen = events(task);
-  if (seen.completed) stop("RequestTaskMap consistency error: duplicate completionReceivedForTask call.");
+  if (seen.completed)
+    stop("RequestTaskMap consistency error: duplicate completionReceivedForTask call.");
   if (seen.metricsGathered) {
     remove(task);
     return true;

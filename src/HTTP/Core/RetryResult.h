@@ -27,7 +27,9 @@ class RetryResult {
   }
 
   [[nodiscard]] Kind kind() const { return kind_; }
-  [[nodiscard]] bool retryRequired() const { return kind_ == Kind::retry || kind_ == Kind::retryWithDelay; }
+  [[nodiscard]] bool retryRequired() const {
+    return kind_ == Kind::retry || kind_ == Kind::retryWithDelay;
+  }
   // The payload of retryWithDelay; none otherwise.
   [[nodiscard]] std::optional<double> delay() const { return delay_; }
   // The payload of doNotRetryWithError; null otherwise.

@@ -21,7 +21,9 @@ namespace {
 
 [[noreturn]] void stop(const std::string& message) { platform::fatalError(message); }
 
-std::string qualifiedTypeName(const Request& request) { return platform::typeName(typeid(request)); }
+std::string qualifiedTypeName(const Request& request) {
+  return platform::typeName(typeid(request));
+}
 
 // The slot for request notifications. Nothing in this program listens to them, so it
 // ignores every event; it takes them on a queue of its own rather than the main queue so
@@ -33,14 +35,16 @@ class RequestNotificationsMonitor final : public EventMonitor {
  private:
   // Owned, not shared through a static: events still in flight when the process exits must
   // not outlive their queue.
-  std::shared_ptr<DispatchQueue> queue_ = DispatchQueue::make("net.tolvane.http.requestNotifications");
+  std::shared_ptr<DispatchQueue> queue_ =
+      DispatchQueue::make("net.tolvane.http.requestNotifications");
 };
 
 // A GET carrying a body (even an empty one) is refused before it reaches the transport.
 std::optional<HTTPError> validate(const URLRequest& request) {
   if (request.httpMethod == "GET" && request.httpBody) {
-    return HTTPError::urlRequestValidationFailed({HTTPError::URLRequestValidationFailureReason::Kind::bodyDataInGETRequest,
-                                                  *request.httpBody});
+    return HTTPError::urlRequestValidationFailed(
+        {HTTPError::URLRequestValidationFailureReason::Kind::bodyDataInGETRequest,
+         *request.httpBody});
   }
   return std::nullopt;
 }
@@ -55,48 +59,55 @@ platform::URLSessionConfiguration Session::defaultConfiguration() {
   return configuration;
 }
 
-std::shared_ptr<Session> Session::make(std::optional<platform::URLSessionConfiguration> configuration,
-                                       std::shared_ptr<SessionDelegate> delegate, QueuePtr rootQueue,
-                                       Settings settings) {
+std::shared_ptr<Session> Session::make(
+    std::optional<platform::URLSessionConfiguration> configuration,
+    std::shared_ptr<SessionDelegate> delegate, QueuePtr rootQueue, Settings settings) {
   if (!configuration) configuration = defaultConfiguration();
   if (configuration->identifier) stop("Background session configurations are not supported.");
   if (!delegate) delegate = std::make_shared<SessionDelegate>();
   if (!rootQueue) rootQueue = DispatchQueue::make(kRootQueueLabel);
   // Work is only ever put on a private queue targeting the caller's queue, so the caller's
   // other work cannot interleave with the session's bookkeeping.
-  QueuePtr serialRootQueue =
-      rootQueue == DispatchQueue::main() ? rootQueue : DispatchQueue::make(rootQueue->label(), rootQueue);
-  auto delegateQueue = DispatchQueue::make(serialRootQueue->label() + ".sessionDelegate", serialRootQueue);
-  auto transport = platform::URLSession::make(std::move(*configuration), delegate, std::move(delegateQueue));
-  return makeWithTransport(std::move(transport), std::move(delegate), std::move(serialRootQueue), std::move(settings));
+  QueuePtr serialRootQueue = rootQueue == DispatchQueue::main()
+                                 ? rootQueue
+                                 : DispatchQueue::make(rootQueue->label(), rootQueue);
+  auto delegateQueue =
+      DispatchQueue::make(serialRootQueue->label() + ".sessionDelegate", serialRootQueue);
+  auto transport =
+      platform::URLSession::make(std::move(*configuration), delegate, std::move(delegateQueue));
+  return makeWithTransport(std::move(transport), std::move(delegate), std::move(serialRootQueue),
+                           std::move(settings));
 }
 
 std::shared_ptr<Session> Session::makeWithTransport(std::shared_ptr<platform::URLSession> session,
-                                                    std::shared_ptr<SessionDelegate> delegate, QueuePtr rootQueue,
-                                                    Settings settings) {
-  if (session->configuration().identifier) stop("Background session configurations are not supported.");
+                                                    std::shared_ptr<SessionDelegate> delegate,
+                                                    QueuePtr rootQueue, Settings settings) {
+  if (session->configuration().identifier)
+    stop("Background session configurations are not supported.");
   const auto& delegateQueue = session->delegateQueue();
   if (delegateQueue != rootQueue && delegateQueue->target() != rootQueue) {
     stop("Session: the transport's delegate queue must run on the session's root queue.");
   }
-  auto made = std::make_shared<Session>(Token{}, std::move(session), std::move(delegate), std::move(rootQueue),
-                                        std::move(settings));
+  auto made = std::make_shared<Session>(Token{}, std::move(session), std::move(delegate),
+                                        std::move(rootQueue), std::move(settings));
   made->delegate_->setEventMonitor(made->eventMonitor_);
   made->delegate_->setStateProvider(std::weak_ptr<SessionStateProvider>(made));
   return made;
 }
 
-Session::Session(Token, std::shared_ptr<platform::URLSession> session, std::shared_ptr<SessionDelegate> delegate,
-                 QueuePtr rootQueue, Settings settings)
+Session::Session(Token, std::shared_ptr<platform::URLSession> session,
+                 std::shared_ptr<SessionDelegate> delegate, QueuePtr rootQueue, Settings settings)
     : session_(std::move(session)),
       delegate_(std::move(delegate)),
       rootQueue_(std::move(rootQueue)),
       startRequestsImmediately_(settings.startRequestsImmediately),
-      requestQueue_(settings.requestQueue ? settings.requestQueue
-                                          : DispatchQueue::make(rootQueue_->label() + ".requestQueue", rootQueue_)),
-      serializationQueue_(settings.serializationQueue
-                              ? settings.serializationQueue
-                              : DispatchQueue::make(rootQueue_->label() + ".serializationQueue", rootQueue_)),
+      requestQueue_(settings.requestQueue
+                        ? settings.requestQueue
+                        : DispatchQueue::make(rootQueue_->label() + ".requestQueue", rootQueue_)),
+      serializationQueue_(
+          settings.serializationQueue
+              ? settings.serializationQueue
+              : DispatchQueue::make(rootQueue_->label() + ".serializationQueue", rootQueue_)),
       interceptor_(std::move(settings.interceptor)),
       serverTrustManager_(std::move(settings.serverTrustManager)),
       redirectHandler_(std::move(settings.redirectHandler)),
@@ -112,7 +123,8 @@ Session::~Session() {
   std::unordered_map<platform::UUID, std::shared_ptr<Request>> pending = activeRequests_;
   for (const auto& request : requestTaskMap_.requests()) pending.emplace(request->id(), request);
   for (auto& [id, request] : pending) {
-    rootQueue_->async([request = std::move(request)] { request->finish(HTTPError::sessionDeinitialized()); });
+    rootQueue_->async(
+        [request = std::move(request)] { request->finish(HTTPError::sessionDeinitialized()); });
   }
   session_->invalidateAndCancel();
 }
@@ -140,10 +152,12 @@ void Session::addDefaultSessionEventMonitor(std::shared_ptr<EventMonitor> monito
 const std::shared_ptr<Session>& Session::defaultSession() {
   static const std::shared_ptr<Session> session = [] {
     Settings settings;
-    settings.eventMonitors = std::vector<std::shared_ptr<EventMonitor>>{std::make_shared<RequestNotificationsMonitor>()};
+    settings.eventMonitors =
+        std::vector<std::shared_ptr<EventMonitor>>{std::make_shared<RequestNotificationsMonitor>()};
     auto& extra = extraDefaultMonitors();
     std::lock_guard lock(extra.mutex);
-    settings.eventMonitors->insert(settings.eventMonitors->end(), extra.monitors.begin(), extra.monitors.end());
+    settings.eventMonitors->insert(settings.eventMonitors->end(), extra.monitors.begin(),
+                                   extra.monitors.end());
     return make({}, {}, {}, std::move(settings));
   }();
   return session;
@@ -153,29 +167,34 @@ std::vector<std::shared_ptr<EventMonitor>> Session::defaultEventMonitors() const
   return {std::make_shared<RequestNotificationsMonitor>()};
 }
 
-const platform::URLSessionConfiguration& Session::sessionConfiguration() const { return session_->configuration(); }
+const platform::URLSessionConfiguration& Session::sessionConfiguration() const {
+  return session_->configuration();
+}
 
 // Requests
 
 Request::Context Session::requestContext(std::shared_ptr<RequestInterceptor> interceptor) {
-  return Request::Context{platform::UUID(),       rootQueue_,      serializationQueue_, eventMonitor_,
+  return Request::Context{platform::UUID(),       rootQueue_,
+                          serializationQueue_,    eventMonitor_,
                           std::move(interceptor), weak_from_this()};
 }
 
-std::shared_ptr<DataRequest> Session::request(URLConvertible url, HTTPMethod method, std::optional<Parameters> parameters,
+std::shared_ptr<DataRequest> Session::request(URLConvertible url, HTTPMethod method,
+                                              std::optional<Parameters> parameters,
                                               std::shared_ptr<const ParameterEncoding> encoding,
                                               std::optional<HTTPHeaders> headers,
                                               std::shared_ptr<RequestInterceptor> interceptor,
                                               RequestModifier requestModifier) {
   if (!encoding) encoding = std::make_shared<const URLEncoding>();
-  auto convertible = std::make_shared<const RequestConvertible>(std::move(url), std::move(method), std::move(parameters),
-                                                                std::move(encoding), std::move(headers),
-                                                                std::move(requestModifier));
+  auto convertible = std::make_shared<const RequestConvertible>(
+      std::move(url), std::move(method), std::move(parameters), std::move(encoding),
+      std::move(headers), std::move(requestModifier));
   return request(std::move(convertible), std::move(interceptor));
 }
 
-std::shared_ptr<DataRequest> Session::request(std::shared_ptr<const URLRequestConvertible> convertible,
-                                              std::shared_ptr<RequestInterceptor> interceptor) {
+std::shared_ptr<DataRequest> Session::request(
+    std::shared_ptr<const URLRequestConvertible> convertible,
+    std::shared_ptr<RequestInterceptor> interceptor) {
   auto request = DataRequest::make(std::move(convertible), requestContext(std::move(interceptor)));
   perform(request);
   return request;
@@ -223,33 +242,34 @@ void Session::performDownloadRequest(const std::shared_ptr<DownloadRequest>& req
   });
 }
 
-std::shared_ptr<DownloadRequest> Session::download(URLConvertible url, HTTPMethod method,
-                                                   std::optional<Parameters> parameters,
-                                                   std::shared_ptr<const ParameterEncoding> encoding,
-                                                   std::optional<HTTPHeaders> headers,
-                                                   std::shared_ptr<RequestInterceptor> interceptor,
-                                                   RequestModifier requestModifier, DownloadRequest::Destination destination) {
+std::shared_ptr<DownloadRequest> Session::download(
+    URLConvertible url, HTTPMethod method, std::optional<Parameters> parameters,
+    std::shared_ptr<const ParameterEncoding> encoding, std::optional<HTTPHeaders> headers,
+    std::shared_ptr<RequestInterceptor> interceptor, RequestModifier requestModifier,
+    DownloadRequest::Destination destination) {
   if (!encoding) encoding = std::make_shared<const URLEncoding>();
-  auto convertible = std::make_shared<const RequestConvertible>(std::move(url), std::move(method), std::move(parameters),
-                                                                std::move(encoding), std::move(headers),
-                                                                std::move(requestModifier));
+  auto convertible = std::make_shared<const RequestConvertible>(
+      std::move(url), std::move(method), std::move(parameters), std::move(encoding),
+      std::move(headers), std::move(requestModifier));
   return download(std::move(convertible), std::move(interceptor), std::move(destination));
 }
 
-std::shared_ptr<DownloadRequest> Session::download(std::shared_ptr<const URLRequestConvertible> convertible,
-                                                   std::shared_ptr<RequestInterceptor> interceptor,
-                                                   DownloadRequest::Destination destination) {
-  auto request = DownloadRequest::make(DownloadRequest::Downloadable::request(std::move(convertible)),
-                                       std::move(destination), requestContext(std::move(interceptor)));
+std::shared_ptr<DownloadRequest> Session::download(
+    std::shared_ptr<const URLRequestConvertible> convertible,
+    std::shared_ptr<RequestInterceptor> interceptor, DownloadRequest::Destination destination) {
+  auto request =
+      DownloadRequest::make(DownloadRequest::Downloadable::request(std::move(convertible)),
+                            std::move(destination), requestContext(std::move(interceptor)));
   perform(request);
   return request;
 }
 
-std::shared_ptr<DownloadRequest> Session::downloadResumingWith(platform::Data resumeData,
-                                                               std::shared_ptr<RequestInterceptor> interceptor,
-                                                               DownloadRequest::Destination destination) {
-  auto request = DownloadRequest::make(DownloadRequest::Downloadable::resumeData(std::move(resumeData)),
-                                       std::move(destination), requestContext(std::move(interceptor)));
+std::shared_ptr<DownloadRequest> Session::downloadResumingWith(
+    platform::Data resumeData, std::shared_ptr<RequestInterceptor> interceptor,
+    DownloadRequest::Destination destination) {
+  auto request =
+      DownloadRequest::make(DownloadRequest::Downloadable::resumeData(std::move(resumeData)),
+                            std::move(destination), requestContext(std::move(interceptor)));
   perform(request);
   return request;
 }
@@ -261,17 +281,21 @@ void Session::prepareAttempt(const std::shared_ptr<Request>& request,
   std::optional<HTTPError> failure = built.failure();
   if (!failure) failure = validate(built.value());
   if (failure) {
-    rootQueue_->async([request, error = std::move(*failure)] { request->didFailToCreateURLRequest(error); });
+    rootQueue_->async(
+        [request, error = std::move(*failure)] { request->didFailToCreateURLRequest(error); });
     return;
   }
   const URLRequest initialRequest = std::move(built).value();
-  rootQueue_->async([request, initialRequest] { request->didCreateInitialURLRequest(initialRequest); });
+  rootQueue_->async(
+      [request, initialRequest] { request->didCreateInitialURLRequest(initialRequest); });
 
   if (request->isCancelled()) return;
 
   auto adapter = this->adapter(*request);
   if (!adapter) {
-    rootQueue_->async([self = shared_from_this(), request, initialRequest] { self->createTask(initialRequest, request); });
+    rootQueue_->async([self = shared_from_this(), request, initialRequest] {
+      self->createTask(initialRequest, request);
+    });
     return;
   }
 
@@ -341,7 +365,8 @@ void Session::updateStatesForTask(const TaskPtr& task, const std::shared_ptr<Req
 std::shared_ptr<RequestAdapter> Session::adapter(const Request& request) const {
   const auto& own = request.interceptor();
   if (own && interceptor_) {
-    return std::make_shared<Interceptor>(std::vector<std::shared_ptr<RequestAdapter>>{own, interceptor_});
+    return std::make_shared<Interceptor>(
+        std::vector<std::shared_ptr<RequestAdapter>>{own, interceptor_});
   }
   if (own) return own;
   return interceptor_;
@@ -350,8 +375,9 @@ std::shared_ptr<RequestAdapter> Session::adapter(const Request& request) const {
 std::shared_ptr<RequestRetrier> Session::retrier(const Request& request) const {
   const auto& own = request.interceptor();
   if (own && interceptor_) {
-    return std::make_shared<Interceptor>(std::vector<std::shared_ptr<RequestAdapter>>{},
-                                         std::vector<std::shared_ptr<RequestRetrier>>{own, interceptor_});
+    return std::make_shared<Interceptor>(
+        std::vector<std::shared_ptr<RequestAdapter>>{},
+        std::vector<std::shared_ptr<RequestRetrier>>{own, interceptor_});
   }
   if (own) return own;
   return interceptor_;
@@ -369,7 +395,8 @@ void Session::retryResult(const std::shared_ptr<Request>& request, const HTTPErr
   rootQueue_->dispatchPreconditionOnQueue();
   auto retrier = this->retrier(*request);
   if (!retrier) {
-    rootQueue_->async([completion = std::move(completion)] { completion(RetryResult::doNotRetry()); });
+    rootQueue_->async(
+        [completion = std::move(completion)] { completion(RetryResult::doNotRetry()); });
     return;
   }
   std::weak_ptr<Session> weakSelf = weak_from_this();
@@ -429,7 +456,8 @@ void Session::taskMetricsGathered(const platform::URLSessionTask& task) {
   completion();
 }
 
-void Session::taskCompleted(const platform::URLSessionTask& task, std::function<void()> completion) {
+void Session::taskCompleted(const platform::URLSessionTask& task,
+                            std::function<void()> completion) {
   rootQueue_->dispatchPreconditionOnQueue();
   if (requestTaskMap_.recordCompletion(task)) {
     completion();
@@ -438,8 +466,8 @@ void Session::taskCompleted(const platform::URLSessionTask& task, std::function<
   }
 }
 
-std::optional<platform::URLCredential> Session::credential(const platform::URLSessionTask& task,
-                                                           const platform::URLAuthenticationChallenge&) const {
+std::optional<platform::URLCredential> Session::credential(
+    const platform::URLSessionTask& task, const platform::URLAuthenticationChallenge&) const {
   rootQueue_->dispatchPreconditionOnQueue();
   // The transport keeps no credential store, so only the request's own credential counts.
   auto owner = requestTaskMap_.request(task);
@@ -448,12 +476,14 @@ std::optional<platform::URLCredential> Session::credential(const platform::URLSe
 
 void Session::finishAllForInvalidation(const platform::ErrorPtr& error) {
   rootQueue_->dispatchPreconditionOnQueue();
-  for (const auto& request : requestTaskMap_.requests()) request->finish(HTTPError::sessionInvalidated(error));
+  for (const auto& request : requestTaskMap_.requests())
+    request->finish(HTTPError::sessionInvalidated(error));
 }
 
 // Bulk operations
 
-void Session::withAllRequests(std::function<void(const std::vector<std::shared_ptr<Request>>&)> action) {
+void Session::withAllRequests(
+    std::function<void(const std::vector<std::shared_ptr<Request>>&)> action) {
   rootQueue_->async([self = shared_from_this(), action = std::move(action)] {
     std::vector<std::shared_ptr<Request>> requests;
     requests.reserve(self->activeRequests_.size());
@@ -463,10 +493,11 @@ void Session::withAllRequests(std::function<void(const std::vector<std::shared_p
 }
 
 void Session::cancelAllRequests(QueuePtr queue, std::function<void()> completion) {
-  withAllRequests([queue = std::move(queue), completion = std::move(completion)](const auto& requests) {
-    for (const auto& request : requests) request->cancel();
-    if (completion) queue->async(completion);
-  });
+  withAllRequests(
+      [queue = std::move(queue), completion = std::move(completion)](const auto& requests) {
+        for (const auto& request : requests) request->cancel();
+        if (completion) queue->async(completion);
+      });
 }
 
 std::size_t Session::activeRequestCount() const {

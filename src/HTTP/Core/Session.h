@@ -67,14 +67,15 @@ class Session final : public RequestDelegate,
   // the default headers added, a new delegate, a new root queue labelled kRootQueueLabel.
   // A root queue other than the main queue is never used directly: a new queue with its
   // label that targets it becomes the root queue.
-  [[nodiscard]] static std::shared_ptr<Session> make(std::optional<platform::URLSessionConfiguration> configuration = {},
-                                                     std::shared_ptr<SessionDelegate> delegate = {},
-                                                     QueuePtr rootQueue = {}, Settings settings = {});
+  [[nodiscard]] static std::shared_ptr<Session> make(
+      std::optional<platform::URLSessionConfiguration> configuration = {},
+      std::shared_ptr<SessionDelegate> delegate = {}, QueuePtr rootQueue = {},
+      Settings settings = {});
   // From a transport session that is already set up; its delegate queue must run on
   // `rootQueue` and its delegate must be `delegate`.
-  [[nodiscard]] static std::shared_ptr<Session> makeWithTransport(std::shared_ptr<platform::URLSession> session,
-                                                                  std::shared_ptr<SessionDelegate> delegate,
-                                                                  QueuePtr rootQueue, Settings settings = {});
+  [[nodiscard]] static std::shared_ptr<Session> makeWithTransport(
+      std::shared_ptr<platform::URLSession> session, std::shared_ptr<SessionDelegate> delegate,
+      QueuePtr rootQueue, Settings settings = {});
 
   // The process-wide session, made with every default on first use (thread-safe).
   [[nodiscard]] static const std::shared_ptr<Session>& defaultSession();
@@ -95,8 +96,12 @@ class Session final : public RequestDelegate,
   [[nodiscard]] bool startRequestsImmediately() const { return startRequestsImmediately_; }
   [[nodiscard]] const QueuePtr& requestQueue() const { return requestQueue_; }
   [[nodiscard]] const QueuePtr& serializationQueue() const { return serializationQueue_; }
-  [[nodiscard]] const std::shared_ptr<RequestInterceptor>& interceptor() const { return interceptor_; }
-  [[nodiscard]] const std::shared_ptr<CompositeEventMonitor>& eventMonitor() const { return eventMonitor_; }
+  [[nodiscard]] const std::shared_ptr<RequestInterceptor>& interceptor() const {
+    return interceptor_;
+  }
+  [[nodiscard]] const std::shared_ptr<CompositeEventMonitor>& eventMonitor() const {
+    return eventMonitor_;
+  }
   // A one-element list with a new request-notifications monitor; not used to build eventMonitor.
   [[nodiscard]] std::vector<std::shared_ptr<EventMonitor>> defaultEventMonitors() const;
 
@@ -113,21 +118,23 @@ class Session final : public RequestDelegate,
 
   // Download by URL; without a destination the file stays next to the transport's
   // temporary file (DownloadRequest::defaultDestination).
-  std::shared_ptr<DownloadRequest> download(URLConvertible url, HTTPMethod method = HTTPMethod::get,
-                                            std::optional<Parameters> parameters = std::nullopt,
-                                            std::shared_ptr<const ParameterEncoding> encoding = nullptr,
-                                            std::optional<HTTPHeaders> headers = std::nullopt,
-                                            std::shared_ptr<RequestInterceptor> interceptor = nullptr,
-                                            RequestModifier requestModifier = nullptr,
-                                            DownloadRequest::Destination destination = nullptr);
+  std::shared_ptr<DownloadRequest> download(
+      URLConvertible url, HTTPMethod method = HTTPMethod::get,
+      std::optional<Parameters> parameters = std::nullopt,
+      std::shared_ptr<const ParameterEncoding> encoding = nullptr,
+      std::optional<HTTPHeaders> headers = std::nullopt,
+      std::shared_ptr<RequestInterceptor> interceptor = nullptr,
+      RequestModifier requestModifier = nullptr,
+      DownloadRequest::Destination destination = nullptr);
   // Download from anything that builds a URL request.
-  std::shared_ptr<DownloadRequest> download(std::shared_ptr<const URLRequestConvertible> convertible,
-                                            std::shared_ptr<RequestInterceptor> interceptor = nullptr,
-                                            DownloadRequest::Destination destination = nullptr);
+  std::shared_ptr<DownloadRequest> download(
+      std::shared_ptr<const URLRequestConvertible> convertible,
+      std::shared_ptr<RequestInterceptor> interceptor = nullptr,
+      DownloadRequest::Destination destination = nullptr);
   // Continues an earlier download from the resume data it left.
-  std::shared_ptr<DownloadRequest> downloadResumingWith(platform::Data resumeData,
-                                                        std::shared_ptr<RequestInterceptor> interceptor = nullptr,
-                                                        DownloadRequest::Destination destination = nullptr);
+  std::shared_ptr<DownloadRequest> downloadResumingWith(
+      platform::Data resumeData, std::shared_ptr<RequestInterceptor> interceptor = nullptr,
+      DownloadRequest::Destination destination = nullptr);
 
   // What a request made by this session starts with: a fresh id, the queues, the monitor,
   // the given interceptor and this session as delegate.
@@ -139,7 +146,8 @@ class Session final : public RequestDelegate,
   // Runs `action` with the requests in flight, on the root queue.
   void withAllRequests(std::function<void(const std::vector<std::shared_ptr<Request>>&)> action);
   // Cancels every request in flight, then runs `completion` on `queue`.
-  void cancelAllRequests(QueuePtr queue = platform::DispatchQueue::main(), std::function<void()> completion = nullptr);
+  void cancelAllRequests(QueuePtr queue = platform::DispatchQueue::main(),
+                         std::function<void()> completion = nullptr);
 
   // RequestDelegate.
   [[nodiscard]] const platform::URLSessionConfiguration& sessionConfiguration() const override;
@@ -150,16 +158,23 @@ class Session final : public RequestDelegate,
   void scheduleRetry(const std::shared_ptr<Request>& request, std::optional<double> delay) override;
 
   // SessionStateProvider.
-  [[nodiscard]] std::shared_ptr<ServerTrustManager> serverTrustManager() const override { return serverTrustManager_; }
-  [[nodiscard]] std::shared_ptr<RedirectHandler> redirectHandler() const override { return redirectHandler_; }
+  [[nodiscard]] std::shared_ptr<ServerTrustManager> serverTrustManager() const override {
+    return serverTrustManager_;
+  }
+  [[nodiscard]] std::shared_ptr<RedirectHandler> redirectHandler() const override {
+    return redirectHandler_;
+  }
   [[nodiscard]] std::shared_ptr<CachedResponseHandler> cachedResponseHandler() const override {
     return cachedResponseHandler_;
   }
-  [[nodiscard]] std::shared_ptr<Request> request(const platform::URLSessionTask& task) const override;
+  [[nodiscard]] std::shared_ptr<Request> request(
+      const platform::URLSessionTask& task) const override;
   void taskMetricsGathered(const platform::URLSessionTask& task) override;
-  void taskCompleted(const platform::URLSessionTask& task, std::function<void()> completion) override;
+  void taskCompleted(const platform::URLSessionTask& task,
+                     std::function<void()> completion) override;
   [[nodiscard]] std::optional<platform::URLCredential> credential(
-      const platform::URLSessionTask& task, const platform::URLAuthenticationChallenge& challenge) const override;
+      const platform::URLSessionTask& task,
+      const platform::URLAuthenticationChallenge& challenge) const override;
   void finishAllForInvalidation(const platform::ErrorPtr& error) override;
 
   // Root-queue bookkeeping, readable on the root queue (for diagnostics and tests).
@@ -167,13 +182,14 @@ class Session final : public RequestDelegate,
   [[nodiscard]] const RequestTaskMap& requestTaskMap() const;
 
   struct Token;  // restricts construction to the factories
-  Session(Token, std::shared_ptr<platform::URLSession> session, std::shared_ptr<SessionDelegate> delegate,
-          QueuePtr rootQueue, Settings settings);
+  Session(Token, std::shared_ptr<platform::URLSession> session,
+          std::shared_ptr<SessionDelegate> delegate, QueuePtr rootQueue, Settings settings);
 
  private:
   void performDataRequest(const std::shared_ptr<DataRequest>& request);
   void performDownloadRequest(const std::shared_ptr<DownloadRequest>& request);
-  void prepareAttempt(const std::shared_ptr<Request>& request, const std::shared_ptr<const URLRequestConvertible>& convertible);
+  void prepareAttempt(const std::shared_ptr<Request>& request,
+                      const std::shared_ptr<const URLRequestConvertible>& convertible);
   void createTask(const platform::URLRequest& urlRequest, const std::shared_ptr<Request>& request);
   // Maps a new task, tells the request and brings the task into the request's state.
   void didCreateTask(const platform::TaskPtr& task, const std::shared_ptr<Request>& request);

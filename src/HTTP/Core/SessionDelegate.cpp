@@ -23,7 +23,8 @@ void SessionDelegate::didBecomeInvalidWithError(URLSession& session, platform::E
 
 void SessionDelegate::didReceiveChallenge(
     URLSession& session, const TaskPtr& task, const URLAuthenticationChallenge& challenge,
-    std::function<void(AuthChallengeDisposition, std::optional<platform::URLCredential>)> completion) {
+    std::function<void(AuthChallengeDisposition, std::optional<platform::URLCredential>)>
+        completion) {
   if (eventMonitor_) eventMonitor_->taskDidReceiveChallenge(session, task, challenge);
   using Method = URLAuthenticationChallenge::Method;
   switch (challenge.authenticationMethod) {
@@ -55,24 +56,29 @@ void SessionDelegate::didReceiveChallenge(
   }
 }
 
-void SessionDelegate::didSendBodyData(URLSession& session, const TaskPtr& task, std::int64_t bytesSent,
-                                      std::int64_t totalBytesSent, std::int64_t totalBytesExpectedToSend) {
+void SessionDelegate::didSendBodyData(URLSession& session, const TaskPtr& task,
+                                      std::int64_t bytesSent, std::int64_t totalBytesSent,
+                                      std::int64_t totalBytesExpectedToSend) {
   if (eventMonitor_) {
-    eventMonitor_->taskDidSendBodyData(session, task, bytesSent, totalBytesSent, totalBytesExpectedToSend);
+    eventMonitor_->taskDidSendBodyData(session, task, bytesSent, totalBytesSent,
+                                       totalBytesExpectedToSend);
   }
-  if (auto owner = request(*task)) owner->updateUploadProgress(totalBytesSent, totalBytesExpectedToSend);
+  if (auto owner = request(*task))
+    owner->updateUploadProgress(totalBytesSent, totalBytesExpectedToSend);
 }
 
-void SessionDelegate::needNewBodyStream(URLSession& session, const TaskPtr& task, std::function<void()> completion) {
+void SessionDelegate::needNewBodyStream(URLSession& session, const TaskPtr& task,
+                                        std::function<void()> completion) {
   if (eventMonitor_) eventMonitor_->taskNeedNewBodyStream(session, task);
   completion();
 }
 
-void SessionDelegate::willPerformHTTPRedirection(URLSession& session, const TaskPtr& task,
-                                                 const platform::HTTPURLResponse& response,
-                                                 const platform::URLRequest& newRequest,
-                                                 std::function<void(std::optional<platform::URLRequest>)> completion) {
-  if (eventMonitor_) eventMonitor_->taskWillPerformHTTPRedirection(session, task, response, newRequest);
+void SessionDelegate::willPerformHTTPRedirection(
+    URLSession& session, const TaskPtr& task, const platform::HTTPURLResponse& response,
+    const platform::URLRequest& newRequest,
+    std::function<void(std::optional<platform::URLRequest>)> completion) {
+  if (eventMonitor_)
+    eventMonitor_->taskWillPerformHTTPRedirection(session, task, response, newRequest);
   // No redirect handlers exist in this layer: redirects are followed as proposed.
   completion(newRequest);
 }
@@ -86,7 +92,8 @@ void SessionDelegate::didFinishCollectingMetrics(URLSession& session, const Task
   provider->taskMetricsGathered(*task);
 }
 
-void SessionDelegate::didCompleteWithError(URLSession& session, const TaskPtr& task, platform::ErrorPtr error) {
+void SessionDelegate::didCompleteWithError(URLSession& session, const TaskPtr& task,
+                                           platform::ErrorPtr error) {
   if (eventMonitor_) eventMonitor_->taskDidComplete(session, task, error);
   auto provider = stateProvider();
   if (!provider) return;
@@ -103,35 +110,40 @@ void SessionDelegate::isWaitingForConnectivity(URLSession& session, const TaskPt
   if (eventMonitor_) eventMonitor_->taskIsWaitingForConnectivity(session, task);
 }
 
-void SessionDelegate::didReceiveResponse(URLSession& session, const TaskPtr& dataTask,
-                                         const platform::HTTPURLResponse& response,
-                                         std::function<void(platform::ResponseDisposition)> completion) {
+void SessionDelegate::didReceiveResponse(
+    URLSession& session, const TaskPtr& dataTask, const platform::HTTPURLResponse& response,
+    std::function<void(platform::ResponseDisposition)> completion) {
   if (eventMonitor_) eventMonitor_->dataTaskDidReceiveResponse(session, dataTask, response);
   completion(platform::ResponseDisposition::allow);
 }
 
-void SessionDelegate::didReceiveData(URLSession& session, const TaskPtr& dataTask, const platform::Data& data) {
+void SessionDelegate::didReceiveData(URLSession& session, const TaskPtr& dataTask,
+                                     const platform::Data& data) {
   if (eventMonitor_) eventMonitor_->dataTaskDidReceiveData(session, dataTask, data);
-  if (auto owner = std::dynamic_pointer_cast<DataRequest>(request(*dataTask))) owner->didReceive(data);
+  if (auto owner = std::dynamic_pointer_cast<DataRequest>(request(*dataTask)))
+    owner->didReceive(data);
 }
 
-void SessionDelegate::willCacheResponse(URLSession& session, const TaskPtr& dataTask,
-                                        const platform::CachedURLResponse& proposed,
-                                        std::function<void(std::optional<platform::CachedURLResponse>)> completion) {
+void SessionDelegate::willCacheResponse(
+    URLSession& session, const TaskPtr& dataTask, const platform::CachedURLResponse& proposed,
+    std::function<void(std::optional<platform::CachedURLResponse>)> completion) {
   if (eventMonitor_) eventMonitor_->dataTaskWillCacheResponse(session, dataTask, proposed);
   completion(proposed);
 }
 
-void SessionDelegate::didResumeAtOffset(URLSession& session, const TaskPtr& downloadTask, std::int64_t fileOffset,
-                                        std::int64_t expectedTotalBytes) {
-  if (eventMonitor_) eventMonitor_->downloadTaskDidResumeAtOffset(session, downloadTask, fileOffset, expectedTotalBytes);
+void SessionDelegate::didResumeAtOffset(URLSession& session, const TaskPtr& downloadTask,
+                                        std::int64_t fileOffset, std::int64_t expectedTotalBytes) {
+  if (eventMonitor_)
+    eventMonitor_->downloadTaskDidResumeAtOffset(session, downloadTask, fileOffset,
+                                                 expectedTotalBytes);
   if (auto download = std::dynamic_pointer_cast<DownloadRequest>(request(*downloadTask))) {
     download->updateDownloadProgress(fileOffset, expectedTotalBytes);
   }
 }
 
-void SessionDelegate::didWriteData(URLSession& session, const TaskPtr& downloadTask, std::int64_t bytesWritten,
-                                   std::int64_t totalBytesWritten, std::int64_t totalBytesExpectedToWrite) {
+void SessionDelegate::didWriteData(URLSession& session, const TaskPtr& downloadTask,
+                                   std::int64_t bytesWritten, std::int64_t totalBytesWritten,
+                                   std::int64_t totalBytesExpectedToWrite) {
   if (eventMonitor_) {
     eventMonitor_->downloadTaskDidWriteData(session, downloadTask, bytesWritten, totalBytesWritten,
                                             totalBytesExpectedToWrite);
@@ -144,7 +156,8 @@ void SessionDelegate::didWriteData(URLSession& session, const TaskPtr& downloadT
 void SessionDelegate::didFinishDownloadingTo(URLSession& session, const TaskPtr& downloadTask,
                                              const std::filesystem::path& location) {
   if (eventMonitor_) {
-    eventMonitor_->downloadTaskDidFinishDownloadingToURL(session, downloadTask, platform::URL::fileURL(location));
+    eventMonitor_->downloadTaskDidFinishDownloadingToURL(session, downloadTask,
+                                                         platform::URL::fileURL(location));
   }
   if (auto download = std::dynamic_pointer_cast<DownloadRequest>(request(*downloadTask))) {
     download->didFinishDownloadingTo(downloadTask, location, *fileManager_);

@@ -20,29 +20,39 @@ namespace tolvane::http {
 class SessionDelegate : public platform::URLSessionDelegate {
  public:
   // `fileManager` moves downloaded files into place.
-  explicit SessionDelegate(const platform::FileManager& fileManager = platform::FileManager::defaultManager())
+  explicit SessionDelegate(
+      const platform::FileManager& fileManager = platform::FileManager::defaultManager())
       : fileManager_(&fileManager) {}
 
-  void setStateProvider(std::weak_ptr<SessionStateProvider> stateProvider) { stateProvider_ = std::move(stateProvider); }
-  void setEventMonitor(std::shared_ptr<EventMonitor> eventMonitor) { eventMonitor_ = std::move(eventMonitor); }
+  void setStateProvider(std::weak_ptr<SessionStateProvider> stateProvider) {
+    stateProvider_ = std::move(stateProvider);
+  }
+  void setEventMonitor(std::shared_ptr<EventMonitor> eventMonitor) {
+    eventMonitor_ = std::move(eventMonitor);
+  }
   [[nodiscard]] const std::shared_ptr<EventMonitor>& eventMonitor() const { return eventMonitor_; }
 
   void didBecomeInvalidWithError(platform::URLSession& session, platform::ErrorPtr error) override;
-  void didReceiveChallenge(
-      platform::URLSession& session, const platform::TaskPtr& task, const platform::URLAuthenticationChallenge& challenge,
-      std::function<void(platform::AuthChallengeDisposition, std::optional<platform::URLCredential>)> completion) override;
-  void didSendBodyData(platform::URLSession& session, const platform::TaskPtr& task, std::int64_t bytesSent,
-                       std::int64_t totalBytesSent, std::int64_t totalBytesExpectedToSend) override;
+  void didReceiveChallenge(platform::URLSession& session, const platform::TaskPtr& task,
+                           const platform::URLAuthenticationChallenge& challenge,
+                           std::function<void(platform::AuthChallengeDisposition,
+                                              std::optional<platform::URLCredential>)>
+                               completion) override;
+  void didSendBodyData(platform::URLSession& session, const platform::TaskPtr& task,
+                       std::int64_t bytesSent, std::int64_t totalBytesSent,
+                       std::int64_t totalBytesExpectedToSend) override;
   void needNewBodyStream(platform::URLSession& session, const platform::TaskPtr& task,
                          std::function<void()> completion) override;
-  void willPerformHTTPRedirection(platform::URLSession& session, const platform::TaskPtr& task,
-                                  const platform::HTTPURLResponse& response, const platform::URLRequest& newRequest,
-                                  std::function<void(std::optional<platform::URLRequest>)> completion) override;
+  void willPerformHTTPRedirection(
+      platform::URLSession& session, const platform::TaskPtr& task,
+      const platform::HTTPURLResponse& response, const platform::URLRequest& newRequest,
+      std::function<void(std::optional<platform::URLRequest>)> completion) override;
   void didFinishCollectingMetrics(platform::URLSession& session, const platform::TaskPtr& task,
                                   const platform::URLSessionTaskMetrics& metrics) override;
   void didCompleteWithError(platform::URLSession& session, const platform::TaskPtr& task,
                             platform::ErrorPtr error) override;
-  void isWaitingForConnectivity(platform::URLSession& session, const platform::TaskPtr& task) override;
+  void isWaitingForConnectivity(platform::URLSession& session,
+                                const platform::TaskPtr& task) override;
   void didReceiveResponse(platform::URLSession& session, const platform::TaskPtr& dataTask,
                           const platform::HTTPURLResponse& response,
                           std::function<void(platform::ResponseDisposition)> completion) override;
@@ -50,20 +60,24 @@ class SessionDelegate : public platform::URLSessionDelegate {
   [[nodiscard]] bool decidesResponses() const override { return false; }
   void didReceiveData(platform::URLSession& session, const platform::TaskPtr& dataTask,
                       const platform::Data& data) override;
-  void willCacheResponse(platform::URLSession& session, const platform::TaskPtr& dataTask,
-                         const platform::CachedURLResponse& proposed,
-                         std::function<void(std::optional<platform::CachedURLResponse>)> completion) override;
-  void didResumeAtOffset(platform::URLSession& session, const platform::TaskPtr& downloadTask, std::int64_t fileOffset,
-                         std::int64_t expectedTotalBytes) override;
-  void didWriteData(platform::URLSession& session, const platform::TaskPtr& downloadTask, std::int64_t bytesWritten,
-                    std::int64_t totalBytesWritten, std::int64_t totalBytesExpectedToWrite) override;
+  void willCacheResponse(
+      platform::URLSession& session, const platform::TaskPtr& dataTask,
+      const platform::CachedURLResponse& proposed,
+      std::function<void(std::optional<platform::CachedURLResponse>)> completion) override;
+  void didResumeAtOffset(platform::URLSession& session, const platform::TaskPtr& downloadTask,
+                         std::int64_t fileOffset, std::int64_t expectedTotalBytes) override;
+  void didWriteData(platform::URLSession& session, const platform::TaskPtr& downloadTask,
+                    std::int64_t bytesWritten, std::int64_t totalBytesWritten,
+                    std::int64_t totalBytesExpectedToWrite) override;
   void didFinishDownloadingTo(platform::URLSession& session, const platform::TaskPtr& downloadTask,
                               const std::filesystem::path& location) override;
 
  protected:
   // The request running `task`, while the session still exists.
   [[nodiscard]] std::shared_ptr<Request> request(const platform::URLSessionTask& task) const;
-  [[nodiscard]] std::shared_ptr<SessionStateProvider> stateProvider() const { return stateProvider_.lock(); }
+  [[nodiscard]] std::shared_ptr<SessionStateProvider> stateProvider() const {
+    return stateProvider_.lock();
+  }
 
  private:
   std::weak_ptr<SessionStateProvider> stateProvider_;

@@ -27,14 +27,17 @@ class SessionStateProvider {
   [[nodiscard]] virtual std::shared_ptr<CachedResponseHandler> cachedResponseHandler() const = 0;
 
   // The request whose current attempt runs `task`, or null.
-  [[nodiscard]] virtual std::shared_ptr<Request> request(const platform::URLSessionTask& task) const = 0;
+  [[nodiscard]] virtual std::shared_ptr<Request> request(
+      const platform::URLSessionTask& task) const = 0;
   // `task` has delivered its metrics; runs the parked completion once both events are in.
   virtual void taskMetricsGathered(const platform::URLSessionTask& task) = 0;
   // `task` has completed; `completion` runs now if the metrics are in, else when they arrive.
-  virtual void taskCompleted(const platform::URLSessionTask& task, std::function<void()> completion) = 0;
+  virtual void taskCompleted(const platform::URLSessionTask& task,
+                             std::function<void()> completion) = 0;
   // The credential to answer an authentication challenge of `task` with, if any.
   [[nodiscard]] virtual std::optional<platform::URLCredential> credential(
-      const platform::URLSessionTask& task, const platform::URLAuthenticationChallenge& challenge) const = 0;
+      const platform::URLSessionTask& task,
+      const platform::URLAuthenticationChallenge& challenge) const = 0;
   // The transport session became invalid: every mapped request ends with sessionInvalidated.
   virtual void finishAllForInvalidation(const platform::ErrorPtr& error) = 0;
 };

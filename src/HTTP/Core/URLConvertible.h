@@ -31,7 +31,8 @@ class URLConvertible {
   // The value's text: the text itself, the absolute URL, the composed components.
   [[nodiscard]] std::string description() const;
 
-  [[nodiscard]] const std::variant<std::string, platform::URL, platform::URLComponents>& value() const {
+  [[nodiscard]] const std::variant<std::string, platform::URL, platform::URLComponents>& value()
+      const {
     return value_;
   }
 

@@ -28,7 +28,8 @@ std::string numberText(const Parameters& value) {
   if (value.is_number_unsigned()) return std::to_string(value.get<std::uint64_t>());
   if (value.is_number_integer()) return std::to_string(value.get<std::int64_t>());
   std::array<char, 64> buffer{};
-  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value.get<double>());
+  const auto [end, ec] =
+      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value.get<double>());
   return ec == std::errc() ? std::string(buffer.data(), end) : std::string();
 }
 
@@ -36,16 +37,23 @@ std::string numberText(const Parameters& value) {
 
 std::string URLEncoding::ArrayEncoding::encode(const std::string& key, std::size_t index) const {
   switch (kind_) {
-    case Kind::brackets: return key + "[]";
-    case Kind::noBrackets: return key;
-    case Kind::indexInBrackets: return key + "[" + std::to_string(index) + "]";
-    case Kind::custom: return function_ ? function_(key, index) : key;
+    case Kind::brackets:
+      return key + "[]";
+    case Kind::noBrackets:
+      return key;
+    case Kind::indexInBrackets:
+      return key + "[" + std::to_string(index) + "]";
+    case Kind::custom:
+      return function_ ? function_(key, index) : key;
   }
   return key;
 }
 
-URLEncoding::URLEncoding(Destination destination, ArrayEncoding arrayEncoding, BoolEncoding boolEncoding)
-    : destination_(destination), arrayEncoding_(std::move(arrayEncoding)), boolEncoding_(boolEncoding) {}
+URLEncoding::URLEncoding(Destination destination, ArrayEncoding arrayEncoding,
+                         BoolEncoding boolEncoding)
+    : destination_(destination),
+      arrayEncoding_(std::move(arrayEncoding)),
+      boolEncoding_(boolEncoding) {}
 
 std::string URLEncoding::escape(std::string_view text) {
   // The query-allowed set without ":#[]@!$&'()*+,;=": unreserved characters plus "/" and
@@ -65,7 +73,8 @@ void URLEncoding::appendComponents(const std::string& key, const Parameters& val
     }
   } else if (value.is_boolean()) {
     const bool flag = value.get<bool>();
-    const char* text = boolEncoding_ == BoolEncoding::numeric ? (flag ? "1" : "0") : (flag ? "true" : "false");
+    const char* text =
+        boolEncoding_ == BoolEncoding::numeric ? (flag ? "1" : "0") : (flag ? "true" : "false");
     out.emplace_back(escape(key), escape(text));
   } else if (value.is_number()) {
     out.emplace_back(escape(key), escape(numberText(value)));
@@ -80,8 +89,8 @@ void URLEncoding::appendComponents(const std::string& key, const Parameters& val
   }
 }
 
-std::vector<std::pair<std::string, std::string>> URLEncoding::queryComponents(const std::string& key,
-                                                                               const Parameters& value) const {
+std::vector<std::pair<std::string, std::string>> URLEncoding::queryComponents(
+    const std::string& key, const Parameters& value) const {
   std::vector<std::pair<std::string, std::string>> out;
   appendComponents(key, value, out);
   return out;
@@ -93,7 +102,8 @@ std::string URLEncoding::query(const Parameters& parameters) const {
   keys.reserve(parameters.size());
   for (const auto& [key, value] : parameters.items()) keys.push_back(&key);
   // Byte-wise order, which for UTF-8 is the order of code points.
-  std::sort(keys.begin(), keys.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+  std::sort(keys.begin(), keys.end(),
+            [](const std::string* a, const std::string* b) { return *a < *b; });
 
   std::vector<std::pair<std::string, std::string>> components;
   for (const std::string* key : keys) appendComponents(*key, parameters.at(*key), components);
@@ -106,8 +116,8 @@ std::string URLEncoding::query(const Parameters& parameters) const {
   return out;
 }
 
-Result<platform::URLRequest> URLEncoding::encode(platform::URLRequest request,
-                                                 const std::optional<Parameters>& parameters) const {
+Result<platform::URLRequest> URLEncoding::encode(
+    platform::URLRequest request, const std::optional<Parameters>& parameters) const {
   if (!parameters) return request;
   if (!parameters->is_object() && !parameters->is_null()) {
     return HTTPError::parameterEncodingFailed(
@@ -116,14 +126,17 @@ Result<platform::URLRequest> URLEncoding::encode(platform::URLRequest request,
   }
 
   const std::string& method = request.httpMethod;
-  const bool methodTakesQuery = method == HTTPMethod::get.rawValue() || method == HTTPMethod::head.rawValue() ||
+  const bool methodTakesQuery = method == HTTPMethod::get.rawValue() ||
+                                method == HTTPMethod::head.rawValue() ||
                                 method == HTTPMethod::delete_.rawValue();
-  const bool intoURL = !method.empty() && (destination_ == Destination::queryString ||
-                                           (destination_ == Destination::methodDependent && methodTakesQuery));
+  const bool intoURL =
+      !method.empty() && (destination_ == Destination::queryString ||
+                          (destination_ == Destination::methodDependent && methodTakesQuery));
 
   if (intoURL) {
     if (!request.url) {
-      return HTTPError::parameterEncodingFailed(HTTPError::ParameterEncodingFailureReason::missingURL());
+      return HTTPError::parameterEncodingFailed(
+          HTTPError::ParameterEncodingFailureReason::missingURL());
     }
     if (parameters->empty()) return request;
     const auto existing = request.url->percentEncodedQuery();

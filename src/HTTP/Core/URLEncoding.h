@@ -58,14 +58,14 @@ class URLEncoding final : public ParameterEncoding {
   [[nodiscard]] const ArrayEncoding& arrayEncoding() const { return arrayEncoding_; }
   [[nodiscard]] BoolEncoding boolEncoding() const { return boolEncoding_; }
 
-  [[nodiscard]] Result<platform::URLRequest> encode(platform::URLRequest request,
-                                                    const std::optional<Parameters>& parameters) const override;
+  [[nodiscard]] Result<platform::URLRequest> encode(
+      platform::URLRequest request, const std::optional<Parameters>& parameters) const override;
 
   // "k1=v1&k2=v2" with the keys of `parameters` sorted. A null map gives "".
   [[nodiscard]] std::string query(const Parameters& parameters) const;
   // The escaped (key, value) pairs for one key and value.
-  [[nodiscard]] std::vector<std::pair<std::string, std::string>> queryComponents(const std::string& key,
-                                                                                 const Parameters& value) const;
+  [[nodiscard]] std::vector<std::pair<std::string, std::string>> queryComponents(
+      const std::string& key, const Parameters& value) const;
   // Percent-encodes every byte but ASCII letters, digits and "-._~/?".
   [[nodiscard]] static std::string escape(std::string_view text);
 

@@ -39,9 +39,11 @@ struct DataResponse {
     if (!request) return "[Request]: None\n[Result]: " + description();
     std::string responseText = "[Response]: None";
     if (response) {
-      responseText = text::responseBlock(*response) + "\n    " + text::indented(text::bodyBlock(data, headers(*response)));
+      responseText = text::responseBlock(*response) + "\n    " +
+                     text::indented(text::bodyBlock(data, headers(*response)));
     }
-    return text::requestBlock(*request) + "\n" + responseText + "\n" + text::networkDurationLine(metrics) + "\n" +
+    return text::requestBlock(*request) + "\n" + responseText + "\n" +
+           text::networkDurationLine(metrics) + "\n" +
            text::serializationDurationLine(serializationDuration) + "\n[Result]: " + description();
   }
 };

@@ -46,7 +46,8 @@ std::string lossyUTF8(std::string_view bytes) {
       valid = (next & 0xC0) == 0x80;
       codePoint = (codePoint << 6) | (next & 0x3F);
     }
-    valid = valid && codePoint >= minimum && codePoint <= 0x10FFFF && !(codePoint >= 0xD800 && codePoint <= 0xDFFF);
+    valid = valid && codePoint >= minimum && codePoint <= 0x10FFFF &&
+            !(codePoint >= 0xD800 && codePoint <= 0xDFFF);
     if (valid) {
       text.append(bytes.substr(i, length));
       i += length;
@@ -59,8 +60,12 @@ std::string lossyUTF8(std::string_view bytes) {
 }
 
 std::string trimmed(const std::string& text) {
-  auto begin = std::find_if_not(text.begin(), text.end(), [](char c) { return isWhitespaceOrNewline(static_cast<unsigned char>(c)); });
-  auto end = std::find_if_not(text.rbegin(), text.rend(), [](char c) { return isWhitespaceOrNewline(static_cast<unsigned char>(c)); }).base();
+  auto begin = std::find_if_not(text.begin(), text.end(), [](char c) {
+    return isWhitespaceOrNewline(static_cast<unsigned char>(c));
+  });
+  auto end = std::find_if_not(text.rbegin(), text.rend(), [](char c) {
+               return isWhitespaceOrNewline(static_cast<unsigned char>(c));
+             }).base();
   return begin < end ? std::string(begin, end) : std::string();
 }
 
@@ -84,7 +89,8 @@ std::string headersBlock(const HTTPHeaders& headers) {
 std::string bodyBlock(const std::optional<platform::Data>& body, const HTTPHeaders& headers) {
   if (!body || body->empty()) return "[Body]: None";
   const auto contentType = headers.value("Content-Type").value_or("");
-  const bool printable = contentType.find("json") != std::string::npos || contentType.find("xml") != std::string::npos ||
+  const bool printable = contentType.find("json") != std::string::npos ||
+                         contentType.find("xml") != std::string::npos ||
                          contentType.find("text") != std::string::npos;
   if (body->size() <= kMaximumPrintedBodySize && printable) {
     return "[Body]:\n    " + indented(trimmed(lossyUTF8(*body)));
@@ -95,7 +101,8 @@ std::string bodyBlock(const std::optional<platform::Data>& body, const HTTPHeade
 std::string requestBlock(const platform::URLRequest& request) {
   const auto requestHeaders = headers(request);
   const auto url = request.url ? request.url->absoluteString() : std::string("nil");
-  return "[Request]: " + request.httpMethod + " " + url + "\n    " + indented(headersBlock(requestHeaders)) + "\n    " +
+  return "[Request]: " + request.httpMethod + " " + url + "\n    " +
+         indented(headersBlock(requestHeaders)) + "\n    " +
          indented(bodyBlock(request.httpBody, requestHeaders));
 }
 

@@ -22,7 +22,8 @@ namespace tolvane::http::debugDescription {
 // "[Body]: None" for no or empty body; the body as (lossy) UTF-8 text, trimmed, when it is at
 // most 100,000 bytes and the Content-Type in `headers` mentions json, xml or text; otherwise
 // "[Body]: N bytes".
-[[nodiscard]] std::string bodyBlock(const std::optional<platform::Data>& body, const HTTPHeaders& headers);
+[[nodiscard]] std::string bodyBlock(const std::optional<platform::Data>& body,
+                                    const HTTPHeaders& headers);
 
 // "[Request]: METHOD URL" with the request's headers and body blocks.
 [[nodiscard]] std::string requestBlock(const platform::URLRequest& request);
@@ -31,7 +32,8 @@ namespace tolvane::http::debugDescription {
 [[nodiscard]] std::string responseBlock(const platform::HTTPURLResponse& response);
 
 // "[Network Duration]: 0.25s" from the metrics' task interval, or "... None".
-[[nodiscard]] std::string networkDurationLine(const std::optional<platform::URLSessionTaskMetrics>& metrics);
+[[nodiscard]] std::string networkDurationLine(
+    const std::optional<platform::URLSessionTaskMetrics>& metrics);
 
 // "[Serialization Duration]: 0.0s".
 [[nodiscard]] std::string serializationDurationLine(double seconds);

@@ -37,11 +37,13 @@ concept Decodable = requires(const nlohmann::json& json) {
 template <Decodable T>
 class DecodableResponseSerializer final : public ResponseSerializer<T> {
  public:
-  explicit DecodableResponseSerializer(std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                       std::shared_ptr<const DataDecoder> decoder = std::make_shared<const JSONDecoder>(),
-                                       EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                       EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods())
-      : ResponseSerializer<T>(std::move(dataPreprocessor), std::move(emptyResponseCodes), std::move(emptyRequestMethods)),
+  explicit DecodableResponseSerializer(
+      std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+      std::shared_ptr<const DataDecoder> decoder = std::make_shared<const JSONDecoder>(),
+      EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+      EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods())
+      : ResponseSerializer<T>(std::move(dataPreprocessor), std::move(emptyResponseCodes),
+                              std::move(emptyRequestMethods)),
         decoder_(decoder ? std::move(decoder) : std::make_shared<const JSONDecoder>()) {}
 
   [[nodiscard]] const std::shared_ptr<const DataDecoder>& decoder() const { return decoder_; }
@@ -58,7 +60,8 @@ class DecodableResponseSerializer final : public ResponseSerializer<T> {
         return failures::invalidEmptyResponse(unqualifiedTypeName<T>());
       }
     };
-    if (auto early = this->prepare(request, response, data, error, emptyValue, body)) return std::move(*early);
+    if (auto early = this->prepare(request, response, data, error, emptyValue, body))
+      return std::move(*early);
     // Empty reads nothing, so whatever the body holds (even something that is not JSON)
     // decodes into it.
     if constexpr (std::same_as<T, Empty>) return Empty();
@@ -70,9 +73,11 @@ class DecodableResponseSerializer final : public ResponseSerializer<T> {
       failure = decodingError.error();
     } catch (const nlohmann::json::exception& jsonError) {
       // Raised by nlohmann's own accessors (get<>, at()) inside a type's decoder.
-      failure = platform::makeError(platform::DecodingError(platform::DecodingError::Kind::typeMismatch, jsonError.what()));
+      failure = platform::makeError(
+          platform::DecodingError(platform::DecodingError::Kind::typeMismatch, jsonError.what()));
     } catch (const std::exception& other) {
-      failure = platform::makeError(platform::DecodingError(platform::DecodingError::Kind::dataCorrupted, other.what()));
+      failure = platform::makeError(
+          platform::DecodingError(platform::DecodingError::Kind::dataCorrupted, other.what()));
     }
     return failures::serialization(failures::SerializationReason::Kind::decodingFailed, failure);
   }

@@ -36,12 +36,15 @@ struct DownloadResponse {
   [[nodiscard]] std::string debugDescription() const {
     namespace text = ::tolvane::http::debugDescription;
     if (!request) return "[Request]: None\n[Result]: " + description();
-    const std::string responseText = response ? text::responseBlock(*response) : std::string("[Response]: None");
+    const std::string responseText =
+        response ? text::responseBlock(*response) : std::string("[Response]: None");
     const std::string fileText =
-        fileURL ? (fileURL->isFileURL() ? fileURL->filePath().string() : fileURL->path()) : std::string("None");
-    const std::string resumeText = resumeData ? byteCountDescription(*resumeData) : std::string("None");
-    return text::requestBlock(*request) + "\n" + responseText + "\n[File URL]: " + fileText + "\n[Resume Data]: " +
-           resumeText + "\n" + text::networkDurationLine(metrics) + "\n" +
+        fileURL ? (fileURL->isFileURL() ? fileURL->filePath().string() : fileURL->path())
+                : std::string("None");
+    const std::string resumeText =
+        resumeData ? byteCountDescription(*resumeData) : std::string("None");
+    return text::requestBlock(*request) + "\n" + responseText + "\n[File URL]: " + fileText +
+           "\n[Resume Data]: " + resumeText + "\n" + text::networkDurationLine(metrics) + "\n" +
            text::serializationDurationLine(serializationDuration) + "\n[Result]: " + description();
   }
 };

@@ -17,17 +17,18 @@ enum class JSONReadingOptions : unsigned {
 // body that is not JSON fails with jsonSerializationFailed carrying the parser's error.
 class JSONResponseSerializer final : public ResponseSerializer<nlohmann::json> {
  public:
-  explicit JSONResponseSerializer(std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                  EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                  EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods(),
-                                  JSONReadingOptions options = JSONReadingOptions::none);
+  explicit JSONResponseSerializer(
+      std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+      EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+      EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods(),
+      JSONReadingOptions options = JSONReadingOptions::none);
 
   [[nodiscard]] JSONReadingOptions options() const { return options_; }
 
-  [[nodiscard]] Result<nlohmann::json> serialize(const std::optional<platform::URLRequest>& request,
-                                                 const platform::HTTPURLResponse* response,
-                                                 const std::optional<platform::Data>& data,
-                                                 const std::optional<HTTPError>& error) const override;
+  [[nodiscard]] Result<nlohmann::json> serialize(
+      const std::optional<platform::URLRequest>& request, const platform::HTTPURLResponse* response,
+      const std::optional<platform::Data>& data,
+      const std::optional<HTTPError>& error) const override;
 
  private:
   JSONReadingOptions options_;

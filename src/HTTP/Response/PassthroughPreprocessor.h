@@ -7,7 +7,9 @@ namespace tolvane::http {
 // Hands the body on unchanged; the default of every serializer.
 class PassthroughPreprocessor final : public DataPreprocessor {
  public:
-  [[nodiscard]] Result<platform::Data> preprocess(const platform::Data& data) const override { return data; }
+  [[nodiscard]] Result<platform::Data> preprocess(const platform::Data& data) const override {
+    return data;
+  }
 };
 
 }  // namespace tolvane::http

@@ -33,7 +33,8 @@ using ValidationReason = HTTPError::ResponseValidationFailureReason;
 }
 
 // jsonSerializationFailed, decodingFailed or customSerializationFailed with their cause.
-[[nodiscard]] inline HTTPError serialization(SerializationReason::Kind kind, platform::ErrorPtr error) {
+[[nodiscard]] inline HTTPError serialization(SerializationReason::Kind kind,
+                                             platform::ErrorPtr error) {
   SerializationReason reason{};
   reason.kind = kind;
   reason.error = std::move(error);
@@ -61,7 +62,8 @@ using ValidationReason = HTTPError::ResponseValidationFailureReason;
   return HTTPError::responseValidationFailed(std::move(reason));
 }
 
-[[nodiscard]] inline HTTPError unacceptableContentType(std::vector<std::string> acceptable, std::string responseType) {
+[[nodiscard]] inline HTTPError unacceptableContentType(std::vector<std::string> acceptable,
+                                                       std::string responseType) {
   ValidationReason reason{};
   reason.kind = ValidationReason::Kind::unacceptableContentType;
   reason.acceptableContentTypes = std::move(acceptable);

@@ -9,7 +9,8 @@ template <typename RequestType, typename ResponseType, typename Build>
 void addPlainHandler(const std::shared_ptr<RequestType>& request, ResponseQueue queue, Build build,
                      std::function<void(const ResponseType&)> completion) {
   std::weak_ptr<RequestType> weak = request;
-  request->addResponseSerializer([weak, queue = std::move(queue), build = std::move(build), completion = std::move(completion)] {
+  request->addResponseSerializer([weak, queue = std::move(queue), build = std::move(build),
+                                  completion = std::move(completion)] {
     const auto self = weak.lock();
     if (!self) return;
     self->underlyingQueue()->async([self, queue, build, completion] {
@@ -22,8 +23,9 @@ void addPlainHandler(const std::shared_ptr<RequestType>& request, ResponseQueue 
 
 }  // namespace
 
-std::shared_ptr<DataRequest> response(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-                                      std::function<void(const DataResponse<std::optional<platform::Data>>&)> completion) {
+std::shared_ptr<DataRequest> response(
+    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+    std::function<void(const DataResponse<std::optional<platform::Data>>&)> completion) {
   addPlainHandler(
       request, std::move(queue),
       [](const DataRequest& self) {
@@ -42,88 +44,103 @@ std::shared_ptr<DataRequest> response(const std::shared_ptr<DataRequest>& reques
   return request;
 }
 
-std::shared_ptr<DataRequest> responseData(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-                                          std::function<void(const DataResponse<platform::Data>&)> completion,
-                                          std::shared_ptr<const DataPreprocessor> dataPreprocessor,
-                                          EmptyResponseCodes emptyResponseCodes, EmptyRequestMethods emptyRequestMethods) {
+std::shared_ptr<DataRequest> responseData(
+    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+    std::function<void(const DataResponse<platform::Data>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor, EmptyResponseCodes emptyResponseCodes,
+    EmptyRequestMethods emptyRequestMethods) {
   return response(request, std::move(queue),
-                  std::make_shared<const DataResponseSerializer>(std::move(dataPreprocessor), std::move(emptyResponseCodes),
+                  std::make_shared<const DataResponseSerializer>(std::move(dataPreprocessor),
+                                                                 std::move(emptyResponseCodes),
                                                                  std::move(emptyRequestMethods)),
                   std::move(completion));
 }
 
-std::shared_ptr<DataRequest> responseString(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-                                            std::function<void(const DataResponse<std::string>&)> completion,
-                                            std::shared_ptr<const DataPreprocessor> dataPreprocessor,
-                                            std::optional<StringEncoding> encoding, EmptyResponseCodes emptyResponseCodes,
-                                            EmptyRequestMethods emptyRequestMethods) {
+std::shared_ptr<DataRequest> responseString(
+    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+    std::function<void(const DataResponse<std::string>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor,
+    std::optional<StringEncoding> encoding, EmptyResponseCodes emptyResponseCodes,
+    EmptyRequestMethods emptyRequestMethods) {
   return response(request, std::move(queue),
-                  std::make_shared<const StringResponseSerializer>(std::move(dataPreprocessor), encoding,
-                                                                   std::move(emptyResponseCodes), std::move(emptyRequestMethods)),
+                  std::make_shared<const StringResponseSerializer>(
+                      std::move(dataPreprocessor), encoding, std::move(emptyResponseCodes),
+                      std::move(emptyRequestMethods)),
                   std::move(completion));
 }
 
-std::shared_ptr<DataRequest> responseJSON(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-                                          std::function<void(const DataResponse<nlohmann::json>&)> completion,
-                                          std::shared_ptr<const DataPreprocessor> dataPreprocessor,
-                                          EmptyResponseCodes emptyResponseCodes, EmptyRequestMethods emptyRequestMethods,
-                                          JSONReadingOptions options) {
+std::shared_ptr<DataRequest> responseJSON(
+    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+    std::function<void(const DataResponse<nlohmann::json>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor, EmptyResponseCodes emptyResponseCodes,
+    EmptyRequestMethods emptyRequestMethods, JSONReadingOptions options) {
   return response(request, std::move(queue),
-                  std::make_shared<const JSONResponseSerializer>(std::move(dataPreprocessor), std::move(emptyResponseCodes),
-                                                                 std::move(emptyRequestMethods), options),
+                  std::make_shared<const JSONResponseSerializer>(
+                      std::move(dataPreprocessor), std::move(emptyResponseCodes),
+                      std::move(emptyRequestMethods), options),
                   std::move(completion));
 }
 
-std::shared_ptr<DownloadRequest> response(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                          std::function<void(const DownloadResponse<std::optional<platform::URL>>&)> completion) {
+std::shared_ptr<DownloadRequest> response(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<std::optional<platform::URL>>&)> completion) {
   addPlainHandler(
       request, std::move(queue),
       [](const DownloadRequest& self) {
         const auto fileURL = self.fileURL();
         const auto error = self.error();
-        Result<std::optional<platform::URL>> result = error ? Result<std::optional<platform::URL>>(*error)
-                                                            : Result<std::optional<platform::URL>>(fileURL);
+        Result<std::optional<platform::URL>> result =
+            error ? Result<std::optional<platform::URL>>(*error)
+                  : Result<std::optional<platform::URL>>(fileURL);
         return DownloadResponse<std::optional<platform::URL>>{
-            self.lastRequest(), self.response(), fileURL, self.resumeData(), self.lastMetrics(), 0, std::move(result)};
+            self.lastRequest(), self.response(), fileURL, self.resumeData(), self.lastMetrics(), 0,
+            std::move(result)};
       },
       std::move(completion));
   return request;
 }
 
-std::shared_ptr<DownloadRequest> responseURL(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                             std::function<void(const DownloadResponse<platform::URL>&)> completion) {
-  return response(request, std::move(queue), std::make_shared<const URLResponseSerializer>(), std::move(completion));
+std::shared_ptr<DownloadRequest> responseURL(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<platform::URL>&)> completion) {
+  return response(request, std::move(queue), std::make_shared<const URLResponseSerializer>(),
+                  std::move(completion));
 }
 
-std::shared_ptr<DownloadRequest> responseData(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                              std::function<void(const DownloadResponse<platform::Data>&)> completion,
-                                              std::shared_ptr<const DataPreprocessor> dataPreprocessor,
-                                              EmptyResponseCodes emptyResponseCodes, EmptyRequestMethods emptyRequestMethods) {
+std::shared_ptr<DownloadRequest> responseData(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<platform::Data>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor, EmptyResponseCodes emptyResponseCodes,
+    EmptyRequestMethods emptyRequestMethods) {
   return response(request, std::move(queue),
-                  std::make_shared<const DataResponseSerializer>(std::move(dataPreprocessor), std::move(emptyResponseCodes),
+                  std::make_shared<const DataResponseSerializer>(std::move(dataPreprocessor),
+                                                                 std::move(emptyResponseCodes),
                                                                  std::move(emptyRequestMethods)),
                   std::move(completion));
 }
 
-std::shared_ptr<DownloadRequest> responseString(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                                std::function<void(const DownloadResponse<std::string>&)> completion,
-                                                std::shared_ptr<const DataPreprocessor> dataPreprocessor,
-                                                std::optional<StringEncoding> encoding, EmptyResponseCodes emptyResponseCodes,
-                                                EmptyRequestMethods emptyRequestMethods) {
+std::shared_ptr<DownloadRequest> responseString(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<std::string>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor,
+    std::optional<StringEncoding> encoding, EmptyResponseCodes emptyResponseCodes,
+    EmptyRequestMethods emptyRequestMethods) {
   return response(request, std::move(queue),
-                  std::make_shared<const StringResponseSerializer>(std::move(dataPreprocessor), encoding,
-                                                                   std::move(emptyResponseCodes), std::move(emptyRequestMethods)),
+                  std::make_shared<const StringResponseSerializer>(
+                      std::move(dataPreprocessor), encoding, std::move(emptyResponseCodes),
+                      std::move(emptyRequestMethods)),
                   std::move(completion));
 }
 
-std::shared_ptr<DownloadRequest> responseJSON(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                              std::function<void(const DownloadResponse<nlohmann::json>&)> completion,
-                                              std::shared_ptr<const DataPreprocessor> dataPreprocessor,
-                                              EmptyResponseCodes emptyResponseCodes, EmptyRequestMethods emptyRequestMethods,
-                                              JSONReadingOptions options) {
+std::shared_ptr<DownloadRequest> responseJSON(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<nlohmann::json>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor, EmptyResponseCodes emptyResponseCodes,
+    EmptyRequestMethods emptyRequestMethods, JSONReadingOptions options) {
   return response(request, std::move(queue),
-                  std::make_shared<const JSONResponseSerializer>(std::move(dataPreprocessor), std::move(emptyResponseCodes),
-                                                                 std::move(emptyRequestMethods), options),
+                  std::make_shared<const JSONResponseSerializer>(
+                      std::move(dataPreprocessor), std::move(emptyResponseCodes),
+                      std::move(emptyRequestMethods), options),
                   std::move(completion));
 }
 

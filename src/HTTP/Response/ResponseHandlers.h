@@ -80,7 +80,8 @@ void reportParsed(const std::shared_ptr<DownloadRequest>& request,
 // dispatched to `queue` when the request runs the collected completions.
 template <typename RequestType, typename ResponseType>
 void finishHandler(const std::shared_ptr<RequestType>& request, const ResponseQueue& queue,
-                   const std::function<void(const ResponseType&)>& completion, ResponseType response) {
+                   const std::function<void(const ResponseType&)>& completion,
+                   ResponseType response) {
   request->responseSerializerFinished([queue, completion, response = std::move(response)] {
     queue->async([completion, response] { completion(response); });
   });
@@ -89,8 +90,10 @@ void finishHandler(const std::shared_ptr<RequestType>& request, const ResponseQu
 // The life of one serializing handler. `serialize(request)` runs on the serialization queue
 // and gives a Result<T>; `build(request, duration, result)` makes the record on the
 // underlying queue.
-template <typename T, typename RequestType, typename ResponseType, typename Serialize, typename Build>
-void addSerializingHandler(const std::shared_ptr<RequestType>& request, ResponseQueue queue, Serialize serialize, Build build,
+template <typename T, typename RequestType, typename ResponseType, typename Serialize,
+          typename Build>
+void addSerializingHandler(const std::shared_ptr<RequestType>& request, ResponseQueue queue,
+                           Serialize serialize, Build build,
                            std::function<void(const ResponseType&)> completion) {
   std::weak_ptr<RequestType> weak = request;
   request->addResponseSerializer([weak, queue = std::move(queue), serialize = std::move(serialize),
@@ -145,59 +148,69 @@ void addSerializingHandler(const std::shared_ptr<RequestType>& request, Response
 
 // The general form: any data serializer.
 template <typename Serializer>
-  requires std::derived_from<Serializer, DataResponseSerializerProtocol<typename Serializer::SerializedObject>>
-std::shared_ptr<DataRequest> response(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-                                      std::shared_ptr<const Serializer> serializer,
-                                      std::function<void(const DataResponse<typename Serializer::SerializedObject>&)> completion) {
+requires std::derived_from<Serializer,
+                           DataResponseSerializerProtocol<typename Serializer::SerializedObject>>
+    std::shared_ptr<DataRequest> response(
+        const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+        std::shared_ptr<const Serializer> serializer,
+        std::function<void(const DataResponse<typename Serializer::SerializedObject>&)>
+            completion) {
   using T = typename Serializer::SerializedObject;
   detail::addSerializingHandler<T>(
       request, std::move(queue),
       [serializer](const DataRequest& self) {
         const auto head = self.response();
-        return serializer->serialize(self.lastRequest(), head.get(), self.data(), self.serializationInputError());
+        return serializer->serialize(self.lastRequest(), head.get(), self.data(),
+                                     self.serializationInputError());
       },
       [](const DataRequest& self, double duration, const Result<T>& result) {
-        return DataResponse<T>{self.lastRequest(), self.response(), self.data(), self.lastMetrics(), duration, result};
+        return DataResponse<T>{self.lastRequest(), self.response(), self.data(),
+                               self.lastMetrics(), duration,        result};
       },
       std::move(completion));
   return request;
 }
 
 // The outcome as it is: success with the body (none when nothing arrived), or the request's error.
-std::shared_ptr<DataRequest> response(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-                                      std::function<void(const DataResponse<std::optional<platform::Data>>&)> completion);
+std::shared_ptr<DataRequest> response(
+    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+    std::function<void(const DataResponse<std::optional<platform::Data>>&)> completion);
 
-std::shared_ptr<DataRequest> responseData(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-                                          std::function<void(const DataResponse<platform::Data>&)> completion,
-                                          std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                          EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                          EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
+std::shared_ptr<DataRequest> responseData(
+    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+    std::function<void(const DataResponse<platform::Data>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+    EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+    EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
 
-std::shared_ptr<DataRequest> responseString(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-                                            std::function<void(const DataResponse<std::string>&)> completion,
-                                            std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                            std::optional<StringEncoding> encoding = std::nullopt,
-                                            EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                            EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
+std::shared_ptr<DataRequest> responseString(
+    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+    std::function<void(const DataResponse<std::string>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+    std::optional<StringEncoding> encoding = std::nullopt,
+    EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+    EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
 
-std::shared_ptr<DataRequest> responseJSON(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-                                          std::function<void(const DataResponse<nlohmann::json>&)> completion,
-                                          std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                          EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                          EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods(),
-                                          JSONReadingOptions options = JSONReadingOptions::none);
+std::shared_ptr<DataRequest> responseJSON(
+    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+    std::function<void(const DataResponse<nlohmann::json>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+    EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+    EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods(),
+    JSONReadingOptions options = JSONReadingOptions::none);
 
 template <Decodable T>
-std::shared_ptr<DataRequest> responseDecodable(const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-                                               std::function<void(const DataResponse<T>&)> completion,
-                                               std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                               std::shared_ptr<const DataDecoder> decoder = std::make_shared<const JSONDecoder>(),
-                                               EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                               EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods()) {
+std::shared_ptr<DataRequest> responseDecodable(
+    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
+    std::function<void(const DataResponse<T>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+    std::shared_ptr<const DataDecoder> decoder = std::make_shared<const JSONDecoder>(),
+    EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+    EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods()) {
   return response(request, std::move(queue),
-                  std::make_shared<const DecodableResponseSerializer<T>>(std::move(dataPreprocessor), std::move(decoder),
-                                                                         std::move(emptyResponseCodes),
-                                                                         std::move(emptyRequestMethods)),
+                  std::make_shared<const DecodableResponseSerializer<T>>(
+                      std::move(dataPreprocessor), std::move(decoder),
+                      std::move(emptyResponseCodes), std::move(emptyRequestMethods)),
                   std::move(completion));
 }
 
@@ -205,20 +218,25 @@ std::shared_ptr<DataRequest> responseDecodable(const std::shared_ptr<DataRequest
 
 // The general form: any download serializer (every ResponseSerializer is one).
 template <typename Serializer>
-  requires std::derived_from<Serializer, DownloadResponseSerializerProtocol<typename Serializer::SerializedObject>>
-std::shared_ptr<DownloadRequest> response(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                          std::shared_ptr<const Serializer> serializer,
-                                          std::function<void(const DownloadResponse<typename Serializer::SerializedObject>&)> completion) {
+requires std::derived_from<
+    Serializer, DownloadResponseSerializerProtocol<typename Serializer::SerializedObject>>
+    std::shared_ptr<DownloadRequest> response(
+        const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+        std::shared_ptr<const Serializer> serializer,
+        std::function<void(const DownloadResponse<typename Serializer::SerializedObject>&)>
+            completion) {
   using T = typename Serializer::SerializedObject;
   detail::addSerializingHandler<T>(
       request, std::move(queue),
       [serializer](const DownloadRequest& self) {
         const auto head = self.response();
-        return serializer->serializeDownload(self.lastRequest(), head.get(), self.fileURL(), self.error());
+        return serializer->serializeDownload(self.lastRequest(), head.get(), self.fileURL(),
+                                             self.error());
       },
       [](const DownloadRequest& self, double duration, const Result<T>& result) {
-        return DownloadResponse<T>{self.lastRequest(), self.response(),    self.fileURL(), self.resumeData(),
-                                   self.lastMetrics(), duration,           result};
+        return DownloadResponse<T>{
+            self.lastRequest(), self.response(), self.fileURL(), self.resumeData(),
+            self.lastMetrics(), duration,        result};
       },
       std::move(completion));
   return request;
@@ -226,43 +244,49 @@ std::shared_ptr<DownloadRequest> response(const std::shared_ptr<DownloadRequest>
 
 // The plain handler: success with where the file was put, or the request's error unchanged.
 // No retry decision of its own.
-std::shared_ptr<DownloadRequest> response(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                          std::function<void(const DownloadResponse<std::optional<platform::URL>>&)> completion);
+std::shared_ptr<DownloadRequest> response(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<std::optional<platform::URL>>&)> completion);
 
-std::shared_ptr<DownloadRequest> responseURL(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                             std::function<void(const DownloadResponse<platform::URL>&)> completion);
+std::shared_ptr<DownloadRequest> responseURL(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<platform::URL>&)> completion);
 
-std::shared_ptr<DownloadRequest> responseData(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                              std::function<void(const DownloadResponse<platform::Data>&)> completion,
-                                              std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                              EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                              EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
+std::shared_ptr<DownloadRequest> responseData(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<platform::Data>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+    EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+    EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
 
-std::shared_ptr<DownloadRequest> responseString(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                                std::function<void(const DownloadResponse<std::string>&)> completion,
-                                                std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                                std::optional<StringEncoding> encoding = std::nullopt,
-                                                EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                                EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
+std::shared_ptr<DownloadRequest> responseString(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<std::string>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+    std::optional<StringEncoding> encoding = std::nullopt,
+    EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+    EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
 
-std::shared_ptr<DownloadRequest> responseJSON(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                              std::function<void(const DownloadResponse<nlohmann::json>&)> completion,
-                                              std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                              EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                              EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods(),
-                                              JSONReadingOptions options = JSONReadingOptions::none);
+std::shared_ptr<DownloadRequest> responseJSON(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<nlohmann::json>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+    EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+    EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods(),
+    JSONReadingOptions options = JSONReadingOptions::none);
 
 template <Decodable T>
-std::shared_ptr<DownloadRequest> responseDecodable(const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-                                                   std::function<void(const DownloadResponse<T>&)> completion,
-                                                   std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                                   std::shared_ptr<const DataDecoder> decoder = std::make_shared<const JSONDecoder>(),
-                                                   EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                                   EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods()) {
+std::shared_ptr<DownloadRequest> responseDecodable(
+    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
+    std::function<void(const DownloadResponse<T>&)> completion,
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+    std::shared_ptr<const DataDecoder> decoder = std::make_shared<const JSONDecoder>(),
+    EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+    EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods()) {
   return response(request, std::move(queue),
-                  std::make_shared<const DecodableResponseSerializer<T>>(std::move(dataPreprocessor), std::move(decoder),
-                                                                         std::move(emptyResponseCodes),
-                                                                         std::move(emptyRequestMethods)),
+                  std::make_shared<const DecodableResponseSerializer<T>>(
+                      std::move(dataPreprocessor), std::move(decoder),
+                      std::move(emptyResponseCodes), std::move(emptyRequestMethods)),
                   std::move(completion));
 }
 

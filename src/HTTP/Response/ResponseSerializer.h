@@ -37,10 +37,9 @@ class DownloadResponseSerializerProtocol {
  public:
   using SerializedObject = T;
   virtual ~DownloadResponseSerializerProtocol() = default;
-  [[nodiscard]] virtual Result<T> serializeDownload(const std::optional<platform::URLRequest>& request,
-                                                    const platform::HTTPURLResponse* response,
-                                                    const std::optional<platform::URL>& fileURL,
-                                                    const std::optional<HTTPError>& error) const = 0;
+  [[nodiscard]] virtual Result<T> serializeDownload(
+      const std::optional<platform::URLRequest>& request, const platform::HTTPURLResponse* response,
+      const std::optional<platform::URL>& fileURL, const std::optional<HTTPError>& error) const = 0;
 };
 
 using EmptyResponseCodes = std::set<int>;
@@ -59,21 +58,28 @@ using EmptyRequestMethods = std::unordered_set<HTTPMethod>;
 // download form reads the file and runs the data form on its bytes, so subclasses only
 // write serialize().
 template <typename T>
-class ResponseSerializer : public DataResponseSerializerProtocol<T>, public DownloadResponseSerializerProtocol<T> {
+class ResponseSerializer : public DataResponseSerializerProtocol<T>,
+                           public DownloadResponseSerializerProtocol<T> {
  public:
   using SerializedObject = T;
 
-  [[nodiscard]] const std::shared_ptr<const DataPreprocessor>& dataPreprocessor() const { return dataPreprocessor_; }
+  [[nodiscard]] const std::shared_ptr<const DataPreprocessor>& dataPreprocessor() const {
+    return dataPreprocessor_;
+  }
   [[nodiscard]] const EmptyResponseCodes& emptyResponseCodes() const { return emptyResponseCodes_; }
-  [[nodiscard]] const EmptyRequestMethods& emptyRequestMethods() const { return emptyRequestMethods_; }
+  [[nodiscard]] const EmptyRequestMethods& emptyRequestMethods() const {
+    return emptyRequestMethods_;
+  }
 
   // None when there is no request or it names no method.
-  [[nodiscard]] std::optional<bool> requestAllowsEmptyResponseData(const std::optional<platform::URLRequest>& request) const {
+  [[nodiscard]] std::optional<bool> requestAllowsEmptyResponseData(
+      const std::optional<platform::URLRequest>& request) const {
     if (!request || request->httpMethod.empty()) return std::nullopt;
     return emptyRequestMethods_.contains(HTTPMethod(request->httpMethod));
   }
   // None when there is no response.
-  [[nodiscard]] std::optional<bool> responseAllowsEmptyResponseData(const platform::HTTPURLResponse* response) const {
+  [[nodiscard]] std::optional<bool> responseAllowsEmptyResponseData(
+      const platform::HTTPURLResponse* response) const {
     if (!response) return std::nullopt;
     return emptyResponseCodes_.contains(response->statusCode);
   }
@@ -95,9 +101,10 @@ class ResponseSerializer : public DataResponseSerializerProtocol<T>, public Down
   }
 
  protected:
-  ResponseSerializer(std::shared_ptr<const DataPreprocessor> dataPreprocessor, EmptyResponseCodes emptyResponseCodes,
-                     EmptyRequestMethods emptyRequestMethods)
-      : dataPreprocessor_(dataPreprocessor ? std::move(dataPreprocessor) : defaultDataPreprocessor()),
+  ResponseSerializer(std::shared_ptr<const DataPreprocessor> dataPreprocessor,
+                     EmptyResponseCodes emptyResponseCodes, EmptyRequestMethods emptyRequestMethods)
+      : dataPreprocessor_(dataPreprocessor ? std::move(dataPreprocessor)
+                                           : defaultDataPreprocessor()),
         emptyResponseCodes_(std::move(emptyResponseCodes)),
         emptyRequestMethods_(std::move(emptyRequestMethods)) {}
 
@@ -108,12 +115,14 @@ class ResponseSerializer : public DataResponseSerializerProtocol<T>, public Down
   [[nodiscard]] std::optional<Result<T>> prepare(const std::optional<platform::URLRequest>& request,
                                                  const platform::HTTPURLResponse* response,
                                                  const std::optional<platform::Data>& data,
-                                                 const std::optional<HTTPError>& error, MakeEmpty&& emptyValue,
+                                                 const std::optional<HTTPError>& error,
+                                                 MakeEmpty&& emptyValue,
                                                  platform::Data& body) const {
     if (error) return Result<T>(*error);
     if (!data || data->empty()) {
       if (!emptyResponseAllowed(request, response)) {
-        return Result<T>(failures::serialization(failures::SerializationReason::Kind::inputDataNilOrZeroLength));
+        return Result<T>(
+            failures::serialization(failures::SerializationReason::Kind::inputDataNilOrZeroLength));
       }
       return std::forward<MakeEmpty>(emptyValue)();
     }

@@ -15,20 +15,34 @@ namespace {
 
 const char* iconvName(StringEncoding encoding) {
   switch (encoding) {
-    case StringEncoding::ascii: return "ASCII";
-    case StringEncoding::utf8: return "UTF-8";
-    case StringEncoding::isoLatin1: return "ISO-8859-1";
-    case StringEncoding::isoLatin2: return "ISO-8859-2";
-    case StringEncoding::utf16: return "UTF-16";
-    case StringEncoding::utf16BigEndian: return "UTF-16BE";
-    case StringEncoding::utf16LittleEndian: return "UTF-16LE";
-    case StringEncoding::utf32: return "UTF-32";
-    case StringEncoding::utf32BigEndian: return "UTF-32BE";
-    case StringEncoding::utf32LittleEndian: return "UTF-32LE";
-    case StringEncoding::windowsCP1250: return "CP1250";
-    case StringEncoding::windowsCP1251: return "CP1251";
-    case StringEncoding::windowsCP1252: return "CP1252";
-    case StringEncoding::macOSRoman: return "MACINTOSH";
+    case StringEncoding::ascii:
+      return "ASCII";
+    case StringEncoding::utf8:
+      return "UTF-8";
+    case StringEncoding::isoLatin1:
+      return "ISO-8859-1";
+    case StringEncoding::isoLatin2:
+      return "ISO-8859-2";
+    case StringEncoding::utf16:
+      return "UTF-16";
+    case StringEncoding::utf16BigEndian:
+      return "UTF-16BE";
+    case StringEncoding::utf16LittleEndian:
+      return "UTF-16LE";
+    case StringEncoding::utf32:
+      return "UTF-32";
+    case StringEncoding::utf32BigEndian:
+      return "UTF-32BE";
+    case StringEncoding::utf32LittleEndian:
+      return "UTF-32LE";
+    case StringEncoding::windowsCP1250:
+      return "CP1250";
+    case StringEncoding::windowsCP1251:
+      return "CP1251";
+    case StringEncoding::windowsCP1252:
+      return "CP1252";
+    case StringEncoding::macOSRoman:
+      return "MACINTOSH";
   }
   return "UTF-8";
 }
@@ -40,16 +54,18 @@ using IconvHandle = std::unique_ptr<void, IconvCloser>;
 
 }  // namespace
 
-StringResponseSerializer::StringResponseSerializer(std::shared_ptr<const DataPreprocessor> dataPreprocessor,
-                                                   std::optional<StringEncoding> encoding,
-                                                   EmptyResponseCodes emptyResponseCodes,
-                                                   EmptyRequestMethods emptyRequestMethods)
-    : ResponseSerializer(std::move(dataPreprocessor), std::move(emptyResponseCodes), std::move(emptyRequestMethods)),
+StringResponseSerializer::StringResponseSerializer(
+    std::shared_ptr<const DataPreprocessor> dataPreprocessor,
+    std::optional<StringEncoding> encoding, EmptyResponseCodes emptyResponseCodes,
+    EmptyRequestMethods emptyRequestMethods)
+    : ResponseSerializer(std::move(dataPreprocessor), std::move(emptyResponseCodes),
+                         std::move(emptyRequestMethods)),
       encoding_(encoding) {}
 
 std::optional<StringEncoding> StringResponseSerializer::encodingForCharset(std::string_view name) {
   std::string lower(name);
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   static const std::vector<std::pair<std::string_view, StringEncoding>> kTable = {
       {"utf-8", StringEncoding::utf8},
       {"iso-8859-1", StringEncoding::isoLatin1},
@@ -68,7 +84,8 @@ std::optional<StringEncoding> StringResponseSerializer::encodingForCharset(std::
   return std::nullopt;
 }
 
-std::optional<std::string> StringResponseSerializer::decode(std::string_view bytes, StringEncoding encoding) {
+std::optional<std::string> StringResponseSerializer::decode(std::string_view bytes,
+                                                            StringEncoding encoding) {
   const auto raw = ::iconv_open("UTF-8", iconvName(encoding));
   if (raw == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   const IconvHandle converter(raw);
@@ -90,12 +107,13 @@ std::optional<std::string> StringResponseSerializer::decode(std::string_view byt
   return output;
 }
 
-Result<std::string> StringResponseSerializer::serialize(const std::optional<platform::URLRequest>& request,
-                                                        const platform::HTTPURLResponse* response,
-                                                        const std::optional<platform::Data>& data,
-                                                        const std::optional<HTTPError>& error) const {
+Result<std::string> StringResponseSerializer::serialize(
+    const std::optional<platform::URLRequest>& request, const platform::HTTPURLResponse* response,
+    const std::optional<platform::Data>& data, const std::optional<HTTPError>& error) const {
   platform::Data body;
-  if (auto early = prepare(request, response, data, error, [] { return Result<std::string>(std::string()); }, body)) {
+  if (auto early = prepare(
+          request, response, data, error, [] { return Result<std::string>(std::string()); },
+          body)) {
     return std::move(*early);
   }
   StringEncoding used = StringEncoding::isoLatin1;

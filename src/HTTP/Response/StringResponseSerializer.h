@@ -14,10 +14,11 @@ namespace tolvane::http {
 // An allowed empty body gives the empty text.
 class StringResponseSerializer final : public ResponseSerializer<std::string> {
  public:
-  explicit StringResponseSerializer(std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
-                                    std::optional<StringEncoding> encoding = std::nullopt,
-                                    EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
-                                    EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
+  explicit StringResponseSerializer(
+      std::shared_ptr<const DataPreprocessor> dataPreprocessor = defaultDataPreprocessor(),
+      std::optional<StringEncoding> encoding = std::nullopt,
+      EmptyResponseCodes emptyResponseCodes = defaultEmptyResponseCodes(),
+      EmptyRequestMethods emptyRequestMethods = defaultEmptyRequestMethods());
 
   [[nodiscard]] const std::optional<StringEncoding>& encoding() const { return encoding_; }
 
@@ -30,7 +31,8 @@ class StringResponseSerializer final : public ResponseSerializer<std::string> {
   // the UTF and ISO Latin 1 names the serializer knows.
   [[nodiscard]] static std::optional<StringEncoding> encodingForCharset(std::string_view name);
   // `bytes` decoded from `encoding` into UTF-8; none when they are not valid in it.
-  [[nodiscard]] static std::optional<std::string> decode(std::string_view bytes, StringEncoding encoding);
+  [[nodiscard]] static std::optional<std::string> decode(std::string_view bytes,
+                                                         StringEncoding encoding);
 
  private:
   std::optional<StringEncoding> encoding_;

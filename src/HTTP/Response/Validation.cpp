@@ -12,7 +12,9 @@ namespace tolvane::http {
 
 namespace {
 
-ValidationResult failure(HTTPError error) { return ValidationResult::failure(platform::makeError(std::move(error))); }
+ValidationResult failure(HTTPError error) {
+  return ValidationResult::failure(platform::makeError(std::move(error)));
+}
 
 std::vector<std::string> sortedTexts(std::vector<std::string> texts) {
   std::sort(texts.begin(), texts.end());
@@ -49,7 +51,8 @@ void attach(const std::shared_ptr<RequestType>& request, Check check) {
     if (!response) return;
     const ValidationResult result = check(*self, *response);
     if (!result.isSuccess()) {
-      self->setError(asHTTPError(result.error(), [&] { return failures::customValidationFailed(result.error()); }));
+      self->setError(asHTTPError(result.error(),
+                                 [&] { return failures::customValidationFailed(result.error()); }));
     }
     report(self, *response, result);
   });
@@ -59,28 +62,33 @@ void attach(const std::shared_ptr<RequestType>& request, Check check) {
 
 bool isDefaultAcceptableStatusCode(int code) { return code >= 200 && code < 300; }
 
-std::vector<std::string> defaultAcceptableContentTypes(const std::optional<platform::URLRequest>& request) {
+std::vector<std::string> defaultAcceptableContentTypes(
+    const std::optional<platform::URLRequest>& request) {
   const auto accept = request ? request->value("Accept") : std::nullopt;
   if (!accept) return {"*/*"};
   std::vector<std::string> pieces;
   std::size_t start = 0;
   for (;;) {
     const auto comma = accept->find(',', start);
-    pieces.push_back(accept->substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    pieces.push_back(
+        accept->substr(start, comma == std::string::npos ? std::string::npos : comma - start));
     if (comma == std::string::npos) return pieces;
     start = comma + 1;
   }
 }
 
-ValidationResult validateStatusCode(const platform::HTTPURLResponse& response, const std::function<bool(int)>& acceptable) {
+ValidationResult validateStatusCode(const platform::HTTPURLResponse& response,
+                                    const std::function<bool(int)>& acceptable) {
   if (acceptable(response.statusCode)) return ValidationResult::success();
   return failure(failures::unacceptableStatusCode(response.statusCode));
 }
 
-ValidationResult validateMediaType(const std::vector<std::string>& acceptable, const platform::HTTPURLResponse& response) {
+ValidationResult validateMediaType(const std::vector<std::string>& acceptable,
+                                   const platform::HTTPURLResponse& response) {
   if (!response.mimeType) {
     const bool wildcard =
-        std::any_of(acceptable.begin(), acceptable.end(), [](const std::string& type) { return MediaType::parse(type).isWildcard(); });
+        std::any_of(acceptable.begin(), acceptable.end(),
+                    [](const std::string& type) { return MediaType::parse(type).isWildcard(); });
     if (wildcard) return ValidationResult::success();
     return failure(failures::missingContentType(sortedTexts(acceptable)));
   }
@@ -91,39 +99,48 @@ ValidationResult validateMediaType(const std::vector<std::string>& acceptable, c
   return failure(failures::unacceptableContentType(sortedTexts(acceptable), *response.mimeType));
 }
 
-ValidationResult validateContentType(const std::vector<std::string>& acceptable, const platform::HTTPURLResponse& response,
+ValidationResult validateContentType(const std::vector<std::string>& acceptable,
+                                     const platform::HTTPURLResponse& response,
                                      const std::optional<platform::Data>& data) {
   if (!data || data->empty()) return ValidationResult::success();
   return validateMediaType(acceptable, response);
 }
 
-ValidationResult validateContentType(const std::vector<std::string>& acceptable, const platform::HTTPURLResponse& response,
+ValidationResult validateContentType(const std::vector<std::string>& acceptable,
+                                     const platform::HTTPURLResponse& response,
                                      const std::optional<platform::URL>& fileURL) {
   if (!fileURL) return failure(failures::dataFileNil());
   std::error_code error;
-  const auto size = fileURL->isFileURL() ? std::filesystem::file_size(fileURL->filePath(), error)
-                                         : (error = std::make_error_code(std::errc::invalid_argument), 0);
+  const auto size = fileURL->isFileURL()
+                        ? std::filesystem::file_size(fileURL->filePath(), error)
+                        : (error = std::make_error_code(std::errc::invalid_argument), 0);
   if (error) return failure(failures::dataFileReadFailed(*fileURL));
   if (size == 0) return ValidationResult::success();
   return validateMediaType(acceptable, response);
 }
 
-std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request, DataValidation validation) {
-  attach(request, [validation = std::move(validation)](const DataRequest& self, const platform::HTTPURLResponse& response) {
+std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request,
+                                      DataValidation validation) {
+  attach(request, [validation = std::move(validation)](const DataRequest& self,
+                                                       const platform::HTTPURLResponse& response) {
     return validation(self.lastRequest(), response, self.data());
   });
   return request;
 }
 
-std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request, std::function<bool(int)> statusCodeIsAcceptable) {
-  attach(request, [acceptable = std::move(statusCodeIsAcceptable)](const DataRequest&, const platform::HTTPURLResponse& response) {
+std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request,
+                                      std::function<bool(int)> statusCodeIsAcceptable) {
+  attach(request, [acceptable = std::move(statusCodeIsAcceptable)](
+                      const DataRequest&, const platform::HTTPURLResponse& response) {
     return validateStatusCode(response, acceptable);
   });
   return request;
 }
 
-std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request, AcceptableContentTypes contentType) {
-  attach(request, [contentType = std::move(contentType)](const DataRequest& self, const platform::HTTPURLResponse& response) {
+std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request,
+                                      AcceptableContentTypes contentType) {
+  attach(request, [contentType = std::move(contentType)](
+                      const DataRequest& self, const platform::HTTPURLResponse& response) {
     return validateContentType(contentType(), response, self.data());
   });
   return request;
@@ -138,8 +155,10 @@ std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& reques
                   }));
 }
 
-std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request, DownloadValidation validation) {
-  attach(request, [validation = std::move(validation)](const DownloadRequest& self, const platform::HTTPURLResponse& response) {
+std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request,
+                                          DownloadValidation validation) {
+  attach(request, [validation = std::move(validation)](const DownloadRequest& self,
+                                                       const platform::HTTPURLResponse& response) {
     return validation(self.lastRequest(), response, self.fileURL());
   });
   return request;
@@ -147,14 +166,17 @@ std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>
 
 std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request,
                                           std::function<bool(int)> statusCodeIsAcceptable) {
-  attach(request, [acceptable = std::move(statusCodeIsAcceptable)](const DownloadRequest&, const platform::HTTPURLResponse& response) {
+  attach(request, [acceptable = std::move(statusCodeIsAcceptable)](
+                      const DownloadRequest&, const platform::HTTPURLResponse& response) {
     return validateStatusCode(response, acceptable);
   });
   return request;
 }
 
-std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request, AcceptableContentTypes contentType) {
-  attach(request, [contentType = std::move(contentType)](const DownloadRequest& self, const platform::HTTPURLResponse& response) {
+std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request,
+                                          AcceptableContentTypes contentType) {
+  attach(request, [contentType = std::move(contentType)](
+                      const DownloadRequest& self, const platform::HTTPURLResponse& response) {
     return validateContentType(contentType(), response, self.fileURL());
   });
   return request;

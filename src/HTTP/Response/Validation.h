@@ -29,13 +29,13 @@
 namespace tolvane::http {
 
 // (last URL request, HTTP response, body received so far) -> verdict.
-using DataValidation = std::function<ValidationResult(const std::optional<platform::URLRequest>& request,
-                                                      const platform::HTTPURLResponse& response,
-                                                      const std::optional<platform::Data>& data)>;
+using DataValidation = std::function<ValidationResult(
+    const std::optional<platform::URLRequest>& request, const platform::HTTPURLResponse& response,
+    const std::optional<platform::Data>& data)>;
 // (last URL request, HTTP response, where the downloaded file was put) -> verdict.
-using DownloadValidation = std::function<ValidationResult(const std::optional<platform::URLRequest>& request,
-                                                          const platform::HTTPURLResponse& response,
-                                                          const std::optional<platform::URL>& fileURL)>;
+using DownloadValidation = std::function<ValidationResult(
+    const std::optional<platform::URLRequest>& request, const platform::HTTPURLResponse& response,
+    const std::optional<platform::URL>& fileURL)>;
 // The acceptable content types, asked for each time a validator runs.
 using AcceptableContentTypes = std::function<std::vector<std::string>()>;
 
@@ -45,7 +45,8 @@ using AcceptableContentTypes = std::function<std::vector<std::string>()>;
 [[nodiscard]] bool isDefaultAcceptableStatusCode(int code);
 // The request's Accept header split at every "," (pieces kept as they are; the media type
 // parser trims them), or "*/*" when there is no request or no Accept header.
-[[nodiscard]] std::vector<std::string> defaultAcceptableContentTypes(const std::optional<platform::URLRequest>& request);
+[[nodiscard]] std::vector<std::string> defaultAcceptableContentTypes(
+    const std::optional<platform::URLRequest>& request);
 // unacceptableStatusCode unless `acceptable(code)`.
 [[nodiscard]] ValidationResult validateStatusCode(const platform::HTTPURLResponse& response,
                                                   const std::function<bool(int)>& acceptable);
@@ -65,23 +66,28 @@ using AcceptableContentTypes = std::function<std::vector<std::string>()>;
 
 // Attaching validators to data requests.
 
-std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request, DataValidation validation);
-std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request, std::function<bool(int)> statusCodeIsAcceptable);
-std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request, AcceptableContentTypes contentType);
+std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request,
+                                      DataValidation validation);
+std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request,
+                                      std::function<bool(int)> statusCodeIsAcceptable);
+std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request,
+                                      AcceptableContentTypes contentType);
 // Status 200 ..< 300, then the default acceptable content types.
 std::shared_ptr<DataRequest> validate(const std::shared_ptr<DataRequest>& request);
 
 // The same for download requests.
 
-std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request, DownloadValidation validation);
+std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request,
+                                          DownloadValidation validation);
 std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request,
                                           std::function<bool(int)> statusCodeIsAcceptable);
-std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request, AcceptableContentTypes contentType);
+std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request,
+                                          AcceptableContentTypes contentType);
 std::shared_ptr<DownloadRequest> validate(const std::shared_ptr<DownloadRequest>& request);
 
 // Status codes from any collection of integers (a std::views::iota range, a set, a list).
 template <typename RequestPtr, std::ranges::input_range Codes>
-  requires std::integral<std::ranges::range_value_t<Codes>>
+requires std::integral<std::ranges::range_value_t<Codes>>
 auto validateStatusCodes(const RequestPtr& request, const Codes& codes) {
   std::vector<int> accepted(std::ranges::begin(codes), std::ranges::end(codes));
   return validate(request, std::function<bool(int)>([accepted = std::move(accepted)](int code) {

@@ -11,7 +11,9 @@ namespace tolvane::http {
 class ValidationResult {
  public:
   [[nodiscard]] static ValidationResult success() { return ValidationResult(nullptr); }
-  [[nodiscard]] static ValidationResult failure(platform::ErrorPtr error) { return ValidationResult(std::move(error)); }
+  [[nodiscard]] static ValidationResult failure(platform::ErrorPtr error) {
+    return ValidationResult(std::move(error));
+  }
 
   [[nodiscard]] bool isSuccess() const { return error_ == nullptr; }
   // Null on success.

@@ -32,6 +32,8 @@ std::string shortestDecimal(double value) {
   return text;
 }
 
-std::string byteCountDescription(const platform::Data& data) { return std::to_string(data.size()) + " bytes"; }
+std::string byteCountDescription(const platform::Data& data) {
+  return std::to_string(data.size()) + " bytes";
+}
 
 }  // namespace tolvane::http

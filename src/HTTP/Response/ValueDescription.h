@@ -34,8 +34,9 @@ template <typename T>
 
 // The text form of a value inside response descriptions: byte buffers by their size (texts
 // are byte buffers too, as platform::Data is std::string, so a decoded text also shows as its
-// size; bodies never spill into logs that way), URLs as their absolute text, JSON compact, optionals as "Optional(...)" or
-// "nil", and types with a description() member by it; anything else by its type name.
+// size; bodies never spill into logs that way), URLs as their absolute text, JSON compact,
+// optionals as "Optional(...)" or "nil", and types with a description() member by it; anything else
+// by its type name.
 template <typename T>
 [[nodiscard]] std::string describeValue(const T& value) {
   if constexpr (std::is_same_v<T, platform::Data>) {

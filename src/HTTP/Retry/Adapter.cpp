@@ -7,7 +7,8 @@ void Adapter::adapt(const platform::URLRequest& urlRequest, const std::shared_pt
   adaptHandler_(urlRequest, session, std::move(completion));
 }
 
-void Adapter::adapt(const platform::URLRequest& urlRequest, const RequestAdapterState& state, RequestAdapter::Completion completion) {
+void Adapter::adapt(const platform::URLRequest& urlRequest, const RequestAdapterState& state,
+                    RequestAdapter::Completion completion) {
   adaptHandler_(urlRequest, state.session, std::move(completion));
 }
 

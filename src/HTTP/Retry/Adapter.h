@@ -10,7 +10,8 @@ namespace tolvane::http {
 // An interceptor that adapts through one closure and never asks for a retry.
 class Adapter : public RequestInterceptor {
  public:
-  using AdaptHandler = std::function<void(const platform::URLRequest&, const std::shared_ptr<Session>&, RequestAdapter::Completion)>;
+  using AdaptHandler = std::function<void(
+      const platform::URLRequest&, const std::shared_ptr<Session>&, RequestAdapter::Completion)>;
 
   explicit Adapter(AdaptHandler adaptHandler) : adaptHandler_(std::move(adaptHandler)) {}
 

@@ -2,10 +2,11 @@
 
 namespace tolvane::http {
 
-ConnectionLostRetryPolicy::ConnectionLostRetryPolicy(unsigned retryLimit, unsigned exponentialBackoffBase,
-                                                     double exponentialBackoffScale,
-                                                     std::unordered_set<HTTPMethod> retryableHTTPMethods)
-    : RetryPolicy(retryLimit, exponentialBackoffBase, exponentialBackoffScale, std::move(retryableHTTPMethods), {},
+ConnectionLostRetryPolicy::ConnectionLostRetryPolicy(
+    unsigned retryLimit, unsigned exponentialBackoffBase, double exponentialBackoffScale,
+    std::unordered_set<HTTPMethod> retryableHTTPMethods)
+    : RetryPolicy(retryLimit, exponentialBackoffBase, exponentialBackoffScale,
+                  std::move(retryableHTTPMethods), {},
                   {platform::URLError::networkConnectionLost}) {}
 
 const std::shared_ptr<ConnectionLostRetryPolicy>& ConnectionLostRetryPolicy::defaultPolicy() {

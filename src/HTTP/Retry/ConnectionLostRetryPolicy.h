@@ -12,7 +12,8 @@ namespace tolvane::http {
 class ConnectionLostRetryPolicy : public RetryPolicy {
  public:
   explicit ConnectionLostRetryPolicy(
-      unsigned retryLimit = kDefaultRetryLimit, unsigned exponentialBackoffBase = kDefaultExponentialBackoffBase,
+      unsigned retryLimit = kDefaultRetryLimit,
+      unsigned exponentialBackoffBase = kDefaultExponentialBackoffBase,
       double exponentialBackoffScale = kDefaultExponentialBackoffScale,
       std::unordered_set<HTTPMethod> retryableHTTPMethods = defaultRetryableHTTPMethods());
 

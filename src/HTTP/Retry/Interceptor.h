@@ -21,16 +21,20 @@ class Interceptor : public RequestInterceptor {
                        std::vector<std::shared_ptr<RequestRetrier>> retriers = {},
                        const std::vector<std::shared_ptr<RequestInterceptor>>& interceptors = {});
 
-  [[nodiscard]] const std::vector<std::shared_ptr<RequestAdapter>>& adapters() const { return adapters_; }
-  [[nodiscard]] const std::vector<std::shared_ptr<RequestRetrier>>& retriers() const { return retriers_; }
+  [[nodiscard]] const std::vector<std::shared_ptr<RequestAdapter>>& adapters() const {
+    return adapters_;
+  }
+  [[nodiscard]] const std::vector<std::shared_ptr<RequestRetrier>>& retriers() const {
+    return retriers_;
+  }
 
   using RequestInterceptor::adapt;
   void adapt(const platform::URLRequest& urlRequest, const std::shared_ptr<Session>& session,
              RequestAdapter::Completion completion) override;
   void adapt(const platform::URLRequest& urlRequest, const RequestAdapterState& state,
              RequestAdapter::Completion completion) override;
-  void retry(const std::shared_ptr<Request>& request, const std::shared_ptr<Session>& session, const HTTPError& error,
-             RequestRetrier::Completion completion) override;
+  void retry(const std::shared_ptr<Request>& request, const std::shared_ptr<Session>& session,
+             const HTTPError& error, RequestRetrier::Completion completion) override;
 
  private:
   const std::vector<std::shared_ptr<RequestAdapter>> adapters_;

@@ -2,8 +2,9 @@
 
 namespace tolvane::http {
 
-void Retrier::retry(const std::shared_ptr<Request>& request, const std::shared_ptr<Session>& session,
-                    const HTTPError& error, RequestRetrier::Completion completion) {
+void Retrier::retry(const std::shared_ptr<Request>& request,
+                    const std::shared_ptr<Session>& session, const HTTPError& error,
+                    RequestRetrier::Completion completion) {
   retryHandler_(request, session, error, std::move(completion));
 }
 

@@ -46,8 +46,10 @@ std::set<URLError::Code> RetryPolicy::defaultRetryableURLErrorCodes() {
           URLError::timedOut};
 }
 
-RetryPolicy::RetryPolicy(unsigned retryLimit, unsigned exponentialBackoffBase, double exponentialBackoffScale,
-                         std::unordered_set<HTTPMethod> retryableHTTPMethods, std::set<int> retryableHTTPStatusCodes,
+RetryPolicy::RetryPolicy(unsigned retryLimit, unsigned exponentialBackoffBase,
+                         double exponentialBackoffScale,
+                         std::unordered_set<HTTPMethod> retryableHTTPMethods,
+                         std::set<int> retryableHTTPStatusCodes,
                          std::set<URLError::Code> retryableURLErrorCodes)
     : retryLimit_(retryLimit),
       exponentialBackoffBase_(exponentialBackoffBase),
@@ -55,7 +57,8 @@ RetryPolicy::RetryPolicy(unsigned retryLimit, unsigned exponentialBackoffBase, d
       retryableHTTPMethods_(std::move(retryableHTTPMethods)),
       retryableHTTPStatusCodes_(std::move(retryableHTTPStatusCodes)),
       retryableURLErrorCodes_(std::move(retryableURLErrorCodes)) {
-  TOLVANE_CHECK(exponentialBackoffBase_ >= 2, "The `exponentialBackoffBase` must be a minimum of 2.");
+  TOLVANE_CHECK(exponentialBackoffBase_ >= 2,
+                "The `exponentialBackoffBase` must be a minimum of 2.");
 }
 
 const std::shared_ptr<RetryPolicy>& RetryPolicy::defaultPolicy() {
@@ -63,11 +66,13 @@ const std::shared_ptr<RetryPolicy>& RetryPolicy::defaultPolicy() {
   return policy;
 }
 
-void RetryPolicy::retry(const std::shared_ptr<Request>& request, const std::shared_ptr<Session>& /*session*/,
-                        const HTTPError& error, RequestRetrier::Completion completion) {
+void RetryPolicy::retry(const std::shared_ptr<Request>& request,
+                        const std::shared_ptr<Session>& /*session*/, const HTTPError& error,
+                        RequestRetrier::Completion completion) {
   const int count = request->retryCount();
   if (count >= 0 && static_cast<unsigned>(count) < retryLimit_ && isRetryable(*request, error)) {
-    const double delay = std::pow(static_cast<double>(exponentialBackoffBase_), static_cast<double>(request->retryCount())) *
+    const double delay = std::pow(static_cast<double>(exponentialBackoffBase_),
+                                  static_cast<double>(request->retryCount())) *
                          exponentialBackoffScale_;
     completion(RetryResult::retryWithDelay(delay));
   } else {
@@ -77,8 +82,10 @@ void RetryPolicy::retry(const std::shared_ptr<Request>& request, const std::shar
 
 bool RetryPolicy::isRetryable(const Request& request, const HTTPError& error) const {
   const auto urlRequest = request.lastRequest();
-  if (!urlRequest || !retryableHTTPMethods_.contains(HTTPMethod(urlRequest->httpMethod))) return false;
-  if (const auto response = request.response(); response && retryableHTTPStatusCodes_.contains(response->statusCode)) {
+  if (!urlRequest || !retryableHTTPMethods_.contains(HTTPMethod(urlRequest->httpMethod)))
+    return false;
+  if (const auto response = request.response();
+      response && retryableHTTPStatusCodes_.contains(response->statusCode)) {
     return true;
   }
   // The error handed to retriers is always the layer's own; the transport's code, if any,

@@ -26,12 +26,13 @@ class RetryPolicy : public RequestInterceptor {
   [[nodiscard]] static std::set<platform::URLError::Code> defaultRetryableURLErrorCodes();
 
   // A base below 2 stops the process: the delays would not grow.
-  explicit RetryPolicy(unsigned retryLimit = kDefaultRetryLimit,
-                       unsigned exponentialBackoffBase = kDefaultExponentialBackoffBase,
-                       double exponentialBackoffScale = kDefaultExponentialBackoffScale,
-                       std::unordered_set<HTTPMethod> retryableHTTPMethods = defaultRetryableHTTPMethods(),
-                       std::set<int> retryableHTTPStatusCodes = defaultRetryableHTTPStatusCodes(),
-                       std::set<platform::URLError::Code> retryableURLErrorCodes = defaultRetryableURLErrorCodes());
+  explicit RetryPolicy(
+      unsigned retryLimit = kDefaultRetryLimit,
+      unsigned exponentialBackoffBase = kDefaultExponentialBackoffBase,
+      double exponentialBackoffScale = kDefaultExponentialBackoffScale,
+      std::unordered_set<HTTPMethod> retryableHTTPMethods = defaultRetryableHTTPMethods(),
+      std::set<int> retryableHTTPStatusCodes = defaultRetryableHTTPStatusCodes(),
+      std::set<platform::URLError::Code> retryableURLErrorCodes = defaultRetryableURLErrorCodes());
 
   // A shared policy with every default.
   [[nodiscard]] static const std::shared_ptr<RetryPolicy>& defaultPolicy();
@@ -39,14 +40,18 @@ class RetryPolicy : public RequestInterceptor {
   [[nodiscard]] unsigned retryLimit() const { return retryLimit_; }
   [[nodiscard]] unsigned exponentialBackoffBase() const { return exponentialBackoffBase_; }
   [[nodiscard]] double exponentialBackoffScale() const { return exponentialBackoffScale_; }
-  [[nodiscard]] const std::unordered_set<HTTPMethod>& retryableHTTPMethods() const { return retryableHTTPMethods_; }
-  [[nodiscard]] const std::set<int>& retryableHTTPStatusCodes() const { return retryableHTTPStatusCodes_; }
+  [[nodiscard]] const std::unordered_set<HTTPMethod>& retryableHTTPMethods() const {
+    return retryableHTTPMethods_;
+  }
+  [[nodiscard]] const std::set<int>& retryableHTTPStatusCodes() const {
+    return retryableHTTPStatusCodes_;
+  }
   [[nodiscard]] const std::set<platform::URLError::Code>& retryableURLErrorCodes() const {
     return retryableURLErrorCodes_;
   }
 
-  void retry(const std::shared_ptr<Request>& request, const std::shared_ptr<Session>& session, const HTTPError& error,
-             RequestRetrier::Completion completion) override;
+  void retry(const std::shared_ptr<Request>& request, const std::shared_ptr<Session>& session,
+             const HTTPError& error, RequestRetrier::Completion completion) override;
 
   // Whether the failure of `request` with `error` is worth another attempt.
   [[nodiscard]] virtual bool isRetryable(const Request& request, const HTTPError& error) const;

@@ -28,7 +28,9 @@ using platform::URL;
 using PlainResponse = DownloadResponse<std::optional<URL>>;
 
 DownloadRequest::Destination fixedDestination(const std::filesystem::path& path, Options options) {
-  return [path, options](const URL&, const platform::HTTPURLResponse&) { return std::pair{URL::fileURL(path), options}; };
+  return [path, options](const URL&, const platform::HTTPURLResponse&) {
+    return std::pair{URL::fileURL(path), options};
+  };
 }
 
 class DownloadRequestTest : public ::testing::Test {
@@ -41,9 +43,10 @@ class DownloadRequestTest : public ::testing::Test {
 
   PlainResponse download(const std::string& path, DownloadRequest::Destination destination) {
     Delivered<PlainResponse> delivered;
-    http::response(session_->download(server_.url(path), http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt, nullptr,
-                                      nullptr, std::move(destination)),
-                   delivered.queue(), delivered.handler());
+    http::response(
+        session_->download(server_.url(path), http::HTTPMethod::get, std::nullopt, nullptr,
+                           std::nullopt, nullptr, nullptr, std::move(destination)),
+        delivered.queue(), delivered.handler());
     return delivered.wait();
   }
 
@@ -79,7 +82,8 @@ class DownloadRequestTest : public ::testing::Test {
   const std::filesystem::path source_ = folder_.path() / "source.bin";
   LoopbackServer server_;
   std::shared_ptr<http::Session> session_ = makeTrustingSession();
-  std::shared_ptr<platform::DispatchQueue> progressQueue_ = platform::DispatchQueue::make("test.progress");
+  std::shared_ptr<platform::DispatchQueue> progressQueue_ =
+      platform::DispatchQueue::make("test.progress");
 };
 
 struct PlacementCase {
@@ -89,15 +93,17 @@ struct PlacementCase {
   bool succeeds;
 };
 
-class FilePlacement : public DownloadRequestTest, public ::testing::WithParamInterface<PlacementCase> {};
+class FilePlacement : public DownloadRequestTest,
+                      public ::testing::WithParamInterface<PlacementCase> {};
 
 TEST_P(FilePlacement, OptionsDecideWhetherTheMoveSucceeds) {
   const auto& param = GetParam();
-  const auto destination =
-      param.existingFile ? folder_.path() / "Tolvane.jar" : folder_.path() / "a" / "b" / "c" / "Tolvane.jar";
+  const auto destination = param.existingFile ? folder_.path() / "Tolvane.jar"
+                                              : folder_.path() / "a" / "b" / "c" / "Tolvane.jar";
   if (param.existingFile) writeFile(destination, "old launcher");
 
-  const auto response = download("/file.bin", fixedDestination(destination, Options(param.options)));
+  const auto response =
+      download("/file.bin", fixedDestination(destination, Options(param.options)));
 
   if (param.succeeds) {
     ASSERT_TRUE(response.result.isSuccess()) << response.description();
@@ -106,9 +112,11 @@ TEST_P(FilePlacement, OptionsDecideWhetherTheMoveSucceeds) {
     EXPECT_EQ(readFile(destination), body_);
   } else {
     ASSERT_TRUE(response.error());
-    ASSERT_TRUE(response.error()->isDownloadedFileMoveError()) << response.error()->localizedDescription();
+    ASSERT_TRUE(response.error()->isDownloadedFileMoveError())
+        << response.error()->localizedDescription();
     EXPECT_EQ(response.error()->destinationURL(), URL::fileURL(destination));
-    EXPECT_TRUE(response.error()->localizedDescription().starts_with("Moving downloaded file from: file://"));
+    EXPECT_TRUE(response.error()->localizedDescription().starts_with(
+        "Moving downloaded file from: file://"));
     EXPECT_FALSE(response.fileURL);
     if (param.existingFile) {
       EXPECT_EQ(readFile(destination), "old launcher");
@@ -116,33 +124,39 @@ TEST_P(FilePlacement, OptionsDecideWhetherTheMoveSucceeds) {
       EXPECT_FALSE(std::filesystem::exists(destination));
     }
   }
-  // No staging copy is left beside the destination (the existing-file folder also holds source.bin).
+  // No staging copy is left beside the destination (the existing-file folder also holds
+  // source.bin).
   if (std::filesystem::exists(destination.parent_path())) {
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(destination.parent_path()), {}), param.existingFile ? 2 : 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(destination.parent_path()), {}),
+              param.existingFile ? 2 : 1);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryOptionCombination, FilePlacement,
-    ::testing::Values(PlacementCase{"ExistingNone", true, 0, false}, PlacementCase{"ExistingCreate", true, 1, false},
-                      PlacementCase{"ExistingRemove", true, 2, true}, PlacementCase{"ExistingBoth", true, 3, true},
-                      PlacementCase{"MissingNone", false, 0, false}, PlacementCase{"MissingCreate", false, 1, true},
-                      PlacementCase{"MissingRemove", false, 2, false}, PlacementCase{"MissingBoth", false, 3, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryOptionCombination, FilePlacement,
+                         ::testing::Values(PlacementCase{"ExistingNone", true, 0, false},
+                                           PlacementCase{"ExistingCreate", true, 1, false},
+                                           PlacementCase{"ExistingRemove", true, 2, true},
+                                           PlacementCase{"ExistingBoth", true, 3, true},
+                                           PlacementCase{"MissingNone", false, 0, false},
+                                           PlacementCase{"MissingCreate", false, 1, true},
+                                           PlacementCase{"MissingRemove", false, 2, false},
+                                           PlacementCase{"MissingBoth", false, 3, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadRequestTest, ADestinationThatCannotBeWrittenFailsTheMove) {
   // A regular file where a folder should be: fails the same way for every user, root included.
   writeFile(folder_.path() / "blocker", "");
   const auto destination = folder_.path() / "blocker" / "sub" / "Tolvane.jar";
-  const auto response = download("/file.bin", fixedDestination(destination, {Options::createIntermediateDirectories,
-                                                                               Options::removePreviousFile}));
+  const auto response =
+      download("/file.bin", fixedDestination(destination, {Options::createIntermediateDirectories,
+                                                           Options::removePreviousFile}));
   ASSERT_TRUE(response.error());
   EXPECT_TRUE(response.error()->isDownloadedFileMoveError());
   ASSERT_TRUE(response.error()->underlyingError());
   EXPECT_EQ(response.error()->localizedDescription(),
             "Moving downloaded file from: " + response.error()->sourceURL()->absoluteString() +
-                " to: " + URL::fileURL(destination).absoluteString() +
-                " failed with error: " + response.error()->underlyingError()->localizedDescription());
+                " to: " + URL::fileURL(destination).absoluteString() + " failed with error: " +
+                response.error()->underlyingError()->localizedDescription());
 }
 
 TEST_F(DownloadRequestTest, WithoutADestinationTheFileStaysNextToTheTemporaryFile) {
@@ -161,12 +175,13 @@ TEST_F(DownloadRequestTest, ATransferWithoutAnHTTPResponseGoesToTheDefaultDestin
   // ended without an HTTP response; the destination function must not be asked then.
   auto queue = platform::DispatchQueue::make("test.underlying");
   auto asked = std::make_shared<std::atomic<bool>>(false);
-  auto request = DownloadRequest::make(DownloadRequest::Downloadable::resumeData("x"),
-                                       [asked](const URL& temporary, const platform::HTTPURLResponse&) {
-                                         *asked = true;
-                                         return std::pair{temporary, Options()};
-                                       },
-                                       http::Request::Context{platform::UUID(), queue, queue, nullptr, nullptr, {}});
+  auto request = DownloadRequest::make(
+      DownloadRequest::Downloadable::resumeData("x"),
+      [asked](const URL& temporary, const platform::HTTPURLResponse&) {
+        *asked = true;
+        return std::pair{temporary, Options()};
+      },
+      http::Request::Context{platform::UUID(), queue, queue, nullptr, nullptr, {}});
   const auto temporary = folder_.path() / "CFNetworkDownload_1.tmp";
   writeFile(temporary, "partial");
   onQueue(queue, [&] {
@@ -174,7 +189,8 @@ TEST_F(DownloadRequestTest, ATransferWithoutAnHTTPResponseGoesToTheDefaultDestin
     return 0;
   });
   EXPECT_FALSE(asked->load());
-  EXPECT_EQ(request->fileURL(), URL::fileURL(folder_.path() / "TolvaneHTTP_CFNetworkDownload_1.tmp"));
+  EXPECT_EQ(request->fileURL(),
+            URL::fileURL(folder_.path() / "TolvaneHTTP_CFNetworkDownload_1.tmp"));
   EXPECT_EQ(readFile(folder_.path() / "TolvaneHTTP_CFNetworkDownload_1.tmp"), "partial");
   EXPECT_FALSE(request->error());
 }
@@ -185,13 +201,16 @@ TEST_F(DownloadRequestTest, CancelledWithResumeDataThenResumedFromTheRangeAnswer
   const auto destination = folder_.path() / "resumed.bin";
 
   Delivered<PlainResponse> delivered;
-  auto resumed = session_->downloadResumingWith(resumeData, nullptr, fixedDestination(destination, {}));
-  auto firstProgress = std::make_shared<platform::Protected<std::optional<std::pair<std::int64_t, std::int64_t>>>>();
-  resumed->downloadProgress(progressQueue_, [firstProgress](const http::Request::Progress& progress) {
-    firstProgress->write([&](auto& first) {
-      if (!first) first = std::pair{progress.completedUnitCount(), progress.totalUnitCount()};
-    });
-  });
+  auto resumed =
+      session_->downloadResumingWith(resumeData, nullptr, fixedDestination(destination, {}));
+  auto firstProgress =
+      std::make_shared<platform::Protected<std::optional<std::pair<std::int64_t, std::int64_t>>>>();
+  resumed->downloadProgress(
+      progressQueue_, [firstProgress](const http::Request::Progress& progress) {
+        firstProgress->write([&](auto& first) {
+          if (!first) first = std::pair{progress.completedUnitCount(), progress.totalUnitCount()};
+        });
+      });
   http::response(resumed, delivered.queue(), delivered.handler());
   const auto response = delivered.wait();
   ASSERT_TRUE(response.result.isSuccess()) << response.description();
@@ -204,7 +223,8 @@ TEST_F(DownloadRequestTest, CancelledWithResumeDataThenResumedFromTheRangeAnswer
   ASSERT_TRUE(first);
   EXPECT_GT(first->first, 0);
   EXPECT_EQ(first->second, static_cast<std::int64_t>(body_.size()));
-  EXPECT_EQ(resumed->downloadProgress()->completedUnitCount(), static_cast<std::int64_t>(body_.size()));
+  EXPECT_EQ(resumed->downloadProgress()->completedUnitCount(),
+            static_cast<std::int64_t>(body_.size()));
 }
 
 TEST_F(DownloadRequestTest, ResumingAgainstAServerThatIgnoresRangesStillGivesTheWholeFile) {
@@ -214,7 +234,8 @@ TEST_F(DownloadRequestTest, ResumingAgainstAServerThatIgnoresRangesStillGivesThe
     response.set_header("Accept-Ranges", "bytes");
     response.set_content_provider(body_.size(), "application/octet-stream",
                                   [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                    const auto length = std::min<std::size_t>(64 * 1024, body_.size() - offset);
+                                    const auto length =
+                                        std::min<std::size_t>(64 * 1024, body_.size() - offset);
                                     sink.write(body_.data() + offset, length);
                                     return server_.pause(std::chrono::milliseconds(15));
                                   });
@@ -223,8 +244,9 @@ TEST_F(DownloadRequestTest, ResumingAgainstAServerThatIgnoresRangesStillGivesThe
   ASSERT_FALSE(resumeData.empty());
   const auto destination = folder_.path() / "restarted.bin";
   Delivered<PlainResponse> delivered;
-  http::response(session_->downloadResumingWith(resumeData, nullptr, fixedDestination(destination, {})), delivered.queue(),
-                 delivered.handler());
+  http::response(
+      session_->downloadResumingWith(resumeData, nullptr, fixedDestination(destination, {})),
+      delivered.queue(), delivered.handler());
   const auto response = delivered.wait();
   ASSERT_TRUE(response.result.isSuccess()) << response.description();
   EXPECT_EQ(readFile(destination), body_);
@@ -232,18 +254,21 @@ TEST_F(DownloadRequestTest, ResumingAgainstAServerThatIgnoresRangesStillGivesThe
 
 TEST_F(DownloadRequestTest, ProgressTotalsAreKnownOrUnknown) {
   server_.get("/chunked.bin", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_chunked_content_provider("application/octet-stream", [this](std::size_t offset, httplib::DataSink& sink) {
-      if (offset >= body_.size()) {
-        sink.done();
-        return true;
-      }
-      sink.write(body_.data() + offset, std::min<std::size_t>(256 * 1024, body_.size() - offset));
-      return true;
-    });
+    response.set_chunked_content_provider(
+        "application/octet-stream", [this](std::size_t offset, httplib::DataSink& sink) {
+          if (offset >= body_.size()) {
+            sink.done();
+            return true;
+          }
+          sink.write(body_.data() + offset,
+                     std::min<std::size_t>(256 * 1024, body_.size() - offset));
+          return true;
+        });
   });
   const auto size = static_cast<std::int64_t>(body_.size());
-  for (const auto& [path, total] : {std::pair{std::string("/file.bin"), size},
-                                    std::pair{std::string("/chunked.bin"), platform::kTransferSizeUnknown}}) {
+  for (const auto& [path, total] :
+       {std::pair{std::string("/file.bin"), size},
+        std::pair{std::string("/chunked.bin"), platform::kTransferSizeUnknown}}) {
     auto request = session_->download(server_.url(path));
     Delivered<PlainResponse> delivered;
     http::response(request, delivered.queue(), delivered.handler());
@@ -287,14 +312,15 @@ TEST_F(DownloadRequestTest, ARetriedDownloadStartsClean) {
     response.set_content(attempts == 1 ? "unavailable" : body_, "application/octet-stream");
   });
   auto sawBeforeRetry = std::make_shared<platform::Protected<std::optional<URL>>>();
-  auto retrier = std::make_shared<http::Retrier>([sawBeforeRetry](const auto& request, const auto&, const HTTPError&,
-                                                                 auto completion) {
-    sawBeforeRetry->set(std::static_pointer_cast<DownloadRequest>(request)->fileURL());
-    completion(request->retryCount() == 0 ? http::RetryResult::retry() : http::RetryResult::doNotRetry());
-  });
+  auto retrier = std::make_shared<http::Retrier>(
+      [sawBeforeRetry](const auto& request, const auto&, const HTTPError&, auto completion) {
+        sawBeforeRetry->set(std::static_pointer_cast<DownloadRequest>(request)->fileURL());
+        completion(request->retryCount() == 0 ? http::RetryResult::retry()
+                                              : http::RetryResult::doNotRetry());
+      });
   const auto destination = folder_.path() / "retried.bin";
-  auto request = session_->download(server_.url("/second-time.bin"), http::HTTPMethod::get, std::nullopt, nullptr,
-                                    std::nullopt, retrier, nullptr,
+  auto request = session_->download(server_.url("/second-time.bin"), http::HTTPMethod::get,
+                                    std::nullopt, nullptr, std::nullopt, retrier, nullptr,
                                     fixedDestination(destination, {Options::removePreviousFile}));
   Delivered<PlainResponse> delivered;
   http::response(http::validate(request), delivered.queue(), delivered.handler());
@@ -446,13 +472,19 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SuggestedDestinationTest, KeepsOnlyAPlainFileName) {
   TemporaryHome home;
   const auto destination = DownloadRequest::suggestedDownloadDestination();
-  platform::HTTPURLResponse response{*URL::parse("https://127.0.0.1/x"), 200, {}, 1, std::nullopt, std::nullopt,
+  platform::HTTPURLResponse response{*URL::parse("https://127.0.0.1/x"),
+                                     200,
+                                     {},
+                                     1,
+                                     std::nullopt,
+                                     std::nullopt,
                                      "../../etc/evil.jar"};
   const auto [url, options] = destination(URL::fileURL("/tmp/t"), response);
   EXPECT_EQ(url, URL::fileURL(home.home() / "Documents" / "evil.jar"));
   EXPECT_EQ(options, Options());
   response.suggestedFilename = "..";
-  EXPECT_EQ(destination(URL::fileURL("/tmp/t"), response).first, URL::fileURL(home.home() / "Documents" / "Unknown"));
+  EXPECT_EQ(destination(URL::fileURL("/tmp/t"), response).first,
+            URL::fileURL(home.home() / "Documents" / "Unknown"));
 }
 
 }  // namespace

@@ -39,31 +39,46 @@ std::vector<MessageCase> messageCases() {
   const URL a = url("https://a.example/x%20y");
   const URL b = url("file:///tmp/dest");
   return {
-      {"createUploadable", HTTPError::createUploadableFailed(fake("e")), "Uploadable creation failed with error: e happened"},
-      {"createURLRequest", HTTPError::createURLRequestFailed(fake("e")), "URLRequest creation failed with error: e happened"},
+      {"createUploadable", HTTPError::createUploadableFailed(fake("e")),
+       "Uploadable creation failed with error: e happened"},
+      {"createURLRequest", HTTPError::createURLRequestFailed(fake("e")),
+       "URLRequest creation failed with error: e happened"},
       {"fileMove", HTTPError::downloadedFileMoveFailed(fake("e"), a, b),
-       "Moving downloaded file from: https://a.example/x%20y to: file:///tmp/dest failed with error: e happened"},
+       "Moving downloaded file from: https://a.example/x%20y to: file:///tmp/dest failed with "
+       "error: e happened"},
       {"invalidURLText", HTTPError::invalidURL("not a url"), "URL is not valid: not a url"},
-      {"adaptation", HTTPError::requestAdaptationFailed(fake("e")), "Request adaption failed with error: e happened"},
+      {"adaptation", HTTPError::requestAdaptationFailed(fake("e")),
+       "Request adaption failed with error: e happened"},
       {"retry", HTTPError::requestRetryFailed(fake("r"), fake("o")),
        "Request retry failed with retry error: r happened, original error: o happened"},
       {"retryNested",
        HTTPError::requestRetryFailed(platform::makeError(HTTPError::explicitlyCancelled()),
                                      platform::makeError(HTTPError::sessionDeinitialized())),
-       "Request retry failed with retry error: Request explicitly cancelled., original error: Session was "
-       "invalidated without error, so it was likely deinitialized unexpectedly. Be sure to retain a reference to "
+       "Request retry failed with retry error: Request explicitly cancelled., original error: "
+       "Session was "
+       "invalidated without error, so it was likely deinitialized unexpectedly. Be sure to retain "
+       "a reference to "
        "your Session for the duration of your requests."},
-      {"invalidatedWithout", HTTPError::sessionInvalidated(nullptr), "Session was invalidated with error: No description."},
-      {"invalidatedWith", HTTPError::sessionInvalidated(fake("e")), "Session was invalidated with error: e happened"},
-      {"taskFailed", HTTPError::sessionTaskFailed(fake("e")), "URLSessionTask failed with error: e happened"},
+      {"invalidatedWithout", HTTPError::sessionInvalidated(nullptr),
+       "Session was invalidated with error: No description."},
+      {"invalidatedWith", HTTPError::sessionInvalidated(fake("e")),
+       "Session was invalidated with error: e happened"},
+      {"taskFailed", HTTPError::sessionTaskFailed(fake("e")),
+       "URLSessionTask failed with error: e happened"},
       {"cancelled", HTTPError::explicitlyCancelled(), "Request explicitly cancelled."},
-      {"getBody", HTTPError::urlRequestValidationFailed(HTTPError::URLRequestValidationFailureReason::bodyDataInGETRequest("a=1")),
-       "URLRequest validation failed due to reason: Invalid URLRequest: Requests with GET method cannot have body "
+      {"getBody",
+       HTTPError::urlRequestValidationFailed(
+           HTTPError::URLRequestValidationFailureReason::bodyDataInGETRequest("a=1")),
+       "URLRequest validation failed due to reason: Invalid URLRequest: Requests with GET method "
+       "cannot have body "
        "data:\na=1"},
       // Invalid UTF-8 is shown with replacement characters, one per broken sequence.
-      {"getBodyInvalidUTF8", HTTPError::urlRequestValidationFailed(
-           HTTPError::URLRequestValidationFailureReason::bodyDataInGETRequest(std::string("x\xC3(\xFFy\xE2\x82", 7))),
-       "URLRequest validation failed due to reason: Invalid URLRequest: Requests with GET method cannot have body "
+      {"getBodyInvalidUTF8",
+       HTTPError::urlRequestValidationFailed(
+           HTTPError::URLRequestValidationFailureReason::bodyDataInGETRequest(
+               std::string("x\xC3(\xFFy\xE2\x82", 7))),
+       "URLRequest validation failed due to reason: Invalid URLRequest: Requests with GET method "
+       "cannot have body "
        "data:\nx\xEF\xBF\xBD(\xEF\xBF\xBDy\xEF\xBF\xBD"},
       // Validation reasons.
       {"dataFileRead", HTTPError::responseValidationFailed(Validation::dataFileReadFailed(b)),
@@ -71,26 +86,31 @@ std::vector<MessageCase> messageCases() {
       {"missingContentType",
        HTTPError::responseValidationFailed(
            Validation::missingContentType({"application/json", "text/plain"})),
-       "Response Content-Type was missing and acceptable content types (application/json,text/plain) do not match "
+       "Response Content-Type was missing and acceptable content types "
+       "(application/json,text/plain) do not match "
        "\"*/*\"."},
       {"unacceptableContentType",
        HTTPError::responseValidationFailed(
            Validation::unacceptableContentType({"application/json"}, "text/html")),
-       "Response Content-Type \"text/html\" does not match any acceptable types: application/json."},
+       "Response Content-Type \"text/html\" does not match any acceptable types: "
+       "application/json."},
       {"status404", HTTPError::responseValidationFailed(Validation::unacceptableStatusCode(404)),
        "Response status code was unacceptable: 404."},
-      {"customValidation", HTTPError::responseValidationFailed(Validation::customValidationFailed(fake("v"))),
+      {"customValidation",
+       HTTPError::responseValidationFailed(Validation::customValidationFailed(fake("v"))),
        "Custom response validation failed with error: v happened"},
       {"dataFileNil", HTTPError::responseValidationFailed(Validation::dataFileNil()),
        "Response could not be validated, data file was nil."},
       // Serialization reasons.
-      {"inputFileRead", HTTPError::responseSerializationFailed(Serialization::inputFileReadFailed(a)),
+      {"inputFileRead",
+       HTTPError::responseSerializationFailed(Serialization::inputFileReadFailed(a)),
        "Response could not be serialized, input file could not be read: https://a.example/x%20y."},
       {"stringEncoding",
        HTTPError::responseSerializationFailed(
            Serialization::stringSerializationFailed(StringEncoding::windowsCP1251)),
        "String could not be serialized with encoding: Cyrillic (Windows)."},
-      {"json", HTTPError::responseSerializationFailed(Serialization::jsonSerializationFailed(fake("j"))),
+      {"json",
+       HTTPError::responseSerializationFailed(Serialization::jsonSerializationFailed(fake("j"))),
        "JSON could not be serialized because of error:\nj happened"},
       {"decoding", HTTPError::responseSerializationFailed(Serialization::decodingFailed(fake("d"))),
        "Response could not be decoded because of error:\nd happened"},
@@ -99,16 +119,19 @@ std::vector<MessageCase> messageCases() {
        "Custom response serializer failed with error:\nc happened"},
       {"emptyResponse",
        HTTPError::responseSerializationFailed(Serialization::invalidEmptyResponse("LoaderModel")),
-       "Empty response could not be serialized to type: LoaderModel. Use Empty as the expected type for such "
+       "Empty response could not be serialized to type: LoaderModel. Use Empty as the expected "
+       "type for such "
        "responses."},
-      {"zeroLength", HTTPError::responseSerializationFailed(Serialization::inputDataNilOrZeroLength()),
+      {"zeroLength",
+       HTTPError::responseSerializationFailed(Serialization::inputDataNilOrZeroLength()),
        "Response could not be serialized, input data was nil or zero length."},
       {"inputFileNil", HTTPError::responseSerializationFailed(Serialization::inputFileNil()),
        "Response could not be serialized, input file was nil."},
       // Parameter encoding and encoder reasons: the encoder uses the error's debug text.
       {"jsonEncoding", HTTPError::parameterEncodingFailed(Encoding::jsonEncodingFailed(fake("j"))),
        "JSON could not be encoded because of error:\nj happened"},
-      {"customEncoding", HTTPError::parameterEncodingFailed(Encoding::customEncodingFailed(fake("c"))),
+      {"customEncoding",
+       HTTPError::parameterEncodingFailed(Encoding::customEncodingFailed(fake("c"))),
        "Custom parameter encoder failed with error: c happened"},
       {"missingURL", HTTPError::parameterEncodingFailed(Encoding::missingURL()),
        "URL request to encode was missing a URL"},
@@ -125,30 +148,48 @@ std::vector<MessageCase> messageCases() {
       // Multipart reasons: URLs and the errors' debug texts, no full stop.
       {"notFileURL", HTTPError::multipartEncodingFailed(Multipart::bodyPartURLInvalid(a)),
        "The URL provided is not a file URL: https://a.example/x%20y"},
-      {"reachabilityError", HTTPError::multipartEncodingFailed(Multipart::bodyPartFileNotReachableWithError(b, fake("r"))),
-       "The system returned an error while checking the provided URL for reachability.\nURL: file:///tmp/dest\nError: "
+      {"reachabilityError",
+       HTTPError::multipartEncodingFailed(
+           Multipart::bodyPartFileNotReachableWithError(b, fake("r"))),
+       "The system returned an error while checking the provided URL for reachability.\nURL: "
+       "file:///tmp/dest\nError: "
        "FakeError(r)"},
-      {"sizeQueryError", HTTPError::multipartEncodingFailed(Multipart::bodyPartFileSizeQueryFailedWithError(b, fake("s"))),
-       "The system returned an error while attempting to fetch the file size from the provided URL.\nURL: "
+      {"sizeQueryError",
+       HTTPError::multipartEncodingFailed(
+           Multipart::bodyPartFileSizeQueryFailedWithError(b, fake("s"))),
+       "The system returned an error while attempting to fetch the file size from the provided "
+       "URL.\nURL: "
        "file:///tmp/dest\nError: FakeError(s)"},
-      {"outputExists", HTTPError::multipartEncodingFailed(Multipart::outputStreamFileAlreadyExists(b)),
+      {"outputExists",
+       HTTPError::multipartEncodingFailed(Multipart::outputStreamFileAlreadyExists(b)),
        "A file already exists at the provided URL: file:///tmp/dest"},
-      {"writeFailed", HTTPError::multipartEncodingFailed(Multipart::outputStreamWriteFailed(fake("w"))),
+      {"writeFailed",
+       HTTPError::multipartEncodingFailed(Multipart::outputStreamWriteFailed(fake("w"))),
        "OutputStream write failed with error: FakeError(w)"},
       // Server trust reasons carry the prefix.
-      {"noEvaluator", HTTPError::serverTrustEvaluationFailed(Trust::withHost(Trust::Kind::noRequiredEvaluator, "h.example")),
-       "Server trust evaluation failed due to reason: A ServerTrustEvaluating value is required for host h.example "
+      {"noEvaluator",
+       HTTPError::serverTrustEvaluationFailed(
+           Trust::withHost(Trust::Kind::noRequiredEvaluator, "h.example")),
+       "Server trust evaluation failed due to reason: A ServerTrustEvaluating value is required "
+       "for host h.example "
        "but none was found."},
-      {"trustNoError", HTTPError::serverTrustEvaluationFailed(Trust::make(Trust::Kind::trustEvaluationFailed)),
+      {"trustNoError",
+       HTTPError::serverTrustEvaluationFailed(Trust::make(Trust::Kind::trustEvaluationFailed)),
        "Server trust evaluation failed due to reason: SecTrust evaluation failed with error: None"},
       {"hostValidation",
-       HTTPError::serverTrustEvaluationFailed(
-           Trust::withOutput(Trust::Kind::hostValidationFailed, {"o.example", "trust", -9807, "deny"})),
+       HTTPError::serverTrustEvaluationFailed(Trust::withOutput(
+           Trust::Kind::hostValidationFailed, {"o.example", "trust", -9807, "deny"})),
        "Server trust evaluation failed due to reason: Host validation failed for host o.example."},
-      {"pinning", HTTPError::serverTrustEvaluationFailed(Trust::withHost(Trust::Kind::publicKeyPinningFailed, "p.example")),
-       "Server trust evaluation failed due to reason: Public key pinning failed for host p.example."},
-      {"revocationPolicy", HTTPError::serverTrustEvaluationFailed(Trust::make(Trust::Kind::revocationPolicyCreationFailed)),
-       "Server trust evaluation failed due to reason: Attempting to create a revocation policy failed."},
+      {"pinning",
+       HTTPError::serverTrustEvaluationFailed(
+           Trust::withHost(Trust::Kind::publicKeyPinningFailed, "p.example")),
+       "Server trust evaluation failed due to reason: Public key pinning failed for host "
+       "p.example."},
+      {"revocationPolicy",
+       HTTPError::serverTrustEvaluationFailed(
+           Trust::make(Trust::Kind::revocationPolicyCreationFailed)),
+       "Server trust evaluation failed due to reason: Attempting to create a revocation policy "
+       "failed."},
   };
 }
 
@@ -174,7 +215,9 @@ TEST(HTTPErrorTest, UnderlyingErrorIsTheCauseOnlyWhereACaseCarriesOne) {
 
   const auto cause = fake("c");
   EXPECT_EQ(HTTPError::sessionTaskFailed(cause).underlyingError(), cause);
-  EXPECT_EQ(HTTPError::downloadedFileMoveFailed(cause, url("file:///a"), url("file:///b")).underlyingError(), cause);
+  EXPECT_EQ(HTTPError::downloadedFileMoveFailed(cause, url("file:///a"), url("file:///b"))
+                .underlyingError(),
+            cause);
   EXPECT_EQ(HTTPError::responseValidationFailed(Validation::customValidationFailed(cause))
                 .underlyingError(),
             cause);
@@ -185,31 +228,38 @@ TEST(HTTPErrorTest, UnderlyingErrorIsTheCauseOnlyWhereACaseCarriesOne) {
   auto status = Validation::unacceptableStatusCode(404);
   status.error = cause;
   EXPECT_EQ(HTTPError::responseValidationFailed(status).underlyingError(), nullptr);
-  EXPECT_EQ(HTTPError::multipartEncodingFailed(Multipart::make(Multipart::Kind::bodyPartURLInvalid, url("file:///a"), cause))
+  EXPECT_EQ(HTTPError::multipartEncodingFailed(
+                Multipart::make(Multipart::Kind::bodyPartURLInvalid, url("file:///a"), cause))
                 .underlyingError(),
             nullptr);
-  EXPECT_EQ(HTTPError::parameterEncodingFailed(Encoding::make(Encoding::Kind::missingURL, cause)).underlyingError(), nullptr);
+  EXPECT_EQ(HTTPError::parameterEncodingFailed(Encoding::make(Encoding::Kind::missingURL, cause))
+                .underlyingError(),
+            nullptr);
   EXPECT_EQ(HTTPError::invalidURL("x").underlyingError(), nullptr);
   EXPECT_EQ(HTTPError::sessionInvalidated(nullptr).underlyingError(), nullptr);
 }
 
 TEST(HTTPErrorTest, PayloadAccessorsAnswerOnlyForTheirCase) {
-  const auto contentType = HTTPError::responseValidationFailed(Validation::unacceptableContentType({"a/b", "c/d"}, "e/f"));
+  const auto contentType = HTTPError::responseValidationFailed(
+      Validation::unacceptableContentType({"a/b", "c/d"}, "e/f"));
   EXPECT_EQ(contentType.acceptableContentTypes(), (std::vector<std::string>{"a/b", "c/d"}));
   EXPECT_EQ(contentType.responseContentType(), "e/f");
   EXPECT_FALSE(contentType.responseCode());
   const auto status = HTTPError::responseValidationFailed(Validation::unacceptableStatusCode(503));
   EXPECT_FALSE(status.acceptableContentTypes());
   EXPECT_FALSE(status.responseContentType());
-  EXPECT_FALSE(HTTPError::downloadedFileMoveFailed(fake("m"), url("file:///src"), url("file:///dst")).url());
+  EXPECT_FALSE(
+      HTTPError::downloadedFileMoveFailed(fake("m"), url("file:///src"), url("file:///dst")).url());
   EXPECT_FALSE(HTTPError::explicitlyCancelled().urlConvertible());
-  EXPECT_EQ(HTTPError::multipartEncodingFailed(Multipart::bodyPartFileIsDirectory(url("file:///d"))).url(),
+  EXPECT_EQ(HTTPError::multipartEncodingFailed(Multipart::bodyPartFileIsDirectory(url("file:///d")))
+                .url(),
             url("file:///d"));
 }
 
 TEST(HTTPErrorTest, DownloadResumeDataComesFromATransportErrorUnderneath) {
-  const auto withData = platform::makeError(
-      platform::URLError(platform::URLError::networkConnectionLost, url("https://h.example/f"), std::string("resume")));
+  const auto withData =
+      platform::makeError(platform::URLError(platform::URLError::networkConnectionLost,
+                                             url("https://h.example/f"), std::string("resume")));
   EXPECT_EQ(HTTPError::sessionTaskFailed(withData).downloadResumeData(), "resume");
   const auto withoutData = platform::makeError(platform::URLError(platform::URLError::timedOut));
   EXPECT_FALSE(HTTPError::sessionTaskFailed(withoutData).downloadResumeData());

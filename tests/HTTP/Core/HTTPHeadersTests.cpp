@@ -14,8 +14,9 @@ std::vector<HTTPHeader> entries(const HTTPHeaders& headers) { return headers.hea
 TEST(HTTPHeadersTest, UpdateReplacesInPlaceTakingTheNewSpelling) {
   HTTPHeaders headers{{"Accept", "x"}, {"User-Agent", "u"}, {"Content-Type", "b"}, {"X-Last", "l"}};
   headers.update("content-type", "a");
-  EXPECT_EQ(entries(headers), (std::vector<HTTPHeader>{{"Accept", "x"}, {"User-Agent", "u"}, {"content-type", "a"},
-                                                       {"X-Last", "l"}}));
+  EXPECT_EQ(entries(headers),
+            (std::vector<HTTPHeader>{
+                {"Accept", "x"}, {"User-Agent", "u"}, {"content-type", "a"}, {"X-Last", "l"}}));
   headers.add(HTTPHeader{"x-last", "m"});  // add merges too
   EXPECT_EQ(headers.count(), 4U);
   EXPECT_EQ(headers[3], (HTTPHeader{"x-last", "m"}));
@@ -57,7 +58,8 @@ TEST(HTTPHeadersTest, EqualityAndHashFollowOrderAndExactText) {
   EXPECT_NE(ab, lower);
   EXPECT_EQ(ab, (HTTPHeaders{{"A", "1"}, {"B", "2"}}));
   EXPECT_NE((HTTPHeader{"A", "x"}), (HTTPHeader{"a", "x"}));
-  EXPECT_EQ(std::hash<HTTPHeaders>{}(ab), std::hash<HTTPHeaders>{}(HTTPHeaders{{"A", "1"}, {"B", "2"}}));
+  EXPECT_EQ(std::hash<HTTPHeaders>{}(ab),
+            std::hash<HTTPHeaders>{}(HTTPHeaders{{"A", "1"}, {"B", "2"}}));
   const std::unordered_set<HTTPHeader> set{{"A", "1"}, {"A", "1"}, {"a", "1"}};
   EXPECT_EQ(set.size(), 2U);
 }
@@ -75,16 +77,19 @@ TEST(HTTPHeadersTest, TextFormsAndDictionary) {
   const HTTPHeaders headers{{"Accept", "application/json"}, {"X", ""}};
   EXPECT_EQ(headers.description(), "Accept: application/json\nX: ");
   EXPECT_EQ(HTTPHeaders().description(), "");
-  EXPECT_EQ(headers.dictionary(), (platform::HeaderFields{{"Accept", "application/json"}, {"X", ""}}));
+  EXPECT_EQ(headers.dictionary(),
+            (platform::HeaderFields{{"Accept", "application/json"}, {"X", ""}}));
 }
 
 TEST(HTTPHeaderTest, AuthorizationValues) {
   EXPECT_EQ(HTTPHeader::authorizationBearer("tok").value, "Bearer tok");
   // Base64 of "Aladdin:open sesame" and the two padding lengths.
-  EXPECT_EQ(HTTPHeader::authorization("Aladdin", "open sesame").value, "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+  EXPECT_EQ(HTTPHeader::authorization("Aladdin", "open sesame").value,
+            "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
   EXPECT_EQ(HTTPHeader::authorization("ab", "c").value, "Basic YWI6Yw==");
   EXPECT_EQ(HTTPHeader::authorization("abc", "de").value, "Basic YWJjOmRl");
-  EXPECT_EQ(HTTPHeader::authorization("пользователь", "").value, "Basic 0L/QvtC70YzQt9C+0LLQsNGC0LXQu9GMOg==");
+  EXPECT_EQ(HTTPHeader::authorization("пользователь", "").value,
+            "Basic 0L/QvtC70YzQt9C+0LLQsNGC0LXQu9GMOg==");
 }
 
 TEST(HTTPMethodTest, ComparesExactRawText) {

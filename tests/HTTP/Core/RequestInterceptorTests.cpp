@@ -20,19 +20,21 @@ TEST(RequestInterceptorTest, DefaultsPassRequestsThroughAndNeverRetry) {
   std::optional<platform::URLRequest> adapted;
   // The session calls the state form; by default it lands in the plain form.
   RequestAdapter& adapter = *interceptor;
-  adapter.adapt(request, RequestAdapterState{platform::UUID(), nullptr}, [&](Result<platform::URLRequest> result) {
-    ++adaptCalls;
-    adapted = result.success();
-  });
+  adapter.adapt(request, RequestAdapterState{platform::UUID(), nullptr},
+                [&](Result<platform::URLRequest> result) {
+                  ++adaptCalls;
+                  adapted = result.success();
+                });
   EXPECT_EQ(adaptCalls, 1);
   EXPECT_EQ(adapted, request);
 
   int retryCalls = 0;
   std::optional<RetryResult::Kind> answer;
-  interceptor->retry(nullptr, nullptr, HTTPError::sessionTaskFailed(nullptr), [&](RetryResult result) {
-    ++retryCalls;
-    answer = result.kind();
-  });
+  interceptor->retry(nullptr, nullptr, HTTPError::sessionTaskFailed(nullptr),
+                     [&](RetryResult result) {
+                       ++retryCalls;
+                       answer = result.kind();
+                     });
   EXPECT_EQ(retryCalls, 1);
   EXPECT_EQ(answer, RetryResult::Kind::doNotRetry);
 }

@@ -14,15 +14,17 @@ using http::RequestTaskMap;
 // Tasks that are made but never started, so the transport never reports on them.
 struct Parked {
   std::shared_ptr<platform::DispatchQueue> queue = platform::DispatchQueue::make("test.parked");
-  std::shared_ptr<platform::URLSession> transport = platform::URLSession::make(
-      platform::URLSessionConfiguration::defaultConfiguration(), std::make_shared<platform::URLSessionDelegate>(), queue);
+  std::shared_ptr<platform::URLSession> transport =
+      platform::URLSession::make(platform::URLSessionConfiguration::defaultConfiguration(),
+                                 std::make_shared<platform::URLSessionDelegate>(), queue);
 
   platform::TaskPtr task() {
     return transport->dataTask(platform::URLRequest(platform::URL::parse("http://127.0.0.1:9/")));
   }
   std::shared_ptr<DataRequest> request() {
-    return DataRequest::make(std::make_shared<http::URLRequestValue>(platform::URLRequest()),
-                             Request::Context{platform::UUID(), queue, queue, nullptr, nullptr, {}});
+    return DataRequest::make(
+        std::make_shared<http::URLRequestValue>(platform::URLRequest()),
+        Request::Context{platform::UUID(), queue, queue, nullptr, nullptr, {}});
   }
 };
 
@@ -85,10 +87,12 @@ TEST(RequestTaskMapDeathTest, InconsistentEventsStopTheProcess) {
 // the test can play the transport's final events itself, in either order.
 class ParkedTaskRequest final : public DataRequest {
  public:
-  ParkedTaskRequest(std::shared_ptr<Parked> parked, std::shared_ptr<const http::URLRequestConvertible> convertible,
-                    Context context)
+  ParkedTaskRequest(std::shared_ptr<Parked> parked,
+                    std::shared_ptr<const http::URLRequestConvertible> convertible, Context context)
       : DataRequest(std::move(convertible), std::move(context)), parked_(std::move(parked)) {}
-  platform::TaskPtr makeTask(const platform::URLRequest&, platform::URLSession&) override { return parked_->task(); }
+  platform::TaskPtr makeTask(const platform::URLRequest&, platform::URLSession&) override {
+    return parked_->task();
+  }
 
  private:
   std::shared_ptr<Parked> parked_;
@@ -103,7 +107,9 @@ TEST_P(TaskEventsTest, CompletionReachesTheRequestOnceAfterBothEvents) {
   settings.startRequestsImmediately = false;
   auto session = makeSession(monitor, settings);
   auto request = std::make_shared<ParkedTaskRequest>(
-      std::make_shared<Parked>(), std::make_shared<http::URLRequestValue>(platform::URLRequest(platform::URL::parse("http://127.0.0.1:9/"))),
+      std::make_shared<Parked>(),
+      std::make_shared<http::URLRequestValue>(
+          platform::URLRequest(platform::URL::parse("http://127.0.0.1:9/"))),
       session->requestContext(nullptr));
   session->perform(request);
   ResponseCollector responses;
@@ -122,7 +128,9 @@ TEST_P(TaskEventsTest, CompletionReachesTheRequestOnceAfterBothEvents) {
     return session->requestTaskMap().count();
   };
   EXPECT_EQ(onQueue(session->rootQueue(), first), 1u);
-  EXPECT_EQ(onQueue(session->rootQueue(), [&] { return monitor->count("requestDidCompleteTaskWithError"); }), 0u);
+  EXPECT_EQ(onQueue(session->rootQueue(),
+                    [&] { return monitor->count("requestDidCompleteTaskWithError"); }),
+            0u);
   auto second = [&] {
     if (metricsFirst) {
       delegate.didCompleteWithError(transport, task, nullptr);
@@ -142,8 +150,9 @@ TEST_P(TaskEventsTest, CompletionReachesTheRequestOnceAfterBothEvents) {
             std::find(events.begin(), events.end(), "requestDidCompleteTaskWithError"));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothOrders, TaskEventsTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "MetricsFirst" : "CompletionFirst"; });
+INSTANTIATE_TEST_SUITE_P(BothOrders, TaskEventsTest, ::testing::Bool(), [](const auto& info) {
+  return info.param ? "MetricsFirst" : "CompletionFirst";
+});
 
 TEST(SessionDelegateDeathTest, AnEventForAnUnmappedTaskStopsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -14,7 +14,9 @@ using http::RetryResult;
 // never does.
 class UnwrappedErrorDelegate final : public http::RequestDelegate {
  public:
-  const platform::URLSessionConfiguration& sessionConfiguration() const override { return configuration_; }
+  const platform::URLSessionConfiguration& sessionConfiguration() const override {
+    return configuration_;
+  }
   bool startImmediately() const override { return false; }
   void cleanup(const std::shared_ptr<Request>&) override {}
   void retryResult(const std::shared_ptr<Request>&, const http::HTTPError&,
@@ -35,8 +37,9 @@ TEST(RequestDeathTest, FixedMessageStops) {
   };
   EXPECT_DEATH(
       {
-        auto transport = platform::URLSession::make(platform::URLSessionConfiguration::defaultConfiguration(),
-                                                    std::make_shared<platform::URLSessionDelegate>(), queue);
+        auto transport =
+            platform::URLSession::make(platform::URLSessionConfiguration::defaultConfiguration(),
+                                       std::make_shared<platform::URLSessionDelegate>(), queue);
         auto request = std::make_shared<Request>(context());
         (void)request->makeTask(platform::URLRequest(), *transport);
       },
@@ -77,13 +80,19 @@ TEST(DataRequestTest, ABodylessResponseKeepsNoBodyAndProgressFollowsTheBody) {
 
   ResponseCollector dripped;
   auto request = session->request(server.url("/drip"));
-  auto seen = std::make_shared<platform::Protected<std::vector<std::pair<std::int64_t, std::int64_t>>>>();
-  request->downloadProgress(platform::DispatchQueue::make("test.progress"), [seen](const Request::Progress& progress) {
-    seen->write([&](auto& list) { list.emplace_back(progress.completedUnitCount(), progress.totalUnitCount()); });
-  });
+  auto seen =
+      std::make_shared<platform::Protected<std::vector<std::pair<std::int64_t, std::int64_t>>>>();
+  request->downloadProgress(
+      platform::DispatchQueue::make("test.progress"), [seen](const Request::Progress& progress) {
+        seen->write([&](auto& list) {
+          list.emplace_back(progress.completedUnitCount(), progress.totalUnitCount());
+        });
+      });
   dripped.attach(request);
   EXPECT_EQ(dripped.wait().data->size(), 3000u);
-  ASSERT_TRUE(waitUntil([&] { return seen->read([](const auto& l) { return !l.empty() && l.back().first == 3000; }); }));
+  ASSERT_TRUE(waitUntil([&] {
+    return seen->read([](const auto& l) { return !l.empty() && l.back().first == 3000; });
+  }));
   for (const auto& [completed, total] : seen->get()) EXPECT_EQ(total, 3000);
   EXPECT_EQ(request->downloadProgress()->fractionCompleted(), 1.0);
 }

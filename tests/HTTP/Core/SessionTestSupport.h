@@ -65,14 +65,16 @@ class QueueBlocker {
 // Records the names of the events it receives, in arrival order, on a queue of its own.
 class RecordingMonitor final : public http::EventMonitor {
  public:
-  explicit RecordingMonitor(std::shared_ptr<platform::DispatchQueue> queue = platform::DispatchQueue::make("test.recordingMonitor"))
+  explicit RecordingMonitor(std::shared_ptr<platform::DispatchQueue> queue =
+                                platform::DispatchQueue::make("test.recordingMonitor"))
       : queue_(std::move(queue)) {}
 
   [[nodiscard]] std::shared_ptr<platform::DispatchQueue> queue() const override { return queue_; }
 
   [[nodiscard]] std::vector<std::string> events() const { return events_.get(); }
   [[nodiscard]] std::size_t count(const std::string& name) const {
-    return events_.read([&](const auto& list) { return std::count(list.begin(), list.end(), name); });
+    return events_.read(
+        [&](const auto& list) { return std::count(list.begin(), list.end(), name); });
   }
   bool waitFor(const std::string& name, std::size_t times = 1) {
     return waitUntil([&] { return count(name) >= times; });
@@ -82,51 +84,67 @@ class RecordingMonitor final : public http::EventMonitor {
                                       const platform::URLSessionTaskMetrics&) override {
     add("taskDidFinishCollectingMetrics");
   }
-  void taskDidComplete(platform::URLSession&, const platform::TaskPtr&, const platform::ErrorPtr&) override {
+  void taskDidComplete(platform::URLSession&, const platform::TaskPtr&,
+                       const platform::ErrorPtr&) override {
     add("taskDidComplete");
   }
   void dataTaskDidReceiveResponse(platform::URLSession&, const platform::TaskPtr&,
                                   const platform::HTTPURLResponse&) override {
     add("dataTaskDidReceiveResponse");
   }
-  void dataTaskDidReceiveData(platform::URLSession&, const platform::TaskPtr&, const platform::Data&) override {
+  void dataTaskDidReceiveData(platform::URLSession&, const platform::TaskPtr&,
+                              const platform::Data&) override {
     // Bodies may arrive in any number of chunks; one entry stands for a run of them.
     events_.write([](auto& list) {
-      if (list.empty() || list.back() != "dataTaskDidReceiveData") list.emplace_back("dataTaskDidReceiveData");
+      if (list.empty() || list.back() != "dataTaskDidReceiveData")
+        list.emplace_back("dataTaskDidReceiveData");
     });
   }
-  void requestDidCreateInitialURLRequest(const std::shared_ptr<http::Request>&, const platform::URLRequest&) override {
+  void requestDidCreateInitialURLRequest(const std::shared_ptr<http::Request>&,
+                                         const platform::URLRequest&) override {
     add("requestDidCreateInitialURLRequest");
   }
-  void requestDidFailToCreateURLRequestWithError(const std::shared_ptr<http::Request>&, const http::HTTPError&) override {
+  void requestDidFailToCreateURLRequestWithError(const std::shared_ptr<http::Request>&,
+                                                 const http::HTTPError&) override {
     add("requestDidFailToCreateURLRequestWithError");
   }
-  void requestDidAdaptInitialRequestToAdaptedRequest(const std::shared_ptr<http::Request>&, const platform::URLRequest&,
+  void requestDidAdaptInitialRequestToAdaptedRequest(const std::shared_ptr<http::Request>&,
+                                                     const platform::URLRequest&,
                                                      const platform::URLRequest&) override {
     add("requestDidAdaptInitialRequestToAdaptedRequest");
   }
-  void requestDidCreateURLRequest(const std::shared_ptr<http::Request>&, const platform::URLRequest&) override {
+  void requestDidCreateURLRequest(const std::shared_ptr<http::Request>&,
+                                  const platform::URLRequest&) override {
     add("requestDidCreateURLRequest");
   }
-  void requestDidCreateTask(const std::shared_ptr<http::Request>&, const platform::TaskPtr&) override {
+  void requestDidCreateTask(const std::shared_ptr<http::Request>&,
+                            const platform::TaskPtr&) override {
     add("requestDidCreateTask");
   }
-  void requestDidGatherMetrics(const std::shared_ptr<http::Request>&, const platform::URLSessionTaskMetrics&) override {
+  void requestDidGatherMetrics(const std::shared_ptr<http::Request>&,
+                               const platform::URLSessionTaskMetrics&) override {
     add("requestDidGatherMetrics");
   }
-  void requestDidCompleteTaskWithError(const std::shared_ptr<http::Request>&, const platform::TaskPtr&,
+  void requestDidCompleteTaskWithError(const std::shared_ptr<http::Request>&,
+                                       const platform::TaskPtr&,
                                        const std::optional<http::HTTPError>&) override {
     add("requestDidCompleteTaskWithError");
   }
-  void requestIsRetrying(const std::shared_ptr<http::Request>&) override { add("requestIsRetrying"); }
+  void requestIsRetrying(const std::shared_ptr<http::Request>&) override {
+    add("requestIsRetrying");
+  }
   void requestDidFinish(const std::shared_ptr<http::Request>&) override { add("requestDidFinish"); }
   void requestDidResume(const std::shared_ptr<http::Request>&) override { add("requestDidResume"); }
-  void requestDidResumeTask(const std::shared_ptr<http::Request>&, const platform::TaskPtr&) override {
+  void requestDidResumeTask(const std::shared_ptr<http::Request>&,
+                            const platform::TaskPtr&) override {
     add("requestDidResumeTask");
   }
-  void requestDidSuspend(const std::shared_ptr<http::Request>&) override { add("requestDidSuspend"); }
+  void requestDidSuspend(const std::shared_ptr<http::Request>&) override {
+    add("requestDidSuspend");
+  }
   void requestDidCancel(const std::shared_ptr<http::Request>&) override { add("requestDidCancel"); }
-  void requestDidCancelTask(const std::shared_ptr<http::Request>&, const platform::TaskPtr&) override {
+  void requestDidCancelTask(const std::shared_ptr<http::Request>&,
+                            const platform::TaskPtr&) override {
     add("requestDidCancelTask");
   }
   void requestDidValidateRequestResponseDataWithResult(
@@ -180,11 +198,14 @@ class ResponseCollector {
       responses_.write([&](auto& list) { list.push_back(response); });
     });
   }
-  [[nodiscard]] std::size_t count() const { return responses_.read([](const auto& list) { return list.size(); }); }
+  [[nodiscard]] std::size_t count() const {
+    return responses_.read([](const auto& list) { return list.size(); });
+  }
   // Waits for the first delivery and returns it.
   Response wait() {
     EXPECT_TRUE(waitUntil([&] { return count() > 0; })) << "no response delivered";
-    return responses_.read([](const auto& list) { return list.empty() ? Response{} : list.front(); });
+    return responses_.read(
+        [](const auto& list) { return list.empty() ? Response{} : list.front(); });
   }
 
  private:

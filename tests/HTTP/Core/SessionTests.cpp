@@ -5,9 +5,9 @@
 #include <atomic>
 #include <map>
 
+#include "HTTP/Core/SessionTestSupport.h"
 #include "HTTP/Retry/Adapter.h"
 #include "HTTP/Retry/Retrier.h"
-#include "HTTP/Core/SessionTestSupport.h"
 
 namespace tolvane::test {
 namespace {
@@ -22,7 +22,8 @@ class SessionTest : public ::testing::Test {
   void SetUp() override {
     server_.serveBody("/hello", "hello", "text/plain");
     server_.delayHeaders("/slow", 3000ms, "late");
-    server_.get("/flaky", [attempts = attempts_](const httplib::Request& req, httplib::Response& res) {
+    server_.get("/flaky", [attempts = attempts_](const httplib::Request& req,
+                                                 httplib::Response& res) {
       const int seen = attempts->write([&](auto& map) { return map[req.get_param_value("id")]++; });
       res.status = seen == 0 ? 503 : 200;
       res.set_content(seen == 0 ? "busy" : "ok", "text/plain");
@@ -33,13 +34,16 @@ class SessionTest : public ::testing::Test {
   // A request to a refused port whose retrier asks for a retry in 30 s; returns once it was asked.
   std::shared_ptr<DataRequest> requestWaitingToRetry(const std::shared_ptr<Session>& session) {
     auto asked = std::make_shared<std::promise<void>>();
-    auto retrier = std::make_shared<http::Retrier>([asked](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&,
-                                                           const HTTPError&, http::RequestRetrier::Completion done) {
-      done(http::RetryResult::retryWithDelay(30.0));
-      asked->set_value();
-    });
-    const std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
-    auto request = session->request(refused, http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt, retrier);
+    auto retrier = std::make_shared<http::Retrier>(
+        [asked](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&, const HTTPError&,
+                http::RequestRetrier::Completion done) {
+          done(http::RetryResult::retryWithDelay(30.0));
+          asked->set_value();
+        });
+    const std::string refused =
+        "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
+    auto request = session->request(refused, http::HTTPMethod::get, std::nullopt, nullptr,
+                                    std::nullopt, retrier);
     responses_.attach(request);
     asked->get_future().wait();
     return request;
@@ -60,10 +64,16 @@ std::vector<std::string> without(std::vector<std::string> events, const std::str
 
 // What one successful attempt reports, requestDidResume aside.
 std::vector<std::string> attemptEvents(bool adapted) {
-  std::vector<std::string> events{"requestDidCreateInitialURLRequest", "requestDidCreateURLRequest",
-                                  "requestDidCreateTask", "requestDidResumeTask", "dataTaskDidReceiveResponse",
-                                  "dataTaskDidReceiveData", "taskDidFinishCollectingMetrics",
-                                  "requestDidGatherMetrics", "taskDidComplete", "requestDidCompleteTaskWithError",
+  std::vector<std::string> events{"requestDidCreateInitialURLRequest",
+                                  "requestDidCreateURLRequest",
+                                  "requestDidCreateTask",
+                                  "requestDidResumeTask",
+                                  "dataTaskDidReceiveResponse",
+                                  "dataTaskDidReceiveData",
+                                  "taskDidFinishCollectingMetrics",
+                                  "requestDidGatherMetrics",
+                                  "taskDidComplete",
+                                  "requestDidCompleteTaskWithError",
                                   "requestDidFinish"};
   if (adapted) events.insert(events.begin() + 1, "requestDidAdaptInitialRequestToAdaptedRequest");
   return events;
@@ -101,20 +111,22 @@ TEST_F(SessionTest, AMainQueueMonitorGetsTheEventsLaterInSendingOrder) {
   // Nothing reaches it while the main thread is busy elsewhere (here: in this test)...
   EXPECT_TRUE(mainMonitor->events().empty());
   // ...and once the main loop runs, everything arrives in the order it was sent.
-  ASSERT_TRUE(platform::MainRunLoop::runUntil([&] { return mainMonitor->count("requestDidFinish") == 1; }, 5000ms));
+  ASSERT_TRUE(platform::MainRunLoop::runUntil(
+      [&] { return mainMonitor->count("requestDidFinish") == 1; }, 5000ms));
   EXPECT_EQ(mainMonitor->events(), monitor_->events());
 }
 
 TEST_F(SessionTest, AnAdaptedAttemptSendsTheAdaptedRequest) {
-  auto adapter = std::make_shared<http::Adapter>(
-      [](const platform::URLRequest& request, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
-        auto adapted = request;
-        adapted.setValue("yes", "X-Adapted");
-        done(adapted);
-      });
+  auto adapter = std::make_shared<http::Adapter>([](const platform::URLRequest& request,
+                                                    const std::shared_ptr<Session>&,
+                                                    http::RequestAdapter::Completion done) {
+    auto adapted = request;
+    adapted.setValue("yes", "X-Adapted");
+    done(adapted);
+  });
   auto session = makeSession(monitor_);
-  auto request = session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt,
-                                  adapter);
+  auto request = session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt,
+                                  nullptr, std::nullopt, adapter);
   responses_.attach(request);
   EXPECT_FALSE(responses_.wait().error.has_value());
   ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
@@ -132,7 +144,8 @@ TEST_F(SessionTest, GETWithABodyFailsBeforeAndAfterAdaptation) {
   auto session = makeSession(monitor_);
   auto adapterCalls = std::make_shared<std::atomic<int>>(0);
   auto countingAdapter = std::make_shared<http::Adapter>(
-      [adapterCalls](const platform::URLRequest& r, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
+      [adapterCalls](const platform::URLRequest& r, const std::shared_ptr<Session>&,
+                     http::RequestAdapter::Completion done) {
         ++*adapterCalls;
         done(r);
       });
@@ -145,15 +158,16 @@ TEST_F(SessionTest, GETWithABodyFailsBeforeAndAfterAdaptation) {
   ASSERT_EQ(response.error->kind(), HTTPError::Kind::urlRequestValidationFailed);
   EXPECT_EQ(adapterCalls->load(), 0);
 
-  auto addsBody = std::make_shared<http::Adapter>(
-      [](const platform::URLRequest& r, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
-        auto adapted = r;
-        adapted.httpBody = "x";
-        done(adapted);
-      });
+  auto addsBody = std::make_shared<http::Adapter>([](const platform::URLRequest& r,
+                                                     const std::shared_ptr<Session>&,
+                                                     http::RequestAdapter::Completion done) {
+    auto adapted = r;
+    adapted.httpBody = "x";
+    done(adapted);
+  });
   ResponseCollector second;
-  second.attach(session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt,
-                                 addsBody));
+  second.attach(session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt,
+                                 nullptr, std::nullopt, addsBody));
   auto adaptedResponse = second.wait();
   ASSERT_TRUE(adaptedResponse.error);
   ASSERT_EQ(adaptedResponse.error->kind(), HTTPError::Kind::requestAdaptationFailed);
@@ -204,7 +218,8 @@ TEST_F(SessionTest, CancelAfterTheURLRequestIsBuiltMakesNoTask) {
   auto convertible = std::make_shared<CancellingConvertible>(server_.url("/hello"));
   auto adapterCalls = std::make_shared<std::atomic<int>>(0);
   auto adapter = std::make_shared<http::Adapter>(
-      [adapterCalls](const platform::URLRequest& r, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
+      [adapterCalls](const platform::URLRequest& r, const std::shared_ptr<Session>&,
+                     http::RequestAdapter::Completion done) {
         ++*adapterCalls;
         done(r);
       });
@@ -225,15 +240,16 @@ TEST_F(SessionTest, CancelAfterTheURLRequestIsBuiltMakesNoTask) {
   // While it is adapted: the URL request is recorded, still no task.
   auto target = std::make_shared<std::shared_ptr<Request>>();
   auto cancelling = std::make_shared<http::Adapter>(
-      [target](const platform::URLRequest& r, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
+      [target](const platform::URLRequest& r, const std::shared_ptr<Session>&,
+               http::RequestAdapter::Completion done) {
         (*target)->cancel();
         done(r);
       });
   std::shared_ptr<DataRequest> adapted;
   {
     QueueBlocker blocked(session->rootQueue());
-    adapted = session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt, nullptr, std::nullopt,
-                               cancelling);
+    adapted = session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt, nullptr,
+                               std::nullopt, cancelling);
     *target = adapted;
   }
   ResponseCollector second;
@@ -251,7 +267,8 @@ TEST_F(SessionTest, CancelAfterTheURLRequestIsBuiltMakesNoTask) {
 class CancelOnTaskCreation final : public DataRequest {
  public:
   using DataRequest::DataRequest;
-  platform::TaskPtr makeTask(const platform::URLRequest& request, platform::URLSession& session) override {
+  platform::TaskPtr makeTask(const platform::URLRequest& request,
+                             platform::URLSession& session) override {
     auto task = DataRequest::makeTask(request, session);
     cancel();
     return task;
@@ -260,8 +277,10 @@ class CancelOnTaskCreation final : public DataRequest {
 
 TEST_F(SessionTest, CancelBetweenTaskCreationAndAlignmentCancelsTheTask) {
   auto session = makeSession(monitor_);
-  auto convertible = std::make_shared<http::URLRequestValue>(platform::URLRequest(platform::URL::parse(server_.url("/slow"))));
-  auto request = std::make_shared<CancelOnTaskCreation>(convertible, session->requestContext(nullptr));
+  auto convertible = std::make_shared<http::URLRequestValue>(
+      platform::URLRequest(platform::URL::parse(server_.url("/slow"))));
+  auto request =
+      std::make_shared<CancelOnTaskCreation>(convertible, session->requestContext(nullptr));
   session->perform(request);
   request->resume();
   responses_.attach(request);
@@ -272,7 +291,8 @@ TEST_F(SessionTest, CancelBetweenTaskCreationAndAlignmentCancelsTheTask) {
   EXPECT_TRUE(monitor_->waitFor("requestDidCancelTask"));
   // The task was resumed so that it still reports back, then cancelled.
   EXPECT_TRUE(monitor_->waitFor("taskDidComplete"));
-  EXPECT_TRUE(waitUntil([&] { return request->tasks()[0]->state() == platform::URLSessionTask::State::completed; }));
+  EXPECT_TRUE(waitUntil(
+      [&] { return request->tasks()[0]->state() == platform::URLSessionTask::State::completed; }));
   EXPECT_EQ(responses_.count(), 1u);
 }
 
@@ -331,7 +351,8 @@ TEST_F(SessionTest, CancelAfterAFailedAttemptKeepsThatAttemptsError) {
   auto response = responses_.wait();
   ASSERT_TRUE(response.error);
   EXPECT_EQ(response.error->kind(), HTTPError::Kind::sessionTaskFailed);
-  auto cause = std::dynamic_pointer_cast<const platform::URLError>(response.error->underlyingError());
+  auto cause =
+      std::dynamic_pointer_cast<const platform::URLError>(response.error->underlyingError());
   ASSERT_TRUE(cause);
   EXPECT_EQ(cause->code(), platform::URLError::cannotConnectToHost);
   EXPECT_EQ(request->retryCount(), 0);
@@ -406,8 +427,10 @@ TEST_F(SessionTest, QueuesAreDerivedFromTheRootQueue) {
   auto session = makeSession(monitor_);
   EXPECT_EQ(session->rootQueue()->label(), "net.tolvane.http.session.rootQueue");
   EXPECT_EQ(session->requestQueue()->label(), "net.tolvane.http.session.rootQueue.requestQueue");
-  EXPECT_EQ(session->serializationQueue()->label(), "net.tolvane.http.session.rootQueue.serializationQueue");
-  EXPECT_EQ(session->session()->delegateQueue()->label(), "net.tolvane.http.session.rootQueue.sessionDelegate");
+  EXPECT_EQ(session->serializationQueue()->label(),
+            "net.tolvane.http.session.rootQueue.serializationQueue");
+  EXPECT_EQ(session->session()->delegateQueue()->label(),
+            "net.tolvane.http.session.rootQueue.sessionDelegate");
   EXPECT_EQ(session->requestQueue()->target(), session->rootQueue());
   EXPECT_EQ(session->session()->delegateQueue()->target(), session->rootQueue());
 
@@ -451,15 +474,18 @@ TEST(SessionDeathTest, AnUnknownRequestKindStopsTheProcess) {
         session->perform(std::make_shared<NotADataRequest>(session->requestContext(nullptr)));
         std::this_thread::sleep_for(5s);
       },
-      "Attempted to perform unsupported Request subclass: tolvane::test::\\(anonymous namespace\\)::NotADataRequest");
+      "Attempted to perform unsupported Request subclass: tolvane::test::\\(anonymous "
+      "namespace\\)::NotADataRequest");
 }
 
 // 200 requests at once through one session: each fails its first attempt with a 503, is
 // retried by its interceptor and then succeeds. Run under the sanitizers for races and
 // lifetimes.
 TEST_F(SessionTest, ManyConcurrentRetriedRequestsAllComplete) {
-  auto retrier = std::make_shared<http::Retrier>([](const std::shared_ptr<Request>& request, const std::shared_ptr<Session>&,
-                                                    const HTTPError&, http::RequestRetrier::Completion done) {
+  auto retrier = std::make_shared<http::Retrier>([](const std::shared_ptr<Request>& request,
+                                                    const std::shared_ptr<Session>&,
+                                                    const HTTPError&,
+                                                    http::RequestRetrier::Completion done) {
     done(request->retryCount() < 2 ? http::RetryResult::retry() : http::RetryResult::doNotRetry());
   });
   constexpr int kRequests = 200;
@@ -471,19 +497,23 @@ TEST_F(SessionTest, ManyConcurrentRetriedRequestsAllComplete) {
     auto queue = platform::DispatchQueue::make("test.stress");
     for (int i = 0; i < kRequests; ++i) {
       const std::string id = std::to_string(round) + "-" + std::to_string(i);
-      auto request = session->request(server_.url("/flaky?id=" + id), http::HTTPMethod::get, std::nullopt, nullptr,
-                                      std::nullopt, retrier);
+      auto request = session->request(server_.url("/flaky?id=" + id), http::HTTPMethod::get,
+                                      std::nullopt, nullptr, std::nullopt, retrier);
       failOnErrorStatus(request);
-      request->response(queue, [succeeded, delivered](const DataRequest::UnserializedResponse& response) {
-        if (!response.error && response.data == "ok") ++*succeeded;
-        ++*delivered;
-      });
+      request->response(queue,
+                        [succeeded, delivered](const DataRequest::UnserializedResponse& response) {
+                          if (!response.error && response.data == "ok") ++*succeeded;
+                          ++*delivered;
+                        });
     }
-    ASSERT_TRUE(waitUntil([&] { return delivered->load() == kRequests; }, 60s)) << "round " << round;
+    ASSERT_TRUE(waitUntil([&] { return delivered->load() == kRequests; }, 60s))
+        << "round " << round;
     EXPECT_EQ(succeeded->load(), kRequests);
     EXPECT_TRUE(monitor->waitFor("requestDidFinish", kRequests));
     EXPECT_EQ(monitor->count("requestIsRetrying"), static_cast<std::size_t>(kRequests));
-    EXPECT_TRUE(waitUntil([&] { return onQueue(session->rootQueue(), [&] { return session->activeRequestCount(); }) == 0; }));
+    EXPECT_TRUE(waitUntil([&] {
+      return onQueue(session->rootQueue(), [&] { return session->activeRequestCount(); }) == 0;
+    }));
   }
   EXPECT_EQ(server_.requestCount(), 3u * 2u * kRequests);
 }

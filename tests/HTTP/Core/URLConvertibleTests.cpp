@@ -6,11 +6,13 @@ namespace tolvane::http {
 namespace {
 
 TEST(URLConvertibleTest, TextsURLsAndComponentsBecomeURLs) {
-  EXPECT_EQ(URLConvertible("https://h.example/a b").asURL().value().absoluteString(), "https://h.example/a%20b");
+  EXPECT_EQ(URLConvertible("https://h.example/a b").asURL().value().absoluteString(),
+            "https://h.example/a%20b");
   const auto url = *platform::URL::parse("https://h.example/x");
   EXPECT_EQ(URLConvertible(url).asURL().value(), url);
   const platform::URLComponents components{"https", "h.example", 8443, "/p", "a=1", std::nullopt};
-  EXPECT_EQ(URLConvertible(components).asURL().value().absoluteString(), "https://h.example:8443/p?a=1");
+  EXPECT_EQ(URLConvertible(components).asURL().value().absoluteString(),
+            "https://h.example:8443/p?a=1");
 }
 
 TEST(URLConvertibleTest, UnusableValuesFailAsInvalidURLCarryingTheValue) {
@@ -20,7 +22,8 @@ TEST(URLConvertibleTest, UnusableValuesFailAsInvalidURLCarryingTheValue) {
   EXPECT_EQ(text.error().urlConvertible(), URLConvertible("no scheme here"));
   EXPECT_EQ(text.error().localizedDescription(), "URL is not valid: no scheme here");
 
-  const platform::URLComponents noHost{"https", "", std::nullopt, "relative", std::nullopt, std::nullopt};
+  const platform::URLComponents noHost{"https",    "",           std::nullopt,
+                                       "relative", std::nullopt, std::nullopt};
   const auto components = URLConvertible(noHost).asURL();
   ASSERT_TRUE(components.isFailure());
   EXPECT_EQ(components.error().urlConvertible(), URLConvertible(noHost));

@@ -22,8 +22,8 @@ URLEncoding withArrays(URLEncoding::ArrayEncoding arrays) {
 }
 
 URLEncoding literalBools() {
-  return URLEncoding(URLEncoding::Destination::methodDependent, URLEncoding::ArrayEncoding::brackets(),
-                     URLEncoding::BoolEncoding::literal);
+  return URLEncoding(URLEncoding::Destination::methodDependent,
+                     URLEncoding::ArrayEncoding::brackets(), URLEncoding::BoolEncoding::literal);
 }
 
 std::vector<QueryCase> queryCases() {
@@ -31,21 +31,26 @@ std::vector<QueryCase> queryCases() {
   return {
       {"SortedTopLevelKeys", Json{{"b", 2}, {"a", 1}}, URLEncoding(), "a=1&b=2"},
       {"ArrayBrackets", Json{{"k", {"x", "y"}}}, URLEncoding(), "k%5B%5D=x&k%5B%5D=y"},
-      {"ArrayIndex", Json{{"k", {"x", "y"}}}, withArrays(URLEncoding::ArrayEncoding::indexInBrackets()),
-       "k%5B0%5D=x&k%5B1%5D=y"},
-      {"ArrayNoBrackets", Json{{"k", {"x", "y"}}}, withArrays(URLEncoding::ArrayEncoding::noBrackets()), "k=x&k=y"},
+      {"ArrayIndex", Json{{"k", {"x", "y"}}},
+       withArrays(URLEncoding::ArrayEncoding::indexInBrackets()), "k%5B0%5D=x&k%5B1%5D=y"},
+      {"ArrayNoBrackets", Json{{"k", {"x", "y"}}},
+       withArrays(URLEncoding::ArrayEncoding::noBrackets()), "k=x&k=y"},
       {"ArrayCustom", Json{{"k", {"x", "y"}}},
-       withArrays(URLEncoding::ArrayEncoding::custom(
-           [](const std::string& key, std::size_t i) { return key + "." + std::to_string(i * 10); })),
+       withArrays(URLEncoding::ArrayEncoding::custom([](const std::string& key, std::size_t i) {
+         return key + "." + std::to_string(i * 10);
+       })),
        "k.0=x&k.10=y"},
       // Nested maps keep their own order; brackets are escaped as part of the key.
-      {"NestedMapsInOwnOrder", Json{{"user", {{"z", 1}, {"a", {{"deep", "v"}}}, {"tags", {"t1", "t2"}}}}}, URLEncoding(),
+      {"NestedMapsInOwnOrder",
+       Json{{"user", {{"z", 1}, {"a", {{"deep", "v"}}}, {"tags", {"t1", "t2"}}}}}, URLEncoding(),
        "user%5Bz%5D=1&user%5Ba%5D%5Bdeep%5D=v&user%5Btags%5D%5B%5D=t1&user%5Btags%5D%5B%5D=t2"},
-      {"ListOfMaps", Json{{"l", Json::array({{{"a", 1}}, {{"b", 2}}})}}, URLEncoding(), "l%5B%5D%5Ba%5D=1&l%5B%5D%5Bb%5D=2"},
+      {"ListOfMaps", Json{{"l", Json::array({{{"a", 1}}, {{"b", 2}}})}}, URLEncoding(),
+       "l%5B%5D%5Ba%5D=1&l%5B%5D%5Bb%5D=2"},
       {"NumericBools", Json{{"t", true}, {"f", false}}, URLEncoding(), "f=0&t=1"},
       {"LiteralBools", Json{{"t", true}, {"f", false}}, literalBools(), "f=false&t=true"},
-      {"Numbers", Json{{"i", -7}, {"u", 18446744073709551615ULL}, {"d", 3.5}, {"w", 2.0}, {"e", 1e21}}, URLEncoding(),
-       "d=3.5&e=1e%2B21&i=-7&u=18446744073709551615&w=2"},
+      {"Numbers",
+       Json{{"i", -7}, {"u", 18446744073709551615ULL}, {"d", 3.5}, {"w", 2.0}, {"e", 1e21}},
+       URLEncoding(), "d=3.5&e=1e%2B21&i=-7&u=18446744073709551615&w=2"},
       {"Null", Json{{"n", nullptr}}, URLEncoding(), "n=null"},
       {"KeptCharacters", Json{{"v", "/path?x-y.z_w~"}}, URLEncoding(), "v=/path?x-y.z_w~"},
       {"ReservedCharacters", Json{{"a b", "c&d=e"}, {"r", ":#[]@!$'()*+,;"}}, URLEncoding(),
@@ -55,7 +60,8 @@ std::vector<QueryCase> queryCases() {
       // Bytes that are not UTF-8 are escaped byte by byte, never dropped.
       {"InvalidUTF8", Json{{"b", Json::binary({0xFF, 0x41})}}, URLEncoding(), "b=%FFA"},
       {"Empty", Json::object(), URLEncoding(), ""},
-      {"EmptyContainers", Json{{"l", Json::array()}, {"m", Json::object()}, {"s", ""}}, URLEncoding(), "s="},
+      {"EmptyContainers", Json{{"l", Json::array()}, {"m", Json::object()}, {"s", ""}},
+       URLEncoding(), "s="},
   };
 }
 
@@ -78,11 +84,12 @@ TEST(URLEncodingTest, AppendsToTheExistingQueryWithoutParsingIt) {
   const auto result = URLEncoding::defaultEncoding().encode(
       makeRequest("https://u.example/loaderv3.php?os=macos", "GET"), Parameters{{"os", "macos"}});
   ASSERT_TRUE(result.isSuccess()) << result.error().localizedDescription();
-  EXPECT_EQ(result.value().url->absoluteString(), "https://u.example/loaderv3.php?os=macos&os=macos");
+  EXPECT_EQ(result.value().url->absoluteString(),
+            "https://u.example/loaderv3.php?os=macos&os=macos");
   EXPECT_FALSE(result.value().httpBody);
 
-  const auto withFragment = URLEncoding::defaultEncoding().encode(makeRequest("https://h.example/p#top", "DELETE"),
-                                                                  Parameters{{"a", "1 2"}});
+  const auto withFragment = URLEncoding::defaultEncoding().encode(
+      makeRequest("https://h.example/p#top", "DELETE"), Parameters{{"a", "1 2"}});
   EXPECT_EQ(withFragment.value().url->absoluteString(), "https://h.example/p?a=1%202#top");
 
   // A "?" inside the fragment belongs to the fragment, not to the query.
@@ -105,17 +112,24 @@ TEST(URLEncodingTest, DestinationDependsOnMethodUnlessFixed) {
     EXPECT_EQ(result.value().url->absoluteString(), "https://h.example/") << method;
     EXPECT_EQ(result.value().httpBody, "a=1") << method;
   }
-  EXPECT_EQ(URLEncoding::queryString().encode(makeRequest("https://h.example/", "POST"), parameters)
-                .value().url->absoluteString(),
+  EXPECT_EQ(URLEncoding::queryString()
+                .encode(makeRequest("https://h.example/", "POST"), parameters)
+                .value()
+                .url->absoluteString(),
             "https://h.example/?a=1");
-  EXPECT_EQ(URLEncoding::httpBody().encode(makeRequest("https://h.example/", "GET"), parameters).value().httpBody,
+  EXPECT_EQ(URLEncoding::httpBody()
+                .encode(makeRequest("https://h.example/", "GET"), parameters)
+                .value()
+                .httpBody,
             "a=1");
 }
 
 TEST(URLEncodingTest, BodySetsFormContentTypeOnlyWhenAbsent) {
-  const auto plain = URLEncoding().encode(makeRequest("https://h.example/", "POST"), Parameters{{"b", "x y"}, {"a", 1}});
+  const auto plain = URLEncoding().encode(makeRequest("https://h.example/", "POST"),
+                                          Parameters{{"b", "x y"}, {"a", 1}});
   EXPECT_EQ(plain.value().httpBody, "a=1&b=x%20y");
-  EXPECT_EQ(plain.value().value("Content-Type"), "application/x-www-form-urlencoded; charset=utf-8");
+  EXPECT_EQ(plain.value().value("Content-Type"),
+            "application/x-www-form-urlencoded; charset=utf-8");
 
   auto request = makeRequest("https://h.example/", "POST");
   request.setValue("application/json", "content-type");
@@ -141,10 +155,12 @@ TEST(URLEncodingTest, BadInputIsAnErrorNotACrash) {
   EXPECT_TRUE(missing.error().isParameterEncodingError());
   EXPECT_EQ(missing.error().localizedDescription(), "URL request to encode was missing a URL");
 
-  const auto notAMap = URLEncoding().encode(makeRequest("https://h.example/", "GET"), Parameters::array({1, 2}));
+  const auto notAMap =
+      URLEncoding().encode(makeRequest("https://h.example/", "GET"), Parameters::array({1, 2}));
   ASSERT_TRUE(notAMap.isFailure());
   EXPECT_EQ(notAMap.error().localizedDescription(),
-            "Custom parameter encoder failed with error: Parameters must be a map of names to values, not a array.");
+            "Custom parameter encoder failed with error: Parameters must be a map of names to "
+            "values, not a array.");
 }
 
 }  // namespace

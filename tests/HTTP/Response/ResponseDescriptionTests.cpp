@@ -25,8 +25,9 @@ URLRequest manifestRequest() {
 }
 
 std::shared_ptr<const HTTPURLResponse> makeResponse(int status, platform::HeaderFields headers) {
-  return std::make_shared<const HTTPURLResponse>(HTTPURLResponse{*URL::parse("https://127.0.0.1/manifest?os=macos"), status,
-                                                                 std::move(headers), -1, std::nullopt, std::nullopt, "m"});
+  return std::make_shared<const HTTPURLResponse>(
+      HTTPURLResponse{*URL::parse("https://127.0.0.1/manifest?os=macos"), status,
+                      std::move(headers), -1, std::nullopt, std::nullopt, "m"});
 }
 
 std::shared_ptr<const HTTPURLResponse> jsonResponse() {
@@ -40,7 +41,11 @@ platform::URLSessionTaskMetrics quarterSecond() {
 }
 
 TEST(ResponseDescriptionTest, DataResponseListsEveryPart) {
-  const DataResponse<Empty> response{manifestRequest(), jsonResponse(), Data("\n {\"files\": []}\n"), quarterSecond(), 0.5,
+  const DataResponse<Empty> response{manifestRequest(),
+                                     jsonResponse(),
+                                     Data("\n {\"files\": []}\n"),
+                                     quarterSecond(),
+                                     0.5,
                                      Empty()};
   EXPECT_EQ(response.debugDescription(),
             "[Request]: GET https://127.0.0.1/manifest?os=macos\n"
@@ -66,8 +71,8 @@ TEST(ResponseDescriptionTest, BodiesThatAreNotTextShowTheirSize) {
   upload.allHTTPHeaderFields = {};
   upload.httpBody = Data("\x01\x02\x03", 3);
   const auto binary = makeResponse(500, {});
-  const DataResponse<Data> response{upload, binary, Data(100'001, 'x'), std::nullopt, 0,
-                                    HTTPError::explicitlyCancelled()};
+  const DataResponse<Data> response{upload,       binary, Data(100'001, 'x'),
+                                    std::nullopt, 0,      HTTPError::explicitlyCancelled()};
   EXPECT_EQ(response.debugDescription(),
             "[Request]: POST https://127.0.0.1/manifest?os=macos\n"
             "    [Headers]: None\n"
@@ -83,7 +88,12 @@ TEST(ResponseDescriptionTest, BodiesThatAreNotTextShowTheirSize) {
 
 TEST(ResponseDescriptionTest, DownloadResponseNamesFileAndResumeData) {
   const DownloadResponse<std::optional<URL>> response{
-      manifestRequest(), nullptr, URL::fileURL("/tmp/x/Tolvane.jar"), Data("12345"), quarterSecond(), 0,
+      manifestRequest(),
+      nullptr,
+      URL::fileURL("/tmp/x/Tolvane.jar"),
+      Data("12345"),
+      quarterSecond(),
+      0,
       std::optional<URL>(URL::fileURL("/tmp/x/Tolvane.jar"))};
   EXPECT_EQ(response.debugDescription(),
             "[Request]: GET https://127.0.0.1/manifest?os=macos\n"
@@ -100,10 +110,16 @@ TEST(ResponseDescriptionTest, DownloadResponseNamesFileAndResumeData) {
 }
 
 TEST(ResponseDescriptionTest, WithoutARequestOnlyTheResultIsShown) {
-  const DataResponse<Data> data{std::nullopt, jsonResponse(), Data("{}"), quarterSecond(), 1, HTTPError::explicitlyCancelled()};
-  EXPECT_EQ(data.debugDescription(), "[Request]: None\n[Result]: failure(Request explicitly cancelled.)");
-  const DownloadResponse<URL> download{std::nullopt, nullptr, std::nullopt, std::nullopt, std::nullopt, 0,
-                                       URL::fileURL("/a b")};
+  const DataResponse<Data> data{std::nullopt,
+                                jsonResponse(),
+                                Data("{}"),
+                                quarterSecond(),
+                                1,
+                                HTTPError::explicitlyCancelled()};
+  EXPECT_EQ(data.debugDescription(),
+            "[Request]: None\n[Result]: failure(Request explicitly cancelled.)");
+  const DownloadResponse<URL> download{std::nullopt, nullptr, std::nullopt,        std::nullopt,
+                                       std::nullopt, 0,       URL::fileURL("/a b")};
   EXPECT_EQ(download.debugDescription(), "[Request]: None\n[Result]: success(file:///a%20b)");
 }
 

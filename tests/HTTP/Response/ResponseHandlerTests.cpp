@@ -27,7 +27,8 @@ struct Manifest {
   std::int64_t size = 0;
   static Manifest fromJSON(const nlohmann::json& json) {
     if (!json.is_object() || !json.contains("size") || !json["size"].is_number_integer()) {
-      throw platform::DecodingError(platform::DecodingError::Kind::typeMismatch, "Expected an integer for key \"size\"");
+      throw platform::DecodingError(platform::DecodingError::Kind::typeMismatch,
+                                    "Expected an integer for key \"size\"");
     }
     return {json["size"].get<std::int64_t>()};
   }
@@ -40,22 +41,27 @@ class ResponseHandlerTest : public ::testing::Test {
     server_.serveBody("/html", "<p>hi</p>", "text/html");
     server_.serveBody("/no-type", "body", "");
     // The server library adds a Content-Type to every body; strip it after the fact.
-    server_.server().set_post_routing_handler([](const httplib::Request& request, httplib::Response& response) {
-      if (request.path == "/no-type") response.headers.erase("Content-Type");
-    });
+    server_.server().set_post_routing_handler(
+        [](const httplib::Request& request, httplib::Response& response) {
+          if (request.path == "/no-type") response.headers.erase("Content-Type");
+        });
     server_.get("/error-page", [](const httplib::Request&, httplib::Response& response) {
       response.status = 500;
       response.set_content("<h1>down</h1>", "text/html");
     });
-    server_.get("/no-content", [](const httplib::Request&, httplib::Response& response) { response.status = 204; });
+    server_.get("/no-content", [](const httplib::Request&, httplib::Response& response) {
+      response.status = 204;
+    });
   }
 
-  std::shared_ptr<http::DataRequest> get(const std::string& path, std::optional<std::string> accept = std::nullopt,
-                                         std::shared_ptr<http::RequestInterceptor> interceptor = nullptr,
-                                         HTTPMethod method = HTTPMethod::get) {
+  std::shared_ptr<http::DataRequest> get(
+      const std::string& path, std::optional<std::string> accept = std::nullopt,
+      std::shared_ptr<http::RequestInterceptor> interceptor = nullptr,
+      HTTPMethod method = HTTPMethod::get) {
     std::optional<HTTPHeaders> headers;
     if (accept) headers = HTTPHeaders{{"Accept", *accept}};
-    return session_->request(server_.url(path), method, std::nullopt, nullptr, headers, std::move(interceptor));
+    return session_->request(server_.url(path), method, std::nullopt, nullptr, headers,
+                             std::move(interceptor));
   }
 
   template <typename T>
@@ -66,7 +72,8 @@ class ResponseHandlerTest : public ::testing::Test {
   }
 
   static ValidationKind validationKind(const std::optional<HTTPError>& error) {
-    if (!error || !error->responseValidationReason()) throw std::runtime_error("not a validation error");
+    if (!error || !error->responseValidationReason())
+      throw std::runtime_error("not a validation error");
     return error->responseValidationReason()->kind;
   }
 
@@ -75,16 +82,20 @@ class ResponseHandlerTest : public ::testing::Test {
 };
 
 TEST_F(ResponseHandlerTest, DefaultValidationChecksStatusThenContentType) {
-  EXPECT_TRUE(decode<Manifest>(http::validate(get("/json", "application/json"))).result.isSuccess());
-  EXPECT_TRUE(decode<Manifest>(http::validate(get("/json", "text/plain, application/*"))).result.isSuccess());
+  EXPECT_TRUE(
+      decode<Manifest>(http::validate(get("/json", "application/json"))).result.isSuccess());
+  EXPECT_TRUE(decode<Manifest>(http::validate(get("/json", "text/plain, application/*")))
+                  .result.isSuccess());
 
   const auto html = decode<http::Empty>(http::validate(get("/html", "application/json")));
   EXPECT_EQ(validationKind(html.error()), ValidationKind::unacceptableContentType);
-  EXPECT_EQ(html.error()->localizedDescription(),
-            "Response Content-Type \"text/html\" does not match any acceptable types: application/json.");
+  EXPECT_EQ(
+      html.error()->localizedDescription(),
+      "Response Content-Type \"text/html\" does not match any acceptable types: application/json.");
 
   // Both validators fail here; the status check was attached first and wins.
-  const auto serverError = decode<http::Empty>(http::validate(get("/error-page", "application/json")));
+  const auto serverError =
+      decode<http::Empty>(http::validate(get("/error-page", "application/json")));
   EXPECT_EQ(validationKind(serverError.error()), ValidationKind::unacceptableStatusCode);
   EXPECT_EQ(serverError.error()->responseCode(), 500);
 }
@@ -94,18 +105,21 @@ TEST_F(ResponseHandlerTest, MissingContentTypeMattersOnlyWithABodyAndANarrowAcce
   EXPECT_EQ(validationKind(missing.error()), ValidationKind::missingContentType);
   EXPECT_TRUE(decode<http::Empty>(http::validate(get("/no-type"))).result.isSuccess());
 
-  const auto noContent = decode<http::Empty>(http::validate(get("/no-content", "application/json")));
+  const auto noContent =
+      decode<http::Empty>(http::validate(get("/no-content", "application/json")));
   EXPECT_TRUE(noContent.result.isSuccess()) << noContent.description();
   ASSERT_TRUE(noContent.response);
   EXPECT_EQ(noContent.response->statusCode, 204);
 }
 
 TEST_F(ResponseHandlerTest, NoValidationRunsAfterATransportFailure) {
-  auto refused = session_->request("https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/");
+  auto refused =
+      session_->request("https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/");
   auto calls = std::make_shared<std::atomic<int>>(0);
   http::validate(refused, http::DataValidation([calls](const auto&, const auto&, const auto&) {
                    ++*calls;
-                   return http::ValidationResult::failure(platform::makeError(HTTPError::explicitlyCancelled()));
+                   return http::ValidationResult::failure(
+                       platform::makeError(HTTPError::explicitlyCancelled()));
                  }));
   const auto response = decode<http::Empty>(refused);
   ASSERT_TRUE(response.error());
@@ -119,11 +133,13 @@ TEST_F(ResponseHandlerTest, ADecodingFailureIsRetriedAndTheCallerHearsOnce) {
     response.set_content(served++ == 0 ? R"({"size": "7"})" : R"({"size": 8})", "application/json");
   });
   std::atomic<int> retrierCalls{0};
-  auto retrier = std::make_shared<http::Retrier>([&](const auto& request, const auto&, const HTTPError& error, auto completion) {
-    ++retrierCalls;
-    const bool decoding = error.isResponseSerializationError();
-    completion(decoding && request->retryCount() == 0 ? http::RetryResult::retry() : http::RetryResult::doNotRetry());
-  });
+  auto retrier = std::make_shared<http::Retrier>(
+      [&](const auto& request, const auto&, const HTTPError& error, auto completion) {
+        ++retrierCalls;
+        const bool decoding = error.isResponseSerializationError();
+        completion(decoding && request->retryCount() == 0 ? http::RetryResult::retry()
+                                                          : http::RetryResult::doNotRetry());
+      });
 
   Delivered<DataResponse<Manifest>> delivered;
   auto request = get("/flaky", std::nullopt, retrier);
@@ -139,16 +155,19 @@ TEST_F(ResponseHandlerTest, ADecodingFailureIsRetriedAndTheCallerHearsOnce) {
 }
 
 TEST_F(ResponseHandlerTest, ARetrierErrorReplacesTheSerializationFailure) {
-  auto retrier = std::make_shared<http::Retrier>([](const auto&, const auto&, const HTTPError&, auto completion) {
-    completion(http::RetryResult::doNotRetryWithError(platform::makeError(HTTPError::explicitlyCancelled())));
-  });
+  auto retrier = std::make_shared<http::Retrier>(
+      [](const auto&, const auto&, const HTTPError&, auto completion) {
+        completion(http::RetryResult::doNotRetryWithError(
+            platform::makeError(HTTPError::explicitlyCancelled())));
+      });
   server_.serveBody("/broken", "{", "application/json");
   const auto response = decode<Manifest>(get("/broken", std::nullopt, retrier));
   ASSERT_TRUE(response.error());
   ASSERT_TRUE(response.error()->isRequestRetryError()) << response.error()->localizedDescription();
   const auto* original = dynamic_cast<const HTTPError*>(response.error()->originalError().get());
   ASSERT_NE(original, nullptr);
-  EXPECT_TRUE(original->localizedDescription().starts_with("Response could not be decoded because of error:\n"));
+  EXPECT_TRUE(original->localizedDescription().starts_with(
+      "Response could not be decoded because of error:\n"));
 }
 
 TEST_F(ResponseHandlerTest, HandlersRunInOrderAndEachDeliversOnce) {

@@ -28,9 +28,13 @@ class Delivered {
  public:
   [[nodiscard]] std::shared_ptr<platform::DispatchQueue> queue() const { return queue_; }
   [[nodiscard]] std::function<void(const Response&)> handler() {
-    return [list = list_](const Response& response) { list->write([&](auto& all) { all.push_back(response); }); };
+    return [list = list_](const Response& response) {
+      list->write([&](auto& all) { all.push_back(response); });
+    };
   }
-  [[nodiscard]] std::size_t count() const { return list_->read([](const auto& all) { return all.size(); }); }
+  [[nodiscard]] std::size_t count() const {
+    return list_->read([](const auto& all) { return all.size(); });
+  }
   // Waits for the first delivery and returns it (fails the test when none comes).
   Response wait() {
     if (!waitUntil([&] { return count() > 0; })) throw std::runtime_error("no response delivered");

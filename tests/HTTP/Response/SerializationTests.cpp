@@ -31,10 +31,13 @@ struct Manifest {
 
   static Manifest fromJSON(const nlohmann::json& json) {
     using platform::DecodingError;
-    if (!json.is_object()) throw DecodingError(DecodingError::Kind::typeMismatch, "Expected an object");
-    if (!json.contains("size") || !json.contains("path")) throw DecodingError(DecodingError::Kind::keyNotFound, "size");
+    if (!json.is_object())
+      throw DecodingError(DecodingError::Kind::typeMismatch, "Expected an object");
+    if (!json.contains("size") || !json.contains("path"))
+      throw DecodingError(DecodingError::Kind::keyNotFound, "size");
     if (!json["size"].is_number_integer()) {
-      throw DecodingError(DecodingError::Kind::typeMismatch, "Expected an integer for key \"size\"");
+      throw DecodingError(DecodingError::Kind::typeMismatch,
+                          "Expected an integer for key \"size\"");
     }
     return {json["path"].get<std::string>(), json["size"].get<std::int64_t>()};
   }
@@ -47,12 +50,19 @@ std::optional<URLRequest> requestWithMethod(std::string method) {
 }
 
 HTTPURLResponse response(int status, std::optional<std::string> charset = std::nullopt) {
-  return HTTPURLResponse{*URL::parse("https://127.0.0.1/manifest"), status, {}, -1, "text/plain", std::move(charset), "m"};
+  return HTTPURLResponse{*URL::parse("https://127.0.0.1/manifest"),
+                         status,
+                         {},
+                         -1,
+                         "text/plain",
+                         std::move(charset),
+                         "m"};
 }
 
 Kind failureKind(const HTTPError& error) {
   EXPECT_TRUE(error.isResponseSerializationError()) << error.localizedDescription();
-  return error.responseSerializationReason() ? error.responseSerializationReason()->kind : Kind::customSerializationFailed;
+  return error.responseSerializationReason() ? error.responseSerializationReason()->kind
+                                             : Kind::customSerializationFailed;
 }
 
 class EmptyResponseRules : public ::testing::Test {
@@ -69,15 +79,23 @@ TEST_F(EmptyResponseRules, EmptyCodesAndHEADAllowNoBody) {
   const auto noContent = response(204);
   const auto resetContent = response(205);
 
-  EXPECT_TRUE(empty_.serialize(requestWithMethod("GET"), &noContent, std::nullopt, std::nullopt).isSuccess());
-  EXPECT_TRUE(empty_.serialize(requestWithMethod("GET"), &resetContent, Data(), std::nullopt).isSuccess());
-  EXPECT_TRUE(empty_.serialize(requestWithMethod("HEAD"), &ok, std::nullopt, std::nullopt).isSuccess());
-  EXPECT_EQ(data_.serialize(requestWithMethod("HEAD"), &ok, std::nullopt, std::nullopt).value(), "");
-  EXPECT_EQ(string_.serialize(requestWithMethod("GET"), &noContent, Data(), std::nullopt).value(), "");
-  EXPECT_TRUE(json_.serialize(requestWithMethod("GET"), &noContent, std::nullopt, std::nullopt).value().is_null());
+  EXPECT_TRUE(empty_.serialize(requestWithMethod("GET"), &noContent, std::nullopt, std::nullopt)
+                  .isSuccess());
+  EXPECT_TRUE(
+      empty_.serialize(requestWithMethod("GET"), &resetContent, Data(), std::nullopt).isSuccess());
+  EXPECT_TRUE(
+      empty_.serialize(requestWithMethod("HEAD"), &ok, std::nullopt, std::nullopt).isSuccess());
+  EXPECT_EQ(data_.serialize(requestWithMethod("HEAD"), &ok, std::nullopt, std::nullopt).value(),
+            "");
+  EXPECT_EQ(string_.serialize(requestWithMethod("GET"), &noContent, Data(), std::nullopt).value(),
+            "");
+  EXPECT_TRUE(json_.serialize(requestWithMethod("GET"), &noContent, std::nullopt, std::nullopt)
+                  .value()
+                  .is_null());
 
   // Method names compare exactly; "head" is not HEAD.
-  const auto lowerHead = empty_.serialize(requestWithMethod("head"), &ok, std::nullopt, std::nullopt);
+  const auto lowerHead =
+      empty_.serialize(requestWithMethod("head"), &ok, std::nullopt, std::nullopt);
   ASSERT_TRUE(lowerHead.isFailure());
   EXPECT_EQ(failureKind(lowerHead.error()), Kind::inputDataNilOrZeroLength);
 }
@@ -86,7 +104,8 @@ TEST_F(EmptyResponseRules, A200WithoutBodyFailsForEveryType) {
   const auto ok = response(200);
   const auto expectNilOrZero = [](const auto& result) {
     ASSERT_TRUE(result.isFailure());
-    EXPECT_EQ(result.error().localizedDescription(), "Response could not be serialized, input data was nil or zero length.");
+    EXPECT_EQ(result.error().localizedDescription(),
+              "Response could not be serialized, input data was nil or zero length.");
   };
   expectNilOrZero(empty_.serialize(requestWithMethod("GET"), &ok, std::nullopt, std::nullopt));
   expectNilOrZero(manifest_.serialize(requestWithMethod("GET"), &ok, Data(), std::nullopt));
@@ -96,41 +115,52 @@ TEST_F(EmptyResponseRules, A200WithoutBodyFailsForEveryType) {
 
 TEST_F(EmptyResponseRules, AnEmptyAnswerToATypeWithoutEmptyValueNamesTheType) {
   const auto noContent = response(204);
-  const auto result = manifest_.serialize(requestWithMethod("GET"), &noContent, std::nullopt, std::nullopt);
+  const auto result =
+      manifest_.serialize(requestWithMethod("GET"), &noContent, std::nullopt, std::nullopt);
   ASSERT_TRUE(result.isFailure());
   EXPECT_EQ(result.error().localizedDescription(),
-            "Empty response could not be serialized to type: Manifest. Use Empty as the expected type for such responses.");
+            "Empty response could not be serialized to type: Manifest. Use Empty as the expected "
+            "type for such responses.");
 }
 
 TEST(DecodableSerializerTest, EmptyDecodesFromAnyBody) {
   const auto ok = response(200);
   DecodableResponseSerializer<Empty> serializer;
-  EXPECT_TRUE(serializer.serialize(requestWithMethod("GET"), &ok, Data("not json at all"), std::nullopt).isSuccess());
-  EXPECT_TRUE(serializer.serialize(requestWithMethod("GET"), &ok, Data("[1,2]"), std::nullopt).isSuccess());
+  EXPECT_TRUE(
+      serializer.serialize(requestWithMethod("GET"), &ok, Data("not json at all"), std::nullopt)
+          .isSuccess());
+  EXPECT_TRUE(
+      serializer.serialize(requestWithMethod("GET"), &ok, Data("[1,2]"), std::nullopt).isSuccess());
 }
 
 TEST(DecodableSerializerTest, DecodingFailuresCarryTheDecodersError) {
   const auto ok = response(200);
   DecodableResponseSerializer<Manifest> serializer;
 
-  const auto malformed = serializer.serialize(requestWithMethod("GET"), &ok, Data("{\"path\": "), std::nullopt);
+  const auto malformed =
+      serializer.serialize(requestWithMethod("GET"), &ok, Data("{\"path\": "), std::nullopt);
   ASSERT_TRUE(malformed.isFailure());
   EXPECT_EQ(failureKind(malformed.error()), Kind::decodingFailed);
-  EXPECT_TRUE(malformed.error().localizedDescription().starts_with("Response could not be decoded because of error:\n"));
-  const auto* corrupted = dynamic_cast<const platform::DecodingError*>(malformed.error().underlyingError().get());
+  EXPECT_TRUE(malformed.error().localizedDescription().starts_with(
+      "Response could not be decoded because of error:\n"));
+  const auto* corrupted =
+      dynamic_cast<const platform::DecodingError*>(malformed.error().underlyingError().get());
   ASSERT_NE(corrupted, nullptr);
   EXPECT_EQ(corrupted->kind(), platform::DecodingError::Kind::dataCorrupted);
 
-  const auto sizeAsText = serializer.serialize(requestWithMethod("GET"), &ok, Data(R"({"path": "a.jar", "size": "12"})"), std::nullopt);
+  const auto sizeAsText = serializer.serialize(
+      requestWithMethod("GET"), &ok, Data(R"({"path": "a.jar", "size": "12"})"), std::nullopt);
   ASSERT_TRUE(sizeAsText.isFailure());
   EXPECT_EQ(failureKind(sizeAsText.error()), Kind::decodingFailed);
-  const auto* mismatch = dynamic_cast<const platform::DecodingError*>(sizeAsText.error().underlyingError().get());
+  const auto* mismatch =
+      dynamic_cast<const platform::DecodingError*>(sizeAsText.error().underlyingError().get());
   ASSERT_NE(mismatch, nullptr);
   EXPECT_EQ(mismatch->kind(), platform::DecodingError::Kind::typeMismatch);
   EXPECT_EQ(sizeAsText.error().localizedDescription(),
             "Response could not be decoded because of error:\n" + mismatch->localizedDescription());
 
-  const auto good = serializer.serialize(requestWithMethod("GET"), &ok, Data(R"({"path": "a.jar", "size": 12})"), std::nullopt);
+  const auto good = serializer.serialize(requestWithMethod("GET"), &ok,
+                                         Data(R"({"path": "a.jar", "size": 12})"), std::nullopt);
   ASSERT_TRUE(good.isSuccess());
   EXPECT_EQ(good.value().size, 12);
 }
@@ -144,8 +174,12 @@ TEST(PreprocessorTest, XSSIPrefixIsRemovedExactlyOnce) {
 
   const auto ok = response(200);
   JSONResponseSerializer json(std::make_shared<GoogleXSSIPreprocessor>());
-  EXPECT_EQ(json.serialize(requestWithMethod("GET"), &ok, Data(")]}',\n[1,2]"), std::nullopt).value(), nlohmann::json({1, 2}));
-  EXPECT_TRUE(JSONResponseSerializer().serialize(requestWithMethod("GET"), &ok, Data(")]}',\n[1,2]"), std::nullopt).isFailure());
+  EXPECT_EQ(
+      json.serialize(requestWithMethod("GET"), &ok, Data(")]}',\n[1,2]"), std::nullopt).value(),
+      nlohmann::json({1, 2}));
+  EXPECT_TRUE(JSONResponseSerializer()
+                  .serialize(requestWithMethod("GET"), &ok, Data(")]}',\n[1,2]"), std::nullopt)
+                  .isFailure());
 }
 
 TEST(StringSerializerTest, EncodingComesFromTheSerializerTheCharsetOrLatin1) {
@@ -154,20 +188,35 @@ TEST(StringSerializerTest, EncodingComesFromTheSerializerTheCharsetOrLatin1) {
   const auto undeclared = response(200);
   const auto unknown = response(200, "x-klingon");
 
-  EXPECT_EQ(StringResponseSerializer().serialize(std::nullopt, &declared, utf8Bytes, std::nullopt).value(), "grüß");
+  EXPECT_EQ(StringResponseSerializer()
+                .serialize(std::nullopt, &declared, utf8Bytes, std::nullopt)
+                .value(),
+            "grüß");
   // Without a usable charset the bytes are read as ISO Latin 1, one character per byte.
-  EXPECT_EQ(StringResponseSerializer().serialize(std::nullopt, &undeclared, utf8Bytes, std::nullopt).value(), "grÃ¼Ã\u009F");
-  EXPECT_EQ(StringResponseSerializer().serialize(std::nullopt, &unknown, utf8Bytes, std::nullopt).value(), "grÃ¼Ã\u009F");
+  EXPECT_EQ(StringResponseSerializer()
+                .serialize(std::nullopt, &undeclared, utf8Bytes, std::nullopt)
+                .value(),
+            "grÃ¼Ã\u009F");
+  EXPECT_EQ(
+      StringResponseSerializer().serialize(std::nullopt, &unknown, utf8Bytes, std::nullopt).value(),
+      "grÃ¼Ã\u009F");
   // A given encoding overrides the response.
-  EXPECT_EQ(StringResponseSerializer(nullptr, StringEncoding::utf8).serialize(std::nullopt, &undeclared, utf8Bytes, std::nullopt).value(),
+  EXPECT_EQ(StringResponseSerializer(nullptr, StringEncoding::utf8)
+                .serialize(std::nullopt, &undeclared, utf8Bytes, std::nullopt)
+                .value(),
             "grüß");
   const auto utf16 = response(200, "utf-16le");
-  EXPECT_EQ(StringResponseSerializer().serialize(std::nullopt, &utf16, Data("h\0i\0", 4), std::nullopt).value(), "hi");
+  EXPECT_EQ(StringResponseSerializer()
+                .serialize(std::nullopt, &utf16, Data("h\0i\0", 4), std::nullopt)
+                .value(),
+            "hi");
 
-  const auto invalid = StringResponseSerializer().serialize(std::nullopt, &declared, Data("\xFF\xFE\xFD"), std::nullopt);
+  const auto invalid = StringResponseSerializer().serialize(std::nullopt, &declared,
+                                                            Data("\xFF\xFE\xFD"), std::nullopt);
   ASSERT_TRUE(invalid.isFailure());
   EXPECT_EQ(invalid.error().failedStringEncoding(), StringEncoding::utf8);
-  EXPECT_EQ(invalid.error().localizedDescription(), "String could not be serialized with encoding: Unicode (UTF-8).");
+  EXPECT_EQ(invalid.error().localizedDescription(),
+            "String could not be serialized with encoding: Unicode (UTF-8).");
 }
 
 TEST(DownloadSerializerTest, ReadsTheFileOrSaysWhyNot) {
@@ -177,19 +226,27 @@ TEST(DownloadSerializerTest, ReadsTheFileOrSaysWhyNot) {
   const auto ok = response(200);
   DecodableResponseSerializer<Manifest> serializer;
 
-  EXPECT_EQ(serializer.serializeDownload(std::nullopt, &ok, URL::fileURL(file), std::nullopt).value().path, "a.jar");
+  EXPECT_EQ(serializer.serializeDownload(std::nullopt, &ok, URL::fileURL(file), std::nullopt)
+                .value()
+                .path,
+            "a.jar");
 
-  const auto missing = serializer.serializeDownload(std::nullopt, &ok, URL::fileURL(folder.path() / "gone"), std::nullopt);
+  const auto missing = serializer.serializeDownload(
+      std::nullopt, &ok, URL::fileURL(folder.path() / "gone"), std::nullopt);
   ASSERT_TRUE(missing.isFailure());
   EXPECT_EQ(failureKind(missing.error()), Kind::inputFileReadFailed);
-  const auto directory = serializer.serializeDownload(std::nullopt, &ok, URL::fileURL(folder.path()), std::nullopt);
+  const auto directory =
+      serializer.serializeDownload(std::nullopt, &ok, URL::fileURL(folder.path()), std::nullopt);
   ASSERT_TRUE(directory.isFailure());
   EXPECT_EQ(failureKind(directory.error()), Kind::inputFileReadFailed);
 
   const auto noFile = serializer.serializeDownload(std::nullopt, &ok, std::nullopt, std::nullopt);
   ASSERT_TRUE(noFile.isFailure());
-  EXPECT_EQ(noFile.error().localizedDescription(), "Response could not be serialized, input file was nil.");
-  EXPECT_EQ(URLResponseSerializer().serializeDownload(std::nullopt, &ok, URL::fileURL(file), std::nullopt).value(),
+  EXPECT_EQ(noFile.error().localizedDescription(),
+            "Response could not be serialized, input file was nil.");
+  EXPECT_EQ(URLResponseSerializer()
+                .serializeDownload(std::nullopt, &ok, URL::fileURL(file), std::nullopt)
+                .value(),
             URL::fileURL(file));
 }
 

@@ -13,7 +13,8 @@ using platform::HTTPURLResponse;
 using platform::URL;
 
 HTTPURLResponse responseOfType(std::optional<std::string> mimeType, int status = 200) {
-  HTTPURLResponse response{*URL::parse("https://127.0.0.1/"), status, {}, -1, std::move(mimeType), std::nullopt, "x"};
+  HTTPURLResponse response{
+      *URL::parse("https://127.0.0.1/"), status, {}, -1, std::move(mimeType), std::nullopt, "x"};
   return response;
 }
 
@@ -72,8 +73,10 @@ TEST(MediaTypeTest, ParsesLikeTheValidatorsDo) {
 TEST(AcceptableContentTypesTest, SplitsAtEveryCommaKeepingBlanks) {
   EXPECT_EQ(defaultAcceptableContentTypes(requestAccepting("application/json, text/plain")),
             (std::vector<std::string>{"application/json", " text/plain"}));
-  EXPECT_EQ(defaultAcceptableContentTypes(requestAccepting("a/b,,c/d")), (std::vector<std::string>{"a/b", "", "c/d"}));
-  EXPECT_EQ(defaultAcceptableContentTypes(requestAccepting(std::nullopt)), (std::vector<std::string>{"*/*"}));
+  EXPECT_EQ(defaultAcceptableContentTypes(requestAccepting("a/b,,c/d")),
+            (std::vector<std::string>{"a/b", "", "c/d"}));
+  EXPECT_EQ(defaultAcceptableContentTypes(requestAccepting(std::nullopt)),
+            (std::vector<std::string>{"*/*"}));
   EXPECT_EQ(defaultAcceptableContentTypes(std::nullopt), (std::vector<std::string>{"*/*"}));
 }
 
@@ -82,22 +85,25 @@ TEST(ContentTypeValidationTest, FailuresNameTheSortedTypesAndTheResponseType) {
       validateMediaType({"text/plain", " application/json"}, responseOfType("text/html"));
   ASSERT_FALSE(unacceptable.isSuccess());
   EXPECT_EQ(validationError(unacceptable).localizedDescription(),
-            "Response Content-Type \"text/html\" does not match any acceptable types:  application/json,text/plain.");
+            "Response Content-Type \"text/html\" does not match any acceptable types:  "
+            "application/json,text/plain.");
 
-  const auto missing = validateContentType(std::vector<std::string>{"application/json"}, responseOfType(std::nullopt),
-                                           std::optional<platform::Data>("{}"));
+  const auto missing =
+      validateContentType(std::vector<std::string>{"application/json"},
+                          responseOfType(std::nullopt), std::optional<platform::Data>("{}"));
   ASSERT_FALSE(missing.isSuccess());
   EXPECT_EQ(validationError(missing).localizedDescription(),
-            "Response Content-Type was missing and acceptable content types (application/json) do not match \"*/*\".");
+            "Response Content-Type was missing and acceptable content types (application/json) do "
+            "not match \"*/*\".");
 
   // No media type is fine when a wildcard is acceptable, and any type is fine without a body.
   EXPECT_TRUE(validateMediaType({" */*;q=1 "}, responseOfType(std::nullopt)).isSuccess());
   EXPECT_FALSE(validateMediaType({"*/* ;q=1"}, responseOfType(std::nullopt)).isSuccess());
-  EXPECT_TRUE(validateContentType(std::vector<std::string>{"application/json"}, responseOfType(std::nullopt),
-                                  std::optional<platform::Data>(""))
+  EXPECT_TRUE(validateContentType(std::vector<std::string>{"application/json"},
+                                  responseOfType(std::nullopt), std::optional<platform::Data>(""))
                   .isSuccess());
-  EXPECT_TRUE(validateContentType(std::vector<std::string>{"application/json"}, responseOfType("text/html"),
-                                  std::optional<platform::Data>())
+  EXPECT_TRUE(validateContentType(std::vector<std::string>{"application/json"},
+                                  responseOfType("text/html"), std::optional<platform::Data>())
                   .isSuccess());
 }
 
@@ -105,7 +111,8 @@ class StatusCodeBoundaries : public testing::TestWithParam<std::pair<int, bool>>
 
 TEST_P(StatusCodeBoundaries, AcceptsOnly2xx) {
   const auto [code, accepted] = GetParam();
-  const auto result = validateStatusCode(responseOfType("text/plain", code), isDefaultAcceptableStatusCode);
+  const auto result =
+      validateStatusCode(responseOfType("text/plain", code), isDefaultAcceptableStatusCode);
   ASSERT_EQ(result.isSuccess(), accepted) << code;
   if (!accepted) {
     EXPECT_EQ(validationError(result).responseCode(), code);
@@ -115,8 +122,9 @@ TEST_P(StatusCodeBoundaries, AcceptsOnly2xx) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Default, StatusCodeBoundaries,
-                         testing::Values(std::pair{199, false}, std::pair{200, true}, std::pair{204, true},
-                                         std::pair{299, true}, std::pair{300, false}, std::pair{500, false}));
+                         testing::Values(std::pair{199, false}, std::pair{200, true},
+                                         std::pair{204, true}, std::pair{299, true},
+                                         std::pair{300, false}, std::pair{500, false}));
 
 }  // namespace
 }  // namespace tolvane::http

@@ -23,17 +23,19 @@ using Retriers = std::vector<std::shared_ptr<http::RequestRetrier>>;
 
 // A retrier answering from a script (the last answer repeats), recording the retry count
 // it saw and the error it was asked about.
-std::shared_ptr<http::Retrier> scripted(std::shared_ptr<Calls> counts, std::vector<RetryResult> answers,
-                                        std::shared_ptr<platform::Protected<std::vector<HTTPError>>> errors = nullptr) {
-  return std::make_shared<http::Retrier>([=](const std::shared_ptr<Request>& request, const std::shared_ptr<Session>&,
-                                             const HTTPError& error, http::RequestRetrier::Completion done) {
-    const auto index = counts->write([&](auto& list) {
-      list.push_back(request->retryCount());
-      return list.size() - 1;
-    });
-    if (errors) errors->write([&](auto& list) { list.push_back(error); });
-    done(answers[std::min(index, answers.size() - 1)]);
-  });
+std::shared_ptr<http::Retrier> scripted(
+    std::shared_ptr<Calls> counts, std::vector<RetryResult> answers,
+    std::shared_ptr<platform::Protected<std::vector<HTTPError>>> errors = nullptr) {
+  return std::make_shared<http::Retrier>(
+      [=](const std::shared_ptr<Request>& request, const std::shared_ptr<Session>&,
+          const HTTPError& error, http::RequestRetrier::Completion done) {
+        const auto index = counts->write([&](auto& list) {
+          list.push_back(request->retryCount());
+          return list.size() - 1;
+        });
+        if (errors) errors->write([&](auto& list) { list.push_back(error); });
+        done(answers[std::min(index, answers.size() - 1)]);
+      });
 }
 
 class RetryTest : public ::testing::Test {
@@ -53,9 +55,10 @@ class RetryTest : public ::testing::Test {
   }
 
   // Sends a GET whose error statuses fail it.
-  std::shared_ptr<http::DataRequest> send(const std::string& path, std::shared_ptr<http::RequestInterceptor> interceptor) {
-    auto request = session_->request(server_.url(path), HTTPMethod::get, std::nullopt, nullptr, std::nullopt,
-                                     std::move(interceptor));
+  std::shared_ptr<http::DataRequest> send(const std::string& path,
+                                          std::shared_ptr<http::RequestInterceptor> interceptor) {
+    auto request = session_->request(server_.url(path), HTTPMethod::get, std::nullopt, nullptr,
+                                     std::nullopt, std::move(interceptor));
     failOnErrorStatus(request);
     responses_.attach(request);
     return request;
@@ -69,7 +72,8 @@ class RetryTest : public ::testing::Test {
 };
 
 TEST_F(RetryTest, RetrierSeesTheCountOfRetriesStartedSoFar) {
-  auto request = send("/busy", scripted(counts_, {RetryResult::retry(), RetryResult::retry(), RetryResult::doNotRetry()}));
+  auto request = send("/busy", scripted(counts_, {RetryResult::retry(), RetryResult::retry(),
+                                                  RetryResult::doNotRetry()}));
   auto response = responses_.wait();
   EXPECT_EQ(counts_->get(), (std::vector<int>{0, 1, 2}));
   ASSERT_TRUE(response.error);
@@ -83,7 +87,9 @@ TEST_F(RetryTest, RetrierSeesTheCountOfRetriesStartedSoFar) {
 }
 
 TEST_F(RetryTest, AnErrorFromTheRetrierIsWrappedWithTheRequestsOwn) {
-  send("/busy", scripted(counts_, {RetryResult::doNotRetryWithError(platform::makeError(PlainError("gave up")))}));
+  send("/busy",
+       scripted(counts_,
+                {RetryResult::doNotRetryWithError(platform::makeError(PlainError("gave up")))}));
   auto response = responses_.wait();
   ASSERT_TRUE(response.error);
   ASSERT_EQ(response.error->kind(), HTTPError::Kind::requestRetryFailed);
@@ -97,8 +103,8 @@ TEST_F(RetryTest, AnErrorFromTheRetrierIsWrappedWithTheRequestsOwn) {
 TEST_F(RetryTest, AURLRequestThatCannotBeBuiltIsOfferedToTheRetrier) {
   auto errors = std::make_shared<platform::Protected<std::vector<HTTPError>>>();
   auto retrier = scripted(counts_, {RetryResult::retry(), RetryResult::doNotRetry()}, errors);
-  auto request = session_->request("http://exa mple.com:99999999/", HTTPMethod::get, std::nullopt, nullptr,
-                                   std::nullopt, retrier);
+  auto request = session_->request("http://exa mple.com:99999999/", HTTPMethod::get, std::nullopt,
+                                   nullptr, std::nullopt, retrier);
   responses_.attach(request);
   auto response = responses_.wait();
   EXPECT_EQ(counts_->get(), (std::vector<int>{0, 1}));
@@ -111,9 +117,11 @@ TEST_F(RetryTest, AURLRequestThatCannotBeBuiltIsOfferedToTheRetrier) {
 }
 
 TEST_F(RetryTest, AModifierErrorBecomesCreateURLRequestFailed) {
-  http::RequestModifier failing = [](platform::URLRequest&) { return platform::makeError(PlainError("no")); };
-  auto request = session_->request(server_.url("/ok"), HTTPMethod::get, std::nullopt, nullptr, std::nullopt, nullptr,
-                                   failing);
+  http::RequestModifier failing = [](platform::URLRequest&) {
+    return platform::makeError(PlainError("no"));
+  };
+  auto request = session_->request(server_.url("/ok"), HTTPMethod::get, std::nullopt, nullptr,
+                                   std::nullopt, nullptr, failing);
   responses_.attach(request);
   auto response = responses_.wait();
   ASSERT_TRUE(response.error);
@@ -130,7 +138,8 @@ TEST_F(RetryTest, StockPolicyRetriesOnlyValidatedFailuresOfIdempotentMethods) {
   EXPECT_EQ(server_.requestCount(), 3u);
 
   ResponseCollector posted;
-  auto post = session_->request(server_.url("/busy"), HTTPMethod::post, std::nullopt, nullptr, std::nullopt, policy);
+  auto post = session_->request(server_.url("/busy"), HTTPMethod::post, std::nullopt, nullptr,
+                                std::nullopt, policy);
   failOnErrorStatus(post);
   posted.attach(post);
   ASSERT_TRUE(posted.wait().error);
@@ -138,7 +147,8 @@ TEST_F(RetryTest, StockPolicyRetriesOnlyValidatedFailuresOfIdempotentMethods) {
 
   // A 503 that no validator turned into an error is a response like any other.
   ResponseCollector unvalidated;
-  unvalidated.attach(session_->request(server_.url("/busy"), HTTPMethod::get, std::nullopt, nullptr, std::nullopt, policy));
+  unvalidated.attach(session_->request(server_.url("/busy"), HTTPMethod::get, std::nullopt, nullptr,
+                                       std::nullopt, policy));
   const auto plain = unvalidated.wait();
   EXPECT_FALSE(plain.error.has_value());
   ASSERT_TRUE(plain.response);
@@ -174,14 +184,17 @@ TEST_F(RetryTest, ACancelledRequestIsNeverOfferedToTheRetrier) {
 }
 
 // Asks `policy` about a finished GET `request` failing with `error`.
-RetryResult decide(http::RetryPolicy& policy, const std::shared_ptr<Request>& request, const HTTPError& error) {
+RetryResult decide(http::RetryPolicy& policy, const std::shared_ptr<Request>& request,
+                   const HTTPError& error) {
   std::optional<RetryResult> answer;
   policy.retry(request, nullptr, error, [&](RetryResult result) { answer = result; });
   EXPECT_TRUE(answer.has_value());
   return answer.value_or(RetryResult::doNotRetry());
 }
 
-HTTPError transportError(URLError::Code code) { return HTTPError::sessionTaskFailed(platform::makeError(URLError(code))); }
+HTTPError transportError(URLError::Code code) {
+  return HTTPError::sessionTaskFailed(platform::makeError(URLError(code)));
+}
 
 TEST_F(RetryTest, PoliciesJudgeTransportErrorsByTheirCode) {
   auto okRequest = send("/ok", nullptr);
@@ -190,24 +203,30 @@ TEST_F(RetryTest, PoliciesJudgeTransportErrorsByTheirCode) {
   auto timedOut = decide(policy, okRequest, transportError(URLError::timedOut));
   EXPECT_EQ(timedOut.kind(), RetryResult::Kind::retryWithDelay);
   EXPECT_EQ(timedOut.delay(), 0.5);
-  EXPECT_EQ(decide(policy, okRequest, transportError(URLError::cancelled)).kind(), RetryResult::Kind::doNotRetry);
+  EXPECT_EQ(decide(policy, okRequest, transportError(URLError::cancelled)).kind(),
+            RetryResult::Kind::doNotRetry);
   EXPECT_EQ(decide(policy, okRequest, transportError(URLError::serverCertificateUntrusted)).kind(),
             RetryResult::Kind::doNotRetry);
-  EXPECT_EQ(decide(policy, okRequest, HTTPError::explicitlyCancelled()).kind(), RetryResult::Kind::doNotRetry);
+  EXPECT_EQ(decide(policy, okRequest, HTTPError::explicitlyCancelled()).kind(),
+            RetryResult::Kind::doNotRetry);
 
   http::ConnectionLostRetryPolicy lost;
   EXPECT_EQ(decide(lost, okRequest, transportError(URLError::networkConnectionLost)).kind(),
             RetryResult::Kind::retryWithDelay);
-  EXPECT_EQ(decide(lost, okRequest, transportError(URLError::timedOut)).kind(), RetryResult::Kind::doNotRetry);
+  EXPECT_EQ(decide(lost, okRequest, transportError(URLError::timedOut)).kind(),
+            RetryResult::Kind::doNotRetry);
 
   // A retryable status code is enough for the stock policy, never for the connection-lost one.
   ResponseCollector busy;
   auto busyRequest = session_->request(server_.url("/busy"));
   busy.attach(busyRequest);
   busy.wait();
-  EXPECT_EQ(decide(policy, busyRequest, HTTPError::explicitlyCancelled()).kind(), RetryResult::Kind::retryWithDelay);
-  EXPECT_EQ(decide(lost, busyRequest, HTTPError::explicitlyCancelled()).kind(), RetryResult::Kind::doNotRetry);
-  EXPECT_EQ(http::ConnectionLostRetryPolicy::defaultPolicy()->retryableHTTPStatusCodes().size(), 0u);
+  EXPECT_EQ(decide(policy, busyRequest, HTTPError::explicitlyCancelled()).kind(),
+            RetryResult::Kind::retryWithDelay);
+  EXPECT_EQ(decide(lost, busyRequest, HTTPError::explicitlyCancelled()).kind(),
+            RetryResult::Kind::doNotRetry);
+  EXPECT_EQ(http::ConnectionLostRetryPolicy::defaultPolicy()->retryableHTTPStatusCodes().size(),
+            0u);
 }
 
 TEST(RetryPolicyDefaults, MatchTheDocumentedLists) {
@@ -231,8 +250,10 @@ http::RequestAdapter::Completion into(std::optional<http::Result<platform::URLRe
   return [&slot](http::Result<platform::URLRequest> result) { slot = std::move(result); };
 }
 
-std::shared_ptr<http::Adapter> header(std::string name, std::shared_ptr<std::vector<std::string>> log) {
-  return std::make_shared<http::Adapter>([name, log](const platform::URLRequest& request, const std::shared_ptr<Session>&,
+std::shared_ptr<http::Adapter> header(std::string name,
+                                      std::shared_ptr<std::vector<std::string>> log) {
+  return std::make_shared<http::Adapter>([name, log](const platform::URLRequest& request,
+                                                     const std::shared_ptr<Session>&,
                                                      http::RequestAdapter::Completion done) {
     log->push_back(name + "<-" + request.value("X-Last").value_or("none"));
     auto adapted = request;
@@ -244,18 +265,19 @@ std::shared_ptr<http::Adapter> header(std::string name, std::shared_ptr<std::vec
 TEST(InterceptorTest, AdaptersRunInOrderAndStopAtTheFirstFailure) {
   auto log = std::make_shared<std::vector<std::string>>();
   std::optional<http::Result<platform::URLRequest>> result;
-  http::Interceptor(Adapters{header("a", log), header("b", log)}).adapt(platform::URLRequest(), nullptr, into(result));
+  http::Interceptor(Adapters{header("a", log), header("b", log)})
+      .adapt(platform::URLRequest(), nullptr, into(result));
   ASSERT_TRUE(result && result->isSuccess());
   EXPECT_EQ(result->value().value("X-Last"), "b");
   EXPECT_EQ(*log, (std::vector<std::string>{"a<-none", "b<-a"}));
 
   log->clear();
   auto failing = std::make_shared<http::Adapter>(
-      [](const platform::URLRequest&, const std::shared_ptr<Session>&, http::RequestAdapter::Completion done) {
-        done(HTTPError::explicitlyCancelled());
-      });
+      [](const platform::URLRequest&, const std::shared_ptr<Session>&,
+         http::RequestAdapter::Completion done) { done(HTTPError::explicitlyCancelled()); });
   result.reset();
-  http::Interceptor(Adapters{failing, header("b", log)}).adapt(platform::URLRequest(), http::RequestAdapterState{}, into(result));
+  http::Interceptor(Adapters{failing, header("b", log)})
+      .adapt(platform::URLRequest(), http::RequestAdapterState{}, into(result));
   ASSERT_TRUE(result && result->isFailure());
   EXPECT_EQ(result->error().kind(), HTTPError::Kind::explicitlyCancelled);
   EXPECT_TRUE(log->empty());
@@ -270,21 +292,24 @@ TEST(InterceptorTest, AdaptersRunInOrderAndStopAtTheFirstFailure) {
 TEST(InterceptorTest, RetriersAreAskedUntilOneDecides) {
   auto asked = std::make_shared<std::vector<std::string>>();
   auto answering = [asked](std::string name, RetryResult answer) {
-    return std::make_shared<http::Retrier>([=](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&,
-                                               const HTTPError&, http::RequestRetrier::Completion done) {
+    return std::make_shared<http::Retrier>([=](const std::shared_ptr<Request>&,
+                                               const std::shared_ptr<Session>&, const HTTPError&,
+                                               http::RequestRetrier::Completion done) {
       asked->push_back(name);
       done(answer);
     });
   };
   std::optional<RetryResult> result;
   auto record = [&](RetryResult r) { result = r; };
-  http::Interceptor(Adapters{}, Retriers{answering("a", RetryResult::doNotRetry()), answering("b", RetryResult::retryWithDelay(3))})
+  http::Interceptor(Adapters{}, Retriers{answering("a", RetryResult::doNotRetry()),
+                                         answering("b", RetryResult::retryWithDelay(3))})
       .retry(nullptr, nullptr, HTTPError::explicitlyCancelled(), record);
   EXPECT_EQ(result->delay(), 3.0);
   EXPECT_EQ(*asked, (std::vector<std::string>{"a", "b"}));
 
   asked->clear();
-  http::Interceptor(Adapters{}, Retriers{answering("a", RetryResult::retry()), answering("b", RetryResult::doNotRetry())})
+  http::Interceptor(Adapters{}, Retriers{answering("a", RetryResult::retry()),
+                                         answering("b", RetryResult::doNotRetry())})
       .retry(nullptr, nullptr, HTTPError::explicitlyCancelled(), record);
   EXPECT_EQ(result->kind(), RetryResult::Kind::retry);
   EXPECT_EQ(*asked, (std::vector<std::string>{"a"}));
@@ -296,12 +321,14 @@ TEST(InterceptorTest, RetriersAreAskedUntilOneDecides) {
 TEST_F(RetryTest, RequestLevelInterceptorRunsBeforeTheSessionOne) {
   auto log = std::make_shared<std::vector<std::string>>();
   http::SessionSettings settings;
-  settings.interceptor = std::make_shared<http::Interceptor>(Adapters{header("session", log)},
-                                                             Retriers{scripted(counts_, {RetryResult::doNotRetry()})});
+  settings.interceptor = std::make_shared<http::Interceptor>(
+      Adapters{header("session", log)}, Retriers{scripted(counts_, {RetryResult::doNotRetry()})});
   auto session = makeSession(monitor_, settings);
   auto own = std::make_shared<Calls>();
-  auto requestLevel = std::make_shared<http::Interceptor>(Adapters{header("request", log)}, Retriers{scripted(own, {RetryResult::doNotRetry()})});
-  auto request = session->request(server_.url("/busy"), HTTPMethod::get, std::nullopt, nullptr, std::nullopt, requestLevel);
+  auto requestLevel = std::make_shared<http::Interceptor>(
+      Adapters{header("request", log)}, Retriers{scripted(own, {RetryResult::doNotRetry()})});
+  auto request = session->request(server_.url("/busy"), HTTPMethod::get, std::nullopt, nullptr,
+                                  std::nullopt, requestLevel);
   failOnErrorStatus(request);
   responses_.attach(request);
   responses_.wait();
