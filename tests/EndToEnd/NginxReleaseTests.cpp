@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -7,6 +9,7 @@
 
 #include "EndToEnd/HeadlessRunFixture.h"
 #include "Support/NginxServer.h"
+#include "Support/TestCertificate.h"
 
 // A release as operators host it: published with `tolvane-update-server publish` into a
 // folder that nginx serves as static files.
@@ -82,6 +85,76 @@ TEST_F(NginxReleaseTest, InstallsKeepsUpdatesAndReportsAMissingJar) {
   std::vector<std::string> expected{kManifestRequest};
   expected.insert(expected.end(), 4, "GET /files/Tolvane-3.jar 404");
   EXPECT_EQ(newRequests(), expected);
+}
+
+// nginx behind a connection that breaks: a relay on the test's own server passes each request
+// for the jar on to nginx with its Range and If-Range, and nginx's status, validators and
+// Content-Range back, but closes every response once 40 % of the file has gone through. So
+// nginx's own answers to the continued attempts decide whether the installer resumes.
+class NginxResumeTest : public HeadlessRunTest {
+ protected:
+  static constexpr std::size_t kSize = 1'000'000;
+
+  void SetUp() override {
+    if (const auto reason = NginxServer::skipReason(); !reason.empty()) GTEST_SKIP() << reason;
+    fs::create_directories(release_ / "files");
+    writeFile(release_ / "files" / "big.jar", body_);
+    nginx_ = std::make_unique<NginxServer>(release_);
+    // Ahead of the fixture's catch-all release route, which would otherwise answer.
+    server_.get("/files/big.jar",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                  relay(request, response);
+                });
+    HeadlessRunTest::SetUp();
+    setManifest({{"files/big.jar", "hash-1", static_cast<std::int64_t>(kSize)}});
+  }
+
+  void relay(const httplib::Request& request, httplib::Response& response) {
+    const_cast<httplib::Request&>(request).ranges.clear();  // nginx answers ranges, not us
+    httplib::SSLClient client("127.0.0.1", nginx_->port());
+    client.set_ca_cert_path(TestCertificate::shared().caFile().string());
+    client.enable_server_certificate_verification(true);
+    httplib::Headers headers;
+    for (const char* name : {"Range", "If-Range"}) {
+      if (request.has_header(name)) headers.emplace(name, request.get_header_value(name));
+    }
+    auto answer = client.Get("/files/big.jar", headers);
+    if (!answer) {
+      response.status = 502;
+      return;
+    }
+    response.status = answer->status;
+    for (const char* name : {"ETag", "Last-Modified", "Content-Range", "Accept-Ranges"}) {
+      if (answer->has_header(name)) response.set_header(name, answer->get_header_value(name));
+    }
+    const std::size_t allowed = kSize * 4 / 10;
+    const std::size_t length = answer->body.size();
+    response.set_content_provider(
+        length, "application/java-archive",
+        [this, body = std::move(answer->body), allowed](std::size_t offset, std::size_t available,
+                                                        httplib::DataSink& sink) {
+          if (offset >= allowed) {
+            // Let the bytes already written leave before the connection goes.
+            server_.pause(std::chrono::milliseconds(50));
+            return false;
+          }
+          const std::size_t chunk = std::min({available, allowed - offset, std::size_t{64 * 1024}});
+          return sink.write(body.data() + offset, chunk);
+        });
+  }
+
+  const fs::path release_ = home_.root() / "release";
+  const std::string body_ = patternBytes(kSize, 7);
+  std::unique_ptr<NginxServer> nginx_;
+};
+
+TEST_F(NginxResumeTest, ContinuesFromNginxRangesWithinOneRun) {
+  expectLaunched(runInstaller(), kInstalling);
+  EXPECT_EQ(readFile(jar()), body_);
+  // A whole-file answer cut at 40 %, then two continuations nginx honoured with If-Range.
+  EXPECT_EQ(nginx_->requests(),
+            (std::vector<std::string>{"GET /files/big.jar 200", "GET /files/big.jar 206",
+                                      "GET /files/big.jar 206"}));
 }
 
 }  // namespace
