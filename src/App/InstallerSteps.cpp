@@ -31,7 +31,7 @@ std::optional<platform::FileLock> InstallerSteps::lockWorkFolder() {
   // A writable lock file that is not free has another holder. Without a word the wait would
   // look like a hang to someone watching a terminal.
   if (::access(lockFile.c_str(), W_OK) == 0) {
-    std::cout << kWaitingMessage << std::endl;
+    std::cerr << kWaitingMessage << std::endl;
   }
   return platform::FileLock::acquire(lockFile);
 }

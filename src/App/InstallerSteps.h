@@ -16,7 +16,8 @@ class InstallerSteps final : public InstallationSteps {
   // In the work folder; hidden, and never removed (removing it while another instance
   // waits on it would let a third one lock a new file of the same name).
   static constexpr const char* kLockFileName = ".installer.lock";
-  // On standard output while another instance holds the work folder.
+  // On standard error while another instance holds the work folder (standard output is
+  // for the status line).
   static constexpr const char* kWaitingMessage =
       "tolvane-installer: another installer is working in the work folder; waiting for it to "
       "finish.";

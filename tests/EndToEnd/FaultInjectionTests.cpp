@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "App/InstallerSteps.h"
 #include "EndToEnd/HeadlessRunFixture.h"
 #include "Platform/FileLock.h"
 #include "Support/WaitUntil.h"
@@ -524,14 +525,14 @@ TEST_F(KilledDownloadTest, TheNextRunStillUpdates) {
   }));
   const pid_t installer = installerUnder(process->processIdentifier());
   ASSERT_GT(installer, 0);
-  // Killed once the body is being written to its file in the temp folder.
+  // Killed once the body is being written to its nameless file in the download folder.
   const fs::path descriptors = "/proc/" + std::to_string(installer) + "/fd";
+  const std::string partialFolder = (workFolder() / ".Tolvane.jar.partial").string();
   ASSERT_TRUE(waitUntil([&] {
     std::error_code error;
     for (fs::directory_iterator it(descriptors, error), end; !error && it != end;
          it.increment(error)) {
-      if (fs::read_symlink(it->path(), error).string().starts_with(temporaryFolder().string()))
-        return true;
+      if (fs::read_symlink(it->path(), error).string().starts_with(partialFolder)) return true;
     }
     return false;
   }));
@@ -558,12 +559,15 @@ TEST_F(HeadlessRunTest, WaitForTheWorkFolderIsAnnounced) {
   auto process = startInstaller();
   EXPECT_TRUE(waitUntil(
       [&] {
-        return readFile(home_.root() / "run.stdout").find("waiting for it to finish") !=
+        return readFile(home_.root() / "run.stderr").find("waiting for it to finish") !=
                std::string::npos;
       },
       std::chrono::seconds(30)));
   held.reset();
-  expectLaunched(finishInstaller(*process), kInstalling);
+  auto outcome = finishInstaller(*process);
+  EXPECT_EQ(outcome.err, std::string(InstallerSteps::kWaitingMessage) + "\n");
+  outcome.err.clear();
+  expectLaunched(outcome, kInstalling);
 }
 
 class TwoInstancesTest : public ScriptedServerTest {
@@ -585,10 +589,10 @@ TEST_F(TwoInstancesTest, SecondInstanceWaitsAndDecidesFromWhatTheFirstLeft) {
   const auto firstOutcome = finishInstaller(*first, "first");
   const auto secondOutcome = finishInstaller(*second, "second");
 
-  for (const auto& outcome : {firstOutcome, secondOutcome}) {
-    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-    EXPECT_EQ(outcome.err, "");
-  }
+  // Whichever found the work folder taken said so, and nothing else.
+  const std::string waited = std::string(InstallerSteps::kWaitingMessage) + "\n";
+  EXPECT_EQ(firstOutcome.err + secondOutcome.err, waited);
+  for (const auto& outcome : {firstOutcome, secondOutcome}) EXPECT_EQ(outcome.exitCode, 0);
   EXPECT_EQ(newDownloads(), std::vector<std::string>{"/files/slow.jar"});
   EXPECT_TRUE(readFile(jar()) == patternBytes(100 * 1024)) << "the jar is not the published body";
   ASSERT_TRUE(storedEntry());
