@@ -36,7 +36,7 @@ std::shared_ptr<DataRequest> response(
         return DataResponse<std::optional<platform::Data>>{std::move(outcome.request),
                                                            std::move(outcome.response),
                                                            std::move(outcome.data),
-                                                           std::move(outcome.metrics),
+                                                           outcome.metrics,
                                                            0,
                                                            std::move(result)};
       },
