@@ -760,6 +760,7 @@ bool TransferTask::prepareFile(const HTTPURLResponse& head) {
     request = currentRequest_;
   }
   const auto folder = downloadFolder(request);
+  fileFolder_ = folder;
   // Nameless while it is written (named when the task finishes), so a program killed in the
   // middle of a download leaves nothing behind in the folder.
   if (const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); fd >= 0) {
@@ -782,12 +783,7 @@ bool TransferTask::prepareFile(const HTTPURLResponse& head) {
 
 void TransferTask::nameFile() {
   if (!file_ || !filePath_.empty()) return;
-  URLRequest request;
-  {
-    std::lock_guard guard(mutex_);
-    request = currentRequest_;
-  }
-  const auto folder = downloadFolder(request);
+  const auto& folder = fileFolder_;
   const std::string source = "/proc/self/fd/" + std::to_string(file_.get());
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const auto candidate =

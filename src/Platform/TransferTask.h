@@ -173,8 +173,9 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   bool crossedOrigin_ = false;  // a redirect left the origin: no session credentials
   // Download file.
   FileDescriptor file_;
-  std::filesystem::path filePath_;  // empty while the file is nameless
-  std::int64_t fileOffset_ = 0;     // bytes that were in the file before this transfer
+  std::filesystem::path filePath_;    // empty while the file is nameless
+  std::filesystem::path fileFolder_;  // where the file gets its name
+  std::int64_t fileOffset_ = 0;       // bytes that were in the file before this transfer
   std::int64_t written_ = 0;
   bool sendRange_ = false;
   bool discardPartial_ = false;  // the partial file must not be continued
