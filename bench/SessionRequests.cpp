@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "HTTP/Core/DataRequest.h"
 #include "HTTP/Core/Session.h"
 #include "Platform/NetworkLibraries.h"
 #include "Support/LoopbackServer.h"

@@ -39,12 +39,12 @@ std::optional<HTTPError> DataRequest::taskCompletionError(const std::optional<HT
   return std::nullopt;
 }
 
-platform::TaskPtr DataRequest::makeTask(const platform::URLRequest& request,
+platform::TaskPtr DataRequest::makeTask(RequestKey /*key*/, const platform::URLRequest& request,
                                         platform::URLSession& session) {
   return session.dataTask(request);
 }
 
-void DataRequest::didReceive(const platform::Data& chunk) {
+void DataRequest::didReceive(RequestKey /*key*/, const platform::Data& chunk) {
   assertOnUnderlyingQueue();
   const auto received = data_.write([&](std::optional<platform::Data>& body) {
     if (body) {
@@ -74,14 +74,15 @@ std::shared_ptr<DataRequest> DataRequest::response(
   // The request owns its serializers; they hold it weakly so an unfinished request that
   // nobody references can still be freed.
   std::weak_ptr<DataRequest> weakSelf = self();
-  addResponseSerializer([weakSelf, queue = std::move(queue),
-                         completionHandler = std::move(completionHandler)] {
+  addResponseSerializer(RequestKey{}, [weakSelf, queue = std::move(queue),
+                                       completionHandler = std::move(completionHandler)] {
     auto self = weakSelf.lock();
     if (!self) return;
     UnserializedResponse response = self->unserializedResponse();
-    self->responseSerializerFinished([queue, completionHandler, response = std::move(response)] {
-      queue->async([completionHandler, response] { completionHandler(response); });
-    });
+    self->responseSerializerFinished(
+        RequestKey{}, [queue, completionHandler, response = std::move(response)] {
+          queue->async([completionHandler, response] { completionHandler(response); });
+        });
   });
   return self();
 }

@@ -44,11 +44,11 @@ class DataRequest : public Request {
   // serializationInputError(), so a refused body is never mistaken for success.
   [[nodiscard]] UnserializedResponse unserializedResponse() const;
 
-  [[nodiscard]] platform::TaskPtr makeTask(const platform::URLRequest& request,
+  [[nodiscard]] platform::TaskPtr makeTask(RequestKey, const platform::URLRequest& request,
                                            platform::URLSession& session) override;
 
   // A transport chunk arrived; underlying queue only.
-  void didReceive(const platform::Data& chunk);
+  void didReceive(RequestKey, const platform::Data& chunk);
 
   using Request::response;
   // Delivers the outcome as it is, without serializing the body, on `queue`.

@@ -95,7 +95,7 @@ std::optional<Data> DownloadRequest::resumeData() const {
   return std::nullopt;
 }
 
-TaskPtr DownloadRequest::makeTask(const platform::URLRequest& request,
+TaskPtr DownloadRequest::makeTask(RequestKey /*key*/, const platform::URLRequest& request,
                                   platform::URLSession& session) {
   return session.downloadTask(request);
 }
@@ -109,7 +109,8 @@ std::optional<Data> DownloadRequest::retryResumeData() const {
       [](const MutableDownloadState& s) { return s.retryResumeData; });
 }
 
-TaskPtr DownloadRequest::makeTaskFromResumeData(platform::URLSession& session) const {
+TaskPtr DownloadRequest::makeTaskFromResumeData(RequestKey /*key*/,
+                                                platform::URLSession& session) const {
   if (auto pending = retryResumeData()) return session.downloadTask(*pending);
   const auto* data = downloadable_.resumeData();
   return data ? session.downloadTask(*data) : nullptr;
@@ -152,19 +153,19 @@ void DownloadRequest::cancel(
   const bool handed = mutableState_.write([&](MutableState& s) {
     if (!allowsTransition(s.state, State::cancelled)) return false;
     s.state = State::cancelled;
-    underlyingQueue()->async([me] { me->didCancel(); });
+    underlyingQueue()->async([me] { me->didCancel(RequestKey{}); });
     const TaskPtr task = s.tasks.empty() ? nullptr : s.tasks.back();
     if (!task || task->kind() != URLSessionTask::Kind::download ||
         task->state() == URLSessionTask::State::completed) {
       // No transfer will report back, so nothing else would end the request.
-      underlyingQueue()->async([me] { me->finish(); });
+      underlyingQueue()->async([me] { me->finish(RequestKey{}); });
       return false;
     }
     // Resumed first so that a task that never ran still reports metrics and completion.
     task->resume();
     if (!resumeDataHandler) {
       task->cancel();
-      underlyingQueue()->async([me, task] { me->didCancelTask(task); });
+      underlyingQueue()->async([me, task] { me->didCancelTask(RequestKey{}, task); });
       return true;
     }
     std::weak_ptr<DownloadRequest> weak = me;
@@ -172,7 +173,8 @@ void DownloadRequest::cancel(
                                           std::optional<Data> data) {
       if (auto request = weak.lock()) {
         request->mutableDownloadState_.write([&](MutableDownloadState& d) { d.resumeData = data; });
-        request->underlyingQueue()->async([request, task] { request->didCancelTask(task); });
+        request->underlyingQueue()->async(
+            [request, task] { request->didCancelTask(RequestKey{}, task); });
       }
       handler(std::move(data));
     });
@@ -185,7 +187,7 @@ void DownloadRequest::cancel(
   }
 }
 
-void DownloadRequest::didFinishDownloadingTo(const TaskPtr& task,
+void DownloadRequest::didFinishDownloadingTo(RequestKey /*key*/, const TaskPtr& task,
                                              const std::filesystem::path& temporaryFile,
                                              const platform::FileManager& fileManager) {
   assertOnUnderlyingQueue();
@@ -224,25 +226,28 @@ void DownloadRequest::didFinishDownloadingTo(const TaskPtr& task,
     } else {
       fileManager.moveItem(temporaryFile, target);
     }
-    didFinishDownloading(task, destination);
+    didFinishDownloading(RequestKey{}, task, destination);
   } catch (const platform::ErrorException& failure) {
     didFinishDownloading(
-        task, HTTPError::downloadedFileMoveFailed(failure.error(), temporaryURL, destination));
+        RequestKey{}, task,
+        HTTPError::downloadedFileMoveFailed(failure.error(), temporaryURL, destination));
   }
 }
 
-void DownloadRequest::didFinishDownloading(const TaskPtr& task, const Result<URL>& result) {
+void DownloadRequest::didFinishDownloading(RequestKey /*key*/, const TaskPtr& task,
+                                           const Result<URL>& result) {
   assertOnUnderlyingQueue();
   if (const auto& monitor = eventMonitor())
     monitor->requestDidFinishDownloadingUsingTaskWithResult(self(), task, result);
   if (result.isSuccess()) {
     mutableDownloadState_.write([&](MutableDownloadState& s) { s.fileURL = result.value(); });
   } else {
-    setError(result.error());
+    setError(RequestKey{}, result.error());
   }
 }
 
-void DownloadRequest::updateDownloadProgress(std::int64_t bytes, std::int64_t totalBytesExpected) {
+void DownloadRequest::updateDownloadProgress(RequestKey /*key*/, std::int64_t bytes,
+                                             std::int64_t totalBytesExpected) {
   assertOnUnderlyingQueue();
   const auto& progress = downloadProgress();
   progress->setTotalUnitCount(totalBytesExpected);

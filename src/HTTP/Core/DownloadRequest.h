@@ -127,10 +127,11 @@ class DownloadRequest final : public Request {
   [[nodiscard]] std::optional<platform::Data> retryResumeData() const;
 
   // A download task for the URL request; for resume data use makeTaskFromResumeData.
-  [[nodiscard]] platform::TaskPtr makeTask(const platform::URLRequest& request,
+  [[nodiscard]] platform::TaskPtr makeTask(RequestKey, const platform::URLRequest& request,
                                            platform::URLSession& session) override;
   // From retryResumeData() when there is some, else from the resume data the request was made with.
-  [[nodiscard]] platform::TaskPtr makeTaskFromResumeData(platform::URLSession& session) const;
+  [[nodiscard]] platform::TaskPtr makeTaskFromResumeData(RequestKey,
+                                                         platform::URLSession& session) const;
 
   // Chaining forms of the base state operations.
   std::shared_ptr<DownloadRequest> resume();
@@ -147,13 +148,14 @@ class DownloadRequest final : public Request {
   // Events from the transport delegate; underlying queue only.
   // Chooses the destination, moves the finished temporary file there and reports the
   // outcome through didFinishDownloading. `fileManager` does the file work.
-  void didFinishDownloadingTo(const platform::TaskPtr& task,
+  void didFinishDownloadingTo(RequestKey, const platform::TaskPtr& task,
                               const std::filesystem::path& temporaryFile,
                               const platform::FileManager& fileManager);
-  void didFinishDownloading(const platform::TaskPtr& task, const Result<platform::URL>& result);
+  void didFinishDownloading(RequestKey, const platform::TaskPtr& task,
+                            const Result<platform::URL>& result);
   // `bytes` more have arrived of `totalBytesExpected` (kTransferSizeUnknown when unknown);
   // for a resumed transfer `bytes` is the offset it resumed at.
-  void updateDownloadProgress(std::int64_t bytes, std::int64_t totalBytesExpected);
+  void updateDownloadProgress(RequestKey, std::int64_t bytes, std::int64_t totalBytesExpected);
 
  protected:
   void reset() override;

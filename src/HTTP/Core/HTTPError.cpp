@@ -4,377 +4,60 @@
 #include "Platform/URLError.h"
 
 namespace tolvane::http {
-namespace {
 
 using platform::ErrorPtr;
-
-// "localized description of an error"; payloads that should carry an error but do not
-// still give a sentence rather than a crash.
-std::string localized(const ErrorPtr& error) {
-  return error ? error->localizedDescription() : "No description.";
-}
-// "text of an error": its default textual form.
-std::string textOf(const ErrorPtr& error) { return error ? error->debugDescription() : "nil"; }
-std::string textOf(const std::optional<platform::URL>& url) {
-  return url ? url->absoluteString() : "nil";
-}
-
-std::string joined(const std::vector<std::string>& types) {
-  std::string out;
-  for (std::size_t i = 0; i < types.size(); ++i) {
-    if (i > 0) out += ",";
-    out += types[i];
-  }
-  return out;
-}
-
-// Decodes UTF-8, replacing each invalid sequence by U+FFFD: body bytes are shown, never
-// trusted to be text.
-std::string utf8Lossy(const platform::Data& data) {
-  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-  std::string out;
-  out.reserve(data.size());
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  const std::size_t size = data.size();
-  std::size_t i = 0;
-  while (i < size) {
-    const unsigned char c = bytes[i];
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;  // no UTF-16 surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    } else {
-      out += kReplacement;
-      ++i;
-      continue;
-    }
-    // Maximal subpart rule: a broken sequence is replaced once, up to the offending byte.
-    std::size_t j = 1;
-    for (; j < length && i + j < size; ++j) {
-      const unsigned char next = bytes[i + j];
-      const unsigned char lo = j == 1 ? low : 0x80;
-      const unsigned char hi = j == 1 ? high : 0xBF;
-      if (next < lo || next > hi) break;
-    }
-    if (j == length) {
-      out.append(reinterpret_cast<const char*>(bytes + i), length);
-    } else {
-      out += kReplacement;
-    }
-    i += j;
-  }
-  return out;
-}
-
-}  // namespace
-
-// --- Reason messages -----------------------------------------------------------------
-
-std::string HTTPError::MultipartEncodingFailureReason::message() const {
-  const std::string u = textOf(url);
-  switch (kind) {
-    case Kind::bodyPartURLInvalid:
-      return "The URL provided is not a file URL: " + u;
-    case Kind::bodyPartFilenameInvalid:
-      return "The URL provided does not have a valid filename: " + u;
-    case Kind::bodyPartFileNotReachable:
-      return "The URL provided is not reachable: " + u;
-    case Kind::bodyPartFileNotReachableWithError:
-      return "The system returned an error while checking the provided URL for "
-             "reachability.\nURL: " +
-             u + "\nError: " + textOf(error);
-    case Kind::bodyPartFileIsDirectory:
-      return "The URL provided is a directory: " + u;
-    case Kind::bodyPartFileSizeNotAvailable:
-      return "Could not fetch the file size from the provided URL: " + u;
-    case Kind::bodyPartFileSizeQueryFailedWithError:
-      return "The system returned an error while attempting to fetch the file size from the "
-             "provided URL.\nURL: " +
-             u + "\nError: " + textOf(error);
-    case Kind::bodyPartInputStreamCreationFailed:
-      return "Failed to create an InputStream for the provided URL: " + u;
-    case Kind::outputStreamCreationFailed:
-      return "Failed to create an OutputStream for URL: " + u;
-    case Kind::outputStreamFileAlreadyExists:
-      return "A file already exists at the provided URL: " + u;
-    case Kind::outputStreamURLInvalid:
-      return "The provided OutputStream URL is invalid: " + u;
-    case Kind::outputStreamWriteFailed:
-      return "OutputStream write failed with error: " + textOf(error);
-    case Kind::inputStreamReadFailed:
-      return "InputStream read failed with error: " + textOf(error);
-  }
-  return {};
-}
-
-std::string HTTPError::ParameterEncodingFailureReason::message() const {
-  switch (kind) {
-    case Kind::jsonEncodingFailed:
-      return "JSON could not be encoded because of error:\n" + localized(error);
-    case Kind::customEncodingFailed:
-      return "Custom parameter encoder failed with error: " + localized(error);
-    case Kind::missingURL:
-      return "URL request to encode was missing a URL";
-  }
-  return {};
-}
-
-std::string HTTPError::ParameterEncoderFailureReason::RequiredComponent::description() const {
-  // An enumeration case with a labelled payload prints as case(label: "value").
-  if (kind == Kind::url) return "url";
-  return "httpMethod(rawValue: \"" + rawValue + "\")";
-}
-
-std::string HTTPError::ParameterEncoderFailureReason::message() const {
-  switch (kind) {
-    case Kind::missingRequiredComponent:
-      return "Encoding failed due to a missing request component: " + component.description();
-    case Kind::encoderFailed:
-      return "The underlying encoder failed with the error: " + textOf(error);
-  }
-  return {};
-}
-
-std::string HTTPError::ResponseValidationFailureReason::message() const {
-  switch (kind) {
-    case Kind::dataFileReadFailed:
-      return "Response could not be validated, data file could not be read: " + textOf(url) + ".";
-    case Kind::missingContentType:
-      return "Response Content-Type was missing and acceptable content types (" +
-             joined(acceptableContentTypes) + ") do not match \"*/*\".";
-    case Kind::unacceptableContentType:
-      return "Response Content-Type \"" + responseContentType +
-             "\" does not match any acceptable types: " + joined(acceptableContentTypes) + ".";
-    case Kind::unacceptableStatusCode:
-      return "Response status code was unacceptable: " + std::to_string(code) + ".";
-    case Kind::customValidationFailed:
-      return "Custom response validation failed with error: " + localized(error);
-    case Kind::dataFileNil:
-      return "Response could not be validated, data file was nil.";
-  }
-  return {};
-}
-
-std::string HTTPError::ResponseSerializationFailureReason::message() const {
-  switch (kind) {
-    case Kind::inputFileReadFailed:
-      return "Response could not be serialized, input file could not be read: " + textOf(url) + ".";
-    case Kind::stringSerializationFailed:
-      return "String could not be serialized with encoding: " + description(encoding) + ".";
-    case Kind::jsonSerializationFailed:
-      return "JSON could not be serialized because of error:\n" + localized(error);
-    case Kind::decodingFailed:
-      return "Response could not be decoded because of error:\n" + localized(error);
-    case Kind::customSerializationFailed:
-      return "Custom response serializer failed with error:\n" + localized(error);
-    case Kind::invalidEmptyResponse:
-      return "Empty response could not be serialized to type: " + type +
-             ". Use Empty as the expected type for such responses.";
-    case Kind::inputDataNilOrZeroLength:
-      return "Response could not be serialized, input data was nil or zero length.";
-    case Kind::inputFileNil:
-      return "Response could not be serialized, input file was nil.";
-  }
-  return {};
-}
-
-std::string HTTPError::ServerTrustFailureReason::message() const {
-  const std::string outputHost = output ? output->host : host;
-  switch (kind) {
-    case Kind::noRequiredEvaluator:
-      return "A ServerTrustEvaluating value is required for host " + host + " but none was found.";
-    case Kind::policyApplicationFailed:
-      return "Attempting to set a SecPolicy failed.";
-    case Kind::settingAnchorCertificatesFailed:
-      return "Attempting to set the provided certificates as anchor certificates failed.";
-    case Kind::trustEvaluationFailed:
-      return "SecTrust evaluation failed with error: " +
-             (error ? error->localizedDescription() : "None");
-    case Kind::defaultEvaluationFailed:
-      return "Default evaluation failed for host " + outputHost + ".";
-    case Kind::hostValidationFailed:
-      return "Host validation failed for host " + outputHost + ".";
-    case Kind::revocationCheckFailed:
-      return "Revocation check failed for host " + outputHost + ".";
-    case Kind::certificatePinningFailed:
-      return "Certificate pinning failed for host " + host + ".";
-    case Kind::publicKeyPinningFailed:
-      return "Public key pinning failed for host " + host + ".";
-    case Kind::customEvaluationFailed:
-      return "Custom trust evaluation failed with error: " + localized(error);
-    case Kind::noCertificatesFound:
-      return "No certificates were found or provided for evaluation.";
-    case Kind::noPublicKeysFound:
-      return "No public keys were found or provided for evaluation.";
-    case Kind::revocationPolicyCreationFailed:
-      return "Attempting to create a revocation policy failed.";
-  }
-  return {};
-}
-
-std::string HTTPError::URLRequestValidationFailureReason::message() const {
-  return "Invalid URLRequest: Requests with GET method cannot have body data:\n" + utf8Lossy(data);
-}
 
 // --- Cases ---------------------------------------------------------------------------
 
 HTTPError HTTPError::createUploadableFailed(ErrorPtr error) {
-  HTTPError e(Kind::createUploadableFailed);
-  e.error_ = std::move(error);
-  return e;
+  return {Kind::createUploadableFailed, Cause{std::move(error)}};
 }
-
 HTTPError HTTPError::createURLRequestFailed(ErrorPtr error) {
-  HTTPError e(Kind::createURLRequestFailed);
-  e.error_ = std::move(error);
-  return e;
+  return {Kind::createURLRequestFailed, Cause{std::move(error)}};
 }
-
 HTTPError HTTPError::downloadedFileMoveFailed(ErrorPtr error, platform::URL source,
                                               platform::URL destination) {
-  HTTPError e(Kind::downloadedFileMoveFailed);
-  e.error_ = std::move(error);
-  e.source_ = std::move(source);
-  e.destination_ = std::move(destination);
-  return e;
+  return {Kind::downloadedFileMoveFailed,
+          FileMove{std::move(error), std::move(source), std::move(destination)}};
 }
-
-HTTPError HTTPError::invalidURL(URLConvertible url) {
-  HTTPError e(Kind::invalidURL);
-  e.urlConvertible_ = std::move(url);
-  return e;
-}
-
+HTTPError HTTPError::invalidURL(URLConvertible url) { return {Kind::invalidURL, std::move(url)}; }
 HTTPError HTTPError::multipartEncodingFailed(MultipartEncodingFailureReason reason) {
-  HTTPError e(Kind::multipartEncodingFailed);
-  e.reason_ = std::move(reason);
-  return e;
+  return {Kind::multipartEncodingFailed, std::move(reason)};
 }
-
 HTTPError HTTPError::parameterEncodingFailed(ParameterEncodingFailureReason reason) {
-  HTTPError e(Kind::parameterEncodingFailed);
-  e.reason_ = std::move(reason);
-  return e;
+  return {Kind::parameterEncodingFailed, std::move(reason)};
 }
-
 HTTPError HTTPError::parameterEncoderFailed(ParameterEncoderFailureReason reason) {
-  HTTPError e(Kind::parameterEncoderFailed);
-  e.reason_ = std::move(reason);
-  return e;
+  return {Kind::parameterEncoderFailed, std::move(reason)};
 }
-
 HTTPError HTTPError::requestAdaptationFailed(ErrorPtr error) {
-  HTTPError e(Kind::requestAdaptationFailed);
-  e.error_ = std::move(error);
-  return e;
+  return {Kind::requestAdaptationFailed, Cause{std::move(error)}};
 }
-
 HTTPError HTTPError::requestRetryFailed(ErrorPtr retryError, ErrorPtr originalError) {
-  HTTPError e(Kind::requestRetryFailed);
-  e.error_ = std::move(retryError);
-  e.secondError_ = std::move(originalError);
-  return e;
+  return {Kind::requestRetryFailed, RetryFailure{std::move(retryError), std::move(originalError)}};
 }
-
 HTTPError HTTPError::responseValidationFailed(ResponseValidationFailureReason reason) {
-  HTTPError e(Kind::responseValidationFailed);
-  e.reason_ = std::move(reason);
-  return e;
+  return {Kind::responseValidationFailed, std::move(reason)};
 }
-
 HTTPError HTTPError::responseSerializationFailed(ResponseSerializationFailureReason reason) {
-  HTTPError e(Kind::responseSerializationFailed);
-  e.reason_ = std::move(reason);
-  return e;
+  return {Kind::responseSerializationFailed, std::move(reason)};
 }
-
 HTTPError HTTPError::serverTrustEvaluationFailed(ServerTrustFailureReason reason) {
-  HTTPError e(Kind::serverTrustEvaluationFailed);
-  e.reason_ = std::move(reason);
-  return e;
+  return {Kind::serverTrustEvaluationFailed, std::move(reason)};
 }
-
 HTTPError HTTPError::sessionInvalidated(ErrorPtr error) {
-  HTTPError e(Kind::sessionInvalidated);
-  e.error_ = std::move(error);
-  return e;
+  return {Kind::sessionInvalidated, Cause{std::move(error)}};
 }
-
 HTTPError HTTPError::sessionTaskFailed(ErrorPtr error) {
-  HTTPError e(Kind::sessionTaskFailed);
-  e.error_ = std::move(error);
-  return e;
+  return {Kind::sessionTaskFailed, Cause{std::move(error)}};
 }
-
 HTTPError HTTPError::urlRequestValidationFailed(URLRequestValidationFailureReason reason) {
-  HTTPError e(Kind::urlRequestValidationFailed);
-  e.reason_ = std::move(reason);
-  return e;
+  return {Kind::urlRequestValidationFailed, std::move(reason)};
 }
-
-HTTPError HTTPError::explicitlyCancelled() { return HTTPError(Kind::explicitlyCancelled); }
-HTTPError HTTPError::sessionDeinitialized() { return HTTPError(Kind::sessionDeinitialized); }
+HTTPError HTTPError::explicitlyCancelled() { return {Kind::explicitlyCancelled, {}}; }
+HTTPError HTTPError::sessionDeinitialized() { return {Kind::sessionDeinitialized, {}}; }
 
 // --- Reading -------------------------------------------------------------------------
-
-std::string HTTPError::errorDescription() const {
-  switch (kind_) {
-    case Kind::createUploadableFailed:
-      return "Uploadable creation failed with error: " + localized(error_);
-    case Kind::createURLRequestFailed:
-      return "URLRequest creation failed with error: " + localized(error_);
-    case Kind::downloadedFileMoveFailed:
-      return "Moving downloaded file from: " + textOf(source_) + " to: " + textOf(destination_) +
-             " failed with error: " + localized(error_);
-    case Kind::invalidURL:
-      return "URL is not valid: " + (urlConvertible_ ? urlConvertible_->description() : "nil");
-    case Kind::multipartEncodingFailed:
-      return multipartEncodingReason()->message();
-    case Kind::parameterEncodingFailed:
-      return parameterEncodingReason()->message();
-    case Kind::parameterEncoderFailed:
-      return parameterEncoderReason()->message();
-    case Kind::requestAdaptationFailed:
-      return "Request adaption failed with error: " + localized(error_);
-    case Kind::requestRetryFailed:
-      return "Request retry failed with retry error: " + localized(error_) +
-             ", original error: " + localized(secondError_);
-    case Kind::responseValidationFailed:
-      return responseValidationReason()->message();
-    case Kind::responseSerializationFailed:
-      return responseSerializationReason()->message();
-    case Kind::serverTrustEvaluationFailed:
-      return "Server trust evaluation failed due to reason: " + serverTrustReason()->message();
-    case Kind::sessionInvalidated:
-      return "Session was invalidated with error: " +
-             (error_ ? error_->localizedDescription() : "No description.");
-    case Kind::sessionTaskFailed:
-      return "URLSessionTask failed with error: " + localized(error_);
-    case Kind::urlRequestValidationFailed:
-      return "URLRequest validation failed due to reason: " +
-             urlRequestValidationReason()->message();
-    case Kind::explicitlyCancelled:
-      return "Request explicitly cancelled.";
-    case Kind::sessionDeinitialized:
-      return "Session was invalidated without error, so it was likely deinitialized unexpectedly. "
-             "Be sure to "
-             "retain a reference to your Session for the duration of your requests.";
-  }
-  return "Unknown error.";
-}
 
 platform::ErrorPtr HTTPError::underlyingError() const {
   switch (kind_) {
@@ -382,10 +65,12 @@ platform::ErrorPtr HTTPError::underlyingError() const {
     case Kind::createURLRequestFailed:
     case Kind::requestAdaptationFailed:
     case Kind::sessionTaskFailed:
-    case Kind::downloadedFileMoveFailed:
     case Kind::sessionInvalidated:
+      return payload<Cause>()->error;
+    case Kind::downloadedFileMoveFailed:
+      return payload<FileMove>()->error;
     case Kind::requestRetryFailed:
-      return error_;
+      return payload<RetryFailure>()->retryError;
     case Kind::multipartEncodingFailed: {
       using K = MultipartEncodingFailureReason::Kind;
       const auto* r = multipartEncodingReason();
@@ -437,7 +122,10 @@ std::optional<platform::Data> HTTPError::downloadResumeData() const {
   return urlError->downloadTaskResumeData();
 }
 
-std::optional<URLConvertible> HTTPError::urlConvertible() const { return urlConvertible_; }
+std::optional<URLConvertible> HTTPError::urlConvertible() const {
+  const auto* url = payload<URLConvertible>();
+  return url ? std::optional(*url) : std::nullopt;
+}
 
 std::optional<platform::URL> HTTPError::url() const {
   const auto* r = multipartEncodingReason();
@@ -480,38 +168,41 @@ std::optional<StringEncoding> HTTPError::failedStringEncoding() const {
 }
 
 std::optional<platform::URL> HTTPError::sourceURL() const {
-  return kind_ == Kind::downloadedFileMoveFailed ? source_ : std::nullopt;
+  const auto* move = payload<FileMove>();
+  return move ? std::optional(move->source) : std::nullopt;
 }
 
 std::optional<platform::URL> HTTPError::destinationURL() const {
-  return kind_ == Kind::downloadedFileMoveFailed ? destination_ : std::nullopt;
+  const auto* move = payload<FileMove>();
+  return move ? std::optional(move->destination) : std::nullopt;
 }
 
 const HTTPError::MultipartEncodingFailureReason* HTTPError::multipartEncodingReason() const {
-  return std::get_if<MultipartEncodingFailureReason>(&reason_);
+  return payload<MultipartEncodingFailureReason>();
 }
 const HTTPError::ParameterEncodingFailureReason* HTTPError::parameterEncodingReason() const {
-  return std::get_if<ParameterEncodingFailureReason>(&reason_);
+  return payload<ParameterEncodingFailureReason>();
 }
 const HTTPError::ParameterEncoderFailureReason* HTTPError::parameterEncoderReason() const {
-  return std::get_if<ParameterEncoderFailureReason>(&reason_);
+  return payload<ParameterEncoderFailureReason>();
 }
 const HTTPError::ResponseValidationFailureReason* HTTPError::responseValidationReason() const {
-  return std::get_if<ResponseValidationFailureReason>(&reason_);
+  return payload<ResponseValidationFailureReason>();
 }
 const HTTPError::ResponseSerializationFailureReason* HTTPError::responseSerializationReason()
     const {
-  return std::get_if<ResponseSerializationFailureReason>(&reason_);
+  return payload<ResponseSerializationFailureReason>();
 }
 const HTTPError::ServerTrustFailureReason* HTTPError::serverTrustReason() const {
-  return std::get_if<ServerTrustFailureReason>(&reason_);
+  return payload<ServerTrustFailureReason>();
 }
 const HTTPError::URLRequestValidationFailureReason* HTTPError::urlRequestValidationReason() const {
-  return std::get_if<URLRequestValidationFailureReason>(&reason_);
+  return payload<URLRequestValidationFailureReason>();
 }
 
 platform::ErrorPtr HTTPError::originalError() const {
-  return kind_ == Kind::requestRetryFailed ? secondError_ : nullptr;
+  const auto* retry = payload<RetryFailure>();
+  return retry ? retry->originalError : nullptr;
 }
 
 // --- Conversions ---------------------------------------------------------------------

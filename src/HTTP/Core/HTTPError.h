@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -17,9 +18,9 @@
 namespace tolvane::http {
 
 // The one error type of the HTTP layer: seventeen cases, each carrying its cause (an
-// underlying error, a URL, a status code, or a nested reason). Its localizedDescription()
-// is the English message a person may see, composed when read from the payload. An
-// immutable, copyable value; payload errors are shared.
+// underlying error, a URL, a status code, or a nested reason) as one variant payload. Its
+// localizedDescription() is the English message a person may see, composed when read from the
+// payload (HTTPErrorMessages.cpp). An immutable, copyable value; payload errors are shared.
 class HTTPError final : public platform::Error {
  public:
   enum class Kind {
@@ -469,20 +470,34 @@ class HTTPError final : public platform::Error {
   }
 
  private:
-  using Reason = std::variant<std::monostate, MultipartEncodingFailureReason,
-                              ParameterEncodingFailureReason, ParameterEncoderFailureReason,
-                              ResponseValidationFailureReason, ResponseSerializationFailureReason,
-                              ServerTrustFailureReason, URLRequestValidationFailureReason>;
+  // The payloads of the cases that carry more than a reason.
+  struct Cause {
+    platform::ErrorPtr error;  // may be null for sessionInvalidated
+  };
+  struct FileMove {
+    platform::ErrorPtr error;
+    platform::URL source;
+    platform::URL destination;
+  };
+  struct RetryFailure {
+    platform::ErrorPtr retryError;
+    platform::ErrorPtr originalError;
+  };
+  // One alternative per shape of case: the kind says which case, the payload what it holds.
+  using Payload = std::variant<std::monostate, Cause, FileMove, URLConvertible, RetryFailure,
+                               MultipartEncodingFailureReason, ParameterEncodingFailureReason,
+                               ParameterEncoderFailureReason, ResponseValidationFailureReason,
+                               ResponseSerializationFailureReason, ServerTrustFailureReason,
+                               URLRequestValidationFailureReason>;
 
-  explicit HTTPError(Kind kind) : kind_(kind) {}
+  HTTPError(Kind kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
+  template <typename T>
+  [[nodiscard]] const T* payload() const {
+    return std::get_if<T>(&payload_);
+  }
 
   Kind kind_;
-  platform::ErrorPtr error_;
-  platform::ErrorPtr secondError_;  // originalError of requestRetryFailed
-  std::optional<platform::URL> source_;
-  std::optional<platform::URL> destination_;
-  std::optional<URLConvertible> urlConvertible_;
-  Reason reason_;
+  Payload payload_;
 };
 
 // The error itself when it is an HTTPError, else `makeDefault()` (only then called).

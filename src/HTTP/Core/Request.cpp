@@ -121,11 +121,11 @@ std::shared_ptr<Request> Request::resume() {
   mutableState_.write([&](MutableState& s) {
     if (s.state != State::initialized && s.state != State::suspended) return;
     s.state = State::resumed;
-    underlyingQueue_->async([self] { self->didResume(); });
+    underlyingQueue_->async([self] { self->didResume(RequestKey{}); });
     TaskPtr task = s.tasks.empty() ? nullptr : s.tasks.back();
     if (!task || task->state() == URLSessionTask::State::completed) return;
     task->resume();
-    underlyingQueue_->async([self, task] { self->didResumeTask(task); });
+    underlyingQueue_->async([self, task] { self->didResumeTask(RequestKey{}, task); });
   });
   return self;
 }
@@ -135,11 +135,11 @@ std::shared_ptr<Request> Request::suspend() {
   mutableState_.write([&](MutableState& s) {
     if (s.state != State::initialized && s.state != State::resumed) return;
     s.state = State::suspended;
-    underlyingQueue_->async([self] { self->didSuspend(); });
+    underlyingQueue_->async([self] { self->didSuspend(RequestKey{}); });
     TaskPtr task = s.tasks.empty() ? nullptr : s.tasks.back();
     if (!task || task->state() == URLSessionTask::State::completed) return;
     task->suspend();
-    underlyingQueue_->async([self, task] { self->didSuspendTask(task); });
+    underlyingQueue_->async([self, task] { self->didSuspendTask(RequestKey{}, task); });
   });
   return self;
 }
@@ -149,17 +149,17 @@ std::shared_ptr<Request> Request::cancel() {
   mutableState_.write([&](MutableState& s) {
     if (!allowsTransition(s.state, State::cancelled)) return;
     s.state = State::cancelled;
-    underlyingQueue_->async([self] { self->didCancel(); });
+    underlyingQueue_->async([self] { self->didCancel(RequestKey{}); });
     TaskPtr task = s.tasks.empty() ? nullptr : s.tasks.back();
     if (!task || task->state() == URLSessionTask::State::completed) {
       // No transfer will report back, so nothing else would end the request.
-      underlyingQueue_->async([self] { self->finish(); });
+      underlyingQueue_->async([self] { self->finish(RequestKey{}); });
       return;
     }
     // Resumed first so that a task that never ran still reports metrics and completion.
     task->resume();
     task->cancel();
-    underlyingQueue_->async([self, task] { self->didCancelTask(task); });
+    underlyingQueue_->async([self, task] { self->didCancelTask(RequestKey{}, task); });
   });
   return self;
 }
@@ -204,17 +204,17 @@ void Request::addFinishHandler(Closure handler) {
   mutableState_.write([&](MutableState& s) { s.finishHandlers.push_back(std::move(handler)); });
 }
 
-void Request::addValidator(Closure validator) {
+void Request::addValidator(RequestKey /*key*/, Closure validator) {
   validators_.write([&](std::vector<Closure>& list) { list.push_back(std::move(validator)); });
 }
 
-void Request::setError(HTTPError error) {
+void Request::setError(RequestKey /*key*/, HTTPError error) {
   mutableState_.write([&](MutableState& s) { s.error = std::move(error); });
 }
 
 // Response serializers
 
-void Request::addResponseSerializer(Closure serializer) {
+void Request::addResponseSerializer(RequestKey /*key*/, Closure serializer) {
   auto self = shared_from_this();
   mutableState_.write([&](MutableState& s) {
     s.responseSerializers.push_back(std::move(serializer));
@@ -234,7 +234,7 @@ void Request::addResponseSerializer(Closure serializer) {
   });
 }
 
-void Request::responseSerializerFinished(Closure completion) {
+void Request::responseSerializerFinished(RequestKey /*key*/, Closure completion) {
   mutableState_.write(
       [&](MutableState& s) { s.responseSerializerCompletions.push_back(std::move(completion)); });
   // Serializers call this from the serialization queue, which targets the underlying one.
@@ -275,15 +275,7 @@ void Request::cleanup() {
   if (auto delegate = this->delegate()) delegate->cleanup(shared_from_this());
 }
 
-// Task
-
-TaskPtr Request::makeTask(const URLRequest& /*request*/, platform::URLSession& /*session*/) {
-  std::fprintf(stderr, "Subclasses must override.\n");
-  std::fflush(stderr);
-  std::abort();
-}
-
-bool Request::awaitNextAttempt() {
+bool Request::awaitNextAttempt(RequestKey /*key*/) {
   return mutableState_.write([](MutableState& s) {
     if (s.state == State::cancelled) return false;
     s.isFinishing = false;
@@ -297,23 +289,24 @@ void Request::notify(const std::function<void(EventMonitor&)>& event) const {
   if (eventMonitor_) event(*eventMonitor_);
 }
 
-void Request::didCreateInitialURLRequest(const URLRequest& request) {
+void Request::didCreateInitialURLRequest(RequestKey /*key*/, const URLRequest& request) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.requests.push_back(request); });
   notify(
       [&](EventMonitor& m) { m.requestDidCreateInitialURLRequest(shared_from_this(), request); });
 }
 
-void Request::didFailToCreateURLRequest(const HTTPError& error) {
+void Request::didFailToCreateURLRequest(RequestKey /*key*/, const HTTPError& error) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.error = error; });
   notify([&](EventMonitor& m) {
     m.requestDidFailToCreateURLRequestWithError(shared_from_this(), error);
   });
-  retryOrFinish(error);
+  retryOrFinish(RequestKey{}, error);
 }
 
-void Request::didAdaptInitialRequest(const URLRequest& initial, const URLRequest& adapted) {
+void Request::didAdaptInitialRequest(RequestKey /*key*/, const URLRequest& initial,
+                                     const URLRequest& adapted) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.requests.push_back(adapted); });
   notify([&](EventMonitor& m) {
@@ -321,23 +314,25 @@ void Request::didAdaptInitialRequest(const URLRequest& initial, const URLRequest
   });
 }
 
-void Request::didFailToAdaptURLRequest(const URLRequest& request, const HTTPError& error) {
+void Request::didFailToAdaptURLRequest(RequestKey /*key*/, const URLRequest& request,
+                                       const HTTPError& error) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.error = error; });
   notify([&](EventMonitor& m) {
     m.requestDidFailToAdaptURLRequestWithError(shared_from_this(), request, error);
   });
-  retryOrFinish(error);
+  retryOrFinish(RequestKey{}, error);
 }
 
-void Request::didCreateURLRequest(const URLRequest& request) {
+void Request::didCreateURLRequest(RequestKey /*key*/, const URLRequest& request) {
   assertOnUnderlyingQueue();
   auto handler = mutableState_.read([](const MutableState& s) { return s.urlRequestHandler; });
   if (handler) handler->second->async([call = handler->first, request] { call(request); });
   notify([&](EventMonitor& m) { m.requestDidCreateURLRequest(shared_from_this(), request); });
 }
 
-void Request::didCreateTask(const TaskPtr& task, const std::function<void(State)>& align) {
+void Request::didCreateTask(RequestKey /*key*/, const TaskPtr& task,
+                            const std::function<void(State)>& align) {
   assertOnUnderlyingQueue();
   // The task becomes visible and is brought into the request's state under one hold of the
   // lock: a resume or cancel from another thread then acts on it either before it exists or
@@ -351,17 +346,17 @@ void Request::didCreateTask(const TaskPtr& task, const std::function<void(State)
   notify([&](EventMonitor& m) { m.requestDidCreateTask(shared_from_this(), task); });
 }
 
-void Request::didResume() {
+void Request::didResume(RequestKey /*key*/) {
   assertOnUnderlyingQueue();
   notify([&](EventMonitor& m) { m.requestDidResume(shared_from_this()); });
 }
 
-void Request::didSuspend() {
+void Request::didSuspend(RequestKey /*key*/) {
   assertOnUnderlyingQueue();
   notify([&](EventMonitor& m) { m.requestDidSuspend(shared_from_this()); });
 }
 
-void Request::didCancel() {
+void Request::didCancel(RequestKey /*key*/) {
   assertOnUnderlyingQueue();
   mutableState_.write([](MutableState& s) {
     if (!s.error) s.error = HTTPError::explicitlyCancelled();
@@ -369,28 +364,28 @@ void Request::didCancel() {
   notify([&](EventMonitor& m) { m.requestDidCancel(shared_from_this()); });
 }
 
-void Request::didResumeTask(const TaskPtr& task) {
+void Request::didResumeTask(RequestKey /*key*/, const TaskPtr& task) {
   assertOnUnderlyingQueue();
   notify([&](EventMonitor& m) { m.requestDidResumeTask(shared_from_this(), task); });
 }
 
-void Request::didSuspendTask(const TaskPtr& task) {
+void Request::didSuspendTask(RequestKey /*key*/, const TaskPtr& task) {
   assertOnUnderlyingQueue();
   notify([&](EventMonitor& m) { m.requestDidSuspendTask(shared_from_this(), task); });
 }
 
-void Request::didCancelTask(const TaskPtr& task) {
+void Request::didCancelTask(RequestKey /*key*/, const TaskPtr& task) {
   assertOnUnderlyingQueue();
   notify([&](EventMonitor& m) { m.requestDidCancelTask(shared_from_this(), task); });
 }
 
-void Request::didGatherMetrics(const platform::URLSessionTaskMetrics& metrics) {
+void Request::didGatherMetrics(RequestKey /*key*/, const platform::URLSessionTaskMetrics& metrics) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.metrics.push_back(metrics); });
   notify([&](EventMonitor& m) { m.requestDidGatherMetrics(shared_from_this(), metrics); });
 }
 
-void Request::didFailTask(const TaskPtr& task, const HTTPError& error) {
+void Request::didFailTask(RequestKey /*key*/, const TaskPtr& task, const HTTPError& error) {
   assertOnUnderlyingQueue();
   mutableState_.write([&](MutableState& s) { s.error = error; });
   notify([&](EventMonitor& m) {
@@ -398,7 +393,8 @@ void Request::didFailTask(const TaskPtr& task, const HTTPError& error) {
   });
 }
 
-void Request::didCompleteTask(const TaskPtr& task, const std::optional<HTTPError>& error) {
+void Request::didCompleteTask(RequestKey /*key*/, const TaskPtr& task,
+                              const std::optional<HTTPError>& error) {
   assertOnUnderlyingQueue();
   // An error recorded earlier (a cancel, a failed challenge) wins over the task's own.
   const auto recorded = taskCompletionError(error);
@@ -409,10 +405,10 @@ void Request::didCompleteTask(const TaskPtr& task, const std::optional<HTTPError
   for (const auto& validator : validators) validator();
   notify(
       [&](EventMonitor& m) { m.requestDidCompleteTaskWithError(shared_from_this(), task, error); });
-  retryOrFinish(this->error());
+  retryOrFinish(RequestKey{}, this->error());
 }
 
-void Request::updateUploadProgress(std::int64_t totalBytesSent,
+void Request::updateUploadProgress(RequestKey /*key*/, std::int64_t totalBytesSent,
                                    std::int64_t totalBytesExpectedToSend) {
   assertOnUnderlyingQueue();
   uploadProgress_->setTotalUnitCount(totalBytesExpectedToSend);
@@ -431,7 +427,7 @@ void Request::callDownloadProgressHandler() {
         [call = handler->first, progress = downloadProgress_] { call(*progress); });
 }
 
-void Request::prepareForNextAttempt() {
+void Request::prepareForNextAttempt(RequestKey /*key*/) {
   assertOnUnderlyingQueue();
   mutableState_.write([](MutableState& s) { s.retryCount += 1; });
   reset();
@@ -450,11 +446,11 @@ void Request::reset() {
   });
 }
 
-void Request::retryOrFinish(const std::optional<HTTPError>& error) {
+void Request::retryOrFinish(RequestKey /*key*/, const std::optional<HTTPError>& error) {
   assertOnUnderlyingQueue();
   auto delegate = this->delegate();
   if (isCancelled() || !error || !delegate) {
-    finish();
+    finish(RequestKey{});
     return;
   }
   std::weak_ptr<Request> weakSelf = shared_from_this();
@@ -464,10 +460,11 @@ void Request::retryOrFinish(const std::optional<HTTPError>& error) {
     switch (result.kind()) {
       case RetryResult::Kind::doNotRetry:
         // A session that went away while its retrier was deciding has ended the request.
-        if (self->delegate()) self->finish();
+        if (self->delegate()) self->finish(RequestKey{});
         return;
       case RetryResult::Kind::doNotRetryWithError:
-        self->finish(asHTTPError(result.error(), "Received retryError was not already HTTPError"));
+        self->finish(RequestKey{},
+                     asHTTPError(result.error(), "Received retryError was not already HTTPError"));
         return;
       case RetryResult::Kind::retry:
       case RetryResult::Kind::retryWithDelay:
@@ -475,14 +472,14 @@ void Request::retryOrFinish(const std::optional<HTTPError>& error) {
           delegate->scheduleRetry(self, result.delay());
         } else {
           // Without a session nothing could start the new attempt; end with what we have.
-          self->finish();
+          self->finish(RequestKey{});
         }
         return;
     }
   });
 }
 
-void Request::finish(const std::optional<HTTPError>& error) {
+void Request::finish(RequestKey /*key*/, const std::optional<HTTPError>& error) {
   assertOnUnderlyingQueue();
   std::optional<HTTPError> replaced;
   const bool proceed = mutableState_.write([&](MutableState& s) {

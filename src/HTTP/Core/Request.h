@@ -19,9 +19,29 @@
 
 namespace tolvane::http {
 
+class DataRequest;
+class DownloadRequest;
 class EventMonitor;
 class RequestDelegate;
 class RequestInterceptor;
+class Session;
+class SessionDelegate;
+namespace detail {
+struct ResponseLayer;
+}
+
+// Proof that the caller drives requests: only the session, the transport delegate, the
+// request kinds and the response layer can make one. A request's lifecycle calls take it, so
+// code holding a request can use its public surface but cannot step its state machine.
+class RequestKey {
+  RequestKey() = default;
+  friend class Request;
+  friend class DataRequest;
+  friend class DownloadRequest;
+  friend class Session;
+  friend class SessionDelegate;
+  friend struct detail::ResponseLayer;
+};
 
 // Hook types the layer keeps a slot for but never fills.
 class RedirectHandler;
@@ -33,10 +53,11 @@ class CachedResponseHandler;
 // finished).
 //
 // Threads: the public state operations and handler registrations may be called from any
-// thread. The internal events (did...) are called by the session and the transport delegate
-// on the underlying queue (the session's root queue) and stop the process elsewhere. All
-// mutable state sits in `mutableState_` behind its lock; the validators list has a lock of
-// its own; the two are never held together, and no user closure runs under either.
+// thread. The lifecycle calls (those taking a RequestKey; the events did...) are called by the
+// session and the transport delegate on the underlying queue (the session's root queue) and stop
+// the process elsewhere. All mutable state sits in `mutableState_` behind its lock; the validators
+// list has a lock of its own; the two are never held together, and no user closure runs under
+// either.
 //
 // Requests are shared objects (std::shared_ptr); a request refers to its session only
 // weakly, so a dropped session ends its requests instead of being kept alive by them.
@@ -153,48 +174,55 @@ class Request : public std::enable_shared_from_this<Request> {
   // Runs once, on the underlying queue, when the request has run its response completions.
   void addFinishHandler(Closure handler);
 
+  // The calls below take a RequestKey: they belong to the session, the transport delegate and
+  // the response layer.
+
   // The response layer's hooks; any thread. A serializer runs on the serialization queue
   // and ends by calling responseSerializerFinished with the completion that delivers its
   // result; serializers run one after another in the order added. Adding one to a finished
   // request runs serialization again.
-  void addResponseSerializer(Closure serializer);
-  void responseSerializerFinished(Closure completion);
+  void addResponseSerializer(RequestKey, Closure serializer);
+  void responseSerializerFinished(RequestKey, Closure completion);
   // Validators run once, in the order added, when a task completes.
-  void addValidator(Closure validator);
+  void addValidator(RequestKey, Closure validator);
   // Records an error found after the transport finished (validation, file placement).
-  void setError(HTTPError error);
+  void setError(RequestKey, HTTPError error);
 
-  // The task for one attempt. Request kinds override it; the base class stops the process.
-  [[nodiscard]] virtual platform::TaskPtr makeTask(const platform::URLRequest& request,
-                                                   platform::URLSession& session);
+  // The task for one attempt; each request kind makes its own.
+  [[nodiscard]] virtual platform::TaskPtr makeTask(RequestKey, const platform::URLRequest& request,
+                                                   platform::URLSession& session) = 0;
 
   // A serializer's failure asked for another attempt. Unless the request was cancelled
   // meanwhile (false: deliver now), the finish that ran the serializer is abandoned, so a
   // cancel or a dropped session can still end the request before that attempt starts.
-  [[nodiscard]] bool awaitNextAttempt();
+  [[nodiscard]] bool awaitNextAttempt(RequestKey);
 
   // Events from the session and the transport delegate; underlying queue only.
-  void didCreateInitialURLRequest(const platform::URLRequest& request);
-  void didFailToCreateURLRequest(const HTTPError& error);
-  void didAdaptInitialRequest(const platform::URLRequest& initial,
+  void didCreateInitialURLRequest(RequestKey, const platform::URLRequest& request);
+  void didFailToCreateURLRequest(RequestKey, const HTTPError& error);
+  void didAdaptInitialRequest(RequestKey, const platform::URLRequest& initial,
                               const platform::URLRequest& adapted);
-  void didFailToAdaptURLRequest(const platform::URLRequest& request, const HTTPError& error);
-  void didCreateURLRequest(const platform::URLRequest& request);
+  void didFailToAdaptURLRequest(RequestKey, const platform::URLRequest& request,
+                                const HTTPError& error);
+  void didCreateURLRequest(RequestKey, const platform::URLRequest& request);
   // `align` brings the new task into the request's state; it runs under the request's lock.
-  void didCreateTask(const platform::TaskPtr& task, const std::function<void(State)>& align = {});
-  void didResume();
-  void didSuspend();
-  void didCancel();
-  void didResumeTask(const platform::TaskPtr& task);
-  void didSuspendTask(const platform::TaskPtr& task);
-  void didCancelTask(const platform::TaskPtr& task);
-  void didGatherMetrics(const platform::URLSessionTaskMetrics& metrics);
-  void didFailTask(const platform::TaskPtr& task, const HTTPError& error);
-  void didCompleteTask(const platform::TaskPtr& task, const std::optional<HTTPError>& error);
-  void updateUploadProgress(std::int64_t totalBytesSent, std::int64_t totalBytesExpectedToSend);
-  void prepareForNextAttempt();
-  void retryOrFinish(const std::optional<HTTPError>& error);
-  void finish(const std::optional<HTTPError>& error = std::nullopt);
+  void didCreateTask(RequestKey, const platform::TaskPtr& task,
+                     const std::function<void(State)>& align = {});
+  void didResume(RequestKey);
+  void didSuspend(RequestKey);
+  void didCancel(RequestKey);
+  void didResumeTask(RequestKey, const platform::TaskPtr& task);
+  void didSuspendTask(RequestKey, const platform::TaskPtr& task);
+  void didCancelTask(RequestKey, const platform::TaskPtr& task);
+  void didGatherMetrics(RequestKey, const platform::URLSessionTaskMetrics& metrics);
+  void didFailTask(RequestKey, const platform::TaskPtr& task, const HTTPError& error);
+  void didCompleteTask(RequestKey, const platform::TaskPtr& task,
+                       const std::optional<HTTPError>& error);
+  void updateUploadProgress(RequestKey, std::int64_t totalBytesSent,
+                            std::int64_t totalBytesExpectedToSend);
+  void prepareForNextAttempt(RequestKey);
+  void retryOrFinish(RequestKey, const std::optional<HTTPError>& error);
+  void finish(RequestKey, const std::optional<HTTPError>& error = std::nullopt);
 
   [[nodiscard]] static bool allowsTransition(State from, State to);
 

@@ -3,7 +3,11 @@
 #include <mutex>
 #include <typeinfo>
 
+#include "HTTP/Core/CompositeEventMonitor.h"
+#include "HTTP/Core/DataRequest.h"
 #include "HTTP/Core/RequestAdapterState.h"
+#include "HTTP/Core/RequestInterceptor.h"
+#include "HTTP/Core/SessionDelegate.h"
 #include "HTTP/Core/URLEncoding.h"
 #include "HTTP/Retry/Interceptor.h"
 #include "Platform/Fatal.h"
@@ -123,8 +127,9 @@ Session::~Session() {
   std::unordered_map<platform::UUID, std::shared_ptr<Request>> pending = activeRequests_;
   for (const auto& request : requestTaskMap_.requests()) pending.emplace(request->id(), request);
   for (auto& [id, request] : pending) {
-    rootQueue_->async(
-        [request = std::move(request)] { request->finish(HTTPError::sessionDeinitialized()); });
+    rootQueue_->async([request = std::move(request)] {
+      request->finish(RequestKey{}, HTTPError::sessionDeinitialized());
+    });
   }
   session_->invalidateAndCancel();
 }
@@ -238,7 +243,7 @@ void Session::performDownloadRequest(const std::shared_ptr<DownloadRequest>& req
   // from it directly.
   rootQueue_->async([self = shared_from_this(), request] {
     if (request->isCancelled()) return;
-    self->didCreateTask(request->makeTaskFromResumeData(*self->session_), request);
+    self->didCreateTask(request->makeTaskFromResumeData(RequestKey{}, *self->session_), request);
   });
 }
 
@@ -281,13 +286,15 @@ void Session::prepareAttempt(const std::shared_ptr<Request>& request,
   std::optional<HTTPError> failure = built.failure();
   if (!failure) failure = validate(built.value());
   if (failure) {
-    rootQueue_->async(
-        [request, error = std::move(*failure)] { request->didFailToCreateURLRequest(error); });
+    rootQueue_->async([request, error = std::move(*failure)] {
+      request->didFailToCreateURLRequest(RequestKey{}, error);
+    });
     return;
   }
   const URLRequest initialRequest = std::move(built).value();
-  rootQueue_->async(
-      [request, initialRequest] { request->didCreateInitialURLRequest(initialRequest); });
+  rootQueue_->async([request, initialRequest] {
+    request->didCreateInitialURLRequest(RequestKey{}, initialRequest);
+  });
 
   if (request->isCancelled()) return;
 
@@ -311,14 +318,15 @@ void Session::prepareAttempt(const std::shared_ptr<Request>& request,
         }
         if (failure) {
           rootQueue->async([weakSelf, request, initialRequest, error = std::move(*failure)] {
-            if (weakSelf.lock()) request->didFailToAdaptURLRequest(initialRequest, error);
+            if (weakSelf.lock())
+              request->didFailToAdaptURLRequest(RequestKey{}, initialRequest, error);
           });
           return;
         }
         rootQueue->async([weakSelf, request, initialRequest, adapted = result.value()] {
           auto self = weakSelf.lock();
           if (!self) return;
-          request->didAdaptInitialRequest(initialRequest, adapted);
+          request->didAdaptInitialRequest(RequestKey{}, initialRequest, adapted);
           self->createTask(adapted, request);
         });
       });
@@ -326,15 +334,15 @@ void Session::prepareAttempt(const std::shared_ptr<Request>& request,
 
 void Session::createTask(const URLRequest& urlRequest, const std::shared_ptr<Request>& request) {
   rootQueue_->dispatchPreconditionOnQueue();
-  request->didCreateURLRequest(urlRequest);
+  request->didCreateURLRequest(RequestKey{}, urlRequest);
   if (request->isCancelled()) return;
-  didCreateTask(request->makeTask(urlRequest, *session_), request);
+  didCreateTask(request->makeTask(RequestKey{}, urlRequest, *session_), request);
 }
 
 void Session::didCreateTask(const TaskPtr& task, const std::shared_ptr<Request>& request) {
   rootQueue_->dispatchPreconditionOnQueue();
   requestTaskMap_.add(request, task);
-  request->didCreateTask(task,
+  request->didCreateTask(RequestKey{}, task,
                          [&](Request::State state) { updateStatesForTask(task, request, state); });
 }
 
@@ -347,17 +355,17 @@ void Session::updateStatesForTask(const TaskPtr& task, const std::shared_ptr<Req
       return;
     case Request::State::resumed:
       task->resume();
-      rootQueue_->async([request, task] { request->didResumeTask(task); });
+      rootQueue_->async([request, task] { request->didResumeTask(RequestKey{}, task); });
       return;
     case Request::State::suspended:
       task->suspend();
-      rootQueue_->async([request, task] { request->didSuspendTask(task); });
+      rootQueue_->async([request, task] { request->didSuspendTask(RequestKey{}, task); });
       return;
     case Request::State::cancelled:
       // Resumed first so the task still reports metrics and completion.
       task->resume();
       task->cancel();
-      rootQueue_->async([request, task] { request->didCancelTask(task); });
+      rootQueue_->async([request, task] { request->didCancelTask(RequestKey{}, task); });
       return;
   }
 }
@@ -427,7 +435,7 @@ void Session::scheduleRetry(const std::shared_ptr<Request>& request, std::option
   auto retry = [weakSelf, request] {
     auto self = weakSelf.lock();
     if (!self || request->isCancelled()) return;
-    request->prepareForNextAttempt();
+    request->prepareForNextAttempt(RequestKey{});
     self->perform(request);
   };
   rootQueue_->async([rootQueue = rootQueue_, delay, retry = std::move(retry)] {
@@ -477,7 +485,7 @@ std::optional<platform::URLCredential> Session::credential(
 void Session::finishAllForInvalidation(const platform::ErrorPtr& error) {
   rootQueue_->dispatchPreconditionOnQueue();
   for (const auto& request : requestTaskMap_.requests())
-    request->finish(HTTPError::sessionInvalidated(error));
+    request->finish(RequestKey{}, HTTPError::sessionInvalidated(error));
 }
 
 // Bulk operations

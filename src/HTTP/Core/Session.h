@@ -6,8 +6,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "HTTP/Core/CompositeEventMonitor.h"
-#include "HTTP/Core/DataRequest.h"
 #include "HTTP/Core/DownloadRequest.h"
 #include "HTTP/Core/HTTPHeaders.h"
 #include "HTTP/Core/HTTPMethod.h"
@@ -15,15 +13,21 @@
 #include "HTTP/Core/Request.h"
 #include "HTTP/Core/RequestConvertible.h"
 #include "HTTP/Core/RequestDelegate.h"
-#include "HTTP/Core/RequestInterceptor.h"
 #include "HTTP/Core/RequestTaskMap.h"
-#include "HTTP/Core/SessionDelegate.h"
 #include "HTTP/Core/SessionStateProvider.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/URLSession.h"
 #include "Platform/UUID.h"
 
 namespace tolvane::http {
+
+class CompositeEventMonitor;
+class DataRequest;
+class EventMonitor;
+class RequestAdapter;
+class RequestInterceptor;
+class RequestRetrier;
+class SessionDelegate;
 
 // The parts of a session after its transport parts; the defaults are the program's.
 struct SessionSettings {

@@ -64,7 +64,7 @@ void SessionDelegate::didSendBodyData(URLSession& session, const TaskPtr& task,
                                        totalBytesExpectedToSend);
   }
   if (auto owner = request(*task))
-    owner->updateUploadProgress(totalBytesSent, totalBytesExpectedToSend);
+    owner->updateUploadProgress(RequestKey{}, totalBytesSent, totalBytesExpectedToSend);
 }
 
 void SessionDelegate::needNewBodyStream(URLSession& session, const TaskPtr& task,
@@ -88,7 +88,7 @@ void SessionDelegate::didFinishCollectingMetrics(URLSession& session, const Task
   if (eventMonitor_) eventMonitor_->taskDidFinishCollectingMetrics(session, task, metrics);
   auto provider = stateProvider();
   if (!provider) return;
-  if (auto owner = provider->request(*task)) owner->didGatherMetrics(metrics);
+  if (auto owner = provider->request(*task)) owner->didGatherMetrics(RequestKey{}, metrics);
   provider->taskMetricsGathered(*task);
 }
 
@@ -102,7 +102,7 @@ void SessionDelegate::didCompleteWithError(URLSession& session, const TaskPtr& t
   std::optional<HTTPError> failure;
   if (error) failure = asHTTPError(error, [&] { return HTTPError::sessionTaskFailed(error); });
   provider->taskCompleted(*task, [owner, task, failure] {
-    if (owner) owner->didCompleteTask(task, failure);
+    if (owner) owner->didCompleteTask(RequestKey{}, task, failure);
   });
 }
 
@@ -121,7 +121,7 @@ void SessionDelegate::didReceiveData(URLSession& session, const TaskPtr& dataTas
                                      const platform::Data& data) {
   if (eventMonitor_) eventMonitor_->dataTaskDidReceiveData(session, dataTask, data);
   if (auto owner = std::dynamic_pointer_cast<DataRequest>(request(*dataTask)))
-    owner->didReceive(data);
+    owner->didReceive(RequestKey{}, data);
 }
 
 void SessionDelegate::willCacheResponse(
@@ -137,7 +137,7 @@ void SessionDelegate::didResumeAtOffset(URLSession& session, const TaskPtr& down
     eventMonitor_->downloadTaskDidResumeAtOffset(session, downloadTask, fileOffset,
                                                  expectedTotalBytes);
   if (auto download = std::dynamic_pointer_cast<DownloadRequest>(request(*downloadTask))) {
-    download->updateDownloadProgress(fileOffset, expectedTotalBytes);
+    download->updateDownloadProgress(RequestKey{}, fileOffset, expectedTotalBytes);
   }
 }
 
@@ -149,7 +149,7 @@ void SessionDelegate::didWriteData(URLSession& session, const TaskPtr& downloadT
                                             totalBytesExpectedToWrite);
   }
   if (auto download = std::dynamic_pointer_cast<DownloadRequest>(request(*downloadTask))) {
-    download->updateDownloadProgress(bytesWritten, totalBytesExpectedToWrite);
+    download->updateDownloadProgress(RequestKey{}, bytesWritten, totalBytesExpectedToWrite);
   }
 }
 
@@ -160,7 +160,7 @@ void SessionDelegate::didFinishDownloadingTo(URLSession& session, const TaskPtr&
                                                          platform::URL::fileURL(location));
   }
   if (auto download = std::dynamic_pointer_cast<DownloadRequest>(request(*downloadTask))) {
-    download->didFinishDownloadingTo(downloadTask, location, *fileManager_);
+    download->didFinishDownloadingTo(RequestKey{}, downloadTask, location, *fileManager_);
   }
 }
 

@@ -9,16 +9,17 @@ template <typename RequestType, typename ResponseType, typename Build>
 void addPlainHandler(const std::shared_ptr<RequestType>& request, ResponseQueue queue, Build build,
                      std::function<void(const ResponseType&)> completion) {
   std::weak_ptr<RequestType> weak = request;
-  request->addResponseSerializer([weak, queue = std::move(queue), build = std::move(build),
-                                  completion = std::move(completion)] {
-    const auto self = weak.lock();
-    if (!self) return;
-    self->underlyingQueue()->async([self, queue, build, completion] {
-      ResponseType response = build(*self);
-      detail::reportParsed(self, response);
-      detail::finishHandler(self, queue, completion, std::move(response));
-    });
-  });
+  request->addResponseSerializer(
+      detail::ResponseLayer::key(), [weak, queue = std::move(queue), build = std::move(build),
+                                     completion = std::move(completion)] {
+        const auto self = weak.lock();
+        if (!self) return;
+        self->underlyingQueue()->async([self, queue, build, completion] {
+          ResponseType response = build(*self);
+          detail::reportParsed(self, response);
+          detail::finishHandler(self, queue, completion, std::move(response));
+        });
+      });
 }
 
 }  // namespace
@@ -44,43 +45,6 @@ std::shared_ptr<DataRequest> response(
   return request;
 }
 
-std::shared_ptr<DataRequest> responseData(
-    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-    std::function<void(const DataResponse<platform::Data>&)> completion,
-    std::shared_ptr<const DataPreprocessor> dataPreprocessor, EmptyResponseCodes emptyResponseCodes,
-    EmptyRequestMethods emptyRequestMethods) {
-  return response(request, std::move(queue),
-                  std::make_shared<const DataResponseSerializer>(std::move(dataPreprocessor),
-                                                                 std::move(emptyResponseCodes),
-                                                                 std::move(emptyRequestMethods)),
-                  std::move(completion));
-}
-
-std::shared_ptr<DataRequest> responseString(
-    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-    std::function<void(const DataResponse<std::string>&)> completion,
-    std::shared_ptr<const DataPreprocessor> dataPreprocessor,
-    std::optional<StringEncoding> encoding, EmptyResponseCodes emptyResponseCodes,
-    EmptyRequestMethods emptyRequestMethods) {
-  return response(request, std::move(queue),
-                  std::make_shared<const StringResponseSerializer>(
-                      std::move(dataPreprocessor), encoding, std::move(emptyResponseCodes),
-                      std::move(emptyRequestMethods)),
-                  std::move(completion));
-}
-
-std::shared_ptr<DataRequest> responseJSON(
-    const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
-    std::function<void(const DataResponse<nlohmann::json>&)> completion,
-    std::shared_ptr<const DataPreprocessor> dataPreprocessor, EmptyResponseCodes emptyResponseCodes,
-    EmptyRequestMethods emptyRequestMethods, JSONReadingOptions options) {
-  return response(request, std::move(queue),
-                  std::make_shared<const JSONResponseSerializer>(
-                      std::move(dataPreprocessor), std::move(emptyResponseCodes),
-                      std::move(emptyRequestMethods), options),
-                  std::move(completion));
-}
-
 std::shared_ptr<DownloadRequest> response(
     const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
     std::function<void(const DownloadResponse<std::optional<platform::URL>>&)> completion) {
@@ -104,43 +68,6 @@ std::shared_ptr<DownloadRequest> responseURL(
     const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
     std::function<void(const DownloadResponse<platform::URL>&)> completion) {
   return response(request, std::move(queue), std::make_shared<const URLResponseSerializer>(),
-                  std::move(completion));
-}
-
-std::shared_ptr<DownloadRequest> responseData(
-    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-    std::function<void(const DownloadResponse<platform::Data>&)> completion,
-    std::shared_ptr<const DataPreprocessor> dataPreprocessor, EmptyResponseCodes emptyResponseCodes,
-    EmptyRequestMethods emptyRequestMethods) {
-  return response(request, std::move(queue),
-                  std::make_shared<const DataResponseSerializer>(std::move(dataPreprocessor),
-                                                                 std::move(emptyResponseCodes),
-                                                                 std::move(emptyRequestMethods)),
-                  std::move(completion));
-}
-
-std::shared_ptr<DownloadRequest> responseString(
-    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-    std::function<void(const DownloadResponse<std::string>&)> completion,
-    std::shared_ptr<const DataPreprocessor> dataPreprocessor,
-    std::optional<StringEncoding> encoding, EmptyResponseCodes emptyResponseCodes,
-    EmptyRequestMethods emptyRequestMethods) {
-  return response(request, std::move(queue),
-                  std::make_shared<const StringResponseSerializer>(
-                      std::move(dataPreprocessor), encoding, std::move(emptyResponseCodes),
-                      std::move(emptyRequestMethods)),
-                  std::move(completion));
-}
-
-std::shared_ptr<DownloadRequest> responseJSON(
-    const std::shared_ptr<DownloadRequest>& request, ResponseQueue queue,
-    std::function<void(const DownloadResponse<nlohmann::json>&)> completion,
-    std::shared_ptr<const DataPreprocessor> dataPreprocessor, EmptyResponseCodes emptyResponseCodes,
-    EmptyRequestMethods emptyRequestMethods, JSONReadingOptions options) {
-  return response(request, std::move(queue),
-                  std::make_shared<const JSONResponseSerializer>(
-                      std::move(dataPreprocessor), std::move(emptyResponseCodes),
-                      std::move(emptyRequestMethods), options),
                   std::move(completion));
 }
 

@@ -7,6 +7,7 @@
 #include "HTTP/Core/EventMonitor.h"
 #include "HTTP/Response/MediaType.h"
 #include "HTTP/Response/ResponseFailures.h"
+#include "HTTP/Response/ResponseLayer.h"
 
 namespace tolvane::http {
 
@@ -43,7 +44,7 @@ void report(const std::shared_ptr<DownloadRequest>& request,
 template <typename RequestType, typename Check>
 void attach(const std::shared_ptr<RequestType>& request, Check check) {
   std::weak_ptr<RequestType> weak = request;
-  request->addValidator([weak, check = std::move(check)] {
+  request->addValidator(detail::ResponseLayer::key(), [weak, check = std::move(check)] {
     const auto self = weak.lock();
     if (!self || self->error()) return;
     const auto task = self->lastTask();
@@ -51,8 +52,9 @@ void attach(const std::shared_ptr<RequestType>& request, Check check) {
     if (!response) return;
     const ValidationResult result = check(*self, *response);
     if (!result.isSuccess()) {
-      self->setError(asHTTPError(result.error(),
-                                 [&] { return failures::customValidationFailed(result.error()); }));
+      self->setError(detail::ResponseLayer::key(), asHTTPError(result.error(), [&] {
+                       return failures::customValidationFailed(result.error());
+                     }));
     }
     report(self, *response, result);
   });

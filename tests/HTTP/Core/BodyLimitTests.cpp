@@ -9,22 +9,18 @@
 #include <string>
 
 #include "HTTP/Core/Session.h"
+#include "HTTP/Core/SessionTestSupport.h"
 #include "HTTP/Response/ResponseHandlers.h"
 #include "Platform/URLError.h"
-#include "Support/LoopbackServer.h"
 
 namespace tolvane::test {
 namespace {
 
 using http::HTTPError;
 
-constexpr std::int64_t kLimit = 1000;
+constexpr std::size_t kLimit = 1000;
 
-LoopbackServer::Options plainServer() {
-  LoopbackServer::Options options;
-  options.https = false;
-  return options;
-}
+constexpr std::size_t kHuge = 64 * 1024 * 1024;
 
 // Serves "/announced/N" with a Content-Length and "/chunked/N" without one, N bytes each in
 // pieces of 100, and counts the bytes that left the server. Plain HTTP, so that a client
@@ -33,33 +29,10 @@ class BodyLimitTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const bool announced : {true, false}) {
-      server_.get(
-          announced ? R"(/announced/(\d+))" : R"(/chunked/(\d+))",
-          [announced, sent = sent_](const httplib::Request& request, httplib::Response& response) {
-            const std::size_t total = std::stoul(request.matches[1]);
-            auto body = std::make_shared<const std::string>(patternBytes(total));
-            auto piece = [body, sent](std::size_t offset, httplib::DataSink& sink) {
-              const std::size_t length = std::min<std::size_t>(100, body->size() - offset);
-              if (!sink.write(body->data() + offset, length)) return false;
-              *sent += length;
-              return true;
-            };
-            if (announced) {
-              response.set_content_provider(
-                  total, "application/octet-stream",
-                  [piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                    return piece(offset, sink);
-                  });
-            } else {
-              response.set_chunked_content_provider(
-                  "application/octet-stream",
-                  [piece, total](std::size_t offset, httplib::DataSink& sink) {
-                    if (offset < total) return piece(offset, sink);
-                    sink.done();
-                    return true;
-                  });
-            }
-          });
+      for (const std::size_t size : {kLimit, kLimit + 1, 3 * kLimit, kHuge}) {
+        servePieces(server_, (announced ? "/announced/" : "/chunked/") + std::to_string(size), size,
+                    announced, 100, sent_);
+      }
     }
   }
 
@@ -93,7 +66,7 @@ class BodyLimitTest : public ::testing::Test {
     EXPECT_FALSE(response.data);
   }
 
-  LoopbackServer server_{plainServer()};
+  LoopbackServer server_{LoopbackServer::plainHTTP()};
   std::shared_ptr<http::Session> session_ = http::Session::make();
   std::shared_ptr<platform::DispatchQueue> queue_ =
       platform::DispatchQueue::make("test.body-limit");
@@ -112,7 +85,6 @@ TEST_F(BodyLimitTest, BodyOfExactlyTheLimitPassesOneByteMoreIsRefused) {
 }
 
 TEST_F(BodyLimitTest, ReadingStopsEarlyAndRequestsWithoutALimitAreUnaffected) {
-  constexpr std::size_t kHuge = 64 * 1024 * 1024;
   expectRefused(fetch("/chunked/" + std::to_string(kHuge)));
   // Whatever the sockets buffered, far from the whole body.
   EXPECT_LT(sent_->load(), kHuge / 4);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -9,9 +11,9 @@
 #include <string>
 
 #include "HTTP/Core/RequestConvertible.h"
+#include "HTTP/Core/SessionTestSupport.h"
 #include "HTTP/Core/URLEncoding.h"
 #include "HTTP/Response/ResponseHandlers.h"
-#include "HTTP/Response/ResponseTestSupport.h"
 #include "HTTP/Response/Validation.h"
 #include "HTTP/Retry/Retrier.h"
 #include "Support/FlakyFile.h"
@@ -42,11 +44,14 @@ class DownloadRequestTest : public ::testing::Test {
   }
 
   PlainResponse download(const std::string& path, DownloadRequest::Destination destination) {
+    return await(session_->download(server_.url(path), http::HTTPMethod::get, std::nullopt, nullptr,
+                                    std::nullopt, nullptr, nullptr, std::move(destination)));
+  }
+
+  // The response the plain handler delivers.
+  static PlainResponse await(const std::shared_ptr<DownloadRequest>& request) {
     Delivered<PlainResponse> delivered;
-    http::response(
-        session_->download(server_.url(path), http::HTTPMethod::get, std::nullopt, nullptr,
-                           std::nullopt, nullptr, nullptr, std::move(destination)),
-        delivered.queue(), delivered.handler());
+    http::response(request, delivered.queue(), delivered.handler());
     return delivered.wait();
   }
 
@@ -91,6 +96,8 @@ struct PlacementCase {
   bool existingFile;  // else: the destination's folder chain is missing
   int options;
   bool succeeds;
+  // Test listings show the case by its name.
+  friend void PrintTo(const PlacementCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FilePlacement : public DownloadRequestTest,
@@ -152,11 +159,8 @@ TEST_F(DownloadRequestTest, ADestinationThatCannotBeWrittenFailsTheMove) {
                                                            Options::removePreviousFile}));
   ASSERT_TRUE(response.error());
   EXPECT_TRUE(response.error()->isDownloadedFileMoveError());
-  ASSERT_TRUE(response.error()->underlyingError());
-  EXPECT_EQ(response.error()->localizedDescription(),
-            "Moving downloaded file from: " + response.error()->sourceURL()->absoluteString() +
-                " to: " + URL::fileURL(destination).absoluteString() + " failed with error: " +
-                response.error()->underlyingError()->localizedDescription());
+  EXPECT_TRUE(response.error()->underlyingError());
+  EXPECT_EQ(response.error()->destinationURL(), URL::fileURL(destination));
 }
 
 TEST_F(DownloadRequestTest, WithoutADestinationTheFileStaysNextToTheTemporaryFile) {
@@ -168,31 +172,6 @@ TEST_F(DownloadRequestTest, WithoutADestinationTheFileStaysNextToTheTemporaryFil
   EXPECT_GT(placed.filename().string().size(), std::string("TolvaneHTTP_").size());
   EXPECT_EQ(readFile(placed), body_);
   std::filesystem::remove(placed);
-}
-
-TEST_F(DownloadRequestTest, ATransferWithoutAnHTTPResponseGoesToTheDefaultDestination) {
-  // The transport only fetches http(s), so a task-less request stands in for a transfer that
-  // ended without an HTTP response; the destination function must not be asked then.
-  auto queue = platform::DispatchQueue::make("test.underlying");
-  auto asked = std::make_shared<std::atomic<bool>>(false);
-  auto request = DownloadRequest::make(
-      DownloadRequest::Downloadable::resumeData("x"),
-      [asked](const URL& temporary, const platform::HTTPURLResponse&) {
-        *asked = true;
-        return std::pair{temporary, Options()};
-      },
-      http::Request::Context{platform::UUID(), queue, queue, nullptr, nullptr, {}});
-  const auto temporary = folder_.path() / "CFNetworkDownload_1.tmp";
-  writeFile(temporary, "partial");
-  onQueue(queue, [&] {
-    request->didFinishDownloadingTo(nullptr, temporary, platform::FileManager::defaultManager());
-    return 0;
-  });
-  EXPECT_FALSE(asked->load());
-  EXPECT_EQ(request->fileURL(),
-            URL::fileURL(folder_.path() / "TolvaneHTTP_CFNetworkDownload_1.tmp"));
-  EXPECT_EQ(readFile(folder_.path() / "TolvaneHTTP_CFNetworkDownload_1.tmp"), "partial");
-  EXPECT_FALSE(request->error());
 }
 
 TEST_F(DownloadRequestTest, CancelledWithResumeDataThenResumedFromTheRangeAnswer) {
@@ -215,9 +194,6 @@ TEST_F(DownloadRequestTest, CancelledWithResumeDataThenResumedFromTheRangeAnswer
   const auto response = delivered.wait();
   ASSERT_TRUE(response.result.isSuccess()) << response.description();
   EXPECT_EQ(readFile(destination), body_);
-  const auto requests = server_.requests();
-  ASSERT_GE(requests.size(), 2u);
-  ASSERT_TRUE(requests.back().header("Range"));
   // Progress picks up at the resumed offset, out of the whole size.
   const auto first = firstProgress->get();
   ASSERT_TRUE(first);
@@ -227,55 +203,18 @@ TEST_F(DownloadRequestTest, CancelledWithResumeDataThenResumedFromTheRangeAnswer
             static_cast<std::int64_t>(body_.size()));
 }
 
-TEST_F(DownloadRequestTest, ResumingAgainstAServerThatIgnoresRangesStillGivesTheWholeFile) {
-  // Claims to support ranges (so the transport offers resume data) but always sends it all.
-  server_.get("/no-ranges.bin", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_header("ETag", "\"v1\"");
-    response.set_header("Accept-Ranges", "bytes");
-    response.set_content_provider(body_.size(), "application/octet-stream",
-                                  [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                    const auto length =
-                                        std::min<std::size_t>(64 * 1024, body_.size() - offset);
-                                    sink.write(body_.data() + offset, length);
-                                    return server_.pause(std::chrono::milliseconds(15));
-                                  });
-  });
-  const auto resumeData = cancelHalfway("/no-ranges.bin");
-  ASSERT_FALSE(resumeData.empty());
-  const auto destination = folder_.path() / "restarted.bin";
-  Delivered<PlainResponse> delivered;
-  http::response(
-      session_->downloadResumingWith(resumeData, nullptr, fixedDestination(destination, {})),
-      delivered.queue(), delivered.handler());
-  const auto response = delivered.wait();
-  ASSERT_TRUE(response.result.isSuccess()) << response.description();
-  EXPECT_EQ(readFile(destination), body_);
-}
-
 TEST_F(DownloadRequestTest, ProgressTotalsAreKnownOrUnknown) {
-  server_.get("/chunked.bin", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_chunked_content_provider(
-        "application/octet-stream", [this](std::size_t offset, httplib::DataSink& sink) {
-          if (offset >= body_.size()) {
-            sink.done();
-            return true;
-          }
-          sink.write(body_.data() + offset,
-                     std::min<std::size_t>(256 * 1024, body_.size() - offset));
-          return true;
-        });
-  });
+  servePieces(server_, "/chunked.bin", body_.size(), false, 256 * 1024);
   const auto size = static_cast<std::int64_t>(body_.size());
   for (const auto& [path, total] :
        {std::pair{std::string("/file.bin"), size},
         std::pair{std::string("/chunked.bin"), platform::kTransferSizeUnknown}}) {
     auto request = session_->download(server_.url(path));
-    Delivered<PlainResponse> delivered;
-    http::response(request, delivered.queue(), delivered.handler());
-    ASSERT_TRUE(delivered.wait().result.isSuccess()) << path;
+    const auto response = await(request);
+    ASSERT_TRUE(response.result.isSuccess()) << path;
     EXPECT_EQ(request->downloadProgress()->totalUnitCount(), total) << path;
     EXPECT_EQ(request->downloadProgress()->completedUnitCount(), size) << path;
-    std::filesystem::remove(delivered.wait().fileURL->filePath());
+    std::filesystem::remove(response.fileURL->filePath());
   }
 }
 
@@ -322,9 +261,7 @@ TEST_F(DownloadRequestTest, ARetriedDownloadStartsClean) {
   auto request = session_->download(server_.url("/second-time.bin"), http::HTTPMethod::get,
                                     std::nullopt, nullptr, std::nullopt, retrier, nullptr,
                                     fixedDestination(destination, {Options::removePreviousFile}));
-  Delivered<PlainResponse> delivered;
-  http::response(http::validate(request), delivered.queue(), delivered.handler());
-  const auto response = delivered.wait();
+  const auto response = await(http::validate(request));
   ASSERT_TRUE(response.result.isSuccess()) << response.description();
   // The failed attempt had placed its file; the retry cleared that before starting again.
   EXPECT_EQ(sawBeforeRetry->get(), URL::fileURL(destination));
@@ -430,6 +367,8 @@ struct PartialFileCase {
   const char* name;
   bool giveUpWithOwnError;
   std::size_t partialsLeft;
+  // Test listings show the case by its name.
+  friend void PrintTo(const PartialFileCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class PartialFileTest : public DownloadRequestTest,
@@ -451,9 +390,7 @@ TEST_P(PartialFileTest, SurvivesOnlyWhileItsResumeDataIsReachable) {
       });
   auto request = session_->download(server_.url("/cut.bin"), http::HTTPMethod::get, std::nullopt,
                                     nullptr, std::nullopt, retrier);
-  Delivered<PlainResponse> delivered;
-  http::response(request, delivered.queue(), delivered.handler());
-  const auto response = delivered.wait();
+  const auto response = await(request);
   ASSERT_FALSE(response.result.isSuccess());
   EXPECT_EQ(request->retryCount(), 1);
   std::vector<std::filesystem::path> left;

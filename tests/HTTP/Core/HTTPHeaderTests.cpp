@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <map>
 
 #include "HTTP/Core/HTTPHeaders.h"
@@ -24,6 +26,8 @@ struct LocaleCase {
   const char* name;
   std::map<std::string, std::string> environment;
   std::vector<std::string> expected;
+  // Test listings show the case by its name.
+  friend void PrintTo(const LocaleCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class PreferredLanguagesTest : public testing::TestWithParam<LocaleCase> {};
@@ -88,13 +92,12 @@ TEST(UserAgentTest, SystemVersionAlwaysHasThreeNumbers) {
   EXPECT_EQ(HTTPHeader::osNameVersion("weird"), "Linux 0.0.0");
 }
 
-TEST(DefaultHeadersTest, AreTheThreeDefaultsInOrderAndComputedOnce) {
+TEST(DefaultHeadersTest, AreTheThreeDefaultsInOrder) {
   const HTTPHeaders& defaults = HTTPHeaders::defaultHeaders();
   ASSERT_EQ(defaults.count(), 3U);
   EXPECT_EQ(defaults[0].name, "Accept-Encoding");
   EXPECT_EQ(defaults[1].name, "Accept-Language");
   EXPECT_EQ(defaults[2].name, "User-Agent");
-  EXPECT_EQ(&HTTPHeaders::defaultHeaders(), &defaults);
   // The real user agent ends with the running kernel's version and the layer's name.
   EXPECT_NE(defaults[2].value.find("; Linux "), std::string::npos) << defaults[2].value;
   EXPECT_TRUE(defaults[2].value.ends_with(") TolvaneHTTP/1.0.0")) << defaults[2].value;

@@ -8,59 +8,6 @@ namespace tolvane::test {
 namespace {
 
 using http::Request;
-using http::RetryResult;
-
-// Answers every retry question with an error that is not the layer's own, which a session
-// never does.
-class UnwrappedErrorDelegate final : public http::RequestDelegate {
- public:
-  const platform::URLSessionConfiguration& sessionConfiguration() const override {
-    return configuration_;
-  }
-  bool startImmediately() const override { return false; }
-  void cleanup(const std::shared_ptr<Request>&) override {}
-  void retryResult(const std::shared_ptr<Request>&, const http::HTTPError&,
-                   std::function<void(RetryResult)> completion) override {
-    completion(RetryResult::doNotRetryWithError(platform::makeError(PlainError("raw"))));
-  }
-  void scheduleRetry(const std::shared_ptr<Request>&, std::optional<double>) override {}
-
- private:
-  platform::URLSessionConfiguration configuration_;
-};
-
-TEST(RequestDeathTest, FixedMessageStops) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  auto queue = platform::DispatchQueue::make("test.request");
-  auto context = [&](std::weak_ptr<http::RequestDelegate> delegate = {}) {
-    return Request::Context{platform::UUID(), queue, queue, nullptr, nullptr, std::move(delegate)};
-  };
-  EXPECT_DEATH(
-      {
-        auto transport =
-            platform::URLSession::make(platform::URLSessionConfiguration::defaultConfiguration(),
-                                       std::make_shared<platform::URLSessionDelegate>(), queue);
-        auto request = std::make_shared<Request>(context());
-        (void)request->makeTask(platform::URLRequest(), *transport);
-      },
-      "Subclasses must override\\.");
-  EXPECT_DEATH(
-      {
-        auto delegate = std::make_shared<UnwrappedErrorDelegate>();
-        auto request = std::make_shared<Request>(context(delegate));
-        onQueue(queue, [&] {
-          request->retryOrFinish(http::HTTPError::explicitlyCancelled());
-          return 0;
-        });
-      },
-      "Received retryError was not already HTTPError");
-  EXPECT_DEATH(
-      {
-        auto request = std::make_shared<Request>(context());
-        request->didResume();
-      },
-      "test\\.request");
-}
 
 TEST(DataRequestTest, ABodylessResponseKeepsNoBodyAndProgressFollowsTheBody) {
   LoopbackServer server(LoopbackServer::plainHTTP());

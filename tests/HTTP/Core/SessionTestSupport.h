@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,9 +18,11 @@
 #include "HTTP/Core/DataRequest.h"
 #include "HTTP/Core/EventMonitor.h"
 #include "HTTP/Core/Session.h"
+#include "HTTP/Response/Validation.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/Protected.h"
 #include "Support/LoopbackServer.h"
+#include "Support/TestCertificate.h"
 #include "Support/WaitUntil.h"
 
 namespace tolvane::test {
@@ -80,137 +84,71 @@ class RecordingMonitor final : public http::EventMonitor {
     return waitUntil([&] { return count(name) >= times; });
   }
 
-  void taskDidFinishCollectingMetrics(platform::URLSession&, const platform::TaskPtr&,
-                                      const platform::URLSessionTaskMetrics&) override {
-    add("taskDidFinishCollectingMetrics");
+#define TOLVANE_RECORD_TRANSPORT_EVENT(name, parameters, arguments)               \
+  void name(platform::URLSession& session, TOLVANE_UNPAREN parameters) override { \
+    record(#name, session, TOLVANE_UNPAREN arguments);                            \
   }
-  void taskDidComplete(platform::URLSession&, const platform::TaskPtr&,
-                       const platform::ErrorPtr&) override {
-    add("taskDidComplete");
-  }
-  void dataTaskDidReceiveResponse(platform::URLSession&, const platform::TaskPtr&,
-                                  const platform::HTTPURLResponse&) override {
-    add("dataTaskDidReceiveResponse");
-  }
-  void dataTaskDidReceiveData(platform::URLSession&, const platform::TaskPtr&,
-                              const platform::Data&) override {
-    // Bodies may arrive in any number of chunks; one entry stands for a run of them.
-    events_.write([](auto& list) {
-      if (list.empty() || list.back() != "dataTaskDidReceiveData")
-        list.emplace_back("dataTaskDidReceiveData");
-    });
-  }
-  void requestDidCreateInitialURLRequest(const std::shared_ptr<http::Request>&,
-                                         const platform::URLRequest&) override {
-    add("requestDidCreateInitialURLRequest");
-  }
-  void requestDidFailToCreateURLRequestWithError(const std::shared_ptr<http::Request>&,
-                                                 const http::HTTPError&) override {
-    add("requestDidFailToCreateURLRequestWithError");
-  }
-  void requestDidAdaptInitialRequestToAdaptedRequest(const std::shared_ptr<http::Request>&,
-                                                     const platform::URLRequest&,
-                                                     const platform::URLRequest&) override {
-    add("requestDidAdaptInitialRequestToAdaptedRequest");
-  }
-  void requestDidCreateURLRequest(const std::shared_ptr<http::Request>&,
-                                  const platform::URLRequest&) override {
-    add("requestDidCreateURLRequest");
-  }
-  void requestDidCreateTask(const std::shared_ptr<http::Request>&,
-                            const platform::TaskPtr&) override {
-    add("requestDidCreateTask");
-  }
-  void requestDidGatherMetrics(const std::shared_ptr<http::Request>&,
-                               const platform::URLSessionTaskMetrics&) override {
-    add("requestDidGatherMetrics");
-  }
-  void requestDidCompleteTaskWithError(const std::shared_ptr<http::Request>&,
-                                       const platform::TaskPtr&,
-                                       const std::optional<http::HTTPError>&) override {
-    add("requestDidCompleteTaskWithError");
-  }
-  void requestIsRetrying(const std::shared_ptr<http::Request>&) override {
-    add("requestIsRetrying");
-  }
-  void requestDidFinish(const std::shared_ptr<http::Request>&) override { add("requestDidFinish"); }
-  void requestDidResume(const std::shared_ptr<http::Request>&) override { add("requestDidResume"); }
-  void requestDidResumeTask(const std::shared_ptr<http::Request>&,
-                            const platform::TaskPtr&) override {
-    add("requestDidResumeTask");
-  }
-  void requestDidSuspend(const std::shared_ptr<http::Request>&) override {
-    add("requestDidSuspend");
-  }
-  void requestDidCancel(const std::shared_ptr<http::Request>&) override { add("requestDidCancel"); }
-  void requestDidCancelTask(const std::shared_ptr<http::Request>&,
-                            const platform::TaskPtr&) override {
-    add("requestDidCancelTask");
-  }
-  void requestDidValidateRequestResponseDataWithResult(
-      const std::shared_ptr<http::DataRequest>&, const std::optional<platform::URLRequest>&,
-      const platform::HTTPURLResponse&, const std::optional<platform::Data>&,
-      const http::ValidationResult& result) override {
-    add(result.isSuccess() ? "requestDidValidateRequestResponseDataWithResult"
-                           : "requestDidValidateRequestResponseDataWithResult(failure)");
-  }
-  void requestDidValidateRequestResponseFileURLWithResult(
-      const std::shared_ptr<http::DownloadRequest>&, const std::optional<platform::URLRequest>&,
-      const platform::HTTPURLResponse&, const std::optional<platform::URL>&,
-      const http::ValidationResult& result) override {
-    add(result.isSuccess() ? "requestDidValidateRequestResponseFileURLWithResult"
-                           : "requestDidValidateRequestResponseFileURLWithResult(failure)");
-  }
-  void requestDidParseResponse(const std::shared_ptr<http::DataRequest>&,
-                               const http::DataResponse<std::any>&) override {
-    add("requestDidParseResponse");
-  }
-  void requestDidParseDownloadResponse(const std::shared_ptr<http::DownloadRequest>&,
-                                       const http::DownloadResponse<std::any>&) override {
-    add("requestDidParseDownloadResponse");
-  }
-  void requestDidCreateDestinationURL(const std::shared_ptr<http::DownloadRequest>&,
-                                      const platform::URL&) override {
-    add("requestDidCreateDestinationURL");
-  }
-  void requestDidFinishDownloadingUsingTaskWithResult(const std::shared_ptr<http::DownloadRequest>&,
-                                                      const platform::TaskPtr&,
-                                                      const http::Result<platform::URL>&) override {
-    add("requestDidFinishDownloadingUsingTaskWithResult");
-  }
+#define TOLVANE_RECORD_REQUEST_EVENT(name, parameters, arguments) \
+  void name parameters override { record(#name, TOLVANE_UNPAREN arguments); }
+  TOLVANE_TRANSPORT_EVENTS(TOLVANE_RECORD_TRANSPORT_EVENT)
+  TOLVANE_REQUEST_EVENTS(TOLVANE_RECORD_REQUEST_EVENT)
+#undef TOLVANE_RECORD_TRANSPORT_EVENT
+#undef TOLVANE_RECORD_REQUEST_EVENT
 
  private:
-  void add(const char* name) {
-    events_.write([&](auto& list) { list.emplace_back(name); });
+  // A failed validation is recorded as "(failure)" after the name. Bodies may arrive in any
+  // number of chunks; one entry stands for a run of them.
+  template <typename... Arguments>
+  void record(const char* name, const Arguments&... arguments) {
+    std::string entry = name;
+    ((entry += failureMark(arguments)), ...);
+    events_.write([&](auto& list) {
+      if (entry == "dataTaskDidReceiveData" && !list.empty() && list.back() == entry) return;
+      list.push_back(entry);
+    });
+  }
+  static const char* failureMark(const http::ValidationResult& result) {
+    return result.isSuccess() ? "" : "(failure)";
+  }
+  template <typename Other>
+  static const char* failureMark(const Other& /*other*/) {
+    return "";
   }
 
   std::shared_ptr<platform::DispatchQueue> queue_;
   platform::Protected<std::vector<std::string>> events_;
 };
 
-// Collects the responses a request delivers, counting deliveries.
-class ResponseCollector {
+// Collects what a response handler delivers, on a queue of its own.
+template <typename Response>
+class Delivered {
  public:
-  using Response = http::DataRequest::UnserializedResponse;
-
-  void attach(const std::shared_ptr<http::DataRequest>& request) {
-    request->response(queue_, [this](const Response& response) {
-      responses_.write([&](auto& list) { list.push_back(response); });
-    });
+  [[nodiscard]] std::shared_ptr<platform::DispatchQueue> queue() const { return queue_; }
+  [[nodiscard]] std::function<void(const Response&)> handler() {
+    return [list = list_](const Response& response) {
+      list->write([&](auto& all) { all.push_back(response); });
+    };
   }
   [[nodiscard]] std::size_t count() const {
-    return responses_.read([](const auto& list) { return list.size(); });
+    return list_->read([](const auto& all) { return all.size(); });
   }
-  // Waits for the first delivery and returns it.
+  // Waits for the first delivery and returns it (fails the test when none comes).
   Response wait() {
-    EXPECT_TRUE(waitUntil([&] { return count() > 0; })) << "no response delivered";
-    return responses_.read(
-        [](const auto& list) { return list.empty() ? Response{} : list.front(); });
+    if (!waitUntil([&] { return count() > 0; })) throw std::runtime_error("no response delivered");
+    return list_->read([](const auto& all) { return all.front(); });
   }
 
  private:
-  std::shared_ptr<platform::DispatchQueue> queue_ = platform::DispatchQueue::make("test.responses");
-  platform::Protected<std::vector<Response>> responses_;
+  std::shared_ptr<platform::DispatchQueue> queue_ = platform::DispatchQueue::make("test.delivered");
+  std::shared_ptr<platform::Protected<std::vector<Response>>> list_ =
+      std::make_shared<platform::Protected<std::vector<Response>>>();
+};
+
+// Collects the plain responses a data request delivers.
+struct ResponseCollector : Delivered<http::DataRequest::UnserializedResponse> {
+  void attach(const std::shared_ptr<http::DataRequest>& request) {
+    request->response(queue(), handler());
+  }
 };
 
 // An error that is not the layer's own.
@@ -223,6 +161,16 @@ class PlainError final : public platform::Error {
   std::string text_;
 };
 
+// A session that trusts the loopback servers' test certificate authority.
+inline std::shared_ptr<http::Session> makeTrustingSession(
+    std::vector<std::shared_ptr<http::EventMonitor>> monitors = {}) {
+  auto configuration = http::Session::defaultConfiguration();
+  configuration.additionalCAFile = TestCertificate::shared().caFile();
+  http::SessionSettings settings;
+  settings.eventMonitors = std::move(monitors);
+  return http::Session::make(configuration, nullptr, nullptr, std::move(settings));
+}
+
 // A session with a recording monitor and no other; `settings` may add more.
 inline std::shared_ptr<http::Session> makeSession(const std::shared_ptr<RecordingMonitor>& monitor,
                                                   http::SessionSettings settings = {}) {
@@ -230,19 +178,40 @@ inline std::shared_ptr<http::Session> makeSession(const std::shared_ptr<Recordin
   return http::Session::make(std::nullopt, nullptr, nullptr, std::move(settings));
 }
 
-// Marks the request failed when the status is not 2xx, the way status validation does.
-inline void failOnErrorStatus(const std::shared_ptr<http::Request>& request) {
-  std::weak_ptr<http::Request> weak = request;
-  request->addValidator([weak] {
-    auto self = weak.lock();
-    if (!self || self->error()) return;
-    auto response = self->response();
-    if (!response || (response->statusCode >= 200 && response->statusCode < 300)) return;
-    http::HTTPError::ResponseValidationFailureReason reason{};
-    reason.kind = http::HTTPError::ResponseValidationFailureReason::Kind::unacceptableStatusCode;
-    reason.code = response->statusCode;
-    self->setError(http::HTTPError::responseValidationFailed(reason));
+// Serves patternBytes(totalBytes) at `path` in pieces of `pieceBytes`, announced with a
+// Content-Length or chunked. `sent`, when given, counts the bytes that left the server.
+inline void servePieces(LoopbackServer& server, const std::string& path, std::size_t totalBytes,
+                        bool announced, std::size_t pieceBytes,
+                        std::shared_ptr<std::atomic<std::size_t>> sent = nullptr) {
+  server.get(path, [=](const httplib::Request&, httplib::Response& response) {
+    auto body = std::make_shared<const std::string>(patternBytes(totalBytes));
+    auto piece = [body, sent, pieceBytes](std::size_t offset, httplib::DataSink& sink) {
+      const std::size_t length = std::min(pieceBytes, body->size() - offset);
+      if (!sink.write(body->data() + offset, length)) return false;
+      if (sent) *sent += length;
+      return true;
+    };
+    if (announced) {
+      response.set_content_provider(
+          totalBytes, "application/octet-stream",
+          [piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            return piece(offset, sink);
+          });
+      return;
+    }
+    response.set_chunked_content_provider(
+        "application/octet-stream",
+        [piece, totalBytes](std::size_t offset, httplib::DataSink& sink) {
+          if (offset < totalBytes) return piece(offset, sink);
+          sink.done();
+          return true;
+        });
   });
+}
+
+// Marks the request failed when the status is not 2xx.
+inline void failOnErrorStatus(const std::shared_ptr<http::DataRequest>& request) {
+  http::validate(request, std::function<bool(int)>([](int code) { return code / 100 == 2; }));
 }
 
 }  // namespace tolvane::test

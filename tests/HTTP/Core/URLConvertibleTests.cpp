@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "HTTP/Core/RequestConvertible.h"
+#include "Platform/URLError.h"
+
 namespace tolvane::http {
 namespace {
 
@@ -28,6 +31,18 @@ TEST(URLConvertibleTest, UnusableValuesFailAsInvalidURLCarryingTheValue) {
   ASSERT_TRUE(components.isFailure());
   EXPECT_EQ(components.error().urlConvertible(), URLConvertible(noHost));
   EXPECT_TRUE(URLConvertible("").asURL().isFailure());
+}
+
+TEST(RequestConvertibleTest, AModifierErrorBecomesCreateURLRequestFailed) {
+  const auto built =
+      RequestConvertible(
+          "http://127.0.0.1/", HTTPMethod::get, std::nullopt, nullptr, std::nullopt,
+          [](platform::URLRequest&) {
+            return platform::makeError(platform::URLError(platform::URLError::cancelled));
+          })
+          .asURLRequest();
+  ASSERT_TRUE(built.isFailure());
+  EXPECT_EQ(built.error().kind(), HTTPError::Kind::createURLRequestFailed);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "HTTP/Core/HTTPError.h"
 
 namespace tolvane::http {
@@ -15,6 +17,8 @@ struct QueryCase {
   Parameters parameters;
   URLEncoding encoding;
   std::string expected;
+  // Test listings show the case by its name.
+  friend void PrintTo(const QueryCase& c, std::ostream* os) { *os << c.name; }
 };
 
 URLEncoding withArrays(URLEncoding::ArrayEncoding arrays) {

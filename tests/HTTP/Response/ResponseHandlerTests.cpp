@@ -1,14 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <atomic>
 #include <future>
 #include <iterator>
 #include <string>
 
+#include "HTTP/Core/SessionTestSupport.h"
 #include "HTTP/Response/Empty.h"
 #include "HTTP/Response/ResponseHandlers.h"
-#include "HTTP/Response/ResponseTestSupport.h"
 #include "HTTP/Response/Validation.h"
 #include "HTTP/Retry/Retrier.h"
 #include "Platform/DecodingError.h"
@@ -39,18 +41,9 @@ class ResponseHandlerTest : public ::testing::Test {
   void SetUp() override {
     server_.serveBody("/json", R"({"size": 7})", "application/json");
     server_.serveBody("/html", "<p>hi</p>", "text/html");
-    server_.serveBody("/no-type", "body", "");
-    // The server library adds a Content-Type to every body; strip it after the fact.
-    server_.server().set_post_routing_handler(
-        [](const httplib::Request& request, httplib::Response& response) {
-          if (request.path == "/no-type") response.headers.erase("Content-Type");
-        });
     server_.get("/error-page", [](const httplib::Request&, httplib::Response& response) {
       response.status = 500;
       response.set_content("<h1>down</h1>", "text/html");
-    });
-    server_.get("/no-content", [](const httplib::Request&, httplib::Response& response) {
-      response.status = 204;
     });
   }
 
@@ -81,35 +74,18 @@ class ResponseHandlerTest : public ::testing::Test {
   std::shared_ptr<http::Session> session_ = makeTrustingSession();
 };
 
+// Which types and statuses pass is the validators' own business; here: validate() attaches
+// the status check first and the content-type check second, against the request's Accept.
 TEST_F(ResponseHandlerTest, DefaultValidationChecksStatusThenContentType) {
   EXPECT_TRUE(
       decode<Manifest>(http::validate(get("/json", "application/json"))).result.isSuccess());
-  EXPECT_TRUE(decode<Manifest>(http::validate(get("/json", "text/plain, application/*")))
-                  .result.isSuccess());
-
   const auto html = decode<http::Empty>(http::validate(get("/html", "application/json")));
   EXPECT_EQ(validationKind(html.error()), ValidationKind::unacceptableContentType);
-  EXPECT_EQ(
-      html.error()->localizedDescription(),
-      "Response Content-Type \"text/html\" does not match any acceptable types: application/json.");
-
   // Both validators fail here; the status check was attached first and wins.
   const auto serverError =
       decode<http::Empty>(http::validate(get("/error-page", "application/json")));
   EXPECT_EQ(validationKind(serverError.error()), ValidationKind::unacceptableStatusCode);
   EXPECT_EQ(serverError.error()->responseCode(), 500);
-}
-
-TEST_F(ResponseHandlerTest, MissingContentTypeMattersOnlyWithABodyAndANarrowAccept) {
-  const auto missing = decode<http::Empty>(http::validate(get("/no-type", "application/json")));
-  EXPECT_EQ(validationKind(missing.error()), ValidationKind::missingContentType);
-  EXPECT_TRUE(decode<http::Empty>(http::validate(get("/no-type"))).result.isSuccess());
-
-  const auto noContent =
-      decode<http::Empty>(http::validate(get("/no-content", "application/json")));
-  EXPECT_TRUE(noContent.result.isSuccess()) << noContent.description();
-  ASSERT_TRUE(noContent.response);
-  EXPECT_EQ(noContent.response->statusCode, 204);
 }
 
 TEST_F(ResponseHandlerTest, NoValidationRunsAfterATransportFailure) {
@@ -214,6 +190,8 @@ struct EndingCase {
   const char* name;
   Ending ending;
   HTTPError::Kind delivered;
+  // Test listings show the case by its name.
+  friend void PrintTo(const EndingCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SerializerRetryEnding : public ResponseHandlerTest,
