@@ -193,6 +193,7 @@ class URLSessionTest : public ::testing::Test {
     if (session_) {
       session_->invalidateAndCancel();
       EXPECT_TRUE(delegate_->waitForInvalidation());
+      session_.reset();  // closes its connections before the servers stop
     }
     EXPECT_FALSE(delegate_->offQueueCallbackSeen());
   }
