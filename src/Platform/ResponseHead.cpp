@@ -26,7 +26,14 @@ bool ResponseHeadReader::take(std::string_view line) {
   if (line.front() == ' ' || line.front() == '\t') return false;  // obsolete folding
   const auto colon = line.find(':');
   if (colon == std::string_view::npos) return false;
-  fields_.addValue(std::string(trimmed(line.substr(colon + 1))), trimmed(line.substr(0, colon)));
+  const std::string_view name = trimmed(line.substr(0, colon));
+  const std::string_view value = trimmed(line.substr(colon + 1));
+  // Repeated fields combine into one list, where an empty element adds nothing.
+  if (const auto existing = fields_.value(name); existing && (value.empty() || existing->empty())) {
+    if (!value.empty()) fields_.setValue(std::string(value), name);
+    return false;
+  }
+  fields_.addValue(std::string(value), name);
   return false;
 }
 
@@ -74,10 +81,11 @@ std::optional<ContentRange> parseContentRange(std::string_view value) {
 std::string safeFileName(std::string_view name) {
   const auto slash = name.find_last_of("/\\");
   if (slash != std::string_view::npos) name = name.substr(slash + 1);
-  if (name == "." || name == "..") return {};
   std::string safe(name);
   safe.erase(std::remove_if(safe.begin(), safe.end(), [](unsigned char c) { return c < 0x20; }),
              safe.end());
+  // Checked after the control bytes are gone: "..\b" must not become "..".
+  if (safe == "." || safe == "..") return {};
   return safe;
 }
 

@@ -16,7 +16,8 @@ namespace tolvane::platform {
 //   - The blank line after a final (non-1xx) status completes the head; whatever follows
 //     (trailers) is ignored.
 //   - Obsolete folded continuation lines and lines without a colon are dropped; repeated
-//     fields combine into one comma-separated value; names and values are trimmed.
+//     fields combine into one comma-separated value (empty elements left out); names and
+//     values are trimmed.
 class ResponseHeadReader {
  public:
   // Takes one line; true when it completed the head.

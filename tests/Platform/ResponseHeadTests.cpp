@@ -42,6 +42,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "HTTP/2 204\nSet-Cookie: a=1\nset-cookie: b=2\n\n",
                  204,
                  {{"Set-Cookie", "a=1, b=2"}}},
+        HeadCase{"EmptyElementsAddNothing",
+                 "HTTP/2 200\nA: 1\nA:\nB:\nB: 2\n\n",
+                 200,
+                 {{"A", "1"}, {"B", "2"}}},
         HeadCase{"TrimmedAndFoldedOrBareLinesDropped",
                  "HTTP/1.1 200 OK\r\nX-A :  v \r\n  folded\r\nno colon\r\n\r\n",
                  200,
@@ -100,6 +104,10 @@ INSTANTIATE_TEST_SUITE_P(
                                    "https://h.test/f/%2E%2E%2Fpasswd",
                                    {{"Content-Disposition", "attachment; filename=.."}},
                                    "passwd"},
+                      DescribeCase{"ControlBytesCannotMakeADotName",
+                                   "https://h.test/x",
+                                   {{"Content-Disposition", "attachment; filename=\"..\b\""}},
+                                   "x"},
                       DescribeCase{"NoNameAtAllIsUnknown", "https://h.test/", {}, "Unknown"}),
     [](const auto& info) { return std::string(info.param.name); });
 
