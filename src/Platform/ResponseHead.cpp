@@ -53,7 +53,8 @@ HTTPURLResponse describeResponse(URL url, int statusCode, HeaderFields fields,
         std::string value(trimmed(parameters.substr(charset + 8)));
         value = value.substr(0, value.find(';'));
         value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
-        if (!value.empty()) head.textEncodingName = lowercased(trimmed(value));
+        if (const auto name = trimmed(value); !name.empty())
+          head.textEncodingName = lowercased(name);
       }
     }
   }
