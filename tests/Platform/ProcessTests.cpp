@@ -56,6 +56,8 @@ struct RoutingCase {
   std::string expectedErr;
 };
 
+void PrintTo(const RoutingCase& row, std::ostream* out) { *out << row.name; }
+
 class ProcessRoutingTest : public ProcessTest, public ::testing::WithParamInterface<RoutingCase> {};
 
 TEST_P(ProcessRoutingTest, SendsStandardOutputWhereRouted) {

@@ -3,22 +3,16 @@
 #include <charconv>
 #include <limits>
 
+#include "Platform/Text.h"
+
 namespace tolvane::tools {
+
+using platform::trimmed;
 
 namespace {
 
 constexpr std::string_view kUnitPrefix = "bytes=";
 constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
 
 // A run of decimal digits; numbers too large for 64 bits saturate, since they can only
 // mean "beyond the end of any file".

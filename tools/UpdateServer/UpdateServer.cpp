@@ -22,7 +22,9 @@
 
 #include "Platform/FileDescriptor.h"
 #include "UpdateServer/ByteRange.h"
+#include "UpdateServer/MhdAnswer.h"
 #include "UpdateServer/ToolError.h"
+#include "UpdateServer/Validators.h"
 
 namespace tolvane::tools {
 
@@ -95,140 +97,6 @@ std::string decodedPath(std::string_view target) {
     }
   }
   return path;
-}
-
-std::string httpDate(std::time_t time) {
-  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
-                                                       "Thu", "Fri", "Sat"};
-  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm utc{};
-  ::gmtime_r(&time, &utc);
-  std::array<char, 40> text{};
-  std::snprintf(text.data(), text.size(), "%s, %02d %s %04d %02d:%02d:%02d GMT",
-                kDays.at(static_cast<std::size_t>(utc.tm_wday)), utc.tm_mday,
-                kMonths.at(static_cast<std::size_t>(utc.tm_mon)), utc.tm_year + 1900, utc.tm_hour,
-                utc.tm_min, utc.tm_sec);
-  return text.data();
-}
-
-std::string_view trimmed(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// The validators of one file as it was opened. A publish replaces a file by renaming a
-// new one over it, which changes the inode, so the tag changes with every publish even
-// when size and time happen to match.
-struct Validators {
-  std::string etag;
-  std::string lastModified;
-  bool lastModifiedIsStrong;
-
-  explicit Validators(const struct stat& status) {
-    const auto modified =
-        static_cast<unsigned long long>(status.st_mtim.tv_sec) * 1'000'000'000ULL +
-        static_cast<unsigned long long>(status.st_mtim.tv_nsec);
-    std::array<char, 80> tag{};
-    std::snprintf(tag.data(), tag.size(), "\"%llx-%llx-%llx\"",
-                  static_cast<unsigned long long>(status.st_size), modified,
-                  static_cast<unsigned long long>(status.st_ino));
-    etag = tag.data();
-    lastModified = httpDate(status.st_mtim.tv_sec);
-    // A time is only a strong validator when the file cannot change again within the
-    // same second unnoticed.
-    lastModifiedIsStrong = std::time(nullptr) > status.st_mtim.tv_sec + 1;
-  }
-
-  // If-None-Match: weak comparison against each listed tag, or "*".
-  [[nodiscard]] bool matchesAny(std::string_view list) const {
-    if (trimmed(list) == "*") {
-      return true;
-    }
-    const std::string_view opaque = std::string_view(etag);
-    while (!list.empty()) {
-      const auto comma = list.find(',');
-      std::string_view tag = trimmed(list.substr(0, comma));
-      if (tag.substr(0, 2) == "W/") {
-        tag.remove_prefix(2);
-      }
-      if (tag == opaque) {
-        return true;
-      }
-      list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-    }
-    return false;
-  }
-
-  // If-Range: an entity tag must match strongly, a date exactly and only when strong.
-  [[nodiscard]] bool matchesForRange(std::string_view validator) const {
-    validator = trimmed(validator);
-    if (validator.substr(0, 2) == "W/") {
-      return false;
-    }
-    if (!validator.empty() && validator.front() == '"') {
-      return validator == etag;
-    }
-    return lastModifiedIsStrong && validator == lastModified;
-  }
-};
-
-struct ResponseDeleter {
-  void operator()(MHD_Response* response) const { MHD_destroy_response(response); }
-};
-using Response = std::unique_ptr<MHD_Response, ResponseDeleter>;
-
-Response textResponse(const std::string& text) {
-  Response response(MHD_create_response_from_buffer(text.size(), const_cast<char*>(text.data()),
-                                                    MHD_RESPMEM_MUST_COPY));
-  MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
-  return response;
-}
-
-Response emptyResponse() {
-  return Response(MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT));
-}
-
-struct Answer {
-  unsigned status;
-  Response response;
-};
-
-Answer textAnswer(unsigned status, const char* text) {
-  return {status, textResponse(std::string(text) + "\n")};
-}
-
-std::optional<std::string> header(MHD_Connection* connection, const char* name) {
-  const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
-  return value == nullptr ? std::nullopt : std::optional<std::string>(value);
-}
-
-// Framing the server and a proxy in front of it could read differently is refused, so a
-// request cannot smuggle another one past either of them.
-bool hasAmbiguousFraming(MHD_Connection* connection) {
-  struct Framing {
-    std::vector<std::string> lengths;
-    bool chunked = false;
-  } framing;
-  MHD_get_connection_values(
-      connection, MHD_HEADER_KIND,
-      [](void* cls, MHD_ValueKind, const char* key, const char* value) -> MHD_Result {
-        auto& found = *static_cast<Framing*>(cls);
-        if (::strcasecmp(key, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0) {
-          found.lengths.emplace_back(value == nullptr ? "" : value);
-        } else if (::strcasecmp(key, MHD_HTTP_HEADER_TRANSFER_ENCODING) == 0) {
-          found.chunked = true;
-        }
-        return MHD_YES;
-      },
-      &framing);
-  const bool conflictingLengths =
-      std::adjacent_find(framing.lengths.begin(), framing.lengths.end(), std::not_equal_to<>()) !=
-      framing.lengths.end();
-  return conflictingLengths || (framing.chunked && !framing.lengths.empty());
 }
 
 }  // namespace

@@ -2,18 +2,9 @@
 
 #include <algorithm>
 
+#include "Platform/Text.h"
+
 namespace tolvane::http {
-namespace {
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string lowercased(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = lower(c);
-  return out;
-}
-
-}  // namespace
 
 HTTPHeaders::HTTPHeaders(std::initializer_list<HTTPHeader> headers) {
   for (const auto& header : headers) update(header);
@@ -72,7 +63,7 @@ void HTTPHeaders::set(std::string_view name, std::optional<std::string> value) {
 
 void HTTPHeaders::sort() {
   std::stable_sort(headers_.begin(), headers_.end(), [](const HTTPHeader& a, const HTTPHeader& b) {
-    return lowercased(a.name) < lowercased(b.name);
+    return platform::lowercased(a.name) < platform::lowercased(b.name);
   });
 }
 

@@ -1,0 +1,157 @@
+#include "Platform/DownloadFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <utility>
+
+#include "Platform/ResponseHead.h"
+
+namespace tolvane::platform {
+namespace {
+
+constexpr std::string_view kTemporaryPrefix = "tolvane-download-";
+
+// The folder a download task writes its file into.
+std::filesystem::path downloadFolder(const URLRequest& request) {
+  if (request.downloadDirectory && !request.downloadDirectory->empty())
+    return *request.downloadDirectory;
+  std::error_code error;
+  return std::filesystem::temp_directory_path(error);
+}
+
+bool isOurs(const std::filesystem::path& path, const std::filesystem::path& folder) {
+  std::error_code error;
+  return path.parent_path() == folder && path.filename().string().rfind(kTemporaryPrefix, 0) == 0 &&
+         std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
+}
+
+}  // namespace
+
+bool isTransportTemporaryFile(const std::filesystem::path& path) {
+  std::error_code error;
+  return isOurs(path, std::filesystem::temp_directory_path(error));
+}
+
+bool DownloadFile::continuePartial(const ResumeData& resume) {
+  // Resume data is input: it must not make the transport truncate another file.
+  const auto& partial = resume.temporaryFile;
+  if (!isOurs(partial, downloadFolder(resume.request))) return false;
+  // Checked on the opened file itself, so a name swapped for a link after the look at the
+  // path still cannot make us truncate someone else's file.
+  file_.reset(::open(partial.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+  struct stat info {};
+  if (file_ && ::fstat(file_.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+      info.st_uid == ::geteuid() && info.st_nlink == 1 && info.st_size >= resume.bytesReceived &&
+      ::ftruncate(file_.get(), resume.bytesReceived) == 0 &&
+      ::lseek(file_.get(), 0, SEEK_END) == resume.bytesReceived) {
+    path_ = partial;
+    offset_ = resume.bytesReceived;
+    validator_ = resume.validator;
+    continuing_ = true;
+    return true;
+  }
+  file_.reset();
+  return false;
+}
+
+std::optional<TransferFailure> DownloadFile::prepare(const HTTPURLResponse& head,
+                                                     const URLRequest& request) {
+  const std::string sent = std::exchange(validator_, {});
+  if (auto tag = head.allHeaderFields.value("ETag"); tag && tag->rfind("W/", 0) != 0) {
+    validator_ = *tag;  // If-Range accepts strong entity tags only
+  } else if (auto modified = head.allHeaderFields.value("Last-Modified")) {
+    validator_ = *modified;
+  }
+  if (file_) {
+    const auto field = head.allHeaderFields.value("Content-Range");
+    const auto range = field ? parseContentRange(*field) : std::nullopt;
+    if (continuing_ && head.statusCode == 206) {
+      // A piece from somewhere else, or of another version (a server that ignored
+      // If-Range), would be spliced in; the partial file is no longer trustworthy.
+      if (range && range->first == offset_ && (validator_.empty() || validator_ == sent))
+        return std::nullopt;
+      untrustworthy_ = true;
+      return TransferFailure{URLError::badServerResponse,
+                             "partial content does not continue the file"};
+    }
+    // The server sent the whole entity (changed file, or no range support): start over in
+    // a new file. The partial one is left as it was until it is removed, so resume data
+    // that still names it can never continue it with bytes of another version.
+    file_.reset();
+    remove();
+  }
+  offset_ = 0;
+  folder_ = downloadFolder(request);
+  if (const int fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); fd >= 0) {
+    file_.reset(fd);
+    path_.clear();
+    return std::nullopt;
+  }
+  // File systems without O_TMPFILE.
+  std::string pattern = (folder_ / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0)
+    return TransferFailure{URLError::cannotCreateFile, std::system_category().message(errno)};
+  file_.reset(fd);
+  path_ = pattern;
+  return std::nullopt;
+}
+
+bool DownloadFile::write(const char* data, std::size_t size) {
+  const std::size_t total = size;
+  while (size > 0) {
+    const ssize_t n = ::write(file_.get(), data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  written_ += static_cast<std::int64_t>(total);
+  return true;
+}
+
+void DownloadFile::name(std::uint64_t identifier) {
+  if (!file_ || !path_.empty()) return;
+  const std::string source = "/proc/self/fd/" + std::to_string(file_.get());
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const auto candidate =
+        folder_ / (std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" +
+                   std::to_string(identifier) + "-" + std::to_string(attempt));
+    if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      path_ = candidate;
+      return;
+    }
+    if (errno != EEXIST) return;
+  }
+}
+
+void DownloadFile::remove() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove(path_, ignored);
+  path_.clear();
+}
+
+std::optional<ResumeData> DownloadFile::resumeData(const URLRequest& request,
+                                                   int lastStatus) const {
+  // A continued transfer that failed before any response keeps what it had.
+  const bool continuedWithoutAnswer = continuing_ && lastStatus == 0;
+  if (untrustworthy_ || path_.empty() || validator_.empty() || request.httpMethod != "GET" ||
+      (lastStatus != 200 && lastStatus != 206 && !continuedWithoutAnswer)) {
+    return std::nullopt;
+  }
+  ResumeData resume;
+  resume.request = request;
+  resume.temporaryFile = path_;
+  resume.bytesReceived = size();
+  resume.validator = validator_;
+  return resume;
+}
+
+}  // namespace tolvane::platform
