@@ -135,23 +135,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto stored = tolvane::fileModel(defaults, "loaderModel");
   check(!stored || before[0].has_value(), "a stored entry needs stored bytes");
 
+  const auto checkOthersKept = [&](const char* what) {
+    for (std::size_t i = 1; i < keys.size(); ++i) {
+      if (keys[i] != "loaderModel") check(defaults.data(keys[i]) == before[i], what);
+    }
+  };
   // Writing over whatever was there must leave a readable file with the other entries.
   const Data value(bytes.substr(0, 48));
   defaults.set(value, "loaderModel");
   const json written = json::parse(readFile(settingsFile()), nullptr, /*allow_exceptions=*/false);
   check(!written.is_discarded() && written.is_object(), "a write leaves a JSON object");
   check(defaults.data("loaderModel") == value, "the written bytes read back");
-  for (std::size_t i = 1; i < keys.size(); ++i) {
-    if (keys[i] != "loaderModel")
-      check(defaults.data(keys[i]) == before[i], "a write keeps the other entries");
-  }
+  checkOthersKept("a write keeps the other entries");
 
   defaults.removeObject("loaderModel");
   check(!defaults.data("loaderModel").has_value(), "a removed entry is gone");
-  for (std::size_t i = 1; i < keys.size(); ++i) {
-    if (keys[i] != "loaderModel")
-      check(defaults.data(keys[i]) == before[i], "a removal keeps the other entries");
-  }
+  checkOthersKept("a removal keeps the other entries");
 
   tolvane::FileModel model{"launcher/Tolvane.jar", "h" + std::to_string(size),
                            static_cast<std::int64_t>(size)};

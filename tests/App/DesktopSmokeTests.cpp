@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -35,33 +34,25 @@ bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds t
   return waitUntil(predicate, timeout, 50ms);
 }
 
-// An X server of our own on a display number nobody uses.
+// An X server of our own. Xvfb picks a free display number itself and writes it to
+// standard output once it accepts connections, so tests running at once never collide.
 class VirtualDisplay {
  public:
-  VirtualDisplay() {
-    std::mt19937 random(static_cast<unsigned>(getpid()));
-    for (int attempt = 0; attempt < 20 && !server_; ++attempt) {
-      const int number = 100 + static_cast<int>(random() % 800);
-      if (fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
-      const std::string name = ":" + std::to_string(number);
-      auto server = std::make_unique<ChildProgram>(
-          "/usr/bin/Xvfb",
-          std::vector<std::string>{name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-          kArtifacts, "xvfb");
-      const bool up = waitFor(
-          [&] {
-            int status = -1;
-            commandOutput("DISPLAY=" + name + " xdotool getdisplaygeometry 2>/dev/null", &status);
-            return status == 0 || !server->isRunning();
-          },
-          10s);
-      if (up && server->isRunning()) {
-        name_ = name;
-        server_ = std::move(server);
-      }
-    }
+  VirtualDisplay()
+      : server_("/usr/bin/Xvfb",
+                {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, kArtifacts,
+                "xvfb-" + std::to_string(::getpid())) {
+    std::string output;
+    waitFor(
+        [&] {
+          output = server_.standardOutput();
+          return output.find('\n') != std::string::npos || !server_.isRunning();
+        },
+        10s);
+    if (output.find('\n') != std::string::npos && server_.isRunning())
+      name_ = ":" + output.substr(0, output.find('\n'));
   }
-  [[nodiscard]] bool isUp() const { return server_ != nullptr; }
+  [[nodiscard]] bool isUp() const { return !name_.empty(); }
   [[nodiscard]] const std::string& name() const { return name_; }
 
   // Runs an X11 tool against this display.
@@ -102,8 +93,8 @@ class VirtualDisplay {
   }
 
  private:
+  ChildProgram server_;
   std::string name_;
-  std::unique_ptr<ChildProgram> server_;
 };
 
 struct Geometry {

@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include "Support/ChildProgram.h"
-#include "Support/LoopbackServer.h"
 #include "Support/TemporaryDirectory.h"
 #include "Support/TemporaryHome.h"
 
@@ -78,30 +77,6 @@ TEST_F(InstallTreeTest, ProgramLoadsTheWindowLibrariesOnlyThroughItsModule) {
   const std::string moduleLibraries = commandOutput(
       "ldd '" + (prefix() / "lib/tolvane-installer/tolvane-desktop.so").string() + "'");
   EXPECT_NE(moduleLibraries.find("libwx_gtk3u_core"), std::string::npos) << moduleLibraries;
-}
-
-// A clean home, no display: the runtime comes out of the installed archive, the manifest
-// and the jar from a loopback update server, and the launcher is started.
-TEST_F(InstallTreeTest, RunsHeadlessFromTheInstalledTree) {
-  TemporaryHome home;
-  home.setEnvironment("TOLVANE_RESOURCES", std::nullopt);
-  home.setEnvironment("DISPLAY", std::nullopt);
-  home.setEnvironment("WAYLAND_DISPLAY", std::nullopt);
-  LoopbackServer server(LoopbackServer::plainHTTP());
-  server.serveBody("/loaderv3.php",
-                   R"({"files":[{"path":"launcher/Tolvane.jar","hash":"h1","size":11}]})",
-                   "application/json");
-  server.serveBody("/launcher/Tolvane.jar", "jar content");
-  home.setEnvironment("TOLVANE_UPDATE_ORIGIN", server.url(""));
-  home.setEnvironment("TOLVANE_RETRY_DELAY_SECONDS", "0");
-
-  ChildProgram run(program(), {}, home.root(), "headless");
-  EXPECT_EQ(run.waitForExit(120s), 0) << run.standardError();
-  // Standard output is the status line alone; the unpacking tool's listing goes nowhere.
-  EXPECT_EQ(run.standardOutput(), "Установка...\n");
-  EXPECT_EQ(readFile(home.home() / "Tolvane" / "Tolvane.jar"), "jar content");
-  EXPECT_TRUE(fs::exists(home.home() / "Tolvane" / "java" / "bin" / "java"));
-  EXPECT_EQ(server.requestCount(), 2u);
 }
 
 }  // namespace

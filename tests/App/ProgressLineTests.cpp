@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <sstream>
 #include <string>
 
 #include "App/ProgressLine.h"
+#include "Support/ParamName.h"
 
 namespace tolvane {
 namespace {
@@ -16,6 +18,7 @@ struct FormatCase {
   std::int64_t expected;
   std::optional<double> rate;
   std::string text;
+  friend void PrintTo(const FormatCase& row, std::ostream* out) { *out << '"' << row.text << '"'; }
 };
 
 class ProgressLineFormatTest : public ::testing::TestWithParam<FormatCase> {};
@@ -33,7 +36,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  "12.5 MiB of 40.0 MiB (31%), 2.0 MiB/s"},
                       FormatCase{5'368'709'120, -1, std::nullopt, "5.0 GiB"},
                       // A server that sends more than it announced never shows more than 100 %.
-                      FormatCase{2048, 1024, std::nullopt, "2.0 KiB of 1.0 KiB (100%)"}));
+                      FormatCase{2048, 1024, std::nullopt, "2.0 KiB of 1.0 KiB (100%)"}),
+    [](const auto& info) { return test::paramName(info.param.text, info.index); });
 
 class ProgressLineTest : public ::testing::Test {
  protected:

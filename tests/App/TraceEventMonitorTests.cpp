@@ -10,7 +10,6 @@
 #include "HTTP/Core/DataRequest.h"
 #include "HTTP/Core/RequestInterceptor.h"
 #include "HTTP/Core/Session.h"
-#include "HTTP/Response/Validation.h"
 #include "Platform/DispatchQueue.h"
 #include "Support/LoopbackServer.h"
 
@@ -46,12 +45,10 @@ class TraceTest : public ::testing::Test {
   // Sends one GET and runs the main queue (where the monitor's events arrive) until the
   // request has finished and its lines are written.
   void fetch(const std::string& url,
-             std::shared_ptr<http::RequestInterceptor> interceptor = nullptr,
-             bool validated = false) {
+             std::shared_ptr<http::RequestInterceptor> interceptor = nullptr) {
     bool done = false;
     auto request = session_->request(http::URLConvertible(url), http::HTTPMethod::get, std::nullopt,
                                      nullptr, std::nullopt, std::move(interceptor));
-    if (validated) http::validate(request);
     request->response(platform::DispatchQueue::main(),
                       [&done](const http::DataRequest::UnserializedResponse&) { done = true; });
     ASSERT_TRUE(platform::MainRunLoop::runUntil([&] { return done; }, 10s));
@@ -81,19 +78,6 @@ TEST_F(TraceTest, OneLinePerAttempt) {
     expected += "HTTP GET " + quoted(refused) + " attempt " + attempt +
                 R"(: no response \(.+\) in \d+ ms\n)";
   }
-  EXPECT_TRUE(std::regex_match(out_.str(), std::regex(expected))) << out_.str();
-}
-
-TEST_F(TraceTest, AValidationFailureHasALineOfItsOwn) {
-  server_.get("/gone",
-              [](const httplib::Request&, httplib::Response& response) { response.status = 404; });
-  const std::string gone = server_.url("/gone");
-  fetch(gone, nullptr, true);
-  const auto quoted = std::regex_replace(gone, std::regex(R"([.?])"), R"(\$&)");
-  const std::string expected =
-      "HTTP GET " + quoted +
-      R"( attempt 1: validation failed \(Response status code was unacceptable: 404\.\)\n)" +
-      "HTTP GET " + quoted + R"( attempt 1: 404 in \d+ ms\n)";
   EXPECT_TRUE(std::regex_match(out_.str(), std::regex(expected))) << out_.str();
 }
 

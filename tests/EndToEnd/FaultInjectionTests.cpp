@@ -2,22 +2,19 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
-#include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "App/InstallerSteps.h"
 #include "EndToEnd/HeadlessRunFixture.h"
-#include "Platform/FileLock.h"
 #include "Support/WaitUntil.h"
 
-// The program against servers, disks and machines that misbehave. Every case checks what the
-// player is told and that the launcher jar and the stored entry are left the way a sound
-// program leaves them.
+// The program against servers, disks and machines that misbehave: one run per outcome the
+// player sees. Every case checks what the player is told and that the launcher jar and the
+// stored entry are left the way a sound program leaves them. The variants of each fault
+// (statuses, manifest shapes, time-outs, redirects) are checked in the layers that handle them.
 namespace tolvane::test {
 namespace {
 
@@ -44,11 +41,6 @@ bool canMount() {
 // A fixture whose scripted routes win over the generic release and manifest routes: they
 // are registered first, and the server tries routes in order.
 class ScriptedServerTest : public HeadlessRunTest {
- public:
-  using HeadlessRunTest::HeadlessRunTest;
-
-  LoopbackServer& server() { return server_; }
-
  protected:
   virtual void scriptServer() {}
 
@@ -73,294 +65,42 @@ class ScriptedServerTest : public HeadlessRunTest {
   }
 };
 
-// ---- Downloads that fail at every attempt -----------------------------------------------------
+// ---- Faults the update server causes ---------------------------------------------------------
 
-struct DownloadFault {
-  std::string name;
-  std::function<void(ScriptedServerTest&)> script;
-  std::string lastFailure;  // how the fourth attempt failed
-  bool resetConnections = false;
-  const char* requestTimeout = nullptr;  // seconds, for the failing run only
-};
-
-void PrintTo(const DownloadFault& fault, std::ostream* out) { *out << fault.name; }
-
-class DownloadFaultTest : public ScriptedServerTest,
-                          public ::testing::WithParamInterface<DownloadFault> {
- public:
-  DownloadFaultTest() : ScriptedServerTest(serverOptions()) {}
-
-  // Where a redirect to plain HTTP would lead; it must never be asked.
-  LoopbackServer plain_{plainOptions()};
-
+// A body cut short at every attempt, with the validators nginx and Apache send: the transport
+// keeps a partial file after each attempt, which must not outlive the run.
+class CutShortDownloadTest : public ScriptedServerTest {
  protected:
-  static LoopbackServer::Options plainOptions() {
-    LoopbackServer::Options options;
-    options.https = false;
-    return options;
-  }
-  static LoopbackServer::Options serverOptions() {
-    LoopbackServer::Options options;
-    options.resetConnections = GetParam().resetConnections;
-    return options;
-  }
   void scriptServer() override {
-    plain_.serveBody("/" + kNewPath, "launcher v2");
-    GetParam().script(*this);
+    server_.shortBody(
+        "/" + kNewPath, 100000, "the first bytes of version 2",
+        {{"ETag", "\"5f3a-2b\""}, {"Last-Modified", "Mon, 07 Dec 2026 10:00:00 GMT"}});
   }
 };
 
-TEST_P(DownloadFaultTest, OldJarAndEntrySurviveAndTheLastFailureIsReported) {
+TEST_F(CutShortDownloadTest, OldJarAndEntrySurviveAndTheLastFailureIsReported) {
   offerVersionTwo();
-  if (GetParam().requestTimeout)
-    home_.setEnvironment(RetryHandler::kRequestTimeoutVariable, GetParam().requestTimeout);
 
-  expectFailed(runInstaller(), kUpdating, kCheckFailed + retryFailed(GetParam().lastFailure));
+  expectFailed(
+      runInstaller(), kUpdating,
+      kCheckFailedPrefix + retryFailedText(taskFailed("The network connection was lost.")));
 
   expectVersionOneKept();
   EXPECT_EQ(newDownloads(), std::vector<std::string>(4, "/" + kNewPath));
-  EXPECT_EQ(plain_.requestCount(), 0u);
 }
 
-const std::string kBody = "the first bytes of version 2";
+TEST_F(HeadlessRunTest, UnusableManifestStopsACleanMachineAndStoresNothing) {
+  setManifestText("<html>maintenance</html>");
 
-// An HTML error page; it must never become the jar.
-std::function<void(ScriptedServerTest&)> errorPage(int status) {
-  return [status](ScriptedServerTest& t) {
-    t.server().get("/" + kNewPath, [status](const httplib::Request&, httplib::Response& response) {
-      response.status = status;
-      response.set_content("<html>" + std::to_string(status) + "</html>", "text/html");
-    });
-  };
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, DownloadFaultTest,
-    ::testing::Values(
-        DownloadFault{"CutShortThenClosed",
-                      // With validators, as nginx and Apache send them: the transport keeps a
-                      // partial file after each attempt, which must not outlive the run.
-                      [](ScriptedServerTest& t) {
-                        t.server().shortBody("/" + kNewPath, 100000, kBody,
-                                             {{"ETag", "\"5f3a-2b\""},
-                                              {"Last-Modified", "Mon, 07 Dec 2026 10:00:00 GMT"}});
-                      },
-                      taskFailed("The network connection was lost.")},
-        DownloadFault{
-            "ResetMidBody",
-            [](ScriptedServerTest& t) { t.server().shortBody("/" + kNewPath, 100000, kBody); },
-            taskFailed("The network connection was lost."), true},
-        DownloadFault{
-            "StalledPastTheTimeOut",
-            [](ScriptedServerTest& t) { t.server().stall("/" + kNewPath, 100000, kBody); },
-            taskFailed("The request timed out."), false, "0.5"},
-        DownloadFault{"NotFoundPage", errorPage(404),
-                      "Response status code was unacceptable: 404."},
-        DownloadFault{"ServerErrorPage", errorPage(500),
-                      "Response status code was unacceptable: 500."},
-        DownloadFault{
-            "RedirectFromHTTPSToHTTP",
-            [](ScriptedServerTest& t) {
-              auto& test = static_cast<DownloadFaultTest&>(t);
-              const std::string target = test.plain_.url("/" + kNewPath);
-              t.server().get("/" + kNewPath,
-                             [target](const httplib::Request&, httplib::Response& response) {
-                               response.set_redirect(target, 302);
-                             });
-            },
-            taskFailed("The resource could not be loaded because the App Transport Security policy "
-                       "requires the use of a secure connection.")}),
-    [](const ::testing::TestParamInfo<DownloadFault>& info) { return info.param.name; });
-
-// ---- Downloads that succeed in the end ---------------------------------------------------------
-
-class RecoveringDownloadTest : public ScriptedServerTest {
- protected:
-  static constexpr std::size_t kSize = 256 * 1024;
-
-  // The first attempt gets half of one body and a closed connection; later attempts get a
-  // whole different body (the release changed meanwhile). A server that honours Range
-  // without looking at If-Range, as broken servers do, would splice the two if the client
-  // continued the first part.
-  void scriptServer() override {
-    server_.get("/" + kNewPath, [this](const httplib::Request& request,
-                                       httplib::Response& response) {
-      const int attempt = ++attempts_;
-      const std::string body = patternBytes(kSize, attempt == 1 ? 1 : 2);
-      std::size_t first = 0;
-      if (const auto range = request.get_header_value("Range"); range.rfind("bytes=", 0) == 0) {
-        first = std::stoul(range.substr(6));
-        response.status = 206;
-        response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
-                                                 std::to_string(kSize - 1) + "/" +
-                                                 std::to_string(kSize));
-      }
-      response.set_header("ETag", attempt == 1 ? "\"one\"" : "\"two\"");
-      const_cast<httplib::Request&>(request).ranges.clear();
-      response.set_content_provider(
-          kSize - first, "application/java-archive",
-          [this, body, first, attempt](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            if (attempt == 1) {
-              sink.write(body.data(), kSize / 2);
-              server_.pause(std::chrono::milliseconds(100));  // let the half arrive first
-              return false;
-            }
-            return sink.write(body.data() + first + offset, kSize - first - offset);
-          });
-    });
-  }
-
-  std::atomic<int> attempts_{0};
-};
-
-TEST_F(RecoveringDownloadTest, BodyThatChangesBetweenAttemptsIsNeverSpliced) {
-  offerVersionTwo();
-
-  expectLaunched(runInstaller(), kUpdating);
-
-  // The second attempt continues the first part, but its answer carries the new ETag: it is
-  // refused with the partial file, and the third starts clean.
-  EXPECT_EQ(attempts_.load(), 3);
-  EXPECT_TRUE(readFile(jar()) == patternBytes(kSize, 2))
-      << "the jar is not exactly the second body";
-  EXPECT_EQ(storedHash(), "hash-2");
-}
-
-class RedirectTest : public ScriptedServerTest, public ::testing::WithParamInterface<int> {
- protected:
-  void scriptServer() override {
-    server_.get("/" + kNewPath,
-                [status = GetParam()](const httplib::Request&, httplib::Response& response) {
-                  response.set_redirect("/releases/moved.jar", status);
-                });
-  }
-};
-
-TEST_P(RedirectTest, RedirectOnTheSameServerIsFollowed) {
-  offerVersionTwo();
-  publish("releases/moved.jar", "launcher v2");
-
-  expectLaunched(runInstaller(), kUpdating);
-
-  EXPECT_EQ(readFile(jar()), "launcher v2");
-  EXPECT_EQ(newDownloads(), (std::vector<std::string>{"/" + kNewPath, "/releases/moved.jar"}));
-  EXPECT_EQ(storedHash(), "hash-2");
-}
-
-INSTANTIATE_TEST_SUITE_P(Statuses, RedirectTest, ::testing::Values(301, 302));
-
-// ---- Manifests that cannot be used, on a clean machine -----------------------------------------
-
-struct ManifestFault {
-  std::string name;
-  std::function<void(ScriptedServerTest&)> script;
-  std::string failure;  // the decoding failure the player is told about
-};
-
-void PrintTo(const ManifestFault& fault, std::ostream* out) { *out << fault.name; }
-
-const std::string kNotReadable =
-    "Response could not be decoded because of error:\nThe data couldn\u2019t be read because it "
-    "isn\u2019t in the "
-    "correct format.";
-const std::string kMissing =
-    "Response could not be decoded because of error:\nThe data couldn\u2019t be read because it is "
-    "missing.";
-const std::string kTooLarge =
-    "Response could not be decoded because of error:\nThe resource exceeds the maximum size.";
-
-// A well-formed manifest of about 50 MiB (an empty file list and a long padding string), sent
-// in 64 KiB pieces, with or without an announced length. Read whole, it would decode into a
-// manifest without files and fail differently.
-void serveHugeManifest(ScriptedServerTest& t, bool announced) {
-  constexpr std::size_t kTotal = 50 * 1024 * 1024;
-  auto piece = [](std::size_t offset, httplib::DataSink& sink) {
-    const std::string head = R"({"files":[],"padding":")";
-    const std::string tail = "\"}";
-    std::string chunk(std::min<std::size_t>(64 * 1024, kTotal - offset), 'x');
-    if (offset == 0) chunk.replace(0, head.size(), head);
-    if (offset + chunk.size() == kTotal)
-      chunk.replace(chunk.size() - tail.size(), tail.size(), tail);
-    return sink.write(chunk.data(), chunk.size());
-  };
-  t.server().get("/loaderv3.php",
-                 [announced, piece](const httplib::Request&, httplib::Response& response) {
-                   if (announced) {
-                     response.set_content_provider(
-                         kTotal, "application/json",
-                         [piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                           return piece(offset, sink);
-                         });
-                     return;
-                   }
-                   response.set_chunked_content_provider(
-                       "application/json", [piece](std::size_t offset, httplib::DataSink& sink) {
-                         if (offset < kTotal) return piece(offset, sink);
-                         sink.done();
-                         return true;
-                       });
-                 });
-}
-
-class ManifestFaultTest : public ScriptedServerTest,
-                          public ::testing::WithParamInterface<ManifestFault> {
- protected:
-  void scriptServer() override { GetParam().script(*this); }
-};
-
-TEST_P(ManifestFaultTest, CleanMachineStopsWithTheDecodingFailureAndStoresNothing) {
-  const auto outcome = runInstaller();
-
-  expectFailed(outcome, kInstalling, kCheckFailed + retryFailed(GetParam().failure));
+  expectFailed(
+      runInstaller(), kInstalling,
+      kCheckFailedPrefix + retryFailedText("Response could not be decoded because of error:\nThe "
+                                           "data couldn\u2019t be read because it isn\u2019t in "
+                                           "the correct format."));
   EXPECT_EQ(server_.requestCount(), 4u);
   EXPECT_FALSE(storedEntry());
   EXPECT_FALSE(fs::exists(jar()));
 }
-
-void setText(ScriptedServerTest& t, std::string text, int status = 200) {
-  t.server().get("/loaderv3.php", [text = std::move(text), status](const httplib::Request&,
-                                                                   httplib::Response& response) {
-    response.status = status;
-    if (!text.empty()) response.set_content(text, "application/json");
-  });
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, ManifestFaultTest,
-    ::testing::Values(
-        ManifestFault{"NotJSON",
-                      [](ScriptedServerTest& t) { setText(t, "<html>maintenance</html>"); },
-                      kNotReadable},
-        ManifestFault{"WrongShape",
-                      [](ScriptedServerTest& t) { setText(t, R"({"loader":{"path":"a.jar"}})"); },
-                      kMissing},
-        ManifestFault{"SizeAsText",
-                      [](ScriptedServerTest& t) {
-                        setText(t, R"({"files":[{"path":"a.jar","hash":"h","size":"11"}]})");
-                      },
-                      kNotReadable},
-        ManifestFault{"FilesNotAnArray",
-                      [](ScriptedServerTest& t) {
-                        setText(t, R"({"files":{"path":"a.jar","hash":"h","size":11}})");
-                      },
-                      kNotReadable},
-        ManifestFault{
-            "InvalidUTF8InPath",
-            [](ScriptedServerTest& t) {
-              setText(t, "{\"files\":[{\"path\":\"a\xff\xfe.jar\",\"hash\":\"h\",\"size\":11}]}");
-            },
-            kNotReadable},
-        ManifestFault{"EmptyBody", [](ScriptedServerTest& t) { setText(t, ""); },
-                      "Response could not be serialized, input data was nil or zero length."},
-        ManifestFault{"NoContent", [](ScriptedServerTest& t) { setText(t, "", 204); },
-                      "Empty response could not be serialized to type: LoaderModel. Use Empty as "
-                      "the expected type "
-                      "for such responses."},
-        ManifestFault{"FiftyMiBAnnounced",
-                      [](ScriptedServerTest& t) { serveHugeManifest(t, true); }, kTooLarge},
-        ManifestFault{"FiftyMiBChunked", [](ScriptedServerTest& t) { serveHugeManifest(t, false); },
-                      kTooLarge}),
-    [](const ::testing::TestParamInfo<ManifestFault>& info) { return info.param.name; });
 
 // ---- The player's machine ----------------------------------------------------------------------
 
@@ -372,21 +112,6 @@ class MachineFaultTest : public ScriptedServerTest {
             std::move(commands) + " || exit 98\n"};
   }
 };
-
-TEST_F(MachineFaultTest, HomeFolderNotWritable) {
-  if (!isRoot()) GTEST_SKIP() << "needs root to run the program as another user";
-  // The home belongs to root; the program runs as nobody.
-  fs::permissions(home_.root(), fs::perms(0755));
-  fs::permissions(home_.home(), fs::perms(0755));
-
-  const auto outcome =
-      runInstaller({{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, ""});
-
-  expectFailed(outcome, kInstalling,
-               kCreateFolderFailed + "Permission denied: \"" + workFolder().string() + "\"");
-  EXPECT_FALSE(fs::exists(workFolder()));
-  EXPECT_FALSE(fs::exists(settingsFile()));
-}
 
 TEST_F(MachineFaultTest, RegularFileWhereTheWorkFolderBelongs) {
   writeFile(workFolder(), "a player's own file");
@@ -400,28 +125,16 @@ TEST_F(MachineFaultTest, RegularFileWhereTheWorkFolderBelongs) {
 
 TEST_F(MachineFaultTest, DiskFillingUpDuringTheDownload) {
   offerVersionTwo();
-  publish(kNewPath, patternBytes(4 * 1024 * 1024));
+  publish(kNewPath, patternBytes(2 * 1024 * 1024));
 
   // Every file the program writes is limited to 1 MiB (room for the settings and the
   // transport's certificate bundle); the jar needs more.
   const auto outcome = runInstaller({{"/usr/bin/prlimit", "--fsize=1048576"}, ""});
 
   expectFailed(outcome, kUpdating,
-               kCheckFailed + retryFailed(taskFailed("The file could not be written.")));
+               kCheckFailedPrefix + retryFailedText(taskFailed("The file could not be written.")));
   expectVersionOneKept();
   EXPECT_EQ(newDownloads().size(), 4u);
-}
-
-TEST_F(MachineFaultTest, CorruptSettingsCountAsNoEntry) {
-  installVersionOne();
-  writeFile(settingsFile(), "{\"loaderModel\": \"not base64 and no closing brace");
-
-  expectLaunched(runInstaller(), kUpdating);
-
-  EXPECT_EQ(newDownloads(), std::vector<std::string>{"/files/Tolvane.jar"});
-  EXPECT_EQ(readFile(jar()), "launcher v1");
-  ASSERT_TRUE(storedEntry());
-  EXPECT_EQ(storedHash(), "hash-1");
 }
 
 TEST_F(MachineFaultTest, SettingsNotWritable) {
@@ -436,7 +149,7 @@ TEST_F(MachineFaultTest, SettingsNotWritable) {
 
   // Nothing can be remembered, so nothing can be downloaded on a clean machine.
   expectFailed(runInstaller(readOnlySettings), kInstalling,
-               kCheckFailed + "Read-only file system: \"" + folder.string() + "\"");
+               kCheckFailedPrefix + "Read-only file system: \"" + folder.string() + "\"");
   EXPECT_FALSE(fs::exists(jar()));
 
   // With a jar in place, that jar is started and the stored entry stays as it was.
@@ -446,25 +159,6 @@ TEST_F(MachineFaultTest, SettingsNotWritable) {
   EXPECT_TRUE(newDownloads().empty());
   EXPECT_EQ(readFile(jar()), "launcher v1");
   EXPECT_EQ(storedHash(), "hash-1");
-}
-
-TEST_F(MachineFaultTest, UnzipToolMissing) {
-  if (!canMount()) GTEST_SKIP() << "needs the right to mount (root, mount namespaces)";
-  const fs::path overlay = home_.root() / "overlay";
-  for (const char* part : {"upper", "work", "merged"}) fs::create_directories(overlay / part);
-  // /usr/bin as it is, less unzip, seen only by the child.
-  const ChildSetup withoutUnzip = withMounts(
-      "mount -t overlay overlay -o lowerdir=/usr/bin,upperdir=" + quoted(overlay / "upper") +
-      ",workdir=" + quoted(overlay / "work") + " " + quoted(overlay / "merged") + " && rm " +
-      quoted(overlay / "merged" / "unzip") + " && mount --bind " + quoted(overlay / "merged") +
-      " /usr/bin");
-
-  expectFailed(runInstaller(withoutUnzip), kInstalling,
-               kUnzipFailed + "No such file or directory: \"/usr/bin/unzip\"");
-
-  EXPECT_FALSE(fs::exists(workFolder() / "java.zip"));
-  EXPECT_FALSE(fs::exists(workFolder() / "java"));
-  EXPECT_TRUE(fs::exists("/usr/bin/unzip"));
 }
 
 TEST_F(MachineFaultTest, CorruptRuntimeArchive) {
@@ -501,8 +195,8 @@ TEST_F(MachineFaultTest, RuntimeNotExecutable) {
 
 class KilledDownloadTest : public ScriptedServerTest {
  protected:
-  static constexpr std::size_t kSize = 1024 * 1024;
-  // 64 KiB every 50 ms: the download takes most of a second, time to kill the program in it.
+  static constexpr std::size_t kSize = 512 * 1024;
+  // 64 KiB every 50 ms: the download takes most of half a second, time to kill the program.
   void scriptServer() override {
     writeFile(release_, patternBytes(kSize));
     server_.serveFile("/" + kNewPath, release_, "\"v2\"", std::chrono::milliseconds(50));
@@ -548,34 +242,12 @@ TEST_F(KilledDownloadTest, TheNextRunStillUpdates) {
 
 // ---- Two instances at once ---------------------------------------------------------------------
 
-// Someone watching a terminal sees why nothing happens until the other instance is done.
-TEST_F(HeadlessRunTest, WaitForTheWorkFolderIsAnnounced) {
-  publish("files/Tolvane.jar", "launcher v1");
-  setManifest({{"files/Tolvane.jar", "hash-1", 11}});
-  fs::create_directories(workFolder());
-  auto held = platform::FileLock::acquire(workFolder() / ".installer.lock");
-  ASSERT_TRUE(held);
-
-  auto process = startInstaller();
-  EXPECT_TRUE(waitUntil(
-      [&] {
-        return readFile(home_.root() / "run.stderr").find("waiting for it to finish") !=
-               std::string::npos;
-      },
-      std::chrono::seconds(30)));
-  held.reset();
-  auto outcome = finishInstaller(*process);
-  EXPECT_EQ(outcome.err, std::string(InstallerSteps::kWaitingMessage) + "\n");
-  outcome.err.clear();
-  expectLaunched(outcome, kInstalling);
-}
-
 class TwoInstancesTest : public ScriptedServerTest {
  protected:
   // Slow enough that both instances would be downloading at once if nothing kept them apart.
   void scriptServer() override {
     server_.get("/files/slow.jar", [this](const httplib::Request&, httplib::Response& response) {
-      server_.pause(std::chrono::milliseconds(500));
+      server_.pause(std::chrono::milliseconds(300));
       response.set_content(patternBytes(100 * 1024), "application/java-archive");
     });
   }
@@ -595,11 +267,7 @@ TEST_F(TwoInstancesTest, SecondInstanceWaitsAndDecidesFromWhatTheFirstLeft) {
   for (const auto& outcome : {firstOutcome, secondOutcome}) EXPECT_EQ(outcome.exitCode, 0);
   EXPECT_EQ(newDownloads(), std::vector<std::string>{"/files/slow.jar"});
   EXPECT_TRUE(readFile(jar()) == patternBytes(100 * 1024)) << "the jar is not the published body";
-  ASSERT_TRUE(storedEntry());
-  EXPECT_EQ(storedEntry()->path, "files/slow.jar");
   EXPECT_EQ(storedHash(), "hash-1");
-  EXPECT_TRUE(fs::exists(workFolder() / "java" / "bin" / "java"));
-  EXPECT_TRUE(FakeRuntime::waitForRecord(launchRecord()));
 }
 
 }  // namespace

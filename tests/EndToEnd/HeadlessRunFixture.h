@@ -16,6 +16,7 @@
 #include "Platform/Process.h"
 #include "Platform/UserDefaults.h"
 #include "Services/RetryHandler.h"
+#include "Services/ServicesTestSupport.h"
 #include "Support/FakeRuntime.h"
 #include "Support/LoopbackServer.h"
 #include "Support/TemporaryHome.h"
@@ -29,14 +30,6 @@ inline const std::filesystem::path kInstaller =
     std::filesystem::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-installer";
 inline const std::string kInstalling = "Установка...\n";
 inline const std::string kUpdating = "Обновление...\n";
-inline const std::string kCheckFailed = "Не удалось проверить наличие новой версии лаунчера:\n\n";
-inline const std::string kGaveUp =
-    "The operation couldn\u2019t be completed. (Tolvane_Apple_Silicon.ResourceError error 5.)";
-
-inline std::string retryFailed(const std::string& original) {
-  return "Request retry failed with retry error: " + kGaveUp + ", original error: " + original;
-}
-
 inline std::string taskFailed(const std::string& transportMessage) {
   return "URLSessionTask failed with error: " + transportMessage;
 }
@@ -67,13 +60,9 @@ class HeadlessRunTest : public ::testing::Test {
  protected:
   using Path = std::filesystem::path;
 
-  explicit HeadlessRunTest(LoopbackServer::Options serverOptions = {})
-      : server_(std::move(serverOptions)) {
-    // Cases that need short time-outs set them; nothing is inherited from the shell.
-    home_.setEnvironment(RetryHandler::kRequestTimeoutVariable, std::nullopt);
-  }
-
   void SetUp() override {
+    // Nothing is inherited from the shell.
+    home_.setEnvironment(RetryHandler::kRequestTimeoutVariable, std::nullopt);
     ASSERT_TRUE(std::filesystem::exists(kInstaller)) << kInstaller << " is not built";
     // Open to every user like /tmp, for children that run as another user.
     std::filesystem::create_directories(temporaryFolder());
@@ -88,17 +77,12 @@ class HeadlessRunTest : public ::testing::Test {
     server_.server().set_keep_alive_max_count(1);
     server_.get("/loaderv3.php", [this](const httplib::Request&, httplib::Response& response) {
       std::lock_guard lock(mutex_);
-      response.status = manifestStatus_;
       response.set_content(manifest_, "application/json");
     });
-    // Every other path is a release file, or whatever status a test scripted for it.
+    // Every other path is a release file.
     server_.get(R"(/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
       std::lock_guard lock(mutex_);
-      const std::string path = request.path.substr(1);
-      if (const auto status = fileStatus_.find(path); status != fileStatus_.end()) {
-        response.status = status->second;
-        response.set_content("<html>" + std::to_string(status->second) + "</html>", "text/html");
-      } else if (const auto file = files_.find(path); file != files_.end()) {
+      if (const auto file = files_.find(request.path.substr(1)); file != files_.end()) {
         response.set_content(file->second, "application/java-archive");
       } else {
         response.status = 404;
@@ -127,19 +111,13 @@ class HeadlessRunTest : public ::testing::Test {
       list.push_back({{"path", f.path}, {"hash", f.hash}, {"size", f.size}});
     setManifestText(nlohmann::json{{"files", list}}.dump());
   }
-  void setManifestText(std::string text, int status = 200) {
+  void setManifestText(std::string text) {
     std::lock_guard lock(mutex_);
     manifest_ = std::move(text);
-    manifestStatus_ = status;
   }
   void publish(const std::string& path, std::string body) {
     std::lock_guard lock(mutex_);
     files_[path] = std::move(body);
-    fileStatus_.erase(path);
-  }
-  void failFile(const std::string& path, int status) {
-    std::lock_guard lock(mutex_);
-    fileStatus_[path] = status;
   }
   void takeServerDown() {
     home_.setEnvironment("TOLVANE_UPDATE_ORIGIN",
@@ -226,26 +204,24 @@ TMPDIR="$4" exec timeout 60 "$1" --headless )" + options + R"( > "$2" 2> "$3")",
     return entry ? std::optional<std::string>(entry->hash) : std::nullopt;
   }
 
-  // A first run that installs version 1 from "files/Tolvane.jar".
+  // Version 1 from "files/Tolvane.jar" as a first run leaves it (FirstInstallStoresDownloads-
+  // AndStarts is that run): the runtime, the jar and the stored entry.
   void installVersionOne() {
     publish("files/Tolvane.jar", "launcher v1");
     setManifest({{"files/Tolvane.jar", "hash-1", 11}});
-    const auto outcome = runInstaller();
-    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    ASSERT_EQ(readFile(jar()), "launcher v1");
-    // The launcher runs on after the installer quits; let it write its record now, or it
-    // would land in the middle of the next run and be taken for that run's launch.
-    ASSERT_TRUE(FakeRuntime::waitForRecord(launchRecord())) << "the launcher was not started";
+    writeFile(workFolder() / "java" / "bin" / "java", FakeRuntime::script(launchRecord()),
+              std::filesystem::perms(0755));
+    writeFile(jar(), "launcher v1");
+    storeFileModel(platform::UserDefaults::standard(), {"files/Tolvane.jar", "hash-1", 11},
+                   kLoaderModelKey);
     newDownloads();
   }
 
   TemporaryHome home_{"home with space"};
   LoopbackServer server_;
   std::mutex mutex_;
-  std::string manifest_ = R"({"files":[]})";  // guarded by mutex_, as are the two maps
-  int manifestStatus_ = 200;
+  std::string manifest_ = R"({"files":[]})";  // guarded by mutex_, as is files_
   std::map<std::string, std::string> files_;
-  std::map<std::string, int> fileStatus_;
   std::size_t seenRequests_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include "Installer/FileModel.h"
 #include "Installer/LoaderModel.h"
 #include "Platform/DecodingError.h"
+#include "Support/ParamName.h"
 
 namespace tolvane {
 namespace {
@@ -30,7 +31,8 @@ INSTANTIATE_TEST_SUITE_P(
                       R"({"files": [{"path": "a", "hash": "h", "size": true}]})",
                       R"({"files": [{"path": "a", "hash": "h", "size": 9223372036854775808}]})",
                       R"({"files": [{"path": "a", "hash": "h", "size": 1e19}]})",
-                      R"({"files": [{"path": "a", "hash": "h", "size": 1}, 5]})"));
+                      R"({"files": [{"path": "a", "hash": "h", "size": 1}, 5]})"),
+    [](const auto& info) { return test::paramName(info.param, info.index); });
 
 TEST(ManifestTest, DecodesIgnoringExtraKeysAndKeepsOrder) {
   const LoaderModel manifest = LoaderModel::decode(

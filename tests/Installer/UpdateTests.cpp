@@ -110,12 +110,6 @@ INSTANTIATE_TEST_SUITE_P(
         DecisionRow{"FirstRun", S::manifest, std::nullopt, false, true, true},
         DecisionRow{"NewVersionJarPresent", S::manifest, kOldJSON, true, true, true},
         DecisionRow{"CorruptStoredEntry", S::manifest, "{\"path\":", true, true, true},
-        DecisionRow{"OnlySizeDiffers", S::manifest,
-                    R"({"path":"launchers/Tolvane-2.jar","hash":"aaa","size":101})", true, true,
-                    true},
-        DecisionRow{"OnlyHashCaseDiffers", S::manifest,
-                    R"({"size":100,"hash":"AAA","path":"launchers/Tolvane-2.jar"})", true, true,
-                    true},
         DecisionRow{"EmptyManifestJarPresent", S::emptyManifest, std::nullopt, true, false, false},
         DecisionRow{"EmptyManifestStoredNoJar", S::emptyManifest, kOldJSON, false, true, false},
         DecisionRow{"EmptyManifestNothing", S::emptyManifest, std::nullopt, false, std::nullopt,
@@ -126,27 +120,11 @@ INSTANTIATE_TEST_SUITE_P(
         DecisionRow{"DownNothing", S::down, std::nullopt, false, std::nullopt, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(UpdateTest, CanonicallyEquivalentStoredEntryCountsAsUnchanged) {
-  const FileModel precomposed{"caf\xc3\xa9/Tolvane.jar", "h", 1};
-  store(FileModel{"cafe\xcc\x81/Tolvane.jar", "h", 1});
-  const auto before = UserDefaults::standard().data("loaderModel");
-  network_->answer = LoaderModel{{precomposed}};
-  putJar();
-  EXPECT_FALSE(service_.checkForUpdate());
-  EXPECT_EQ(UserDefaults::standard().data("loaderModel"), before);
-}
-
-TEST_F(UpdateTest, DownloadWithoutAnUpdateDecisionTakesTheStoredEntry) {
+// Nothing stored and no decision: nothing to download from.
+TEST_F(UpdateTest, DownloadWithoutAnyEntryFails) {
   EXPECT_EQ(test::thrown<ResourceError>([&] { service_.downloadLauncher(); }).value().code(),
             ResourceError::Code::failedGetLoaderModel);
   EXPECT_TRUE(downloader_->requested.empty());
-
-  store(kOld);  // server down, no jar, stored entry: a download is still attempted
-  serverDown();
-  EXPECT_TRUE(service_.checkForUpdate());
-  service_.downloadLauncher();
-  EXPECT_EQ(downloader_->requested, (std::vector<std::optional<std::string>>{kOld.path}));
-  EXPECT_EQ(test::readFile(jar_), "jar from " + kOld.path);
 }
 
 TEST_F(UpdateTest, FailedDownloadWithAnOlderJarStartsItOnRetryAndTheNextLaunchTriesAgain) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kSize = 1'000'000;
 const FileModel kEntry{"files/big.jar", "hash-1", static_cast<std::int64_t>(kSize)};
+const std::string k40 = "bytes=400000-";  // where a response broken off at 40 % continues
+const std::string k80 = "bytes=800000-";
 
 // Interrupted launcher downloads against a server that breaks every response off after
 // 40 % of the file.
@@ -54,6 +57,7 @@ struct ValidatorCase {
   std::string entityTag;
   std::string lastModified;
   std::string expectedIfRange;
+  friend void PrintTo(const ValidatorCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class ResumeValidatorTest : public FileDownloadResumeTest,
@@ -67,7 +71,7 @@ TEST_P(ResumeValidatorTest, CompletesWithinOneRunSendingUnderTwiceTheSize) {
 
   ASSERT_EQ(error, nullptr) << error->localizedDescription();
   EXPECT_EQ(readFile(jar()), body_);
-  EXPECT_EQ(ranges(), (std::vector<std::string>{"-", "bytes=400000-", "bytes=800000-"}));
+  EXPECT_EQ(ranges(), (std::vector<std::string>{"-", k40, k80}));
   EXPECT_EQ(server_.requests()[1].header("If-Range"), param.expectedIfRange);
   EXPECT_LT(file->bodyBytesSent(), 2 * kSize);
   EXPECT_FALSE(fs::exists(partials()));
@@ -83,14 +87,16 @@ INSTANTIATE_TEST_SUITE_P(
                       "Mon, 07 Dec 2026 10:00:00 GMT"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Servers with which no partial file may be continued: each case ends in one exact way and
-// never with a spliced jar.
+// Servers with which no partial file may be continued, and a file that changes after the
+// first response: each case ends in one exact way and never with a spliced jar.
 struct UnsafeServerCase {
   const char* name;
-  FlakyFile::Version version;
   FlakyFile::Behaviour behaviour;
+  bool changes;    // the second and later responses serve another version
+  bool entityTag;  // else no validator at all
   std::vector<std::string> ranges;
   bool succeeds;
+  friend void PrintTo(const UnsafeServerCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class UnsafeServerTest : public FileDownloadResumeTest,
@@ -99,68 +105,43 @@ class UnsafeServerTest : public FileDownloadResumeTest,
 TEST_P(UnsafeServerTest, StartsCleanAndNeverSplices) {
   const auto& param = GetParam();
   writeFile(jar(), "old launcher");
-  serve(param.version, param.behaviour);
+  const auto file = serve({body_, param.entityTag ? "\"v1\"" : "", ""}, param.behaviour);
+  if (param.changes) file->changeAfter(1, {changed_, "\"v2\"", ""});
 
   const auto error = downloadEntry(kEntry);
 
   EXPECT_EQ(ranges(), param.ranges);
   if (param.succeeds) {
     ASSERT_EQ(error, nullptr) << error->localizedDescription();
-    EXPECT_EQ(readFile(jar()), param.version.body);
+    EXPECT_EQ(readFile(jar()), param.changes ? changed_ : body_);
   } else {
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(readFile(jar()), "old launcher");
   }
 }
 
-const std::string kBody = patternBytes(kSize, 3);
+using B = FlakyFile::Behaviour;
 INSTANTIATE_TEST_SUITE_P(
     Servers, UnsafeServerTest,
     ::testing::Values(
         // Nothing to tell versions apart: every attempt starts over and fails the same way.
-        UnsafeServerCase{"NoValidator", {kBody, "", ""}, {}, {"-", "-", "-", "-"}, false},
+        UnsafeServerCase{"NoValidator", {}, false, false, {"-", "-", "-", "-"}, false},
         // Range ignored: a 200 restarts the file instead of being appended.
-        UnsafeServerCase{"NoRangeSupportRecovers",
-                         {kBody, "\"v1\"", ""},
-                         FlakyFile::Behaviour().cuttingOnly(1).withoutRanges(),
-                         {"-", "bytes=400000-"},
-                         true},
-        UnsafeServerCase{"NoRangeSupport",
-                         {kBody, "\"v1\"", ""},
-                         FlakyFile::Behaviour().withoutRanges(),
-                         {"-", "bytes=400000-", "bytes=400000-", "bytes=400000-"},
-                         false},
+        UnsafeServerCase{
+            "NoRanges", B().cuttingOnly(1).withoutRanges(), false, true, {"-", k40}, true},
         // The wrong piece: the partial file is dropped and the next attempt starts clean.
-        UnsafeServerCase{"WrongContentRange",
-                         {kBody, "\"v1\"", ""},
-                         FlakyFile::Behaviour().skewingRanges(1),
-                         {"-", "bytes=400000-", "-", "bytes=400000-"},
+        UnsafeServerCase{
+            "WrongRange", B().skewingRanges(1), false, true, {"-", k40, "-", k40}, false},
+        // v1's 40 %, then v2 from the start (If-Range no longer matches) and continued.
+        UnsafeServerCase{"FileChanged", {}, true, true, {"-", k40, k40, k80}, true},
+        // v2's piece after v1's start is refused; the next attempt starts clean with v2.
+        UnsafeServerCase{"ChangedIfRangeIgnored",
+                         B().ignoringIfRange(),
+                         true,
+                         true,
+                         {"-", k40, "-", k40},
                          false}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(FileDownloadResumeTest, FileChangedBetweenAttemptsIsFetchedWholeAgain) {
-  const auto file = serve({body_, "\"v1\"", ""});
-  file->changeAfter(1, {changed_, "\"v2\"", ""});
-
-  ASSERT_EQ(downloadEntry(kEntry), nullptr);
-
-  EXPECT_EQ(readFile(jar()), changed_);
-  // v1's 40 %, then v2 from the start (If-Range no longer matches) and continued.
-  EXPECT_EQ(ranges(),
-            (std::vector<std::string>{"-", "bytes=400000-", "bytes=400000-", "bytes=800000-"}));
-}
-
-TEST_F(FileDownloadResumeTest, ChangedFileFromAServerIgnoringIfRangeIsNeverSpliced) {
-  const auto file = serve({body_, "\"v1\"", ""}, FlakyFile::Behaviour().ignoringIfRange());
-  file->changeAfter(1, {changed_, "\"v2\"", ""});
-
-  const auto error = downloadEntry(kEntry);
-
-  // v2's piece after v1's start is refused; the next attempt starts clean with v2.
-  ASSERT_NE(error, nullptr);
-  EXPECT_EQ(ranges(), (std::vector<std::string>{"-", "bytes=400000-", "-", "bytes=400000-"}));
-  EXPECT_FALSE(fs::exists(jar()));
-}
 
 // A run that ends after a failed attempt (killed while waiting to retry, or out of retries)
 // leaves what the next run needs; the next run continues only the same entry.
@@ -168,6 +149,7 @@ struct NextRunCase {
   const char* name;
   FileModel entry;
   std::string firstRange;
+  friend void PrintTo(const NextRunCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class NextRunTest : public FileDownloadResumeTest,
@@ -187,7 +169,7 @@ TEST_P(NextRunTest, ContinuesOnlyTheSameEntry) {
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, NextRunTest,
-    ::testing::Values(NextRunCase{"SameEntry", kEntry, "bytes=400000-"},
+    ::testing::Values(NextRunCase{"SameEntry", kEntry, k40},
                       NextRunCase{"OtherHash", {kEntry.path, "hash-2", kEntry.size}, "-"},
                       NextRunCase{"OtherSize", {kEntry.path, kEntry.hash, 5}, "-"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -30,10 +30,11 @@ class FileDownloadServiceTest : public ServiceFixture {
   [[nodiscard]] fs::path staging() const { return workFolder() / ".Tolvane.jar.download"; }
 };
 
-TEST_F(FileDownloadServiceTest, StoresTheBodyAsTheJarCreatingTheWorkFolder) {
+TEST_F(FileDownloadServiceTest, ReplacesTheJarAndAStaleStagingFile) {
   const std::string body = patternBytes(200'000);
-  server_.serveBody("/files/a.jar", body);
-  ASSERT_FALSE(fs::exists(workFolder()));
+  server_.servePieces("/files/a.jar", body, /*announced=*/false);  // length unknown up front
+  writeFile(jar(), "old launcher");
+  writeFile(staging(), "left over by a killed run");
 
   const auto error = download("files/a.jar");
 
@@ -44,18 +45,6 @@ TEST_F(FileDownloadServiceTest, StoresTheBodyAsTheJarCreatingTheWorkFolder) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].path, "/files/a.jar");
   EXPECT_EQ(requests[0].query, "");
-}
-
-TEST_F(FileDownloadServiceTest, ReplacesAnExistingJarAndAStaleStagingFile) {
-  writeFile(jar(), "old launcher");
-  writeFile(staging(), "left over by a killed run");
-  server_.serveBody("/a.jar", "new launcher");
-
-  const auto error = download("a.jar");
-
-  ASSERT_EQ(error, nullptr) << error->localizedDescription();
-  EXPECT_EQ(readFile(jar()), "new launcher");
-  EXPECT_FALSE(fs::exists(staging()));
 }
 
 TEST_F(FileDownloadServiceTest, WithoutPathFetchesTheManifestEndpointAsIs) {
@@ -70,6 +59,7 @@ TEST_F(FileDownloadServiceTest, WithoutPathFetchesTheManifestEndpointAsIs) {
   EXPECT_EQ(requests[0].query, "os=macos");
 }
 
+// Also into a work folder that does not exist yet.
 TEST_F(FileDownloadServiceTest, PathIsAppendedUnchangedAndEscapedOnlyOnTheWire) {
   server_.serveBody("/release 2/Лаунчер ёж.jar", "spaced");
   server_.serveBody("//lead.jar", "doubled");
@@ -81,7 +71,8 @@ TEST_F(FileDownloadServiceTest, PathIsAppendedUnchangedAndEscapedOnlyOnTheWire) 
   EXPECT_EQ(FileDownloadService::urlText("/lead.jar"), server_.url("//lead.jar"));
 }
 
-// A status that is not 2xx, or (0) a body cut short, on every attempt.
+// A status that is not 2xx, or (0) a body cut short, on every attempt (other statuses and
+// transport faults take the same path in the layer).
 class FileDownloadFaultTest : public FileDownloadServiceTest,
                               public ::testing::WithParamInterface<int> {};
 
@@ -118,7 +109,7 @@ TEST_P(FileDownloadFaultTest, NeverReplacesTheJar) {
                                                  std::to_string(status) + "."));
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FileDownloadFaultTest, ::testing::Values(404, 500, 403, 0),
+INSTANTIATE_TEST_SUITE_P(Faults, FileDownloadFaultTest, ::testing::Values(404, 0),
                          [](const auto& info) {
                            return info.param == 0 ? std::string("CutShort")
                                                   : std::to_string(info.param);
@@ -155,23 +146,6 @@ TEST_F(FileDownloadServiceTest, JarPlaceTakenByAFolderFailsAsAFileMoveAndKeepsTh
   EXPECT_EQ(server_.requestCount(), 4u);
   EXPECT_EQ(readFile(jar() / "keep.txt"), "user data");
   EXPECT_FALSE(fs::exists(staging()));
-}
-
-TEST_F(FileDownloadServiceTest, ServerDownIsReportedAfterFourAttempts) {
-  writeFile(jar(), "working launcher");
-  pointOriginAt("https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()));
-
-  const auto error = download("a.jar");
-
-  const HTTPError& retryFailure = carried(error);
-  ASSERT_TRUE(retryFailure.isRequestRetryError());
-  EXPECT_EQ(asResourceError(retryFailure.underlyingError()).code(),
-            ResourceError::Code::timeoutRequest);
-  EXPECT_EQ(
-      asResourceError(error).message(),
-      kCheckFailedPrefix +
-          retryFailedText("URLSessionTask failed with error: Could not connect to the server."));
-  EXPECT_EQ(readFile(jar()), "working launcher");
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "Services/RetryHandler.h"
+#include "Support/ParamName.h"
 #include "Support/TemporaryHome.h"
 
 namespace tolvane::test {
@@ -12,6 +14,9 @@ namespace {
 struct DelayCase {
   std::optional<std::string> variable;
   double expectedDelay;
+  friend void PrintTo(const DelayCase& row, std::ostream* out) {
+    *out << (row.variable ? '"' + *row.variable + '"' : "unset");
+  }
 };
 
 class RetryHandlerFactoryTest : public ::testing::TestWithParam<DelayCase> {};
@@ -33,7 +38,10 @@ INSTANTIATE_TEST_SUITE_P(Variable, RetryHandlerFactoryTest,
                                            DelayCase{"0.25", 0.25}, DelayCase{"0", 0.0},
                                            DelayCase{"-1", 5.0}, DelayCase{"abc", 5.0},
                                            DelayCase{"2s", 5.0}, DelayCase{"nan", 5.0},
-                                           DelayCase{"inf", 5.0}, DelayCase{"1e999", 5.0}));
+                                           DelayCase{"inf", 5.0}, DelayCase{"1e999", 5.0}),
+                         [](const auto& info) {
+                           return paramName(info.param.variable.value_or("unset"), info.index);
+                         });
 
 }  // namespace
 }  // namespace tolvane::test

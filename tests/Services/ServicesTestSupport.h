@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 
 // Retry delay of the handlers the services tests use: long enough to be a real pause,
 // short enough that four attempts stay well under a second.
-inline constexpr double kShortRetryDelay = 0.05;
+inline constexpr double kShortRetryDelay = 0.01;
 
 inline std::shared_ptr<RetryHandler> shortRetryHandler() {
   return std::make_shared<RetryHandler>(RetryHandler::kRetryLimit, kShortRetryDelay);

