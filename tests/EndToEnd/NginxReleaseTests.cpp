@@ -79,7 +79,7 @@ TEST_F(NginxReleaseTest, InstallsKeepsUpdatesAndReportsAMissingJar) {
   publishJar("files/Tolvane-3.jar", "launcher v3");
   fs::remove(release_ / "files" / "Tolvane-3.jar");
   expectFailed(runInstaller(), kUpdating,
-               kCheckFailed + retryFailed("Response status code was unacceptable: 404."));
+               kCheckFailedPrefix + retryFailedText("Response status code was unacceptable: 404."));
   EXPECT_EQ(readFile(jar()), "launcher v2");
   EXPECT_EQ(storedEntry()->path, "files/Tolvane-2.jar");
   std::vector<std::string> expected{kManifestRequest};

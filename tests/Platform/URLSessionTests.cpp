@@ -17,6 +17,14 @@
 #include "Support/WaitUntil.h"
 
 namespace tolvane::platform {
+
+// Test names and ctest's labels show the kind by name (found by argument lookup, so outside
+// the anonymous namespace).
+void PrintTo(URLSessionTask::Kind kind, std::ostream* out);
+void PrintTo(URLSessionTask::Kind kind, std::ostream* out) {
+  *out << (kind == URLSessionTask::Kind::data ? "data" : "download");
+}
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -695,6 +703,8 @@ TEST_F(URLSessionTest, InvalidateAndCancelEndsEveryTaskThenReportsInvalidationOn
 // After the transport has shut down (its session dropped), a task is still told apart from
 // a running one: each call ends it, once, and a caller waiting for resume data hears back.
 enum class LateCall { resume, cancel, cancelProducingResumeData };
+constexpr const char* kLateCalls[] = {"Resume", "Cancel", "CancelProducingResumeData"};
+void PrintTo(LateCall call, std::ostream* out) { *out << kLateCalls[static_cast<int>(call)]; }
 
 class AfterShutdownTest : public URLSessionTest, public ::testing::WithParamInterface<LateCall> {};
 
@@ -726,7 +736,6 @@ TEST_P(AfterShutdownTest, EndsTheTaskOnce) {
   EXPECT_EQ(handed->load(), expected);
 }
 
-constexpr const char* kLateCalls[] = {"Resume", "Cancel", "CancelProducingResumeData"};
 
 INSTANTIATE_TEST_SUITE_P(Calls, AfterShutdownTest,
                          ::testing::Values(LateCall::resume, LateCall::cancel,

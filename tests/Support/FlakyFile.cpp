@@ -29,6 +29,11 @@ std::uint64_t FlakyFile::bodyBytesSent() const {
   return bodyBytesSent_;
 }
 
+int FlakyFile::responses() const {
+  std::lock_guard guard(mutex_);
+  return responses_;
+}
+
 void FlakyFile::handle(LoopbackServer& server, const httplib::Request& request,
                        httplib::Response& response) {
   // Ranges are answered here, not by the library, which ignores If-Range.

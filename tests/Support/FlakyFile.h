@@ -59,6 +59,8 @@ class FlakyFile : public std::enable_shared_from_this<FlakyFile> {
   // Responses after the first `responses` ones serve `next`.
   void changeAfter(int responses, Version next);
   [[nodiscard]] std::uint64_t bodyBytesSent() const;
+  // How many responses the file has given; the flaky-download benchmark reports it.
+  [[nodiscard]] int responses() const;
 
  private:
   void handle(LoopbackServer& server, const httplib::Request& request, httplib::Response& response);
