@@ -736,7 +736,6 @@ TEST_P(AfterShutdownTest, EndsTheTaskOnce) {
   EXPECT_EQ(handed->load(), expected);
 }
 
-
 INSTANTIATE_TEST_SUITE_P(Calls, AfterShutdownTest,
                          ::testing::Values(LateCall::resume, LateCall::cancel,
                                            LateCall::cancelProducingResumeData),
