@@ -35,13 +35,15 @@ bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds t
 }
 
 // An X server of our own. Xvfb picks a free display number itself and writes it to
-// standard output once it accepts connections, so tests running at once never collide.
+// standard output once it accepts connections, so tests running at once never collide. It
+// does not reset when its last client leaves: a program connecting during a reset (after a
+// test's own xwininfo, say) would find no display.
 class VirtualDisplay {
  public:
   VirtualDisplay()
       : server_("/usr/bin/Xvfb",
-                {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, kArtifacts,
-                "xvfb-" + std::to_string(::getpid())) {
+                {"-displayfd", "1", "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                kArtifacts, "xvfb-" + std::to_string(::getpid())) {
     std::string output;
     waitFor(
         [&] {
