@@ -17,12 +17,7 @@ bool setUpRequest(CURL* easy, const URLRequest& request, const CurlRequestOption
   set(CURLOPT_FOLLOWLOCATION, 0L);
   set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectSeconds * 1000));
   if (options.share) set(CURLOPT_SHARE, options.share);
-  if (!options.caBundle.empty()) {
-    set(CURLOPT_CAINFO, options.caBundle.c_str());
-    // The bundle already holds the system CAs. Without a CA folder libcurl keeps the parsed
-    // bundle between connections instead of reading its hundred-odd certificates each time.
-    set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-  }
+  if (options.caTrust && !options.caTrust->apply(easy)) ok = false;
 
   const std::string& method = request.httpMethod;
   // Without post fields libcurl would send a POST as a GET.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "Platform/CATrust.h"
 #include "Platform/CurlMulti.h"
 #include "Platform/HeaderFields.h"
 #include "Platform/URLRequest.h"
@@ -17,8 +18,8 @@ struct CurlRequestOptions {
   // The session's extra headers; the request's own win on equal names.
   HeaderFields sessionHeaders;
   double connectSeconds = URLRequest::kDefaultTimeoutInterval;
-  // CA bundle to use instead of libcurl's default; empty for the default.
-  std::filesystem::path caBundle;
+  // The CAs to trust; libcurl's defaults when null.
+  const CATrust* caTrust = nullptr;
   CURLSH* share = nullptr;
   // Continue a partial download: ask for the bytes from `rangeStart` on, if the entity still
   // matches `validator` (If-Range).

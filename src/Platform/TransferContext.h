@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "Platform/CATrust.h"
 #include "Platform/CurlMulti.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/URLSession.h"
@@ -26,9 +27,8 @@ struct TransferContext {
   URLSessionConfiguration configuration;
   // The delegate's decidesResponses(), fixed for the session's life.
   bool responsesGated = true;
-  // A file with the system CAs plus the configuration's extra CA file; empty when there
-  // is no extra file and libcurl's own defaults apply.
-  std::filesystem::path caBundle;
+  // The CAs the session's connections trust.
+  std::shared_ptr<const CATrust> caTrust;
   // Runs on the delegate queue right after a task's completion callback.
   std::function<void(std::uint64_t taskIdentifier)> completionDelivered;
 };

@@ -1,103 +1,17 @@
 #include "Platform/URLSession.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
+#include "Platform/CATrust.h"
 #include "Platform/CurlMulti.h"
-#include "Platform/FileDescriptor.h"
 #include "Platform/ResumeData.h"
 #include "Platform/TransferTask.h"
 
 namespace tolvane::platform {
 namespace {
-
-std::optional<std::string> readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool writeWhole(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// libcurl with OpenSSL takes one CA file; to trust an extra CA besides the system's, the
-// two bundles are written together into one file the session owns. A file (rather than
-// an in-memory blob) lets libcurl parse it once per session instead of per connection.
-//
-// The file is an anonymous memory file that libcurl opens through /proc/self/fd: it needs
-// no name in the temp folder, so nothing is left there however the program ends (it
-// quits with _Exit, and may be killed). Only where that is unavailable does a temp file
-// stand in, removed with the session.
-class CABundleFile {
- public:
-  explicit CABundleFile(const std::optional<std::filesystem::path>& extra) {
-    if (!extra) return;
-    const auto extraText = readFile(*extra);
-    if (!extraText) return;
-    std::string bundle;
-    if (CurlEasy probe{curl_easy_init()}) {
-      char* systemPath = nullptr;
-      if (curl_easy_getinfo(probe.get(), CURLINFO_CAINFO, &systemPath) == CURLE_OK &&
-          systemPath != nullptr) {
-        bundle = readFile(systemPath).value_or("");
-      }
-    }
-    if (!bundle.empty() && bundle.back() != '\n') bundle.push_back('\n');
-    bundle += *extraText;
-    if (FileDescriptor memory(::memfd_create("tolvane-ca", MFD_CLOEXEC));
-        memory && writeWhole(memory.get(), bundle)) {
-      const std::string path = "/proc/self/fd/" + std::to_string(memory.get());
-      if (::access(path.c_str(), R_OK) == 0) {
-        memory_ = std::move(memory);
-        path_ = path;
-        return;
-      }
-    }
-    std::error_code error;
-    std::string pattern =
-        (std::filesystem::temp_directory_path(error) / "tolvane-ca-XXXXXX").string();
-    FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!file) return;
-    path_ = pattern;
-    temporary_ = true;
-    if (!writeWhole(file.get(), bundle)) {
-      std::filesystem::remove(path_, error);
-      path_.clear();
-    }
-  }
-  ~CABundleFile() {
-    std::error_code ignored;
-    if (temporary_ && !path_.empty()) std::filesystem::remove(path_, ignored);
-  }
-  CABundleFile(const CABundleFile&) = delete;
-  CABundleFile& operator=(const CABundleFile&) = delete;
-
-  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-
- private:
-  FileDescriptor memory_;
-  std::filesystem::path path_;
-  bool temporary_ = false;
-};
 
 struct ConstructibleTask final : URLSessionTask {
   explicit ConstructibleTask(std::unique_ptr<Impl> impl) : URLSessionTask(std::move(impl)) {}
@@ -157,7 +71,6 @@ struct URLSession::Impl {
   std::shared_ptr<DispatchQueue> delegateQueue;
   std::shared_ptr<const TransferContext> context;
   std::shared_ptr<CurlMulti> engine;
-  std::unique_ptr<CABundleFile> caBundle;
   std::atomic<std::uint64_t> nextIdentifier{1};
 
   std::mutex mutex;
@@ -183,8 +96,7 @@ std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configurati
   context->responsesGated = delegate && delegate->decidesResponses();
   context->delegate = std::make_shared<DelegateSlot>(DelegateSlot{std::move(delegate)});
   context->configuration = configuration;
-  impl->caBundle = std::make_unique<CABundleFile>(configuration.additionalCAFile);
-  context->caBundle = impl->caBundle->path();
+  context->caTrust = CATrust::make(configuration.additionalCAFile);
 
   Impl* raw = impl.get();
   // The constructor is private to keep sessions shared objects; make_shared cannot reach it.
