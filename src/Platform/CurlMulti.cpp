@@ -54,7 +54,10 @@ bool CurlMulti::post(std::function<void()> command) {
   UnfairLock::Locker locker(lock_);
   if (stopping_) return false;
   commands_.push_back(std::move(command));
-  curl_multi_wakeup(multi_.get());
+  if (polling_) {
+    polling_ = false;  // one wake-up is enough for every command posted meanwhile
+    curl_multi_wakeup(multi_.get());
+  }
   return true;
 }
 
@@ -113,10 +116,18 @@ void CurlMulti::loop() {
     // A finished transfer frees a connection slot; transfers queued for it only move on
     // in the next perform, so do not sleep first.
     if (finishedAny) continue;
+    {
+      UnfairLock::Locker locker(lock_);
+      // A command that came in during this turn runs before sleeping.
+      if (!commands_.empty() || stopping_) continue;
+      polling_ = true;
+    }
     // Commands wake the poll through curl_multi_wakeup; the cap only bounds the wait. Each
     // perform gives every transfer a progress report, where its deadlines are checked: while
     // transfers run, wake often enough that a short time-out is noticed when it passes.
     curl_multi_poll(multi_.get(), nullptr, 0, transfers_.empty() ? 1000 : 100, nullptr);
+    UnfairLock::Locker locker(lock_);
+    polling_ = false;
   }
   // Handles still in the multi belong to tasks that are being dropped with the session.
   for (auto& [easy, done] : transfers_) curl_multi_remove_handle(multi_.get(), easy);

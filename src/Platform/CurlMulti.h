@@ -83,6 +83,9 @@ class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
   UnfairLock lock_;
   std::vector<std::function<void()>> commands_ TOLVANE_GUARDED_BY(lock_);
   bool stopping_ TOLVANE_GUARDED_BY(lock_) = false;
+  // The loop is in (or about to enter) curl_multi_poll: only then does a command need to
+  // wake it; a busy loop picks commands up on its next turn without a system call.
+  bool polling_ TOLVANE_GUARDED_BY(lock_) = false;
 
   // Network thread only.
   std::map<CURL*, DoneHandler> transfers_;

@@ -28,17 +28,18 @@ void TaskEvents::postDecision(Event ask, std::function<void()> fallback) const {
 }
 
 void TaskEvents::postEnd(const URLSessionTaskMetrics& metrics, const ErrorPtr& error) const {
-  post([metrics](URLSession& session, URLSessionDelegate& delegate, const TaskPtr& task) {
-    delegate.didFinishCollectingMetrics(session, task, metrics);
-  });
-  context_->queue->async([context = context_, task = task_, error, identifier = taskIdentifier_] {
-    auto session = context->session.lock();
-    if (!session) return;
-    if (auto publicTask = task.lock(); publicTask && context->delegate->delegate) {
-      context->delegate->delegate->didCompleteWithError(*session, publicTask, error);
-    }
-    if (context->completionDelivered) context->completionDelivered(identifier);
-  });
+  // One queue item for both callbacks and the bookkeeping: they always come together.
+  context_->queue->async(
+      [context = context_, task = task_, metrics, error, identifier = taskIdentifier_] {
+        auto session = context->session.lock();
+        if (!session) return;
+        if (auto publicTask = task.lock(); publicTask && context->delegate->delegate) {
+          auto& delegate = *context->delegate->delegate;
+          delegate.didFinishCollectingMetrics(*session, publicTask, metrics);
+          delegate.didCompleteWithError(*session, publicTask, error);
+        }
+        if (context->completionDelivered) context->completionDelivered(identifier);
+      });
 }
 
 void TaskEvents::postDownloaded(const std::filesystem::path& file) const {

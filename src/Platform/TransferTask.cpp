@@ -247,7 +247,7 @@ bool TransferTask::configure(CURL* easy, const URLRequest& request) {
   // As the request's own credentials were dropped at the hop, so are the session's.
   if (crossedOrigin_) dropCredentials(options.sessionHeaders);
   options.connectSeconds = deadlines_.inactivitySeconds();
-  options.caBundle = context_->caBundle;
+  options.caTrust = context_->caTrust.get();
   options.share = context_->engine->share();
   if (file_.continuing()) {
     options.rangeStart = file_.offset();
@@ -316,6 +316,8 @@ void TransferTask::finish(std::optional<URLError::Code> code, std::string detail
                           std::function<void(std::optional<Data>)> resumeHandler) {
   finished_ = true;
   stopTransfer();
+  // The last bytes are announced before the task's end.
+  flushHeldProgress(Clock::now(), true);
   metrics_.taskIntervalStart = taskStart_;
   metrics_.taskIntervalDuration = Clock::now() - taskStart_;
   easy_.reset();

@@ -66,6 +66,9 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
 
  private:
   using Clock = std::chrono::steady_clock;
+  // At most one progress event per interval (plus one before the end): smooth enough for
+  // a progress bar, and rare enough that a fast transfer is not slowed by its own events.
+  static constexpr auto kProgressInterval = std::chrono::milliseconds(20);
 
   // libcurl callbacks (network thread).
   static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
@@ -103,6 +106,9 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   void command(std::function<void()> work,
                std::function<void(std::optional<Data>)> resumeHandler = nullptr);
   void postCoalescedProgress() TOLVANE_REQUIRES(lock_);
+  // Network thread: hands progress held back by the pacing to the delegate once it is due
+  // (or at once with `force`, before the task's final events).
+  void flushHeldProgress(Clock::time_point now, bool force = false) TOLVANE_EXCLUDES(lock_);
 
   const std::shared_ptr<const TransferContext> context_;
   const std::uint64_t identifier_;
@@ -147,6 +153,10 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   DownloadFile file_;
   bool resumeReported_ = false;
   int lastStatus_ = 0;
+  // Progress pacing: when the last progress event was posted, and whether bytes arrived
+  // since that were not announced because it was too soon.
+  Clock::time_point lastProgressPost_{};
+  bool progressHeld_ = false;
   // Metrics.
   Clock::time_point taskStart_{};
   URLSessionTaskMetrics metrics_;

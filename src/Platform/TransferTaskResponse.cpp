@@ -159,6 +159,7 @@ std::size_t TransferTask::onBody(char* data, std::size_t size, std::size_t count
     self->abort({URLError::cannotWriteToFile, std::system_category().message(errno)});
     return 0;
   }
+  const auto now = Clock::now();
   UnfairLock::Locker locker(self->lock_);
   self->bytesReceived_ += static_cast<std::int64_t>(length);
   if (self->kind_ == Kind::download) {
@@ -167,14 +168,34 @@ std::size_t TransferTask::onBody(char* data, std::size_t size, std::size_t count
   } else {
     self->pendingData_.append(data, length);
   }
+  // An event already queued takes these bytes along when it runs. Otherwise a new one is
+  // posted at most once per pacing interval: a fast download arrives in thousands of pieces
+  // a second, and an event for each would keep the delegate queue's thread (and every
+  // queue after it) waking up for nothing a person could see.
+  if (self->progressEventPending_) return length;
+  if (now - self->lastProgressPost_ < kProgressInterval) {
+    self->progressHeld_ = true;
+    return length;
+  }
+  self->lastProgressPost_ = now;
+  self->progressHeld_ = false;
   self->postCoalescedProgress();
   return length;
+}
+
+void TransferTask::flushHeldProgress(Clock::time_point now, bool force) {
+  if (!progressHeld_ || (!force && now - lastProgressPost_ < kProgressInterval)) return;
+  progressHeld_ = false;
+  lastProgressPost_ = now;
+  UnfairLock::Locker locker(lock_);
+  postCoalescedProgress();
 }
 
 int TransferTask::onProgress(void* opaque, curl_off_t, curl_off_t downloaded, curl_off_t,
                              curl_off_t uploaded) {
   auto* self = static_cast<TransferTask*>(opaque);
   const auto now = Clock::now();
+  self->flushHeldProgress(now);
   const curl_off_t moved = downloaded + uploaded;
   // Time spent suspended or waiting for the delegate is nobody's inactivity.
   if (self->userPaused_ || (self->head_.complete() && !self->gateOpen_)) {
