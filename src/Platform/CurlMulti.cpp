@@ -86,6 +86,21 @@ void CurlMulti::remove(CURL* easy) {
   if (transfers_.erase(easy) > 0) curl_multi_remove_handle(multi_.get(), easy);
 }
 
+CurlEasy CurlMulti::takeEasy() {
+  if (spareEasy_.empty()) return CurlEasy(curl_easy_init());
+  CurlEasy easy = std::move(spareEasy_.back());
+  spareEasy_.pop_back();
+  return easy;
+}
+
+void CurlMulti::recycle(CurlEasy easy) {
+  // As many as the connections kept per host: enough for a session's usual parallelism.
+  if (!easy || spareEasy_.size() >= static_cast<std::size_t>(kMaximumConnectionsPerHost)) return;
+  // Every option goes back to its default, callbacks and their task pointers included.
+  curl_easy_reset(easy.get());
+  spareEasy_.push_back(std::move(easy));
+}
+
 void CurlMulti::loop() {
   std::vector<std::function<void()>> batch;
   for (;;) {
@@ -132,6 +147,7 @@ void CurlMulti::loop() {
   // Handles still in the multi belong to tasks that are being dropped with the session.
   for (auto& [easy, done] : transfers_) curl_multi_remove_handle(multi_.get(), easy);
   transfers_.clear();
+  spareEasy_.clear();
   // Commands capture tasks; release them here, on this thread, not in whoever drops us.
   std::vector<std::function<void()>> dropped;
   {

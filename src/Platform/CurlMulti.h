@@ -49,6 +49,11 @@ class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
   // Network thread only.
   void add(CURL* easy, DoneHandler done);
   void remove(CURL* easy);
+  // An easy handle for a new transfer: a spare one, reset, when there is one. Creating a
+  // handle costs several times what resetting one does (its buffers are allocated afresh).
+  [[nodiscard]] CurlEasy takeEasy();
+  // Takes back the handle of a transfer that is over (no longer in the multi handle).
+  void recycle(CurlEasy easy);
   [[nodiscard]] bool onNetworkThread() const { return std::this_thread::get_id() == threadId_; }
   // TLS sessions and DNS answers shared by every transfer of this engine, so a new
   // connection to a known server resumes its TLS session instead of a full handshake.
@@ -89,6 +94,8 @@ class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
 
   // Network thread only.
   std::map<CURL*, DoneHandler> transfers_;
+  // After share_: spare handles are attached to the share, which cannot go before them.
+  std::vector<CurlEasy> spareEasy_;
 };
 
 }  // namespace tolvane::platform

@@ -228,7 +228,8 @@ void TransferTask::startAttempt(const URLRequest& request) {
     finish(URLError::unsupportedURL);
     return;
   }
-  easy_.reset(curl_easy_init());
+  if (easy_) context_->engine->recycle(std::move(easy_));
+  easy_ = context_->engine->takeEasy();
   if (!easy_ || !configure(easy_.get(), request)) {
     finish(URLError::cannotLoadFromNetwork, "could not set up the transfer");
     return;
@@ -320,7 +321,7 @@ void TransferTask::finish(std::optional<URLError::Code> code, std::string detail
   flushHeldProgress(Clock::now(), true);
   metrics_.taskIntervalStart = taskStart_;
   metrics_.taskIntervalDuration = Clock::now() - taskStart_;
-  easy_.reset();
+  context_->engine->recycle(std::move(easy_));
   headerList_.reset();
   // The finished file is handed over by name, and so is the partial file of resume data.
   if (file_.isOpen()) {
