@@ -295,22 +295,6 @@ void LoopbackServer::servePieces(const std::string& pattern, std::string body, b
       });
 }
 
-void LoopbackServer::stall(const std::string& pattern, std::size_t announcedBytes,
-                           std::string firstBytes) {
-  get(pattern, [this, announcedBytes, firstBytes = std::move(firstBytes)](
-                   const httplib::Request&, httplib::Response& response) {
-    response.set_content_provider(
-        announcedBytes, "application/octet-stream",
-        [this, firstBytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-          if (offset == 0 && !firstBytes.empty()) {
-            return sink.write(firstBytes.data(), firstBytes.size());
-          }
-          pause(std::chrono::hours(1));
-          return false;
-        });
-  });
-}
-
 int LoopbackServer::refusedPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("socket");
