@@ -519,27 +519,6 @@ TEST_F(DownloadTest, CancelWithResumeDataThenResumeGivesAByteIdenticalFile) {
   EXPECT_FALSE(std::filesystem::exists(decoded->temporaryFile));
 }
 
-class ResumeDataTimeoutTest : public ::testing::TestWithParam<std::pair<double, double>> {};
-
-TEST_P(ResumeDataTimeoutTest, IsClampedToSensibleSeconds) {
-  ResumeData resume;
-  resume.request = request("https://127.0.0.1/x", GetParam().first);
-  resume.temporaryFile = "/tmp/tolvane-download-x";
-  resume.bytesReceived = 1;
-  resume.validator = "\"v\"";
-  const auto decoded = ResumeData::decode(resume.encoded());
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(decoded->request.timeoutInterval, GetParam().second);
-}
-
-constexpr const char* kTimeoutRows[] = {"Kept", "HugeIsCapped", "NegativeIsTheDefault"};
-
-INSTANTIATE_TEST_SUITE_P(Timeouts, ResumeDataTimeoutTest,
-                         ::testing::Values(std::pair{30.0, 30.0},
-                                           std::pair{1e300, URLRequest::kMaximumTimeoutInterval},
-                                           std::pair{-5.0, URLRequest::kDefaultTimeoutInterval}),
-                         [](const auto& info) { return std::string(kTimeoutRows[info.index]); });
-
 TEST_F(DownloadTest, UnreadableResumeDataFailsTheTask) {
   const TaskLog log = run(session().downloadTask(Data("not resume data")));
   ASSERT_NE(log.urlError(), nullptr);
