@@ -1,13 +1,9 @@
 // Runs the input as a little program of header operations, one per line (add, update,
-// keyed set and remove, lookup, sort, dictionary and request bridges, description), on one
+// keyed set and remove, lookup, sort, dictionary and request bridges), on one
 // HTTPHeaders, and checks after every step what the collection promises: at most one entry
 // per name ignoring case, lookups find the last value written, replacement keeps the
 // position.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,7 +21,6 @@ using tolvane::http::HTTPHeader;
 using tolvane::http::HTTPHeaders;
 
 using tolvane::fuzz::check;
-using tolvane::fuzz::fail;
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -107,15 +102,13 @@ void removeValue(HTTPHeaders& headers, const std::string& name,
 }
 
 void checkSorted(const HTTPHeaders& headers, const HTTPHeaders& original) {
-  check(headers.count() == original.count(), "sorting keeps every entry");
-  for (const auto& header : original) {
-    check(std::find(headers.begin(), headers.end(), header) != headers.end(),
-          "sorting keeps every entry");
-  }
-  for (std::size_t i = 1; i < headers.count(); ++i) {
-    check(mapped(headers[i - 1].name, lower) <= mapped(headers[i].name, lower),
-          "sorted by lower-cased name");
-  }
+  check(std::is_permutation(headers.begin(), headers.end(), original.begin(), original.end()),
+        "sorting keeps every entry");
+  check(std::is_sorted(headers.begin(), headers.end(),
+                       [](const HTTPHeader& a, const HTTPHeader& b) {
+                         return mapped(a.name, lower) < mapped(b.name, lower);
+                       }),
+        "sorted by lower-cased name");
 }
 
 void checkBridges(const HTTPHeaders& headers) {
@@ -126,13 +119,6 @@ void checkBridges(const HTTPHeaders& headers) {
   request.setValue("stale", "X-Stale");
   tolvane::http::setHeaders(request, headers);
   check(tolvane::http::headers(request) == headers, "request round trip replaces all fields");
-
-  std::string expected;
-  for (std::size_t i = 0; i < headers.count(); ++i) {
-    if (i > 0) expected += "\n";
-    expected += headers[i].name + ": " + headers[i].value;
-  }
-  check(headers.description() == expected, "one \"Name: value\" line per header");
 
   check(std::hash<HTTPHeaders>{}(HTTPHeaders(headers.dictionary())) ==
             std::hash<HTTPHeaders>{}(headers),
@@ -146,12 +132,10 @@ void checkBridges(const HTTPHeaders& headers) {
 // repeated names, 'e' equality, '^' rename in place; other bytes pick one of these.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static constexpr std::string_view kCodes = "+=[-!?sdle^";
-  std::string_view program(reinterpret_cast<const char*>(data), size);
+  std::string_view program = tolvane::fuzz::text(data, size);
   HTTPHeaders headers;
   for (int step = 0; step < 64 && !program.empty(); ++step) {
-    const auto newline = program.find('\n');
-    const Operation op = parseLine(program.substr(0, newline));
-    program.remove_prefix(newline == std::string_view::npos ? program.size() : newline + 1);
+    const Operation op = parseLine(tolvane::fuzz::takeLine(program));
     const std::string& name = op.name;
     const std::string& value = op.value;
     const char code = kCodes.find(op.code) != std::string_view::npos

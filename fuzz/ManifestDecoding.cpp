@@ -5,12 +5,7 @@
 #include <utf8proc.h>
 
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -74,10 +69,6 @@ void checkDecodedEntry(const FileModel& model, const json& entry) {
   check(model.size == *integralSize(entry.at("size")), "size kept by value");
 }
 
-struct FreeDeleter {
-  void operator()(utf8proc_uint8_t* p) const { std::free(p); }
-};
-
 // The text in another normalisation form (composed or decomposed), by length so that
 // embedded NULs take part; nothing for text utf8proc rejects.
 std::optional<std::string> normalizedForm(const std::string& text, bool compose) {
@@ -86,9 +77,11 @@ std::optional<std::string> normalizedForm(const std::string& text, bool compose)
   const utf8proc_ssize_t length = utf8proc_map(
       reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
       static_cast<utf8proc_ssize_t>(text.size()), &raw, static_cast<utf8proc_option_t>(options));
-  std::unique_ptr<utf8proc_uint8_t, FreeDeleter> owned(raw);
-  if (length < 0) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(length));
+  std::optional<std::string> form;
+  if (length >= 0)
+    form.emplace(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(length));
+  std::free(raw);
+  return form;
 }
 
 void checkEntry(const FileModel& model) {
@@ -101,11 +94,6 @@ void checkEntry(const FileModel& model) {
     other.path = *path;
     other.hash = *hash;
     check(model == other, "canonically equivalent entry compares equal");
-    FileModel larger = other;
-    if (larger.size < std::numeric_limits<std::int64_t>::max()) {
-      ++larger.size;
-      check(!(model == larger), "a different size makes a different entry");
-    }
   }
 
   // A decoded entry holds valid UTF-8, so it always encodes, and reads back the same.
@@ -119,14 +107,12 @@ void checkEntry(const FileModel& model) {
   }
   check(again.path == model.path && again.hash == model.hash && again.size == model.size,
         "encoding round trip keeps the bytes");
-  const json written = json::parse(*encoded);
-  check(written.is_object() && written.size() == 3, "the encoding has exactly the three keys");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::string_view text = tolvane::fuzz::text(data, size);
   const json document = json::parse(text, nullptr, /*allow_exceptions=*/false);
 
   std::optional<LoaderModel> manifest;

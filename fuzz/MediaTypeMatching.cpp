@@ -2,11 +2,8 @@
 // parses both ways round and runs the content type validation. Parsing never fails, drops
 // parameters, and a wildcard admits everything; validation succeeds exactly when some
 // piece of the Accept value admits the response type, and otherwise reports every piece.
+// How two types match, and how an Accept value splits, are ValidationTests' tables.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,7 +23,6 @@ using tolvane::http::MediaType;
 using Reason = HTTPError::ResponseValidationFailureReason;
 
 using tolvane::fuzz::check;
-using tolvane::fuzz::fail;
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -44,8 +40,6 @@ void checkParsed(std::string_view text, const MediaType& parsed) {
 
   check(parsed.matches(parsed), "a type admits itself");
   check(MediaType::parse("*/*").matches(parsed), "*/* admits any type");
-  check(MediaType::parse(" */*; q=0.5 ").isWildcard(),
-        "a wildcard keeps blanks and parameters out");
   check(MediaType{parsed.type, "*"}.matches(parsed), "type/* admits its type");
   check(MediaType{"*", parsed.subtype}.matches(parsed), "*/subtype admits its subtype");
 
@@ -56,37 +50,10 @@ void checkParsed(std::string_view text, const MediaType& parsed) {
   }
 }
 
-void checkMatch(const MediaType& acceptable, const MediaType& response) {
-  const bool matches = acceptable.matches(response);
-  const bool typeFits = acceptable.type == response.type || acceptable.type == "*";
-  const bool subtypeFits = acceptable.subtype == response.subtype || acceptable.subtype == "*";
-  check(matches == (typeFits && subtypeFits), "a type admits equal halves or '*' in their place");
-  if (matches && response.matches(acceptable) && acceptable.type != "*" &&
-      acceptable.subtype != "*" && response.type != "*" && response.subtype != "*") {
-    check(acceptable == response, "mutual matches without wildcards are equal types");
-  }
-}
-
-std::vector<std::string> split(std::string_view text) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (;;) {
-    const auto comma = text.find(',', start);
-    pieces.emplace_back(text.substr(
-        start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-    if (comma == std::string_view::npos) return pieces;
-    start = comma + 1;
-  }
-}
-
 void checkValidation(std::string_view accept, std::string_view mimeType, bool hasMimeType) {
   tolvane::platform::URLRequest request;
   request.setValue(std::string(accept), "Accept");
   const auto acceptable = tolvane::http::defaultAcceptableContentTypes(request);
-  check(acceptable == split(accept), "the Accept value is split at every comma, untrimmed");
-  check(
-      tolvane::http::defaultAcceptableContentTypes(std::nullopt) == std::vector<std::string>{"*/*"},
-      "no request accepts everything");
 
   tolvane::platform::HTTPURLResponse response{*tolvane::platform::URL::parse("https://h.example/"),
                                               200,
@@ -129,7 +96,7 @@ void checkValidation(std::string_view accept, std::string_view mimeType, bool ha
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::string_view input = tolvane::fuzz::text(data, size);
   const auto nul = input.find('\0');
   const std::string_view first = input.substr(0, nul);
   const std::string_view second =
@@ -139,8 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const MediaType b = MediaType::parse(second);
   checkParsed(first, a);
   checkParsed(second, b);
-  checkMatch(a, b);
-  checkMatch(b, a);
+  const bool wildcard = a.type == "*" || a.subtype == "*" || b.type == "*" || b.subtype == "*";
+  if (a.matches(b) && b.matches(a) && !wildcard) {
+    check(a == b, "mutual matches without wildcards are equal types");
+  }
 
   checkValidation(first, second, nul != std::string_view::npos);
   checkValidation(second, first, true);

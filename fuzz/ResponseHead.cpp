@@ -2,8 +2,7 @@
 // describes the response it read and parses its Content-Range, and checks what the reader
 // promises: the head completes at most once and nothing changes after that, names and
 // values come trimmed, and the suggested file name is always one safe path component.
-#include <cstddef>
-#include <cstdint>
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -22,10 +21,7 @@ bool isTrimmed(std::string_view text) {
 }
 
 bool hasUpperCase(std::string_view text) {
-  for (char c : text) {
-    if (c >= 'A' && c <= 'Z') return true;
-  }
-  return false;
+  return std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
 }
 
 void checkFileName(std::string_view name) {
@@ -37,20 +33,17 @@ void checkFileName(std::string_view name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::string_view input = tolvane::fuzz::text(data, size);
   ResponseHeadReader reader;
   int completions = 0;
   int statusAtEnd = 0;
   HeaderFields fieldsAtEnd;
   while (!input.empty()) {
-    const auto newline = input.find('\n');
-    const auto length = newline == std::string_view::npos ? input.size() : newline + 1;
-    if (reader.take(input.substr(0, length))) {
+    if (reader.take(tolvane::fuzz::takeLine(input, true))) {
       ++completions;
       statusAtEnd = reader.statusCode();
       fieldsAtEnd = reader.fields();
     }
-    input.remove_prefix(length);
   }
   check(completions <= 1, "a head completes once");
   check(reader.complete() == (completions == 1), "complete() agrees with take()");

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <filesystem>
 
 #include "Platform/FileLock.h"
-#include "Platform/Process.h"
 #include "Support/TemporaryDirectory.h"
 #include "Support/TemporaryHome.h"
 
@@ -31,17 +29,6 @@ TEST_F(FileLockTest, HeldUntilDestroyedAndCreatesItsFile) {
     EXPECT_FALSE(FileLock::tryAcquire(file_)) << "moving the lock released it";
   }
   EXPECT_TRUE(FileLock::tryAcquire(file_));
-}
-
-TEST_F(FileLockTest, ChildrenDoNotInheritIt) {
-  auto lock = FileLock::acquire(file_);
-  ASSERT_TRUE(lock);
-  Process child("/bin/sleep", {"30"});
-  child.run();
-  lock.reset();
-  EXPECT_TRUE(FileLock::tryAcquire(file_)) << "the child still holds the lock";
-  ::kill(child.processIdentifier(), SIGKILL);
-  (void)child.waitUntilExit();
 }
 
 TEST_F(FileLockTest, NoLockWhereNoFileCanBeMade) {

@@ -14,6 +14,7 @@ struct Hop {
   const char* next;
   bool credentialsKept = true;
   URLError::Code refusal = URLError::unknown;
+  int hopsSoFar = kMaximumRedirects - 1;  // the last hop allowed, unless a row says otherwise
 };
 
 void PrintTo(const Hop& row, std::ostream* out) { *out << row.name; }
@@ -29,7 +30,8 @@ TEST_P(RedirectPolicyTest, FollowsOrRefuses) {
                                  {"Authorization", "Basic dTpw"},
                                  {"Cookie", "s=1"},
                                  {"X-Other", "kept"}};
-  const auto result = redirectedRequest(current, GetParam().status, GetParam().location, 15);
+  const auto result =
+      redirectedRequest(current, GetParam().status, GetParam().location, GetParam().hopsSoFar);
   if (std::string(GetParam().next).empty()) {
     ASSERT_TRUE(std::holds_alternative<TransferFailure>(result));
     EXPECT_EQ(std::get<TransferFailure>(result).code, GetParam().refusal);
@@ -71,7 +73,9 @@ INSTANTIATE_TEST_SUITE_P(
         Hop{"FileSchemeIsRefused", "GET https://a.test/", 302, "file:///etc/passwd", "", false,
             URLError::unsupportedURL},
         Hop{"UnusableLocationIsRefused", "GET https://a.test/", 302, "http://[::1", "", false,
-            URLError::redirectToNonExistentLocation}),
+            URLError::redirectToNonExistentLocation},
+        Hop{"HopBeyondTheLimitIsRefused", "GET https://a.test/", 302, "/b", "", false,
+            URLError::httpTooManyRedirects, kMaximumRedirects}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -18,29 +17,12 @@
 
 namespace tolvane::platform {
 
-// Test names and ctest's labels show the kind by name (found by argument lookup, so outside
-// the anonymous namespace).
-void PrintTo(URLSessionTask::Kind kind, std::ostream* out);
-void PrintTo(URLSessionTask::Kind kind, std::ostream* out) {
-  *out << (kind == URLSessionTask::Kind::data ? "data" : "download");
-}
-
 namespace {
 
 using namespace std::chrono_literals;
 using test::LoopbackServer;
 using test::patternBytes;
 using test::readFile;
-
-LoopbackServer::Options serverOptions(
-    bool https, bool resetConnections = false,
-    std::optional<test::TestCertificate::Pair> certificate = std::nullopt) {
-  LoopbackServer::Options options;
-  options.https = https;
-  options.resetConnections = resetConnections;
-  options.certificate = std::move(certificate);
-  return options;
-}
 
 URLRequest request(const std::string& url, double timeout = 10) {
   URLRequest request(URL::parse(url));
@@ -68,6 +50,7 @@ struct TaskLog {
   std::vector<std::string> redirects;
   ErrorPtr error;
   int metrics = 0;
+  int redirectCount = 0;
   int completions = 0;
 
   const URLError* urlError() const { return dynamic_cast<const URLError*>(error.get()); }
@@ -99,8 +82,11 @@ class RecordingDelegate : public URLSessionDelegate {
     completion(followRedirects ? std::optional<URLRequest>(next) : std::nullopt);
   }
   void didFinishCollectingMetrics(URLSession&, const TaskPtr& task,
-                                  const URLSessionTaskMetrics&) override {
-    record(task, "metrics", [](TaskLog& log) { ++log.metrics; });
+                                  const URLSessionTaskMetrics& metrics) override {
+    record(task, "metrics", [&](TaskLog& log) {
+      ++log.metrics;
+      log.redirectCount = metrics.redirectCount;
+    });
   }
   void didCompleteWithError(URLSession&, const TaskPtr& task, ErrorPtr error) override {
     record(task, "complete", [&](TaskLog& log) {
@@ -222,7 +208,7 @@ class URLSessionTest : public ::testing::Test {
   // outlives the session: a server dropped while the session still holds a connection to
   // it waits out that connection's keep-alive.
   LoopbackServer& other(bool https = true) {
-    other_.emplace(serverOptions(https));
+    other_.emplace(https ? LoopbackServer::Options{} : LoopbackServer::plainHTTP());
     return *other_;
   }
 
@@ -233,12 +219,10 @@ class URLSessionTest : public ::testing::Test {
 
 // ---- data tasks -----------------------------------------------------------------------------
 
-class DataTaskSizeTest : public URLSessionTest,
-                         public ::testing::WithParamInterface<std::size_t> {};
-
-TEST_P(DataTaskSizeTest, DeliversResponseThenEveryByteThenMetricsThenCompletion) {
-  const std::string body = patternBytes(GetParam());
-  server_.serveBody("/body", body, "application/octet-stream; charset=UTF-8");
+// The head's fields themselves are read and described by ResponseHeadTests.
+TEST_F(URLSessionTest, DataTaskDeliversResponseThenEveryByteThenMetricsThenCompletion) {
+  const std::string body = patternBytes(256 * 1024);
+  server_.serveBody("/body", body);
   auto task = session().dataTask(request(server_.url("/body")));
   EXPECT_EQ(task->state(), URLSessionTask::State::suspended);
   const TaskLog log = run(task);
@@ -251,14 +235,9 @@ TEST_P(DataTaskSizeTest, DeliversResponseThenEveryByteThenMetricsThenCompletion)
   EXPECT_EQ(log.response->statusCode, 200);
   EXPECT_EQ(log.response->expectedContentLength, static_cast<std::int64_t>(body.size()));
   EXPECT_EQ(log.response->mimeType, "application/octet-stream");
-  EXPECT_EQ(log.response->textEncodingName, "utf-8");
-  EXPECT_EQ(log.response->suggestedFilename, "body");
   EXPECT_EQ(task->state(), URLSessionTask::State::completed);
   EXPECT_EQ(task->countOfBytesReceived(), static_cast<std::int64_t>(body.size()));
 }
-
-INSTANTIATE_TEST_SUITE_P(Sizes, DataTaskSizeTest, ::testing::Values(1u, 1024u * 1024),
-                         [](const auto& info) { return std::to_string(info.param) + "Bytes"; });
 
 TEST_F(URLSessionTest, RequestHeadersWinOverSessionHeadersAndBodiesAreSent) {
   configuration_.httpAdditionalHeaders =
@@ -319,44 +298,19 @@ TEST_F(URLSessionTest, ResponseDispositionCancelEndsTheTaskWithoutData) {
   EXPECT_EQ(log.events, (std::vector<std::string>{"response", "metrics", "complete"}));
 }
 
-std::string deflateBody(const std::string& text) {
-  uLongf size = compressBound(text.size());
-  std::string out(size, '\0');
-  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
-           text.size());
-  out.resize(size);
-  return out;
-}
-
-class CompressedBodyTest : public URLSessionTest,
-                           public ::testing::WithParamInterface<std::string> {};
-
-TEST_P(CompressedBodyTest, BodyArrivesDecoded) {
+// Decoding is libcurl's; what matters here is that it is turned on for the caller's encoding.
+TEST_F(URLSessionTest, CompressedBodyArrivesDecoded) {
   std::string text;
   for (int i = 0; i < 1000; ++i) text += "line " + std::to_string(i) + " of a compressible text\n";
-  // The server compresses gzip and br itself for text; deflate is sent pre-compressed.
-  server_.get("/text", [&](const httplib::Request&, httplib::Response& response) {
-    if (GetParam() == "deflate") {
-      response.set_header("Content-Encoding", "deflate");
-      response.set_content(deflateBody(text), "application/octet-stream");
-    } else {
-      response.set_content(text, "text/plain");
-    }
-  });
+  server_.serveBody("/text", text, "text/plain");  // the server compresses text itself
   URLRequest get = request(server_.url("/text"));
-  get.setValue(GetParam(), "Accept-Encoding");
+  get.setValue("gzip", "Accept-Encoding");
   const TaskLog log = run(session().dataTask(get));
 
   ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
-  ASSERT_TRUE(log.response);
-  EXPECT_EQ(log.response->allHeaderFields.value("Content-Encoding"), GetParam());
-  EXPECT_EQ(log.data.size(), text.size());
+  EXPECT_EQ(log.response->allHeaderFields.value("Content-Encoding"), "gzip");
   EXPECT_TRUE(log.data == text);
-  EXPECT_EQ(server_.requests().at(0).header("Accept-Encoding"), GetParam());
 }
-
-INSTANTIATE_TEST_SUITE_P(Encodings, CompressedBodyTest, ::testing::Values("gzip", "deflate", "br"),
-                         [](const auto& info) { return info.param; });
 
 // ---- redirects -------------------------------------------------------------------------------
 
@@ -377,12 +331,12 @@ TEST_F(URLSessionTest, RedirectsAreOfferedToTheDelegateHopByHop) {
   EXPECT_EQ(log.response->url.absoluteString(), server_.url("/final?x=1"));
   EXPECT_EQ(task->currentRequest()->url->absoluteString(), server_.url("/final?x=1"));
   EXPECT_EQ(task->originalRequest()->url->absoluteString(), server_.url("/a"));
+  EXPECT_EQ(log.redirectCount, 2);  // what the hop limit counts
 }
 
 // A refused redirect is the answer, body and all. Data tasks wait for the delegate's verdict
 // on it; downloads let its body flow on their own, and must not wait for the time-out.
-class RefusedRedirectTest : public URLSessionTest,
-                            public ::testing::WithParamInterface<URLSessionTask::Kind> {};
+class RefusedRedirectTest : public URLSessionTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(RefusedRedirectTest, DeliversTheRedirectResponse) {
   server_.get("/a", [](const httplib::Request&, httplib::Response& r) {
@@ -392,7 +346,7 @@ TEST_P(RefusedRedirectTest, DeliversTheRedirectResponse) {
   });
   delegate_->followRedirects = false;
   const URLRequest get = request(server_.url("/a"), 5);
-  const bool download = GetParam() == URLSessionTask::Kind::download;
+  const bool download = GetParam();
   auto task = download ? session().downloadTask(get) : session().dataTask(get);
   const TaskLog log = run(task);
   ASSERT_EQ(log.error, nullptr) << log.error->debugDescription();
@@ -401,12 +355,8 @@ TEST_P(RefusedRedirectTest, DeliversTheRedirectResponse) {
   EXPECT_EQ(server_.requestCount(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RefusedRedirectTest,
-                         ::testing::Values(URLSessionTask::Kind::data,
-                                           URLSessionTask::Kind::download),
-                         [](const auto& info) {
-                           return info.param == URLSessionTask::Kind::data ? "Data" : "Download";
-                         });
+INSTANTIATE_TEST_SUITE_P(Kinds, RefusedRedirectTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Download" : "Data"; });
 
 TEST_F(URLSessionTest, WithoutADelegateRedirectsAreFollowedAndResponsesAllowed) {
   server_.get("/a",
@@ -439,92 +389,66 @@ TEST_F(URLSessionTest, CrossOriginRedirectDropsTheSessionsCredentialsToo) {
   EXPECT_EQ(landed.header("X-Session"), "kept");
 }
 
-TEST_F(URLSessionTest, EndlessRedirectsStopAfterSixteenHops) {
-  server_.get("/loop",
-              [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/loop", 302); });
-  const TaskLog log = run(session().dataTask(request(server_.url("/loop"))));
-  ASSERT_NE(log.urlError(), nullptr);
-  EXPECT_EQ(log.urlError()->code(), URLError::httpTooManyRedirects);
-  EXPECT_EQ(server_.requestCount(), 17u);
-}
+// ---- failures -------------------------------------------------------------------------------
 
-// ---- failures --------------------------------------------------------------------------------
-
-TEST_F(URLSessionTest, RefusedConnectionIsCannotConnectToHost) {
-  const TaskLog log = run(session().dataTask(
-      request("https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/")));
-  ASSERT_NE(log.urlError(), nullptr);
-  EXPECT_EQ(log.urlError()->code(), URLError::cannotConnectToHost);
-  EXPECT_EQ(log.error->localizedDescription(), "Could not connect to the server.");
-  EXPECT_EQ(log.events, (std::vector<std::string>{"metrics", "complete"}));
-}
-
-struct CertificateCase {
+struct FailureCase {
   const char* name;
-  test::TestCertificate::Pair (*pair)();
-  bool trustTheTestCA;
+  void (*serve)(LoopbackServer&);  // registers "/"; none: nothing listens at all
+  URLError::Code code;
+  LoopbackServer::Options (*options)() = [] { return LoopbackServer::Options{}; };
+  bool trustTheTestCA = true;
+  double timeout = 10;
 };
 
-void PrintTo(const CertificateCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.name; }
 
-class CertificateTest : public URLSessionTest,
-                        public ::testing::WithParamInterface<CertificateCase> {};
+class FailureTest : public URLSessionTest, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(CertificateTest, FailsAsUntrustedCertificate) {
+// Downloads, so that a partial file handed over as finished would show.
+TEST_P(FailureTest, EndsTheTaskWithTheMatchingError) {
   if (!GetParam().trustTheTestCA) configuration_.additionalCAFile.reset();
-  LoopbackServer bad(serverOptions(true, false, GetParam().pair()));
-  bad.serveBody("/", "secret");
-  const TaskLog log = run(session().dataTask(request(bad.url("/"))));
+  std::string url = "https://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
+  if (GetParam().serve) {
+    other_.emplace(GetParam().options());
+    GetParam().serve(*other_);
+    url = other_->url("/");
+  }
+  const TaskLog log = run(session().downloadTask(request(url, GetParam().timeout)));
   ASSERT_NE(log.urlError(), nullptr);
-  EXPECT_EQ(log.urlError()->code(), URLError::serverCertificateUntrusted)
-      << log.error->debugDescription();
-  EXPECT_EQ(log.error->localizedDescription(), "The certificate for this server is invalid.");
-  EXPECT_TRUE(log.data.empty());
-}
-
-// The last row is the other half: without the extra CA file the loopback server is untrusted
-// too, so the successes elsewhere really come from that file.
-INSTANTIATE_TEST_SUITE_P(
-    Certificates, CertificateTest,
-    ::testing::Values(
-        CertificateCase{"UnknownAuthority",
-                        [] { return test::TestCertificate::shared().untrusted(); }, true},
-        CertificateCase{"WrongHostName", [] { return test::TestCertificate::shared().wrongHost(); },
-                        true},
-        CertificateCase{"TestCANotAdded", [] { return test::TestCertificate::shared().loopback(); },
-                        false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-class BrokenBodyTest : public URLSessionTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(BrokenBodyTest, BodyCutShortIsALostConnection) {
-  LoopbackServer server(serverOptions(true, GetParam()));
-  server.shortBody("/cut", 100000, patternBytes(20000));
-  const TaskLog log = run(session().downloadTask(request(server.url("/cut"))));
-  ASSERT_NE(log.urlError(), nullptr);
-  EXPECT_EQ(log.urlError()->code(), URLError::networkConnectionLost)
-      << log.error->debugDescription();
+  EXPECT_EQ(log.urlError()->code(), GetParam().code) << log.error->debugDescription();
   EXPECT_FALSE(log.downloadedFile.has_value());
   EXPECT_EQ(log.metrics, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(CloseKinds, BrokenBodyTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Reset" : "Close"; });
-
-// ---- time-outs -------------------------------------------------------------------------------
-
-// Plain HTTP: under sanitizers a TLS handshake alone can take longer than a short time-out.
-// A whole second, because the first bytes must arrive before it runs out even on a loaded
-// machine under ThreadSanitizer.
-TEST_F(URLSessionTest, StalledBodyTimesOutAfterTheInactivityInterval) {
-  LoopbackServer& plain = other(false);
-  plain.stall("/stall", 1000, "first bytes");
-  const TaskLog log = run(session().dataTask(request(plain.url("/stall"), 1.0)));
-  ASSERT_NE(log.urlError(), nullptr);
-  EXPECT_EQ(log.urlError()->code(), URLError::timedOut);
-  EXPECT_EQ(log.error->localizedDescription(), "The request timed out.");
-  EXPECT_EQ(log.data, "first bytes");
+void secret(LoopbackServer& server) { server.serveBody("/", "secret"); }
+void cutShort(LoopbackServer& server) { server.shortBody("/", 100000, patternBytes(20000)); }
+LoopbackServer::Options certified(test::TestCertificate::Pair pair) {
+  return LoopbackServer::Options{.certificate = std::move(pair)};
 }
+
+// TestCANotAdded is the other half of the certificate rows: without the extra CA file the
+// loopback server is untrusted too, so the successes elsewhere really come from that file.
+// StalledBody is plain HTTP: under sanitizers a TLS handshake alone can take longer than a
+// short time-out; a whole second, so the first bytes arrive before it runs out even on a
+// loaded machine under ThreadSanitizer.
+INSTANTIATE_TEST_SUITE_P(
+    Failures, FailureTest,
+    ::testing::Values(
+        FailureCase{"RefusedConnection", nullptr, URLError::cannotConnectToHost},
+        FailureCase{"UnknownAuthority", secret, URLError::serverCertificateUntrusted,
+                    [] { return certified(test::TestCertificate::shared().untrusted()); }},
+        FailureCase{"WrongHostName", secret, URLError::serverCertificateUntrusted,
+                    [] { return certified(test::TestCertificate::shared().wrongHost()); }},
+        FailureCase{"TestCANotAdded", secret, URLError::serverCertificateUntrusted,
+                    [] { return LoopbackServer::Options{}; }, false},
+        FailureCase{"BodyCutShortByClose", cutShort, URLError::networkConnectionLost},
+        FailureCase{
+            "BodyCutShortByReset", cutShort, URLError::networkConnectionLost,
+            [] { return LoopbackServer::Options{.certificate = {}, .resetConnections = true}; }},
+        FailureCase{"StalledBody",
+                    [](LoopbackServer& server) { server.dripFeed("/", 1000, 11, 1h); },
+                    URLError::timedOut, [] { return LoopbackServer::plainHTTP(); }, true, 1.0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- downloads -------------------------------------------------------------------------------
 
@@ -537,21 +461,6 @@ class DownloadTest : public URLSessionTest {
     test::writeFile(file_, content_);
   }
 
-  // Starts a slowed-down download and cancels it with resume data after its first bytes.
-  std::pair<TaskLog, std::optional<Data>> interruptedDownload(const std::string& path) {
-    std::promise<std::optional<Data>> resumeData;
-    auto once = std::make_shared<std::once_flag>();
-    delegate_->onWrite = [&, once](const TaskPtr& task) {
-      std::call_once(*once, [&] {
-        task->cancelByProducingResumeData(
-            [&](std::optional<Data> data) { resumeData.set_value(std::move(data)); });
-      });
-    };
-    auto task = session().downloadTask(request(server_.url(path)));
-    const TaskLog log = run(task);
-    delegate_->onWrite = nullptr;
-    return {log, resumeData.get_future().get()};
-  }
   test::TemporaryDirectory folder_;
   std::string content_;
   std::filesystem::path file_;
@@ -574,8 +483,18 @@ TEST_F(DownloadTest, WritesTheBodyToATemporaryFileReportedBeforeCompletion) {
 }
 
 TEST_F(DownloadTest, CancelWithResumeDataThenResumeGivesAByteIdenticalFile) {
-  server_.serveFile("/file.bin", file_, "\"v1\"", 20ms);
-  auto [first, resumeData] = interruptedDownload("/file.bin");
+  server_.serveFile("/file.bin", file_, "\"v1\"", 20ms);  // slowed down
+  std::promise<std::optional<Data>> produced;
+  auto once = std::make_shared<std::once_flag>();
+  delegate_->onWrite = [&, once](const TaskPtr& task) {  // cancels after the first bytes
+    std::call_once(*once, [&] {
+      task->cancelByProducingResumeData(
+          [&](std::optional<Data> data) { produced.set_value(std::move(data)); });
+    });
+  };
+  const TaskLog first = run(session().downloadTask(request(server_.url("/file.bin"))));
+  delegate_->onWrite = nullptr;
+  const std::optional<Data> resumeData = produced.get_future().get();
   ASSERT_NE(first.urlError(), nullptr);
   EXPECT_EQ(first.urlError()->code(), URLError::cancelled);
   EXPECT_EQ(first.urlError()->downloadTaskResumeData(), resumeData);
@@ -599,27 +518,6 @@ TEST_F(DownloadTest, CancelWithResumeDataThenResumeGivesAByteIdenticalFile) {
   EXPECT_EQ(requests[1].header("If-Range"), "\"v1\"");
   EXPECT_FALSE(std::filesystem::exists(decoded->temporaryFile));
 }
-
-class ResumeDataTimeoutTest : public ::testing::TestWithParam<std::pair<double, double>> {};
-
-TEST_P(ResumeDataTimeoutTest, IsClampedToSensibleSeconds) {
-  ResumeData resume;
-  resume.request = request("https://127.0.0.1/x", GetParam().first);
-  resume.temporaryFile = "/tmp/tolvane-download-x";
-  resume.bytesReceived = 1;
-  resume.validator = "\"v\"";
-  const auto decoded = ResumeData::decode(resume.encoded());
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(decoded->request.timeoutInterval, GetParam().second);
-}
-
-constexpr const char* kTimeoutRows[] = {"Kept", "HugeIsCapped", "NegativeIsTheDefault"};
-
-INSTANTIATE_TEST_SUITE_P(Timeouts, ResumeDataTimeoutTest,
-                         ::testing::Values(std::pair{30.0, 30.0},
-                                           std::pair{1e300, URLRequest::kMaximumTimeoutInterval},
-                                           std::pair{-5.0, URLRequest::kDefaultTimeoutInterval}),
-                         [](const auto& info) { return std::string(kTimeoutRows[info.index]); });
 
 TEST_F(DownloadTest, UnreadableResumeDataFailsTheTask) {
   const TaskLog log = run(session().downloadTask(Data("not resume data")));
@@ -680,7 +578,7 @@ TEST_F(URLSessionTest, EveryOneOfManyConcurrentTasksGetsOneMetricsAndOneCompleti
 }
 
 TEST_F(URLSessionTest, InvalidateAndCancelEndsEveryTaskThenReportsInvalidationOnce) {
-  server_.stall("/stall", 1000, "x");
+  server_.dripFeed("/stall", 1000, 1, 1h);
   std::vector<TaskPtr> tasks{session().dataTask(request(server_.url("/stall"))),
                              session().downloadTask(request(server_.url("/stall"))),
                              session().dataTask(request(server_.url("/stall")))};

@@ -128,15 +128,14 @@ INSTANTIATE_TEST_SUITE_P(
         UnsafeServerCase{"NoValidator", {}, false, false, {"-", "-", "-", "-"}, false},
         // Range ignored: a 200 restarts the file instead of being appended.
         UnsafeServerCase{
-            "NoRanges", B().cuttingOnly(1).withoutRanges(), false, true, {"-", k40}, true},
+            "NoRanges", B{.dropLimit = 1, .ranges = false}, false, true, {"-", k40}, true},
         // The wrong piece: the partial file is dropped and the next attempt starts clean.
-        UnsafeServerCase{
-            "WrongRange", B().skewingRanges(1), false, true, {"-", k40, "-", k40}, false},
+        UnsafeServerCase{"WrongRange", B{.rangeSkew = 1}, false, true, {"-", k40, "-", k40}, false},
         // v1's 40 %, then v2 from the start (If-Range no longer matches) and continued.
         UnsafeServerCase{"FileChanged", {}, true, true, {"-", k40, k40, k80}, true},
         // v2's piece after v1's start is refused; the next attempt starts clean with v2.
         UnsafeServerCase{"ChangedIfRangeIgnored",
-                         B().ignoringIfRange(),
+                         B{.honoursIfRange = false},
                          true,
                          true,
                          {"-", k40, "-", k40},

@@ -2,11 +2,11 @@
 
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "Platform/Process.h"
 #include "Support/TemporaryDirectory.h"
 #include "Support/TemporaryHome.h"
+#include "Support/WaitUntil.h"
 
 namespace tolvane::test {
 
@@ -53,12 +53,9 @@ std::optional<LaunchRecord> FakeRuntime::readRecord(const fs::path& file) {
 
 std::optional<LaunchRecord> FakeRuntime::waitForRecord(const fs::path& file,
                                                        std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (auto record = readRecord(file)) return record;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return readRecord(file);
+  std::optional<LaunchRecord> record;
+  waitUntil([&] { return (record = readRecord(file)).has_value(); }, timeout);
+  return record;
 }
 
 }  // namespace tolvane::test

@@ -26,28 +26,11 @@ class FlakyFile : public std::enable_shared_from_this<FlakyFile> {
     // Each response stops after this fraction of the whole body.
     double dropFraction = 0.4;
     // Only this many responses are cut off; the later ones are whole. All when none.
-    std::optional<int> dropLimit;
+    std::optional<int> dropLimit = std::nullopt;
     bool ranges = true;
     bool honoursIfRange = true;
     // Added to the start of every partial response: a server that sends the wrong piece.
     std::int64_t rangeSkew = 0;
-
-    Behaviour& cuttingOnly(int responses) {
-      dropLimit = responses;
-      return *this;
-    }
-    Behaviour& withoutRanges() {
-      ranges = false;
-      return *this;
-    }
-    Behaviour& ignoringIfRange() {
-      honoursIfRange = false;
-      return *this;
-    }
-    Behaviour& skewingRanges(std::int64_t bytes) {
-      rangeSkew = bytes;
-      return *this;
-    }
   };
 
   FlakyFile(Version version, Behaviour behaviour);

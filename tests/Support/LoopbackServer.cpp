@@ -1,12 +1,12 @@
 #include "Support/LoopbackServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -27,19 +27,15 @@ class NetworkThreadsWindDown final : public ::testing::Environment {
 };
 [[maybe_unused]] const auto* const kNetworkThreadsWindDown =
     ::testing::AddGlobalTestEnvironment(new NetworkThreadsWindDown);
-}  // namespace
-namespace {
 
 std::string readRange(const std::filesystem::path& path, std::uint64_t offset, std::size_t length) {
+  std::ifstream in(path, std::ios::binary);
   std::string buffer(length, '\0');
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  const ssize_t n = ::pread(fd, buffer.data(), length, static_cast<off_t>(offset));
-  ::close(fd);
-  buffer.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(buffer.data(), static_cast<std::streamsize>(length));
+  buffer.resize(static_cast<std::size_t>(in.gcount()));
   return buffer;
 }
-
 }  // namespace
 
 std::optional<std::string> RecordedRequest::header(const std::string& name) const {
@@ -293,22 +289,6 @@ void LoopbackServer::servePieces(const std::string& pattern, std::string body, b
           response.set_chunked_content_provider("application/octet-stream", piece);
         }
       });
-}
-
-void LoopbackServer::stall(const std::string& pattern, std::size_t announcedBytes,
-                           std::string firstBytes) {
-  get(pattern, [this, announcedBytes, firstBytes = std::move(firstBytes)](
-                   const httplib::Request&, httplib::Response& response) {
-    response.set_content_provider(
-        announcedBytes, "application/octet-stream",
-        [this, firstBytes](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-          if (offset == 0 && !firstBytes.empty()) {
-            return sink.write(firstBytes.data(), firstBytes.size());
-          }
-          pause(std::chrono::hours(1));
-          return false;
-        });
-  });
 }
 
 int LoopbackServer::refusedPort() {

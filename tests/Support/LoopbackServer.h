@@ -94,8 +94,6 @@ class LoopbackServer {
   void servePieces(const std::string& pattern, std::string body, bool announced,
                    std::size_t pieceBytes = 64 * 1024,
                    std::shared_ptr<std::atomic<std::size_t>> sent = nullptr);
-  // Announces `announcedBytes`, sends `firstBytes`, then sends nothing until stopped.
-  void stall(const std::string& pattern, std::size_t announcedBytes, std::string firstBytes);
 
   // Every request received so far, in arrival order.
   std::vector<RecordedRequest> requests() const;

@@ -331,7 +331,7 @@ class RetryContinuation : public DownloadRequestTest, public ::testing::WithPara
 
 TEST_P(RetryContinuation, ContinuesThePartialFileOnlyWhenAsked) {
   FlakyFile::serve(server_, "/flaky.bin", {body_, "\"v1\"", ""},
-                   FlakyFile::Behaviour().cuttingOnly(1));
+                   FlakyFile::Behaviour{.dropLimit = 1});
   auto retrier = std::make_shared<http::Retrier>(
       [](const auto& request, const auto&, const HTTPError&, auto completion) {
         completion(request->retryCount() == 0 ? http::RetryResult::retry()
