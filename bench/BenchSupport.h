@@ -99,6 +99,38 @@ int printTimeRatioSummary(const std::string& item,
                           std::optional<std::pair<double, double>> oursAndBaselineSeconds,
                           double goal, int millisecondDecimals);
 
+// A stand-in for the bundled runtime's bin/java that only writes its working folder and
+// arguments to a record file and exits, so a run can be timed until the launcher was started
+// and checked for how it was started, without the runtime's own start-up. The record is
+// watched with inotify: waitForRecord() wakes up when the stand-in closes it.
+class StandInRuntime {
+ public:
+  // Writes the stand-in at `executable`; its record is `recordFolder`/launched.txt.
+  StandInRuntime(const std::filesystem::path& executable,
+                 const std::filesystem::path& recordFolder);
+  ~StandInRuntime();
+  StandInRuntime(const StandInRuntime&) = delete;
+  StandInRuntime& operator=(const StandInRuntime&) = delete;
+
+  // Removes the record and forgets earlier events; call before each run.
+  void reset();
+  // When the record was closed after writing, or nothing after `timeout`.
+  std::optional<std::chrono::steady_clock::time_point> waitForRecord(
+      std::chrono::milliseconds timeout);
+  // Throws std::runtime_error naming `who` unless the record says the launcher ran in
+  // `workFolder` with "-jar <jar>".
+  void checkLaunched(const std::filesystem::path& workFolder, const std::filesystem::path& jar,
+                     const std::string& who) const;
+
+ private:
+  std::filesystem::path record_;
+  int watch_ = -1;
+};
+
+// The system's CA bundle followed by `extraCA`, written to `bundle`: what the installer
+// trusts with TOLVANE_CA_FILE, for curl's --cacert.
+void writeTrustedCAs(const std::filesystem::path& bundle, const std::filesystem::path& extraCA);
+
 // Points our own standard output at /dev/null while it lives, so that child processes that
 // inherit it (the unpacking tool's listing) write nowhere. Restores it on destruction.
 class SilencedStandardOutput {
