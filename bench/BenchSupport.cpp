@@ -1,5 +1,6 @@
 #include "BenchSupport.h"
 
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -188,6 +189,16 @@ std::optional<int> runMeasuringHelper(int argc, char** argv) {
 }
 
 fs::path selfExecutable() { return fs::read_symlink("/proc/self/exe"); }
+
+bool runBenchmarks(int argc, char** argv, benchmark::BenchmarkReporter* reporter) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return false;
+  benchmark::RunSpecifiedBenchmarks(reporter);
+  benchmark::Shutdown();
+  std::printf("\n");
+  std::fflush(stdout);
+  return true;
+}
 
 double median(std::vector<double> values) {
   if (values.empty()) return 0;

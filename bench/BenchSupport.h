@@ -10,6 +10,10 @@
 #include <utility>
 #include <vector>
 
+namespace benchmark {
+class BenchmarkReporter;
+}
+
 // Helpers the benchmark programs share: child processes timed from start to exit (with
 // their own peak memory where asked), medians, test files, and the one-line summaries that
 // scripts/bench collects.
@@ -73,6 +77,12 @@ ChildRun runMeasured(const std::vector<std::string>& arguments, const ChildOptio
 
 [[nodiscard]] double median(std::vector<double> values);
 [[nodiscard]] double seconds(std::chrono::steady_clock::duration duration);
+
+// Runs the benchmarks the command line selects (through `reporter` when given), then prints
+// the blank line that sets the summary apart. False, with nothing run, when the command line
+// holds arguments the library does not know: main() then returns 1.
+[[nodiscard]] bool runBenchmarks(int argc, char** argv,
+                                 benchmark::BenchmarkReporter* reporter = nullptr);
 
 // Writes `mebibytes` MiB of deterministic bytes, block by block (never all in memory).
 void writePatternFile(const std::filesystem::path& file, std::size_t mebibytes, std::uint32_t seed);

@@ -164,8 +164,6 @@ class Reporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   // Before the server or libcurl touch OpenSSL: its state must outlive the server's threads.
   platform::initialiseNetworkLibraries();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   for (const auto& configuration : kConfigurations) {
     benchmark::RegisterBenchmark(
         (std::string("BM_FreshConnections/") + configuration.benchmarkName).c_str(),
@@ -175,9 +173,7 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond);
   }
   Reporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  std::printf("\n");
+  if (!bench::runBenchmarks(argc, argv, &reporter)) return 1;
   const auto& results = microsecondsPerConnection();
   const auto reference = results.find(Trust::bundleAndFolder);
   for (const auto& configuration : kConfigurations) {

@@ -220,20 +220,21 @@ void BM_FileDownloadServiceVersusCurl(benchmark::State& state, Server server) {
   state.SetBytesProcessed(state.iterations() * mebibytes << 20);
 }
 
-BENCHMARK_CAPTURE(BM_FileDownloadServiceVersusCurl, test_server, Server::test)
-    ->ArgName("MiB")
-    ->Arg(256)
-    ->Arg(1024)
-    ->Iterations(kRounds)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_FileDownloadServiceVersusCurl, nginx, Server::nginx)
-    ->ArgName("MiB")
-    ->Arg(256)
-    ->Arg(1024)
-    ->Iterations(kRounds)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+// Selected as BM_FileDownloadServiceVersusCurl/<test_server|nginx>/MiB:<256|1024>.
+void registerBenchmarks() {
+  for (const Server server : {Server::test, Server::nginx}) {
+    benchmark::RegisterBenchmark((std::string("BM_FileDownloadServiceVersusCurl/") +
+                                  (server == Server::nginx ? "nginx" : "test_server"))
+                                     .c_str(),
+                                 BM_FileDownloadServiceVersusCurl, server)
+        ->ArgName("MiB")
+        ->Arg(256)
+        ->Arg(1024)
+        ->Iterations(kRounds)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+  }
+}
 
 std::string sizeName(std::int64_t mebibytes) {
   return mebibytes % 1024 == 0 ? std::to_string(mebibytes / 1024) + " GiB"
@@ -243,7 +244,6 @@ std::string sizeName(std::int64_t mebibytes) {
 // One line per measured item; a size whose transfers failed is reported as not measured.
 // Returns false when any size failed.
 bool printSummaries() {
-  std::printf("\n");
   for (const auto& [key, m] : measured()) {
     const auto [server, mebibytes] = key;
     const std::string what = sizeName(mebibytes) + " from " + serverName(server);
@@ -283,9 +283,7 @@ bool printSummaries() {
 int main(int argc, char** argv) {
   if (const auto helped = bench::runMeasuringHelper(argc, argv)) return *helped;
   if (argc == 3 && std::string(argv[1]) == "--child") return downloadInChild(argv[2]);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  registerBenchmarks();
+  if (!bench::runBenchmarks(argc, argv)) return 1;
   return printSummaries() ? 0 : 1;
 }

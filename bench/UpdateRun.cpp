@@ -230,11 +230,7 @@ void printRatio(const std::string& item, double ours, double curl, double goal,
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::printf("\n");
+  if (!bench::runBenchmarks(argc, argv)) return 1;
   const std::string sizeAndRounds =
       ", " + std::to_string(kJarMiB) + " MiB from nginx, median of " + std::to_string(kRounds);
   const std::string runItem = "whole update run / curl -o" + sizeAndRounds;

@@ -208,11 +208,7 @@ BENCHMARK(BM_WarmStartVersusCurlAndSpawn)
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::printf("\n");
+  if (!bench::runBenchmarks(argc, argv)) return 1;
   const std::string item = "warm start tolvane-installer --headless / curl + spawn, median of " +
                            std::to_string(kRounds);
   return bench::printTimeRatioSummary(
