@@ -7,7 +7,9 @@
 //                    reads the whole bundle again for every connection;
 //   folder only      no CAINFO: OpenSSL looks issuers up in the folder when it needs them;
 //   bundle only      no CAPATH: libcurl keeps the parsed bundle, so only the first connection
-//                    of the handle reads it.
+//                    of the handle reads it;
+//   extra file + folder  CAINFO the test CA alone, CAPATH the system's links alone: what the
+//                    transport does with TOLVANE_CA_FILE; the small file is read per connection.
 //
 //   bench_CATrust [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -40,7 +42,7 @@ constexpr int kConnections = 200;
 constexpr double kGoalShare = 0.5;
 const fs::path kSystemFolder = "/etc/ssl/certs";
 
-enum class Trust { bundleAndFolder, folderOnly, bundleOnly };
+enum class Trust { bundleAndFolder, folderOnly, bundleOnly, extraFileAndFolder };
 
 struct Configuration {
   Trust trust;
@@ -51,6 +53,7 @@ constexpr Configuration kConfigurations[] = {
     {Trust::bundleAndFolder, "bundle_and_folder", "CA bundle + folder (libcurl's default)"},
     {Trust::folderOnly, "folder_only", "CA folder only"},
     {Trust::bundleOnly, "bundle_only", "CA bundle only"},
+    {Trust::extraFileAndFolder, "extra_file_and_folder", "extra CA file + system CA folder"},
 };
 
 // The name OpenSSL looks a certificate up by in a hashed folder, without the ".<n>" suffix.
@@ -65,31 +68,58 @@ std::string subjectHash(const fs::path& certificate) {
   return name;
 }
 
+// A hashed folder with a link for every "<hash>.<n>" entry of the system's.
+void linkSystemFolder(const fs::path& folder) {
+  fs::create_directories(folder);
+  for (const auto& entry : fs::directory_iterator(kSystemFolder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 2 && name[name.size() - 2] == '.' &&
+        std::isdigit(static_cast<unsigned char>(name.back()))) {
+      fs::create_symlink(entry.path(), folder / name);
+    }
+  }
+}
+
 struct Setup {
   test::TemporaryDirectory root;
   test::LoopbackServer server;
+  fs::path testCA = test::TestCertificate::shared().caFile();
   fs::path bundle = root.path() / "bundle.pem";
-  fs::path folder = root.path() / "certs";
+  fs::path folder = root.path() / "certs";               // the system's and the test CA
+  fs::path systemFolder = root.path() / "system-certs";  // the system's alone
 
   Setup() {
     server.server().set_tcp_nodelay(true);
     server.serveBody("/small", std::string(64, 'x'), "application/octet-stream");
     server.start();
-    const fs::path testCA = test::TestCertificate::shared().caFile();
     bench::writeTrustedCAs(bundle, testCA);
-    // The system folder's hashed links ("<hash>.<n>"), and the test CA under its own.
-    fs::create_directories(folder);
-    for (const auto& entry : fs::directory_iterator(kSystemFolder)) {
-      const std::string name = entry.path().filename().string();
-      if (name.size() > 2 && name[name.size() - 2] == '.' &&
-          std::isdigit(static_cast<unsigned char>(name.back()))) {
-        fs::create_symlink(entry.path(), folder / name);
-      }
-    }
+    linkSystemFolder(systemFolder);
+    linkSystemFolder(folder);
     const std::string hash = subjectHash(testCA);
     int suffix = 0;
     while (fs::exists(folder / (hash + "." + std::to_string(suffix)))) ++suffix;
     fs::copy_file(testCA, folder / (hash + "." + std::to_string(suffix)));
+  }
+
+  [[nodiscard]] const char* caFile(Trust trust) const {
+    switch (trust) {
+      case Trust::folderOnly:
+        return nullptr;
+      case Trust::extraFileAndFolder:
+        return testCA.c_str();
+      default:
+        return bundle.c_str();
+    }
+  }
+  [[nodiscard]] const char* caFolder(Trust trust) const {
+    switch (trust) {
+      case Trust::bundleOnly:
+        return nullptr;
+      case Trust::extraFileAndFolder:
+        return systemFolder.c_str();
+      default:
+        return folder.c_str();
+    }
   }
 };
 
@@ -115,8 +145,8 @@ void BM_FreshConnections(benchmark::State& state, Trust trust) {
   curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
   curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-  curl_easy_setopt(curl, CURLOPT_CAINFO, trust == Trust::folderOnly ? nullptr : s.bundle.c_str());
-  curl_easy_setopt(curl, CURLOPT_CAPATH, trust == Trust::bundleOnly ? nullptr : s.folder.c_str());
+  curl_easy_setopt(curl, CURLOPT_CAINFO, s.caFile(trust));
+  curl_easy_setopt(curl, CURLOPT_CAPATH, s.caFolder(trust));
   long failures = 0;
   for (auto _ : state) {
     for (int i = 0; i < kConnections; ++i) {
@@ -185,7 +215,7 @@ int main(int argc, char** argv) {
                                   : bench::formatted(found->second, 0, "us per connection");
     const std::string goal =
         configuration.trust == Trust::bundleAndFolder
-            ? "the reference for the two below"
+            ? "the reference for the lines below"
             : "well under bundle + folder, <= " + bench::formatted(kGoalShare, 1);
     if (found == results.end()) {
       bench::printSummary(item, std::nullopt, goal, false);
