@@ -1,7 +1,10 @@
 #include "BenchSupport.h"
 
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,10 +15,12 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 #include "Platform/FileDescriptor.h"
 #include "Support/LoopbackServer.h"
+#include "Support/TemporaryHome.h"
 
 extern char** environ;
 
@@ -185,6 +190,16 @@ std::optional<int> runMeasuringHelper(int argc, char** argv) {
 
 fs::path selfExecutable() { return fs::read_symlink("/proc/self/exe"); }
 
+bool runBenchmarks(int argc, char** argv, benchmark::BenchmarkReporter* reporter) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return false;
+  benchmark::RunSpecifiedBenchmarks(reporter);
+  benchmark::Shutdown();
+  std::printf("\n");
+  std::fflush(stdout);
+  return true;
+}
+
 double median(std::vector<double> values) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -258,6 +273,73 @@ int printTimeRatioSummary(const std::string& item,
                    " vs " + formatted(baseline * 1e3, millisecondDecimals, "ms") + "]",
                goalText, ratio <= goal);
   return 0;
+}
+
+StandInRuntime::StandInRuntime(const fs::path& executable, const fs::path& recordFolder)
+    : record_(recordFolder / "launched.txt"), watch_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+  if (watch_ < 0 || ::inotify_add_watch(watch_, recordFolder.c_str(), IN_CLOSE_WRITE) < 0) {
+    if (watch_ >= 0) ::close(watch_);
+    throw std::runtime_error("cannot watch " + recordFolder.string());
+  }
+  if (record_.string().find('\'') != std::string::npos) {
+    ::close(watch_);
+    throw std::runtime_error("unexpected quote in " + record_.string());
+  }
+  fs::create_directories(executable.parent_path());
+  test::writeFile(executable,
+                  "#!/bin/sh\nprintf '%s\\n' \"$PWD\" \"$@\" > '" + record_.string() + "'\n",
+                  fs::perms(0755));
+}
+
+StandInRuntime::~StandInRuntime() { ::close(watch_); }
+
+void StandInRuntime::reset() {
+  fs::remove(record_);
+  char buffer[4096];
+  while (::read(watch_, buffer, sizeof buffer) > 0) {
+  }
+}
+
+std::optional<std::chrono::steady_clock::time_point> StandInRuntime::waitForRecord(
+    std::chrono::milliseconds timeout) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + timeout;
+  const std::string name = record_.filename().string();
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    pollfd entry{watch_, POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
+    const auto now = Clock::now();
+    alignas(inotify_event) char buffer[4096];
+    const ssize_t length = ::read(watch_, buffer, sizeof buffer);
+    for (ssize_t offset = 0; offset < length;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+      if (event->len > 0 && name == event->name) return now;
+      offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+}
+
+void StandInRuntime::checkLaunched(const fs::path& workFolder, const fs::path& jar,
+                                   const std::string& who) const {
+  std::istringstream lines(test::readFile(record_));
+  std::string folder;
+  std::getline(lines, folder);
+  std::vector<std::string> arguments;
+  for (std::string line; std::getline(lines, line);) arguments.push_back(line);
+  std::error_code ignored;
+  if (!fs::equivalent(folder, workFolder, ignored) ||
+      arguments != std::vector<std::string>{"-jar", jar.string()}) {
+    throw std::runtime_error(who + " started the launcher in the wrong way:\n" +
+                             test::readFile(record_));
+  }
+}
+
+void writeTrustedCAs(const fs::path& bundle, const fs::path& extraCA) {
+  test::writeFile(bundle, test::readFile("/etc/ssl/certs/ca-certificates.crt") + "\n" +
+                              test::readFile(extraCA));
 }
 
 SilencedStandardOutput::SilencedStandardOutput() {

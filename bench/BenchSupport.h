@@ -10,6 +10,10 @@
 #include <utility>
 #include <vector>
 
+namespace benchmark {
+class BenchmarkReporter;
+}
+
 // Helpers the benchmark programs share: child processes timed from start to exit (with
 // their own peak memory where asked), medians, test files, and the one-line summaries that
 // scripts/bench collects.
@@ -74,6 +78,12 @@ ChildRun runMeasured(const std::vector<std::string>& arguments, const ChildOptio
 [[nodiscard]] double median(std::vector<double> values);
 [[nodiscard]] double seconds(std::chrono::steady_clock::duration duration);
 
+// Runs the benchmarks the command line selects (through `reporter` when given), then prints
+// the blank line that sets the summary apart. False, with nothing run, when the command line
+// holds arguments the library does not know: main() then returns 1.
+[[nodiscard]] bool runBenchmarks(int argc, char** argv,
+                                 benchmark::BenchmarkReporter* reporter = nullptr);
+
 // Writes `mebibytes` MiB of deterministic bytes, block by block (never all in memory).
 void writePatternFile(const std::filesystem::path& file, std::size_t mebibytes, std::uint32_t seed);
 [[nodiscard]] bool sameContents(const std::filesystem::path& a, const std::filesystem::path& b);
@@ -98,6 +108,38 @@ void printSummary(const std::string& item, const std::optional<std::string>& val
 int printTimeRatioSummary(const std::string& item,
                           std::optional<std::pair<double, double>> oursAndBaselineSeconds,
                           double goal, int millisecondDecimals);
+
+// A stand-in for the bundled runtime's bin/java that only writes its working folder and
+// arguments to a record file and exits, so a run can be timed until the launcher was started
+// and checked for how it was started, without the runtime's own start-up. The record is
+// watched with inotify: waitForRecord() wakes up when the stand-in closes it.
+class StandInRuntime {
+ public:
+  // Writes the stand-in at `executable`; its record is `recordFolder`/launched.txt.
+  StandInRuntime(const std::filesystem::path& executable,
+                 const std::filesystem::path& recordFolder);
+  ~StandInRuntime();
+  StandInRuntime(const StandInRuntime&) = delete;
+  StandInRuntime& operator=(const StandInRuntime&) = delete;
+
+  // Removes the record and forgets earlier events; call before each run.
+  void reset();
+  // When the record was closed after writing, or nothing after `timeout`.
+  std::optional<std::chrono::steady_clock::time_point> waitForRecord(
+      std::chrono::milliseconds timeout);
+  // Throws std::runtime_error naming `who` unless the record says the launcher ran in
+  // `workFolder` with "-jar <jar>".
+  void checkLaunched(const std::filesystem::path& workFolder, const std::filesystem::path& jar,
+                     const std::string& who) const;
+
+ private:
+  std::filesystem::path record_;
+  int watch_ = -1;
+};
+
+// The system's CA bundle followed by `extraCA`, written to `bundle`: what the installer
+// trusts with TOLVANE_CA_FILE, for curl's --cacert.
+void writeTrustedCAs(const std::filesystem::path& bundle, const std::filesystem::path& extraCA);
 
 // Points our own standard output at /dev/null while it lives, so that child processes that
 // inherit it (the unpacking tool's listing) write nowhere. Restores it on destruction.

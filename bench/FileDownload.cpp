@@ -1,12 +1,14 @@
 // Downloads of 256 MiB and 1 GiB through the program's FileDownloadService against
 // `curl -o`, both from the same loopback HTTPS server in the same run, with the peak memory
-// of each. Every transfer runs in a child process of its own (this program re-run with
+// of each: once from the test server and once from nginx (Debian's nginx-light, the server
+// operators use), each started here on 127.0.0.1. Every transfer runs in a child process of its own
+// (this program re-run with
 // --child, which makes the service's call exactly as the installer does, or curl), timed
 // from start to exit on both sides, with its own peak resident size from wait4() (see
 // bench::runMeasured). The two sides take turns within each round, so drift on the machine
 // hits both alike.
 //
-//   bench_FileDownload [--benchmark_filter=...]
+//   bench_FileDownload [--benchmark_filter=nginx/MiB:256 ...]
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -26,6 +29,7 @@
 #include "Platform/ErrorException.h"
 #include "Services/FileDownloadService.h"
 #include "Support/LoopbackServer.h"
+#include "Support/NginxServer.h"
 #include "Support/TemporaryDirectory.h"
 #include "Support/TestCertificate.h"
 
@@ -34,7 +38,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tolvane;
 
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 constexpr double kThroughputGoal = 0.95;
 constexpr double kPeakGoalMiB = 40;
 // "Flat in size": four times the body may cost at most this much more peak memory.
@@ -69,25 +73,56 @@ struct Measured {
   double servicePeakMiB = 0;
   double curlPeakMiB = 0;
 };
-// By size in MiB; nothing for a size whose transfers failed.
-std::map<std::int64_t, std::optional<Measured>>& measured() {
-  static std::map<std::int64_t, std::optional<Measured>> results;
+
+enum class Server { test, nginx };
+const char* serverName(Server server) {
+  return server == Server::nginx ? "nginx" : "the test server";
+}
+
+// By server and size in MiB; nothing for a size whose transfers failed.
+std::map<std::pair<Server, std::int64_t>, std::optional<Measured>>& measured() {
+  static std::map<std::pair<Server, std::int64_t>, std::optional<Measured>> results;
   return results;
 }
 
-struct Fixture {
-  test::TemporaryDirectory folder;
-  test::LoopbackServer server;
-
-  Fixture() {
-    for (const std::size_t mebibytes : {256, 1024}) {
-      const auto name = "body-" + std::to_string(mebibytes) + ".bin";
-      bench::writePatternFile(folder.path() / name, mebibytes,
+// The bodies live in one folder both servers serve; each server and each body is only made
+// when a selected benchmark needs it.
+class Fixture {
+ public:
+  fs::path body(std::int64_t mebibytes) {
+    const fs::path file = www() / "releases" / ("body-" + std::to_string(mebibytes) + ".bin");
+    if (!fs::exists(file)) {
+      fs::create_directories(file.parent_path());
+      bench::writePatternFile(file, static_cast<std::size_t>(mebibytes),
                               static_cast<std::uint32_t>(mebibytes));
-      server.serveFile("/releases/" + name, folder.path() / name, "\"bench\"");
     }
-    server.start();
+    return file;
   }
+  [[nodiscard]] fs::path scratch() const { return folder_.path(); }
+
+  // The server's origin, "https://127.0.0.1:<port>".
+  std::string origin(Server server) {
+    if (server == Server::nginx) {
+      if (!nginx_) nginx_ = std::make_unique<test::NginxServer>(www());
+      return nginx_->url("");
+    }
+    if (!loopback_) {
+      loopback_ = std::make_unique<test::LoopbackServer>();
+      for (const std::int64_t mebibytes : {256, 1024}) {
+        const auto name = "body-" + std::to_string(mebibytes) + ".bin";
+        loopback_->serveFile("/releases/" + name, www() / "releases" / name, "\"bench\"");
+      }
+      loopback_->start();
+    }
+    return loopback_->url("");
+  }
+
+ private:
+  [[nodiscard]] fs::path www() const { return folder_.path() / "www"; }
+
+  test::TemporaryDirectory folder_;
+  std::unique_ptr<test::LoopbackServer> loopback_;
+  std::unique_ptr<test::NginxServer> nginx_;
 };
 
 Fixture& fixture() {
@@ -95,22 +130,28 @@ Fixture& fixture() {
   return instance;
 }
 
-void BM_FileDownloadServiceVersusCurl(benchmark::State& state) {
+void BM_FileDownloadServiceVersusCurl(benchmark::State& state, Server server) {
+  if (server == Server::nginx && !test::NginxServer::skipReason().empty()) {
+    state.SkipWithError(test::NginxServer::skipReason().c_str());
+    measured()[{server, state.range(0)}] = std::nullopt;
+    return;
+  }
   auto& f = fixture();
   const auto mebibytes = state.range(0);
-  const std::string name = "body-" + std::to_string(mebibytes) + ".bin";
-  const fs::path source = f.folder.path() / name;
+  const fs::path source = f.body(mebibytes);
+  const std::string origin = f.origin(server);
+  const std::string name = source.filename().string();
   const std::string caFile = test::TestCertificate::shared().caFile().string();
-  const fs::path home = f.folder.path() / "home";
+  const fs::path home = f.scratch() / "home";
   const fs::path jar =
       home / FileDownloadService::kWorkFolderName / FileDownloadService::kDestinationName;
-  const fs::path curlOut = f.folder.path() / "curl.out";
+  const fs::path curlOut = f.scratch() / "curl.out";
   const auto expectedSize = static_cast<std::uintmax_t>(mebibytes) << 20;
 
   bench::ChildOptions serviceOptions;
   serviceOptions.environment = {{"HOME", home.string()},
-                                {"XDG_CONFIG_HOME", (f.folder.path() / "config").string()},
-                                {"TOLVANE_UPDATE_ORIGIN", f.server.url("")},
+                                {"XDG_CONFIG_HOME", (f.scratch() / "config").string()},
+                                {"TOLVANE_UPDATE_ORIGIN", origin},
                                 {"TOLVANE_CA_FILE", caFile},
                                 // Production retry delay and time-outs.
                                 {"TOLVANE_RETRY_DELAY_SECONDS", std::nullopt},
@@ -118,9 +159,16 @@ void BM_FileDownloadServiceVersusCurl(benchmark::State& state) {
   const std::vector<std::string> serviceCommand = {bench::selfExecutable().string(), "--child",
                                                    "releases/" + name};
   // -q first: no ~/.curlrc, so curl does exactly what it is told here.
-  const std::string url = f.server.url("/releases/" + name);
-  const std::vector<std::string> curlCommand{
-      "curl", "-q", "-s", "-S", "-f", "--cacert", caFile, "-o", curlOut.string(), url};
+  const std::vector<std::string> curlCommand{"curl",
+                                             "-q",
+                                             "-s",
+                                             "-S",
+                                             "-f",
+                                             "--cacert",
+                                             caFile,
+                                             "-o",
+                                             curlOut.string(),
+                                             origin + "/releases/" + name};
 
   std::vector<double> serviceSeconds;
   std::vector<double> curlSeconds;
@@ -146,7 +194,7 @@ void BM_FileDownloadServiceVersusCurl(benchmark::State& state) {
     if (!complete || (round == 0 && !(bench::sameContents(source, jar) &&
                                       bench::sameContents(source, curlOut)))) {
       state.SkipWithError("a transfer failed or stored different bytes");
-      measured()[mebibytes] = std::nullopt;
+      measured()[{server, mebibytes}] = std::nullopt;
       return;
     }
     state.SetIterationTime(service.seconds);
@@ -163,7 +211,7 @@ void BM_FileDownloadServiceVersusCurl(benchmark::State& state) {
   result.curlMiBPerSecond = static_cast<double>(mebibytes) / bench::median(curlSeconds);
   result.servicePeakMiB = servicePeak;
   result.curlPeakMiB = curlPeak;
-  measured()[mebibytes] = result;
+  measured()[{server, mebibytes}] = result;
   state.counters["service_MiB_per_s"] = result.serviceMiBPerSecond;
   state.counters["curl_MiB_per_s"] = result.curlMiBPerSecond;
   state.counters["ratio"] = result.serviceMiBPerSecond / result.curlMiBPerSecond;
@@ -172,13 +220,21 @@ void BM_FileDownloadServiceVersusCurl(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * mebibytes << 20);
 }
 
-BENCHMARK(BM_FileDownloadServiceVersusCurl)
-    ->ArgName("MiB")
-    ->Arg(256)
-    ->Arg(1024)
-    ->Iterations(kRounds)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+// Selected as BM_FileDownloadServiceVersusCurl/<test_server|nginx>/MiB:<256|1024>.
+void registerBenchmarks() {
+  for (const Server server : {Server::test, Server::nginx}) {
+    benchmark::RegisterBenchmark((std::string("BM_FileDownloadServiceVersusCurl/") +
+                                  (server == Server::nginx ? "nginx" : "test_server"))
+                                     .c_str(),
+                                 BM_FileDownloadServiceVersusCurl, server)
+        ->ArgName("MiB")
+        ->Arg(256)
+        ->Arg(1024)
+        ->Iterations(kRounds)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+  }
+}
 
 std::string sizeName(std::int64_t mebibytes) {
   return mebibytes % 1024 == 0 ? std::to_string(mebibytes / 1024) + " GiB"
@@ -188,11 +244,11 @@ std::string sizeName(std::int64_t mebibytes) {
 // One line per measured item; a size whose transfers failed is reported as not measured.
 // Returns false when any size failed.
 bool printSummaries() {
-  std::printf("\n");
-  for (const auto& [mebibytes, m] : measured()) {
-    const std::string size = sizeName(mebibytes);
-    const std::string throughput = "FileDownloadService / curl -o throughput, " + size;
-    const std::string peak = "FileDownloadService peak RSS, " + size;
+  for (const auto& [key, m] : measured()) {
+    const auto [server, mebibytes] = key;
+    const std::string what = sizeName(mebibytes) + " from " + serverName(server);
+    const std::string throughput = "FileDownloadService / curl -o throughput, " + what;
+    const std::string peak = "FileDownloadService peak RSS, " + what;
     if (!m) {
       bench::printSummary(throughput, std::nullopt, ">= 0.95", false);
       bench::printSummary(peak, std::nullopt, "<= 40 MiB", false);
@@ -206,12 +262,17 @@ bool printSummaries() {
                             bench::formatted(m->curlPeakMiB, 1, "MiB"),
                         "<= 40 MiB", m->servicePeakMiB <= kPeakGoalMiB);
   }
-  const auto small = measured().find(256);
-  const auto large = measured().find(1024);
-  if (small != measured().end() && large != measured().end() && small->second && large->second) {
+  for (const Server server : {Server::test, Server::nginx}) {
+    const auto small = measured().find({server, 256});
+    const auto large = measured().find({server, 1024});
+    if (small == measured().end() || large == measured().end() || !small->second ||
+        !large->second) {
+      continue;
+    }
     const double growth = large->second->servicePeakMiB / small->second->servicePeakMiB;
-    bench::printSummary("FileDownloadService peak RSS 1 GiB / 256 MiB", bench::formatted(growth, 2),
-                        "<= 1.10, flat in size", growth <= kPeakGrowthGoal);
+    bench::printSummary(
+        std::string("FileDownloadService peak RSS 1 GiB / 256 MiB from ") + serverName(server),
+        bench::formatted(growth, 2), "<= 1.10, flat in size", growth <= kPeakGrowthGoal);
   }
   return std::all_of(measured().begin(), measured().end(),
                      [](const auto& entry) { return entry.second.has_value(); });
@@ -222,9 +283,7 @@ bool printSummaries() {
 int main(int argc, char** argv) {
   if (const auto helped = bench::runMeasuringHelper(argc, argv)) return *helped;
   if (argc == 3 && std::string(argv[1]) == "--child") return downloadInChild(argv[2]);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  registerBenchmarks();
+  if (!bench::runBenchmarks(argc, argv)) return 1;
   return printSummaries() ? 0 : 1;
 }

@@ -105,10 +105,7 @@ BENCHMARK(BM_FlakyDownload)
 
 int main(int argc, char** argv) {
   ::setenv("TOLVANE_CA_FILE", test::TestCertificate::shared().caFile().c_str(), 1);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!bench::runBenchmarks(argc, argv)) return 1;
   bool ok = true;
   for (const auto& [name, f] : figures()) {
     std::printf("%s: %s, %d attempts, %.2f x file size sent, %.0f ms\n", name.c_str(),

@@ -168,11 +168,7 @@ BENCHMARK(BM_ProvisioningVersusUnzip)
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::printf("\n");
+  if (!bench::runBenchmarks(argc, argv)) return 1;
   const std::string item =
       "first provisioning of java.zip / plain unzip, median of " + std::to_string(kRounds);
   return bench::printTimeRatioSummary(

@@ -159,11 +159,7 @@ BENCHMARK(BM_RetryScheduleAgainstRefusedPort)
 int main(int argc, char** argv) {
   // Only monitors added before the default session's first use see its requests.
   http::Session::addDefaultSessionEventMonitor(monitor());
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::printf("\n");
+  if (!bench::runBenchmarks(argc, argv)) return 1;
   int status = 0;
   const std::string attemptsItem = "NetworkService attempts against a refused port";
   const std::string pauseItem =

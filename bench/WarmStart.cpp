@@ -10,22 +10,17 @@
 //
 //   bench_WarmStart [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
-#include <poll.h>
-#include <sys/inotify.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BenchSupport.h"
-#include "Platform/FileDescriptor.h"
 #include "Support/LoopbackServer.h"
 #include "Support/TemporaryDirectory.h"
 #include "Support/TemporaryHome.h"
@@ -43,49 +38,6 @@ constexpr int kRounds = 40;
 constexpr double kGoal = 1.2;
 constexpr auto kLaunchTimeout = 10s;
 const std::string kJarPath = "files/Tolvane.jar";
-const std::string kRecordName = "launched.txt";
-
-// Wakes up when the runtime closes its record file in `folder`.
-class RecordWatch {
- public:
-  RecordWatch(const fs::path& folder, std::string name)
-      : fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)), name_(std::move(name)) {
-    if (!fd_ || ::inotify_add_watch(fd_.get(), folder.c_str(), IN_CLOSE_WRITE) < 0) {
-      throw std::runtime_error("cannot watch " + folder.string());
-    }
-  }
-
-  // Forgets events of earlier runs.
-  void drain() {
-    char buffer[4096];
-    while (::read(fd_.get(), buffer, sizeof buffer) > 0) {
-    }
-  }
-
-  // When the record was closed after writing, or nothing after `timeout`.
-  std::optional<Clock::time_point> wait(std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd entry{fd_.get(), POLLIN, 0};
-      if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
-      const auto now = Clock::now();
-      alignas(inotify_event) char buffer[4096];
-      const ssize_t length = ::read(fd_.get(), buffer, sizeof buffer);
-      for (ssize_t offset = 0; offset < length;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-        if (event->len > 0 && name_ == event->name) return now;
-        offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      }
-    }
-  }
-
- private:
-  platform::FileDescriptor fd_;
-  std::string name_;
-};
 
 struct Run {
   double launchSeconds = 0;  // spawn until the runtime closed its record
@@ -94,7 +46,7 @@ struct Run {
 
 class WarmStartSetup {
  public:
-  WarmStartSetup() : watch_(root_.path(), kRecordName) {
+  WarmStartSetup() : runtime_(runtime(), root_.path()) {
     // One request per connection, so stopping the server never waits for an idle one.
     server_.server().set_keep_alive_max_count(1);
     server_.serveBody("/loaderv3.php",
@@ -102,12 +54,6 @@ class WarmStartSetup {
                       "application/json");
     server_.serveBody("/" + kJarPath, "launcher v1", "application/java-archive");
     server_.start();
-    const std::string record = (root_.path() / kRecordName).string();
-    if (record.find('\'') != std::string::npos) {
-      throw std::runtime_error("unexpected quote in " + record);
-    }
-    test::writeFile(runtime(), "#!/bin/sh\nprintf '%s\\n' \"$PWD\" \"$@\" > '" + record + "'\n",
-                    fs::perms(0755));
 
     const std::vector<std::pair<std::string, std::optional<std::string>>> environment = {
         {"HOME", home().string()},
@@ -122,8 +68,7 @@ class WarmStartSetup {
         {"WAYLAND_DISPLAY", std::nullopt},
     };
     // curl trusts what the installer trusts: the system's CAs and the test CA.
-    test::writeFile(trustedCAs(), test::readFile("/etc/ssl/certs/ca-certificates.crt") + "\n" +
-                                      test::readFile(test::TestCertificate::shared().caFile()));
+    bench::writeTrustedCAs(trustedCAs(), test::TestCertificate::shared().caFile());
     installerOptions_ = {environment, "/dev/null", root_.path() / "installer.err"};
     baselineOptions_ = {environment, "/dev/null", root_.path() / "baseline.err"};
   }
@@ -181,38 +126,21 @@ class WarmStartSetup {
 
   Run timed(const std::vector<std::string>& command, const bench::ChildOptions& options,
             const std::string& name) {
-    const fs::path record = root_.path() / kRecordName;
-    fs::remove(record);
-    watch_.drain();
+    runtime_.reset();
     bench::Child child(command, options);
-    const auto launched = watch_.wait(kLaunchTimeout);
+    const auto launched = runtime_.waitForRecord(kLaunchTimeout);
     const bench::ChildRun exited = child.wait();
     if (!launched || !exited.succeeded) {
       throw std::runtime_error(
           name + " did not start the launcher: " + test::readFile(*options.standardError));
     }
-    checkRecord(record, name);
+    runtime_.checkLaunched(workFolder(), jar(), name);
     return {bench::seconds(*launched - child.started()), exited.seconds};
-  }
-
-  // The launcher ran in the work folder with "-jar <jar>", on both sides alike.
-  void checkRecord(const fs::path& record, const std::string& name) const {
-    std::istringstream lines(test::readFile(record));
-    std::string folder;
-    std::getline(lines, folder);
-    std::vector<std::string> arguments;
-    for (std::string line; std::getline(lines, line);) arguments.push_back(line);
-    std::error_code ignored;
-    if (!fs::equivalent(folder, workFolder(), ignored) ||
-        arguments != std::vector<std::string>{"-jar", jar().string()}) {
-      throw std::runtime_error(name + " started the launcher in the wrong way:\n" +
-                               test::readFile(record));
-    }
   }
 
   test::TemporaryDirectory root_;
   test::LoopbackServer server_;
-  RecordWatch watch_;
+  bench::StandInRuntime runtime_;
   bench::ChildOptions installerOptions_;
   bench::ChildOptions baselineOptions_;
 };
@@ -280,11 +208,7 @@ BENCHMARK(BM_WarmStartVersusCurlAndSpawn)
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::printf("\n");
+  if (!bench::runBenchmarks(argc, argv)) return 1;
   const std::string item = "warm start tolvane-installer --headless / curl + spawn, median of " +
                            std::to_string(kRounds);
   return bench::printTimeRatioSummary(

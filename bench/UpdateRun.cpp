@@ -1,0 +1,248 @@
+// The whole update run of the real program against `curl -o` of the same jar, both from nginx
+// (Debian's nginx-light, started here on 127.0.0.1) serving a release published with
+// `tolvane-update-server publish`. The runtime is already provisioned (a stand-in bin/java that
+// only records how it was started, see bench::StandInRuntime) and a jar is installed, so each
+// `tolvane-installer --headless --verbose` fetches the manifest, downloads the new 256 MiB
+// jar, checks and commits it and starts the launcher. Each round publishes a new jar under a
+// new path, alternating two different pattern files, so every run must download. The two
+// sides take turns; medians are compared. Every run is checked: the installed jar and curl's
+// file hold the published bytes, the launcher was started the right way, and nginx answered
+// the jar once to each side. The download alone is read from the installer's --verbose trace
+// ("HTTP GET <url> attempt 1: 200 in <ms> ms").
+//
+//   bench_UpdateRun [--benchmark_filter=...]
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "Support/NginxServer.h"
+#include "Support/TemporaryDirectory.h"
+#include "Support/TemporaryHome.h"
+#include "Support/TestCertificate.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tolvane;
+using namespace std::chrono_literals;
+
+constexpr int kRounds = 5;
+constexpr std::size_t kJarMiB = 256;
+constexpr double kRunGoal = 0.9;
+constexpr double kDownloadGoal = 0.95;
+constexpr auto kLaunchTimeout = 120s;
+
+struct Round {
+  double launchSeconds = 0;    // installer: spawn until the launcher was started
+  double exitSeconds = 0;      // installer: spawn until it exited
+  double downloadSeconds = 0;  // installer: the jar's request, from its trace
+  double curlSeconds = 0;      // curl -o: spawn until exit
+};
+
+class UpdateRunSetup {
+ public:
+  UpdateRunSetup() : runtime_(workFolder() / "java" / "bin" / "java", root_.path()) {
+    fs::create_directories(release());
+    nginx_.emplace(release());
+    for (const std::uint32_t seed : {1u, 2u}) {
+      bench::writePatternFile(pattern(seed), kJarMiB, seed);
+    }
+    bench::writeTrustedCAs(trustedCAs(), test::TestCertificate::shared().caFile());
+    options_ = {{{"HOME", (root_.path() / "home").string()},
+                 {"XDG_CONFIG_HOME", (root_.path() / "config").string()},
+                 {"TOLVANE_UPDATE_ORIGIN", nginx_->url("")},
+                 {"TOLVANE_CA_FILE", test::TestCertificate::shared().caFile().string()},
+                 // Production retry delay and time-outs.
+                 {"TOLVANE_RETRY_DELAY_SECONDS", std::nullopt},
+                 {"TOLVANE_REQUEST_TIMEOUT_SECONDS", std::nullopt},
+                 {"TOLVANE_RESOURCES", std::nullopt},
+                 {"DISPLAY", std::nullopt},
+                 {"WAYLAND_DISPLAY", std::nullopt}},
+                "/dev/null",
+                trace()};
+    // The first run installs; every later one updates.
+    publish(0);
+    runInstaller(0);
+  }
+
+  // Publishes round `round`'s jar and removes the one before it, which no manifest names now.
+  void publish(int round) {
+    bench::ChildOptions quiet{{}, "/dev/null", root_.path() / "publish.err"};
+    if (!bench::runChild(
+             {tool("tolvane-update-server").string(), "publish", pattern(published(round)).string(),
+              "--root", release().string(), "--path", jarPath(round)},
+             quiet)
+             .succeeded) {
+      throw std::runtime_error("publish failed: " + test::readFile(root_.path() / "publish.err"));
+    }
+    if (round > 0) fs::remove(release() / jarPath(round - 1));
+  }
+
+  // Times one update run until the launcher was started and until exit, and reads the jar's
+  // download time from the trace.
+  Round runInstaller(int round) {
+    runtime_.reset();
+    bench::Child child({tool("tolvane-installer").string(), "--headless", "--verbose"}, options_);
+    const auto launched = runtime_.waitForRecord(kLaunchTimeout);
+    const bench::ChildRun exited = child.wait();
+    if (!launched || !exited.succeeded) {
+      throw std::runtime_error("the installer did not start the launcher: " +
+                               test::readFile(trace()));
+    }
+    runtime_.checkLaunched(workFolder(), workFolder() / "Tolvane.jar", "the installer");
+    check(workFolder() / "Tolvane.jar", round, "the installer");
+    Round result;
+    result.launchSeconds = bench::seconds(*launched - child.started());
+    result.exitSeconds = exited.seconds;
+    result.downloadSeconds = tracedSeconds(nginx_->url("/" + jarPath(round)));
+    return result;
+  }
+
+  double runCurl(int round) {
+    const fs::path out = root_.path() / "curl.out";
+    fs::remove(out);
+    // -q first: no ~/.curlrc, so curl does exactly what it is told here.
+    const auto run =
+        bench::runChild({"curl", "-q", "-s", "-S", "-f", "--cacert", trustedCAs().string(), "-o",
+                         out.string(), nginx_->url("/" + jarPath(round))});
+    if (!run.succeeded) throw std::runtime_error("curl -o failed");
+    check(out, round, "curl -o");
+    return run.seconds;
+  }
+
+  // nginx answered round `round`'s jar exactly once to each side.
+  void checkRequests(int round) const {
+    const auto requests = nginx_->requests();
+    if (std::count(requests.begin(), requests.end(), "GET /" + jarPath(round) + " 200") != 2) {
+      throw std::runtime_error("round " + std::to_string(round) +
+                               ": nginx did not send the jar once to each side");
+    }
+  }
+
+ private:
+  static fs::path tool(const std::string& name) {
+    return bench::selfExecutable().parent_path() / name;
+  }
+  static std::string jarPath(int round) {
+    return "files/Tolvane-" + std::to_string(round) + ".jar";
+  }
+  static std::uint32_t published(int round) { return round % 2 == 0 ? 1 : 2; }
+
+  [[nodiscard]] fs::path release() const { return root_.path() / "release"; }
+  [[nodiscard]] fs::path workFolder() const { return root_.path() / "home" / "Tolvane"; }
+  [[nodiscard]] fs::path pattern(std::uint32_t seed) const {
+    return root_.path() / ("pattern-" + std::to_string(seed) + ".jar");
+  }
+  [[nodiscard]] fs::path trustedCAs() const { return root_.path() / "trusted-cas.pem"; }
+  [[nodiscard]] fs::path trace() const { return root_.path() / "installer.err"; }
+
+  void check(const fs::path& file, int round, const std::string& who) const {
+    if (!bench::sameContents(file, pattern(published(round)))) {
+      throw std::runtime_error(who + " stored other bytes than the published jar");
+    }
+  }
+
+  // The duration of the one attempt the trace shows for `url`.
+  [[nodiscard]] double tracedSeconds(const std::string& url) const {
+    const std::string prefix = "HTTP GET " + url + " attempt 1: 200 in ";
+    std::ifstream lines(trace());
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind(prefix, 0) == 0) return std::stod(line.substr(prefix.size())) / 1e3;
+    }
+    throw std::runtime_error("the trace shows no single successful download of " + url);
+  }
+
+  test::TemporaryDirectory root_;
+  std::optional<test::NginxServer> nginx_;
+  bench::StandInRuntime runtime_;
+  bench::ChildOptions options_;
+};
+
+std::optional<Round> measured;  // medians of every field
+
+void BM_UpdateRunVersusCurl(benchmark::State& state) {
+  if (const auto reason = test::NginxServer::skipReason(); !reason.empty()) {
+    state.SkipWithError(reason.c_str());
+    return;
+  }
+  std::vector<Round> rounds;
+  try {
+    UpdateRunSetup setup;
+    int round = 1;
+    for (auto _ : state) {
+      setup.publish(round);  // not timed: manual time below
+      Round result;
+      double curl = 0;
+      if (round % 2 == 0) {
+        result = setup.runInstaller(round);
+        curl = setup.runCurl(round);
+      } else {
+        curl = setup.runCurl(round);
+        result = setup.runInstaller(round);
+      }
+      result.curlSeconds = curl;
+      setup.checkRequests(round);
+      state.SetIterationTime(result.launchSeconds);
+      rounds.push_back(result);
+      ++round;
+    }
+  } catch (const std::exception& error) {
+    state.SkipWithError(error.what());
+    return;
+  }
+  auto medianOf = [&](double Round::*field) {
+    std::vector<double> values;
+    for (const auto& round : rounds) values.push_back(round.*field);
+    return bench::median(values);
+  };
+  measured = Round{medianOf(&Round::launchSeconds), medianOf(&Round::exitSeconds),
+                   medianOf(&Round::downloadSeconds), medianOf(&Round::curlSeconds)};
+  state.counters["launch_ms"] = measured->launchSeconds * 1e3;
+  state.counters["exit_ms"] = measured->exitSeconds * 1e3;
+  state.counters["download_ms"] = measured->downloadSeconds * 1e3;
+  state.counters["curl_ms"] = measured->curlSeconds * 1e3;
+}
+
+BENCHMARK(BM_UpdateRunVersusCurl)
+    ->Iterations(kRounds)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// "<curl / ours> [<ours> ms vs <curl> ms]": a throughput ratio, met when at least `goal`.
+void printRatio(const std::string& item, double ours, double curl, double goal,
+                const std::string& extra = "") {
+  const double ratio = curl / ours;
+  bench::printSummary(item,
+                      bench::formatted(ratio, 2) + " [" + bench::formatted(ours * 1e3, 0, "ms") +
+                          extra + " vs " + bench::formatted(curl * 1e3, 0, "ms") + "]",
+                      ">= " + bench::formatted(goal, 2), ratio >= goal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!bench::runBenchmarks(argc, argv)) return 1;
+  const std::string sizeAndRounds =
+      ", " + std::to_string(kJarMiB) + " MiB from nginx, median of " + std::to_string(kRounds);
+  const std::string runItem = "whole update run / curl -o" + sizeAndRounds;
+  const std::string downloadItem = "download in the update run / curl -o" + sizeAndRounds;
+  if (!measured) {
+    bench::printSummary(runItem, std::nullopt, ">= 0.90", false);
+    bench::printSummary(downloadItem, std::nullopt, ">= 0.95", false);
+    return 1;
+  }
+  printRatio(runItem, measured->launchSeconds, measured->curlSeconds, kRunGoal,
+             " until the launcher started, exit " +
+                 bench::formatted(measured->exitSeconds * 1e3, 0, "ms"));
+  printRatio(downloadItem, measured->downloadSeconds, measured->curlSeconds, kDownloadGoal);
+  return 0;
+}
