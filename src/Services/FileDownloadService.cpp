@@ -1,5 +1,8 @@
 #include "Services/FileDownloadService.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <utility>
@@ -14,6 +17,7 @@
 #include "Platform/CheckedContinuation.h"
 #include "Platform/Configuration.h"
 #include "Platform/DispatchQueue.h"
+#include "Platform/FileDescriptor.h"
 #include "Platform/FileManager.h"
 #include "Platform/ResumeData.h"
 #include "Platform/SystemError.h"
@@ -29,9 +33,16 @@ namespace fs = std::filesystem;
 // Runs after the status check, on the session's queue, while the attempt is still open: a
 // failed rename is then just another failed attempt and goes through the retries.
 http::ValidationResult install(const fs::path& staging, const fs::path& destination) {
-  if (std::rename(staging.c_str(), destination.c_str()) == 0)
-    return http::ValidationResult::success();
-  const auto failure = platform::SystemError::fromErrno("rename", staging, destination);
+  // On disk before it takes the jar's name: the entry stored next names this jar, and after
+  // a crash a jar whose blocks were never written would be started as if it were whole.
+  // The transport has been writing the body back while it arrived, so little is left.
+  const platform::FileDescriptor file(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
+  const char* step = !file                                                    ? "open"
+                     : ::fdatasync(file.get()) != 0                           ? "fdatasync"
+                     : std::rename(staging.c_str(), destination.c_str()) != 0 ? "rename"
+                                                                              : nullptr;
+  if (step == nullptr) return http::ValidationResult::success();
+  const auto failure = platform::SystemError::fromErrno(step, staging, destination);
   return http::ValidationResult::failure(
       platform::makeError(http::HTTPError::downloadedFileMoveFailed(
           platform::makeError(failure), platform::URL::fileURL(staging),
