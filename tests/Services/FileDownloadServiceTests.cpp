@@ -120,23 +120,6 @@ INSTANTIATE_TEST_SUITE_P(Faults, FileDownloadFaultTest,
                                            DownloadFault{"CutShort", 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(FileDownloadServiceTest, RecoversWhenALaterAttemptSucceeds) {
-  writeFile(jar(), "old");
-  int calls = 0;
-  server_.get("/a.jar", [&calls](const httplib::Request&, httplib::Response& response) {
-    if (++calls == 1) {
-      response.status = 502;
-      response.set_content("gateway", "text/plain");
-      return;
-    }
-    response.set_content("fresh", "application/java-archive");
-  });
-
-  ASSERT_EQ(download("a.jar"), nullptr);
-  EXPECT_EQ(readFile(jar()), "fresh");
-  EXPECT_EQ(server_.requestCount(), 2u);
-}
-
 TEST_F(FileDownloadServiceTest, JarPlaceTakenByAFolderFailsAsAFileMoveAndKeepsTheFolder) {
   writeFile(jar() / "keep.txt", "user data");
   server_.serveBody("/a.jar", "launcher");
