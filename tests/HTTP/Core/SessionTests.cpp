@@ -382,18 +382,6 @@ TEST_F(SessionTest, DroppingTheSessionMidRequestEndsItWithSessionDeinitialized) 
   EXPECT_FALSE(request->delegate());
 }
 
-TEST_F(SessionTest, DroppingTheSessionDuringARetryDelayEndsTheRequest) {
-  auto session = makeSession(monitor_);
-  auto request = requestWaitingToRetry(session);
-  // Let the answer reach the session before it goes.
-  onQueue(session->rootQueue(), [] { return 0; });
-  session.reset();
-  auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::sessionDeinitialized);
-  EXPECT_EQ(responses_.count(), 1u);
-}
-
 class NotADataRequest final : public Request {
  public:
   using Request::Request;
