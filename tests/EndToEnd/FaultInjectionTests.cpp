@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 
 const std::string kNewPath = "files/v2.jar";
 const std::string kCreateFolderFailed = "Ошибка при создании папки:\n\n";
-const std::string kUnzipFailed = "Не удалось разархивировать JDK в папке назначения:\n\n";
 const std::string kLaunchFailed = "Не удалось запустить лаунчер при помощи JDK:\n\n";
 
 std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
@@ -89,19 +88,6 @@ TEST_F(CutShortDownloadTest, OldJarAndEntrySurviveAndTheLastFailureIsReported) {
   EXPECT_EQ(newDownloads(), std::vector<std::string>(4, "/" + kNewPath));
 }
 
-TEST_F(HeadlessRunTest, UnusableManifestStopsACleanMachineAndStoresNothing) {
-  setManifestText("<html>maintenance</html>");
-
-  expectFailed(
-      runInstaller(), kInstalling,
-      kCheckFailedPrefix + retryFailedText("Response could not be decoded because of error:\nThe "
-                                           "data couldn\u2019t be read because it isn\u2019t in "
-                                           "the correct format."));
-  EXPECT_EQ(server_.requestCount(), 4u);
-  EXPECT_FALSE(storedEntry());
-  EXPECT_FALSE(fs::exists(jar()));
-}
-
 // ---- The player's machine ----------------------------------------------------------------------
 
 class MachineFaultTest : public ScriptedServerTest {
@@ -159,24 +145,6 @@ TEST_F(MachineFaultTest, SettingsNotWritable) {
   EXPECT_TRUE(newDownloads().empty());
   EXPECT_EQ(readFile(jar()), "launcher v1");
   EXPECT_EQ(storedHash(), "hash-1");
-}
-
-TEST_F(MachineFaultTest, CorruptRuntimeArchive) {
-  writeFile(home_.resources() / "java.zip", "PK\x03\x04 not really an archive");
-
-  const auto outcome = runInstaller();
-
-  EXPECT_EQ(outcome.exitCode, 1);
-  EXPECT_EQ(outcome.out, kInstalling);
-  // The unpacking tool shares the program's standard error and complains there first.
-  const std::string alert = alertText(kUnzipFailed + "\"/usr/bin/unzip\" ended with exit status 9");
-  ASSERT_GE(outcome.err.size(), alert.size());
-  EXPECT_EQ(outcome.err.substr(outcome.err.size() - alert.size()), alert);
-  EXPECT_NE(outcome.err.find("End-of-central-directory signature not found"), std::string::npos)
-      << outcome.err;
-  EXPECT_FALSE(fs::exists(workFolder() / "java.zip"));
-  EXPECT_FALSE(fs::exists(workFolder() / "java"));
-  EXPECT_FALSE(FakeRuntime::readRecord(launchRecord()));
 }
 
 TEST_F(MachineFaultTest, RuntimeNotExecutable) {

@@ -109,11 +109,8 @@ class HeadlessRunTest : public ::testing::Test {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& f : files)
       list.push_back({{"path", f.path}, {"hash", f.hash}, {"size", f.size}});
-    setManifestText(nlohmann::json{{"files", list}}.dump());
-  }
-  void setManifestText(std::string text) {
     std::lock_guard lock(mutex_);
-    manifest_ = std::move(text);
+    manifest_ = nlohmann::json{{"files", list}}.dump();
   }
   void publish(const std::string& path, std::string body) {
     std::lock_guard lock(mutex_);

@@ -31,21 +31,6 @@ TEST_F(HeadlessRunTest, FirstInstallStoresDownloadsAndStarts) {
   EXPECT_EQ(stored->size, 11);
 }
 
-TEST_F(HeadlessRunTest, DownloadsOnlyWhenTheEntryChanged) {
-  installVersionOne();
-  publish("files/Tolvane.jar", "launcher v1 changed on the server only");
-  expectLaunched(runInstaller(), kUpdating);
-  EXPECT_TRUE(newDownloads().empty());
-  EXPECT_EQ(readFile(jar()), "launcher v1");
-
-  publish("files/Tolvane.jar", "launcher v2");
-  setManifest({{"files/Tolvane.jar", "hash-2", 11}});
-  expectLaunched(runInstaller(), kUpdating);
-  EXPECT_EQ(readFile(jar()), "launcher v2");
-  EXPECT_EQ(newDownloads(), std::vector<std::string>{"/files/Tolvane.jar"});
-  EXPECT_EQ(storedHash(), "hash-2");
-}
-
 TEST_F(HeadlessRunTest, ServerDownOnACleanMachineNamesTheRetryFailureTwice) {
   takeServerDown();
 

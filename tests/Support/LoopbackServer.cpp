@@ -263,32 +263,33 @@ void LoopbackServer::shortBody(const std::string& pattern, std::size_t announced
   });
 }
 
-void LoopbackServer::servePieces(const std::string& pattern, std::string body, bool announced,
+void LoopbackServer::servePieces(const std::string& pattern, std::size_t totalBytes, bool announced,
                                  std::size_t pieceBytes,
                                  std::shared_ptr<std::atomic<std::size_t>> sent) {
-  auto shared = std::make_shared<const std::string>(std::move(body));
-  get(pattern,
-      [shared, announced, pieceBytes, sent](const httplib::Request&, httplib::Response& response) {
-        auto piece = [shared, pieceBytes, sent](std::size_t offset, httplib::DataSink& sink) {
-          if (offset >= shared->size()) {
-            sink.done();
-            return true;
-          }
-          const std::size_t length = std::min(pieceBytes, shared->size() - offset);
-          if (!sink.write(shared->data() + offset, length)) return false;
-          if (sent) *sent += length;
-          return true;
-        };
-        if (announced) {
-          response.set_content_provider(
-              shared->size(), "application/octet-stream",
-              [piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                return piece(offset, sink);
-              });
-        } else {
-          response.set_chunked_content_provider("application/octet-stream", piece);
-        }
-      });
+  get(pattern, [totalBytes, announced, pieceBytes, sent](const httplib::Request&,
+                                                         httplib::Response& response) {
+    // Made per request, so registering many large routes costs nothing up front.
+    auto body = std::make_shared<const std::string>(patternBytes(totalBytes));
+    auto piece = [body, pieceBytes, sent](std::size_t offset, httplib::DataSink& sink) {
+      if (offset >= body->size()) {
+        sink.done();
+        return true;
+      }
+      const std::size_t length = std::min(pieceBytes, body->size() - offset);
+      if (!sink.write(body->data() + offset, length)) return false;
+      if (sent) *sent += length;
+      return true;
+    };
+    if (announced) {
+      response.set_content_provider(
+          totalBytes, "application/octet-stream",
+          [piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            return piece(offset, sink);
+          });
+    } else {
+      response.set_chunked_content_provider("application/octet-stream", piece);
+    }
+  });
 }
 
 int LoopbackServer::refusedPort() {

@@ -89,9 +89,10 @@ class LoopbackServer {
   // ETag or Last-Modified makes the transport keep a partial file to resume from).
   void shortBody(const std::string& pattern, std::size_t announcedBytes, std::string body,
                  std::vector<std::pair<std::string, std::string>> headers = {});
-  // Sends `body` in pieces of `pieceBytes`, with its length announced in Content-Length or
-  // (`announced` false) chunked without one; `sent`, when given, counts the bytes written.
-  void servePieces(const std::string& pattern, std::string body, bool announced,
+  // Sends patternBytes(totalBytes), made when the request arrives, in pieces of `pieceBytes`,
+  // with its length announced in Content-Length or (`announced` false) chunked without one;
+  // `sent`, when given, counts the bytes written.
+  void servePieces(const std::string& pattern, std::size_t totalBytes, bool announced,
                    std::size_t pieceBytes = 64 * 1024,
                    std::shared_ptr<std::atomic<std::size_t>> sent = nullptr);
 

@@ -9,6 +9,7 @@
 
 #include "Support/ChildProgram.h"
 #include "Support/TemporaryHome.h"
+#include "Support/TestCertificate.h"
 #include "Support/WaitUntil.h"
 
 namespace tolvane::tools {
@@ -19,12 +20,15 @@ using namespace std::chrono_literals;
 
 // The program itself: its signal handling lives in main, outside the library. Both stop
 // signals share one handler; each test sends one of them.
-TEST(UpdateServerProgram, ServesPlainHTTPUntilSignalledThenExitsCleanly) {
+TEST(UpdateServerProgram, PrintsTheOriginLogsEachRequestUntilSignalledThenExitsCleanly) {
   test::TemporaryDirectory temp;
   test::writeFile(temp.path() / "release" / "loaderv3.php", R"({"files":[]})");
-  test::ChildProgram server(fs::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-update-server",
-                            {"serve", "--root", (temp.path() / "release").string(), "--http"},
-                            temp.path(), "server");
+  const auto& certificate = test::TestCertificate::shared().loopback();
+  test::ChildProgram server(
+      fs::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-update-server",
+      {"serve", "--root", (temp.path() / "release").string(), "--cert",
+       certificate.certificate.string(), "--key", certificate.privateKey.string(), "--log"},
+      temp.path(), "server");
   std::string output;
   ASSERT_TRUE(test::waitUntil(
       [&] {
@@ -34,17 +38,22 @@ TEST(UpdateServerProgram, ServesPlainHTTPUntilSignalledThenExitsCleanly) {
       10s, 10ms))
       << server.standardError();
   const std::string line = output.substr(0, output.find('\n'));
-  const std::string prefix = "listening on http://127.0.0.1:";
+  const std::string prefix = "listening on https://127.0.0.1:";
   ASSERT_EQ(line.rfind(prefix, 0), 0u) << line << server.standardError();
 
-  httplib::Client client("127.0.0.1", std::stoi(line.substr(prefix.size())));
+  httplib::SSLClient client("127.0.0.1", std::stoi(line.substr(prefix.size())));
+  client.set_ca_cert_path(test::TestCertificate::shared().caFile().string());
+  client.enable_server_certificate_verification(true);
   const auto response = client.Get("/loaderv3.php?os=macos&os=macos");
   ASSERT_TRUE(response);
   EXPECT_EQ(response->body, R"({"files":[]})");
+  ASSERT_TRUE(client.Get("/nothing.jar"));
 
   server.signal(SIGINT);
   // Nothing when a signal, not the program, ended it.
   EXPECT_EQ(server.waitForExit(10s), 0);
+  EXPECT_EQ(server.standardError(),
+            "GET /loaderv3.php?os=macos&os=macos 200\nGET /nothing.jar 404\n");
 }
 
 // A publish fed by a pipe that has not ended yet: a stop signal must end it at once, with

@@ -30,8 +30,8 @@ class BodyLimitTest : public ::testing::Test {
   void SetUp() override {
     for (const bool announced : {true, false}) {
       for (const std::size_t size : {kLimit, kLimit + 1, 3 * kLimit, kHuge}) {
-        servePieces(server_, (announced ? "/announced/" : "/chunked/") + std::to_string(size), size,
-                    announced, 100, sent_);
+        server_.servePieces((announced ? "/announced/" : "/chunked/") + std::to_string(size), size,
+                            announced, 100, sent_);
       }
     }
   }

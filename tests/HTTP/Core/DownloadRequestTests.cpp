@@ -150,19 +150,6 @@ INSTANTIATE_TEST_SUITE_P(EveryOptionCombination, FilePlacement,
                                            PlacementCase{"MissingBoth", false, 3, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DownloadRequestTest, ADestinationThatCannotBeWrittenFailsTheMove) {
-  // A regular file where a folder should be: fails the same way for every user, root included.
-  writeFile(folder_.path() / "blocker", "");
-  const auto destination = folder_.path() / "blocker" / "sub" / "Tolvane.jar";
-  const auto response =
-      download("/file.bin", fixedDestination(destination, {Options::createIntermediateDirectories,
-                                                           Options::removePreviousFile}));
-  ASSERT_TRUE(response.error());
-  EXPECT_TRUE(response.error()->isDownloadedFileMoveError());
-  EXPECT_TRUE(response.error()->underlyingError());
-  EXPECT_EQ(response.error()->destinationURL(), URL::fileURL(destination));
-}
-
 TEST_F(DownloadRequestTest, WithoutADestinationTheFileStaysNextToTheTemporaryFile) {
   const auto response = download("/file.bin", nullptr);
   ASSERT_TRUE(response.result.isSuccess()) << response.description();
@@ -179,32 +166,19 @@ TEST_F(DownloadRequestTest, CancelledWithResumeDataThenResumedFromTheRangeAnswer
   ASSERT_FALSE(resumeData.empty());
   const auto destination = folder_.path() / "resumed.bin";
 
-  Delivered<PlainResponse> delivered;
   auto resumed =
       session_->downloadResumingWith(resumeData, nullptr, fixedDestination(destination, {}));
-  auto firstProgress =
-      std::make_shared<platform::Protected<std::optional<std::pair<std::int64_t, std::int64_t>>>>();
-  resumed->downloadProgress(
-      progressQueue_, [firstProgress](const http::Request::Progress& progress) {
-        firstProgress->write([&](auto& first) {
-          if (!first) first = std::pair{progress.completedUnitCount(), progress.totalUnitCount()};
-        });
-      });
-  http::response(resumed, delivered.queue(), delivered.handler());
-  const auto response = delivered.wait();
+  const auto response = await(resumed);
   ASSERT_TRUE(response.result.isSuccess()) << response.description();
   EXPECT_EQ(readFile(destination), body_);
-  // Progress picks up at the resumed offset, out of the whole size.
-  const auto first = firstProgress->get();
-  ASSERT_TRUE(first);
-  EXPECT_GT(first->first, 0);
-  EXPECT_EQ(first->second, static_cast<std::int64_t>(body_.size()));
-  EXPECT_EQ(resumed->downloadProgress()->completedUnitCount(),
-            static_cast<std::int64_t>(body_.size()));
+  // Only the rest was asked for.
+  const auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_TRUE(requests[1].header("Range").has_value());
 }
 
 TEST_F(DownloadRequestTest, ProgressTotalsAreKnownOrUnknown) {
-  servePieces(server_, "/chunked.bin", body_.size(), false, 256 * 1024);
+  server_.servePieces("/chunked.bin", body_.size(), false, 256 * 1024);
   const auto size = static_cast<std::int64_t>(body_.size());
   for (const auto& [path, total] :
        {std::pair{std::string("/file.bin"), size},
@@ -268,62 +242,6 @@ TEST_F(DownloadRequestTest, ARetriedDownloadStartsClean) {
   EXPECT_EQ(readFile(destination), body_);
   EXPECT_EQ(request->retryCount(), 1);
 }
-
-TEST_F(DownloadRequestTest, PlacementValidationAndTheResponseAreReportedToMonitors) {
-  auto monitor = std::make_shared<RecordingMonitor>();
-  session_ = makeTrustingSession({monitor});
-  const auto destination = folder_.path() / "reported.bin";
-  Delivered<PlainResponse> delivered;
-  http::response(http::validate(session_->download(server_.url("/file.bin"), http::HTTPMethod::get,
-                                                   std::nullopt, nullptr, std::nullopt, nullptr,
-                                                   nullptr, fixedDestination(destination, {}))),
-                 delivered.queue(), delivered.handler());
-  ASSERT_TRUE(delivered.wait().result.isSuccess());
-  ASSERT_TRUE(monitor->waitFor("requestDidParseDownloadResponse"));
-  const auto events = monitor->events();
-  const auto placed = std::find(events.begin(), events.end(), "requestDidCreateDestinationURL");
-  ASSERT_NE(placed, events.end());
-  EXPECT_EQ(*std::next(placed), "requestDidFinishDownloadingUsingTaskWithResult");
-  EXPECT_EQ(monitor->count("requestDidValidateRequestResponseFileURLWithResult"), 2u);
-  EXPECT_EQ(monitor->count("requestDidParseDownloadResponse"), 1u);
-}
-
-class ResumeDataWithoutADownload : public DownloadRequestTest,
-                                   public ::testing::WithParamInterface<bool> {};
-
-// A caller waiting for resume data hears back once, with none, when there is no transfer to
-// produce it from: before the task exists, or after the request finished.
-TEST_P(ResumeDataWithoutADownload, StillCallsTheCompletionOnce) {
-  const bool finished = GetParam();
-  std::shared_ptr<DownloadRequest> request;
-  Delivered<PlainResponse> delivered;
-  if (finished) {
-    request = session_->download(server_.url("/file.bin"));
-    http::response(request, delivered.queue(), delivered.handler());
-    delivered.wait();
-    ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
-  }
-  auto calls = std::make_shared<platform::Protected<std::vector<std::optional<platform::Data>>>>();
-  {
-    // Holds the session's queue so the request has no task yet when it is cancelled.
-    QueueBlocker blocker(session_->rootQueue());
-    if (!finished) request = session_->download(server_.url("/file.bin"));
-    request->cancelByProducingResumeData([calls](std::optional<platform::Data> data) {
-      calls->write([&](auto& list) { list.push_back(std::move(data)); });
-    });
-  }
-  ASSERT_TRUE(
-      waitUntil([&] { return calls->read([](const auto& list) { return !list.empty(); }); }));
-  onQueue(session_->rootQueue(), [] { return 0; });
-  const auto seen = calls->get();
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_FALSE(seen[0].has_value());
-  EXPECT_TRUE(request->tasks().empty() || finished);
-}
-
-INSTANTIATE_TEST_SUITE_P(BeforeTaskOrFinished, ResumeDataWithoutADownload,
-                         ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Finished" : "BeforeTask"; });
 
 // The first response breaks off at 40 %: the retry continues the partial file only when the
 // request asks for it.

@@ -50,14 +50,9 @@ std::vector<MessageCase> messageCases() {
        "Request adaption failed with error: e happened"},
       {"retry", HTTPError::requestRetryFailed(fake("r"), fake("o")),
        "Request retry failed with retry error: r happened, original error: o happened"},
-      {"retryNested",
-       HTTPError::requestRetryFailed(platform::makeError(HTTPError::explicitlyCancelled()),
-                                     platform::makeError(HTTPError::sessionDeinitialized())),
-       "Request retry failed with retry error: Request explicitly cancelled., original error: "
-       "Session was "
-       "invalidated without error, so it was likely deinitialized unexpectedly. Be sure to retain "
-       "a reference to "
-       "your Session for the duration of your requests."},
+      {"deinitialized", HTTPError::sessionDeinitialized(),
+       "Session was invalidated without error, so it was likely deinitialized unexpectedly. Be "
+       "sure to retain a reference to your Session for the duration of your requests."},
       {"invalidatedWithout", HTTPError::sessionInvalidated(nullptr),
        "Session was invalidated with error: No description."},
       {"invalidatedWith", HTTPError::sessionInvalidated(fake("e")),
@@ -104,32 +99,14 @@ std::vector<MessageCase> messageCases() {
       {"inputFileRead",
        HTTPError::responseSerializationFailed(Serialization::inputFileReadFailed(a)),
        "Response could not be serialized, input file could not be read: https://a.example/x%20y."},
-      {"stringEncoding",
-       HTTPError::responseSerializationFailed(
-           Serialization::stringSerializationFailed(StringEncoding::windowsCP1251)),
-       "String could not be serialized with encoding: Cyrillic (Windows)."},
-      {"json",
-       HTTPError::responseSerializationFailed(Serialization::jsonSerializationFailed(fake("j"))),
-       "JSON could not be serialized because of error:\nj happened"},
       {"decoding", HTTPError::responseSerializationFailed(Serialization::decodingFailed(fake("d"))),
        "Response could not be decoded because of error:\nd happened"},
-      {"customSerializer",
-       HTTPError::responseSerializationFailed(Serialization::customSerializationFailed(fake("c"))),
-       "Custom response serializer failed with error:\nc happened"},
-      {"emptyResponse",
-       HTTPError::responseSerializationFailed(Serialization::invalidEmptyResponse("LoaderModel")),
-       "Empty response could not be serialized to type: LoaderModel. Use Empty as the expected "
-       "type for such "
-       "responses."},
       {"zeroLength",
        HTTPError::responseSerializationFailed(Serialization::inputDataNilOrZeroLength()),
        "Response could not be serialized, input data was nil or zero length."},
       {"inputFileNil", HTTPError::responseSerializationFailed(Serialization::inputFileNil()),
        "Response could not be serialized, input file was nil."},
       // Parameter encoding reasons.
-      {"customEncoding",
-       HTTPError::parameterEncodingFailed(Encoding::customEncodingFailed(fake("c"))),
-       "Custom parameter encoder failed with error: c happened"},
       {"missingURL", HTTPError::parameterEncodingFailed(Encoding::missingURL()),
        "URL request to encode was missing a URL"},
   };
@@ -157,12 +134,6 @@ TEST(HTTPErrorTest, UnderlyingErrorIsTheCauseOnlyWhereACaseCarriesOne) {
 
   const auto cause = fake("c");
   EXPECT_EQ(HTTPError::sessionTaskFailed(cause).underlyingError(), cause);
-  EXPECT_EQ(HTTPError::downloadedFileMoveFailed(cause, url("file:///a"), url("file:///b"))
-                .underlyingError(),
-            cause);
-  EXPECT_EQ(HTTPError::responseValidationFailed(Validation::customValidationFailed(cause))
-                .underlyingError(),
-            cause);
   EXPECT_EQ(HTTPError::responseSerializationFailed(Serialization::decodingFailed(cause))
                 .underlyingError(),
             cause);
@@ -173,22 +144,6 @@ TEST(HTTPErrorTest, UnderlyingErrorIsTheCauseOnlyWhereACaseCarriesOne) {
   EXPECT_EQ(HTTPError::parameterEncodingFailed(Encoding::make(Encoding::Kind::missingURL, cause))
                 .underlyingError(),
             nullptr);
-  EXPECT_EQ(HTTPError::invalidURL("x").underlyingError(), nullptr);
-  EXPECT_EQ(HTTPError::sessionInvalidated(nullptr).underlyingError(), nullptr);
-}
-
-TEST(HTTPErrorTest, PayloadAccessorsAnswerOnlyForTheirCase) {
-  const auto contentType = HTTPError::responseValidationFailed(
-      Validation::unacceptableContentType({"a/b", "c/d"}, "e/f"));
-  EXPECT_EQ(contentType.acceptableContentTypes(), (std::vector<std::string>{"a/b", "c/d"}));
-  EXPECT_EQ(contentType.responseContentType(), "e/f");
-  EXPECT_FALSE(contentType.responseCode());
-  const auto status = HTTPError::responseValidationFailed(Validation::unacceptableStatusCode(503));
-  EXPECT_FALSE(status.acceptableContentTypes());
-  EXPECT_FALSE(status.responseContentType());
-  EXPECT_FALSE(
-      HTTPError::downloadedFileMoveFailed(fake("m"), url("file:///src"), url("file:///dst")).url());
-  EXPECT_FALSE(HTTPError::explicitlyCancelled().urlConvertible());
 }
 
 TEST(HTTPErrorTest, DownloadResumeDataComesFromATransportErrorUnderneath) {

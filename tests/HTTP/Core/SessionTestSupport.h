@@ -178,37 +178,6 @@ inline std::shared_ptr<http::Session> makeSession(const std::shared_ptr<Recordin
   return http::Session::make(std::nullopt, nullptr, nullptr, std::move(settings));
 }
 
-// Serves patternBytes(totalBytes) at `path` in pieces of `pieceBytes`, announced with a
-// Content-Length or chunked. `sent`, when given, counts the bytes that left the server.
-inline void servePieces(LoopbackServer& server, const std::string& path, std::size_t totalBytes,
-                        bool announced, std::size_t pieceBytes,
-                        std::shared_ptr<std::atomic<std::size_t>> sent = nullptr) {
-  server.get(path, [=](const httplib::Request&, httplib::Response& response) {
-    auto body = std::make_shared<const std::string>(patternBytes(totalBytes));
-    auto piece = [body, sent, pieceBytes](std::size_t offset, httplib::DataSink& sink) {
-      const std::size_t length = std::min(pieceBytes, body->size() - offset);
-      if (!sink.write(body->data() + offset, length)) return false;
-      if (sent) *sent += length;
-      return true;
-    };
-    if (announced) {
-      response.set_content_provider(
-          totalBytes, "application/octet-stream",
-          [piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            return piece(offset, sink);
-          });
-      return;
-    }
-    response.set_chunked_content_provider(
-        "application/octet-stream",
-        [piece, totalBytes](std::size_t offset, httplib::DataSink& sink) {
-          if (offset < totalBytes) return piece(offset, sink);
-          sink.done();
-          return true;
-        });
-  });
-}
-
 // Marks the request failed when the status is not 2xx.
 inline void failOnErrorStatus(const std::shared_ptr<http::DataRequest>& request) {
   http::validate(request, std::function<bool(int)>([](int code) { return code / 100 == 2; }));

@@ -382,39 +382,6 @@ TEST_F(SessionTest, DroppingTheSessionMidRequestEndsItWithSessionDeinitialized) 
   EXPECT_FALSE(request->delegate());
 }
 
-TEST_F(SessionTest, DroppingTheSessionDuringARetryDelayEndsTheRequest) {
-  auto session = makeSession(monitor_);
-  auto request = requestWaitingToRetry(session);
-  // Let the answer reach the session before it goes.
-  onQueue(session->rootQueue(), [] { return 0; });
-  session.reset();
-  auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::sessionDeinitialized);
-  EXPECT_EQ(responses_.count(), 1u);
-}
-
-TEST_F(SessionTest, AGivenRootQueueIsWrappedUnlessItIsTheMainQueue) {
-  auto session = makeSession(monitor_);
-  EXPECT_EQ(session->requestQueue()->target(), session->rootQueue());
-  EXPECT_EQ(session->session()->delegateQueue()->target(), session->rootQueue());
-  auto given = platform::DispatchQueue::make("test.given");
-  auto wrapped = Session::make(std::nullopt, nullptr, given);
-  EXPECT_NE(wrapped->rootQueue(), given);
-  EXPECT_EQ(wrapped->rootQueue()->target(), given);
-  auto onMain = Session::make(std::nullopt, nullptr, platform::DispatchQueue::main());
-  EXPECT_EQ(onMain->rootQueue(), platform::DispatchQueue::main());
-  // Its transport reports its end on the main queue, which this test has to drive.
-  std::weak_ptr<platform::URLSession> transport = onMain->session();
-  onMain.reset();
-  EXPECT_TRUE(platform::MainRunLoop::runUntil([&] { return transport.expired(); }, 5000ms));
-}
-
-TEST_F(SessionTest, TheDefaultSessionSendsTheDefaultHeaders) {
-  const auto& extra = Session::defaultSession()->sessionConfiguration().httpAdditionalHeaders;
-  EXPECT_EQ(http::HTTPHeaders(extra), http::HTTPHeaders::defaultHeaders());
-}
-
 class NotADataRequest final : public Request {
  public:
   using Request::Request;

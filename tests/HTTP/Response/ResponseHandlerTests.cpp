@@ -130,37 +130,6 @@ TEST_F(ResponseHandlerTest, ADecodingFailureIsRetriedAndTheCallerHearsOnce) {
   EXPECT_FALSE(waitUntil([&] { return delivered.count() > 1; }, std::chrono::milliseconds(300)));
 }
 
-TEST_F(ResponseHandlerTest, ARetrierErrorReplacesTheSerializationFailure) {
-  auto retrier = std::make_shared<http::Retrier>(
-      [](const auto&, const auto&, const HTTPError&, auto completion) {
-        completion(http::RetryResult::doNotRetryWithError(
-            platform::makeError(HTTPError::explicitlyCancelled())));
-      });
-  server_.serveBody("/broken", "{", "application/json");
-  const auto response = decode<Manifest>(get("/broken", std::nullopt, retrier));
-  ASSERT_TRUE(response.error());
-  ASSERT_TRUE(response.error()->isRequestRetryError()) << response.error()->localizedDescription();
-  const auto* original = dynamic_cast<const HTTPError*>(response.error()->originalError().get());
-  ASSERT_NE(original, nullptr);
-  EXPECT_TRUE(original->localizedDescription().starts_with(
-      "Response could not be decoded because of error:\n"));
-}
-
-TEST_F(ResponseHandlerTest, HandlersRunInOrderAndEachDeliversOnce) {
-  auto request = get("/json");
-  Delivered<DataResponse<Data>> data;
-  Delivered<DataResponse<std::string>> text;
-  Delivered<DataResponse<nlohmann::json>> json;
-  http::responseData(request, data.queue(), data.handler());
-  http::responseString(request, text.queue(), text.handler());
-  http::responseJSON(request, json.queue(), json.handler());
-  EXPECT_EQ(data.wait().value(), Data(R"({"size": 7})"));
-  EXPECT_EQ(text.wait().value(), R"({"size": 7})");
-  EXPECT_EQ(json.wait().value(), nlohmann::json({{"size", 7}}));
-  EXPECT_GT(json.wait().serializationDuration, 0.0);
-  ASSERT_TRUE(json.wait().metrics);
-}
-
 TEST_F(ResponseHandlerTest, ValidationAndParsingAreReportedToMonitors) {
   auto monitor = std::make_shared<RecordingMonitor>();
   session_ = makeTrustingSession({monitor});

@@ -147,11 +147,6 @@ TEST(DecodableSerializerTest, DecodingFailuresCarryTheDecodersError) {
       dynamic_cast<const platform::DecodingError*>(sizeAsText.error().underlyingError().get());
   ASSERT_NE(mismatch, nullptr);
   EXPECT_EQ(mismatch->kind(), platform::DecodingError::Kind::typeMismatch);
-
-  const auto good = serializer.serialize(requestWithMethod("GET"), &ok,
-                                         Data(R"({"path": "a.jar", "size": 12})"), std::nullopt);
-  ASSERT_TRUE(good.isSuccess());
-  EXPECT_EQ(good.value().size, 12);
 }
 
 // The XSSI preprocessor and the string and JSON serializers: nothing in the program uses

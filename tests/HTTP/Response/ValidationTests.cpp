@@ -70,14 +70,6 @@ INSTANTIATE_TEST_SUITE_P(
       return (info.param.accepted ? "Accepted" : "Refused") + std::to_string(info.index);
     });
 
-TEST(MediaTypeTest, ParsesLikeTheValidatorsDo) {
-  EXPECT_EQ(MediaType::parse("  text/html ; charset=utf-8"), (MediaType{"text", "html "}));
-  EXPECT_EQ(MediaType::parse("a/b/c"), (MediaType{"a", "c"}));
-  EXPECT_EQ(MediaType::parse("json"), (MediaType{"json", "json"}));
-  EXPECT_TRUE(MediaType::parse("\n*/*;q=0.1").isWildcard());
-  EXPECT_FALSE(MediaType::parse("*/json").isWildcard());
-}
-
 TEST(AcceptableContentTypesTest, SplitsAtEveryCommaKeepingBlanks) {
   EXPECT_EQ(defaultAcceptableContentTypes(requestAccepting("application/json, text/plain")),
             (std::vector<std::string>{"application/json", " text/plain"}));

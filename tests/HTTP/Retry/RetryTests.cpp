@@ -46,7 +46,6 @@ class RetryTest : public ::testing::Test {
       res.set_content("busy", "text/plain");
     };
     server_.get("/busy", busy);
-    server_.post("/busy", busy);
     server_.serveBody("/ok", "ok", "text/plain");
     server_.delayHeaders("/slow", 3000ms, "late");
     server_.start();
@@ -124,23 +123,6 @@ TEST_F(RetryTest, AnUnvalidatedErrorStatusIsNeverOfferedToTheRetrier) {
   EXPECT_TRUE(counts_->get().empty());
 }
 
-TEST_F(RetryTest, StockPolicyDelaysGrowExponentially) {
-  // Scale and delays exact in binary, so they compare equal.
-  auto policy = std::make_shared<http::RetryPolicy>(2, 3, 0.0625);
-  auto delays = std::make_shared<platform::Protected<std::vector<double>>>();
-  send("/busy",
-       std::make_shared<http::Retrier>([policy, delays](const auto& request, const auto& session,
-                                                        const HTTPError& error, auto done) {
-         policy->retry(request, session, error, [delays, done](RetryResult result) {
-           if (result.delay()) delays->write([&](auto& list) { list.push_back(*result.delay()); });
-           done(result);
-         });
-       }));
-  responses_.wait();
-  EXPECT_EQ(delays->get(), (std::vector<double>{0.0625, 0.1875}));
-  EXPECT_EQ(server_.requestCount(), 3u);
-}
-
 TEST_F(RetryTest, ACancelledRequestIsNeverOfferedToTheRetrier) {
   auto request = send("/slow", scripted(counts_, {RetryResult::retry()}));
   ASSERT_TRUE(monitor_->waitFor("requestDidResumeTask"));
@@ -151,7 +133,7 @@ TEST_F(RetryTest, ACancelledRequestIsNeverOfferedToTheRetrier) {
   EXPECT_TRUE(counts_->get().empty());
 }
 
-// Asks `policy` about a finished GET `request` failing with `error`.
+// Asks `policy` about a finished `request` failing with `error`.
 RetryResult decide(http::RetryPolicy& policy, const std::shared_ptr<Request>& request,
                    const HTTPError& error) {
   std::optional<RetryResult> answer;
@@ -160,53 +142,28 @@ RetryResult decide(http::RetryPolicy& policy, const std::shared_ptr<Request>& re
   return answer.value_or(RetryResult::doNotRetry());
 }
 
-HTTPError transportError(URLError::Code code) {
-  return HTTPError::sessionTaskFailed(platform::makeError(URLError(code)));
-}
+// Nothing in the program uses the stock policies: one case each.
+TEST_F(RetryTest, StockPoliciesRetryWhatTheyCoverWithGrowingDelays) {
+  // Scale and delays exact in binary, so they compare equal.
+  auto policy = std::make_shared<http::RetryPolicy>(2, 3, 0.0625);
+  auto delays = std::make_shared<platform::Protected<std::vector<double>>>();
+  auto request = send(
+      "/busy",
+      std::make_shared<http::Retrier>([policy, delays](const auto& request, const auto& session,
+                                                       const HTTPError& error, auto done) {
+        policy->retry(request, session, error, [delays, done](RetryResult result) {
+          if (result.delay()) delays->write([&](auto& list) { list.push_back(*result.delay()); });
+          done(result);
+        });
+      }));
+  responses_.wait();
+  EXPECT_EQ(delays->get(), (std::vector<double>{0.0625, 0.1875}));
+  EXPECT_EQ(server_.requestCount(), 3u);
 
-TEST_F(RetryTest, PoliciesJudgeByMethodStatusAndTransportCode) {
-  auto finished = [&](HTTPMethod method, const std::string& path) {
-    ResponseCollector collector;
-    auto request =
-        session_->request(server_.url(path), method, std::nullopt, nullptr, std::nullopt, nullptr);
-    collector.attach(request);
-    collector.wait();
-    return request;
-  };
-  const auto getOK = finished(HTTPMethod::get, "/ok");
-  const auto get503 = finished(HTTPMethod::get, "/busy");
-  const auto post503 = finished(HTTPMethod::post, "/busy");
-  http::RetryPolicy stock;
-  http::ConnectionLostRetryPolicy lost;
-  const auto cancelled = HTTPError::explicitlyCancelled();  // carries no transport code
-  using K = RetryResult::Kind;
-  const struct {
-    http::RetryPolicy& policy;
-    std::shared_ptr<http::DataRequest> request;
-    HTTPError error;
-    K expected;
-  } rows[] = {
-      {stock, getOK, transportError(URLError::timedOut), K::retryWithDelay},
-      {stock, getOK, transportError(URLError::cancelled), K::doNotRetry},
-      {stock, getOK, transportError(URLError::serverCertificateUntrusted), K::doNotRetry},
-      {stock, getOK, cancelled, K::doNotRetry},
-      {stock, get503, cancelled, K::retryWithDelay},
-      {stock, post503, transportError(URLError::timedOut), K::doNotRetry},
-      {lost, getOK, transportError(URLError::networkConnectionLost), K::retryWithDelay},
-      {lost, getOK, transportError(URLError::timedOut), K::doNotRetry},
-      {lost, get503, cancelled, K::doNotRetry},
-  };
-  for (std::size_t row = 0; row < std::size(rows); ++row) {
-    EXPECT_EQ(decide(rows[row].policy, rows[row].request, rows[row].error).kind(),
-              rows[row].expected)
-        << "row " << row;
-  }
-  EXPECT_EQ(decide(stock, getOK, transportError(URLError::timedOut)).delay(), 0.5);
-}
-
-TEST(RetryPolicyDeathTest, ABaseBelowTwoIsRefused) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(http::RetryPolicy(2, 1, 0.5), "exponentialBackoffBase");
+  http::ConnectionLostRetryPolicy lost(3);  // the request above was retried twice
+  const auto lostError =
+      HTTPError::sessionTaskFailed(platform::makeError(URLError(URLError::networkConnectionLost)));
+  EXPECT_EQ(decide(lost, request, lostError).kind(), RetryResult::Kind::retryWithDelay);
 }
 
 // Composition
@@ -246,12 +203,6 @@ TEST(InterceptorTest, AdaptersRunInOrderAndStopAtTheFirstFailure) {
   ASSERT_TRUE(result && result->isFailure());
   EXPECT_EQ(result->error().kind(), HTTPError::Kind::explicitlyCancelled);
   EXPECT_TRUE(log->empty());
-
-  result.reset();
-  platform::URLRequest plain;
-  plain.setValue("kept", "X-Last");
-  http::Interceptor().adapt(plain, nullptr, into(result));
-  EXPECT_EQ(result->value(), plain);
 }
 
 TEST(InterceptorTest, RetriersAreAskedUntilOneDecides) {
@@ -278,9 +229,6 @@ TEST(InterceptorTest, RetriersAreAskedUntilOneDecides) {
       .retry(nullptr, nullptr, HTTPError::explicitlyCancelled(), record);
   EXPECT_EQ(result->kind(), RetryResult::Kind::retry);
   EXPECT_EQ(*asked, (std::vector<std::string>{"a"}));
-
-  http::Interceptor().retry(nullptr, nullptr, HTTPError::explicitlyCancelled(), record);
-  EXPECT_EQ(result->kind(), RetryResult::Kind::doNotRetry);
 }
 
 TEST_F(RetryTest, RequestLevelInterceptorRunsBeforeTheSessionOne) {
