@@ -78,7 +78,7 @@ class ThreadScheduler final : public Scheduler,
 
  private:
   static constexpr auto kIdleTime = std::chrono::milliseconds(250);
-  static constexpr auto kSpinTime = std::chrono::microseconds(50);
+  static constexpr auto kSpinTime = std::chrono::microseconds(200);
 
   void work() {
     // Linux limits thread names to 15 characters; the tail of a label is the telling part.
