@@ -1,8 +1,8 @@
 // Downloads of 256 MiB and 1 GiB through the program's FileDownloadService against
-// `curl -o`, both from the same loopback HTTPS server in the same run, with the peak memory
-// of each: once from the test server and once from nginx (Debian's nginx-light, the server
-// operators use), each started here on 127.0.0.1. Every transfer runs in a child process of its own
-// (this program re-run with
+// `curl -o` followed by `sync -d` (the service makes the file durable too), both from the same
+// loopback HTTPS server in the same run, with the peak memory of each: once from the test server
+// and once from nginx (Debian's nginx-light, the server operators use), each started here on
+// 127.0.0.1. Every transfer runs in a child process of its own (this program re-run with
 // --child, which makes the service's call exactly as the installer does, or curl), timed
 // from start to exit on both sides, with its own peak resident size from wait4() (see
 // bench::runMeasured). The two sides take turns within each round, so drift on the machine
@@ -158,17 +158,17 @@ void BM_FileDownloadServiceVersusCurl(benchmark::State& state, Server server) {
                                 {"TOLVANE_REQUEST_TIMEOUT_SECONDS", std::nullopt}};
   const std::vector<std::string> serviceCommand = {bench::selfExecutable().string(), "--child",
                                                    "releases/" + name};
-  // -q first: no ~/.curlrc, so curl does exactly what it is told here.
-  const std::vector<std::string> curlCommand{"curl",
-                                             "-q",
-                                             "-s",
-                                             "-S",
-                                             "-f",
-                                             "--cacert",
-                                             caFile,
-                                             "-o",
-                                             curlOut.string(),
-                                             origin + "/releases/" + name};
+  // -q first: no ~/.curlrc, so curl does exactly what it is told here. The service makes the
+  // file durable before it becomes the jar (a crash must not leave one of zeros), so curl's
+  // side does the same with sync -d (fdatasync).
+  const std::vector<std::string> curlCommand{
+      "/bin/sh",
+      "-c",
+      R"(curl -q -s -S -f --cacert "$1" -o "$2" "$3" && sync -d "$2")",
+      "sh",
+      caFile,
+      curlOut.string(),
+      origin + "/releases/" + name};
 
   std::vector<double> serviceSeconds;
   std::vector<double> curlSeconds;
@@ -247,7 +247,7 @@ bool printSummaries() {
   for (const auto& [key, m] : measured()) {
     const auto [server, mebibytes] = key;
     const std::string what = sizeName(mebibytes) + " from " + serverName(server);
-    const std::string throughput = "FileDownloadService / curl -o throughput, " + what;
+    const std::string throughput = "FileDownloadService / curl -o + sync -d throughput, " + what;
     const std::string peak = "FileDownloadService peak RSS, " + what;
     if (!m) {
       bench::printSummary(throughput, std::nullopt, ">= 0.95", false);

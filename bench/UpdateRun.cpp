@@ -8,7 +8,8 @@
 // sides take turns; medians are compared. Every run is checked: the installed jar and curl's
 // file hold the published bytes, the launcher was started the right way, and nginx answered
 // the jar once to each side. The download alone is read from the installer's --verbose trace
-// ("HTTP GET <url> attempt 1: 200 in <ms> ms").
+// ("HTTP GET <url> attempt 1: 200 in <ms> ms"). A third side does with curl what the installer
+// does after the body: makes the file durable and renames it over the previous jar.
 //
 //   bench_UpdateRun [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -46,6 +47,7 @@ struct Round {
   double exitSeconds = 0;      // installer: spawn until it exited
   double downloadSeconds = 0;  // installer: the jar's request, from its trace
   double curlSeconds = 0;      // curl -o: spawn until exit
+  double durableSeconds = 0;   // curl -o, then on disk and over the old jar, as the installer
 };
 
 class UpdateRunSetup {
@@ -119,10 +121,25 @@ class UpdateRunSetup {
     return run.seconds;
   }
 
+  // The installer's job done with curl: the file is made durable (sync -d: fdatasync) before
+  // it replaces the previous round's jar (whose blocks are freed by the rename), as the
+  // installer does so that a crash never leaves a jar that the stored entry vouches for.
+  double runDurableCurl(int round) {
+    const fs::path partial = root_.path() / "curl-jar.partial";
+    const fs::path jar = root_.path() / "curl-jar";
+    const auto run = bench::runChild(
+        {"/bin/sh", "-c",
+         R"(curl -q -s -S -f --cacert "$1" -o "$2" "$3" && sync -d "$2" && mv "$2" "$4")", "sh",
+         trustedCAs().string(), partial.string(), nginx_->url("/" + jarPath(round)), jar.string()});
+    if (!run.succeeded) throw std::runtime_error("curl -o with sync and mv failed");
+    check(jar, round, "curl -o with sync and mv");
+    return run.seconds;
+  }
+
   // nginx answered round `round`'s jar exactly once to each side.
   void checkRequests(int round) const {
     const auto requests = nginx_->requests();
-    if (std::count(requests.begin(), requests.end(), "GET /" + jarPath(round) + " 200") != 2) {
+    if (std::count(requests.begin(), requests.end(), "GET /" + jarPath(round) + " 200") != 3) {
       throw std::runtime_error("round " + std::to_string(round) +
                                ": nginx did not send the jar once to each side");
     }
@@ -182,14 +199,18 @@ void BM_UpdateRunVersusCurl(benchmark::State& state) {
       setup.publish(round);  // not timed: manual time below
       Round result;
       double curl = 0;
+      double durable = 0;
       if (round % 2 == 0) {
         result = setup.runInstaller(round);
         curl = setup.runCurl(round);
+        durable = setup.runDurableCurl(round);
       } else {
+        durable = setup.runDurableCurl(round);
         curl = setup.runCurl(round);
         result = setup.runInstaller(round);
       }
       result.curlSeconds = curl;
+      result.durableSeconds = durable;
       setup.checkRequests(round);
       state.SetIterationTime(result.launchSeconds);
       rounds.push_back(result);
@@ -205,11 +226,13 @@ void BM_UpdateRunVersusCurl(benchmark::State& state) {
     return bench::median(values);
   };
   measured = Round{medianOf(&Round::launchSeconds), medianOf(&Round::exitSeconds),
-                   medianOf(&Round::downloadSeconds), medianOf(&Round::curlSeconds)};
+                   medianOf(&Round::downloadSeconds), medianOf(&Round::curlSeconds),
+                   medianOf(&Round::durableSeconds)};
   state.counters["launch_ms"] = measured->launchSeconds * 1e3;
   state.counters["exit_ms"] = measured->exitSeconds * 1e3;
   state.counters["download_ms"] = measured->downloadSeconds * 1e3;
   state.counters["curl_ms"] = measured->curlSeconds * 1e3;
+  state.counters["durable_curl_ms"] = measured->durableSeconds * 1e3;
 }
 
 BENCHMARK(BM_UpdateRunVersusCurl)
@@ -235,14 +258,18 @@ int main(int argc, char** argv) {
       ", " + std::to_string(kJarMiB) + " MiB from nginx, median of " + std::to_string(kRounds);
   const std::string runItem = "whole update run / curl -o" + sizeAndRounds;
   const std::string downloadItem = "download in the update run / curl -o" + sizeAndRounds;
+  const std::string durableItem =
+      "whole update run / curl -o + sync -d + mv over the old jar" + sizeAndRounds;
   if (!measured) {
     bench::printSummary(runItem, std::nullopt, ">= 0.90", false);
     bench::printSummary(downloadItem, std::nullopt, ">= 0.95", false);
+    bench::printSummary(durableItem, std::nullopt, ">= 0.90", false);
     return 1;
   }
   printRatio(runItem, measured->launchSeconds, measured->curlSeconds, kRunGoal,
              " until the launcher started, exit " +
                  bench::formatted(measured->exitSeconds * 1e3, 0, "ms"));
   printRatio(downloadItem, measured->downloadSeconds, measured->curlSeconds, kDownloadGoal);
+  printRatio(durableItem, measured->launchSeconds, measured->durableSeconds, kRunGoal);
   return 0;
 }

@@ -382,27 +382,6 @@ TEST_F(SessionTest, DroppingTheSessionMidRequestEndsItWithSessionDeinitialized) 
   EXPECT_FALSE(request->delegate());
 }
 
-class NotADataRequest final : public Request {
- public:
-  using Request::Request;
-  platform::TaskPtr makeTask(http::RequestKey, const platform::URLRequest&,
-                             platform::URLSession&) override {
-    return nullptr;
-  }
-};
-
-TEST(SessionDeathTest, AnUnknownRequestKindStopsTheProcess) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
-      {
-        auto session = Session::make();
-        session->perform(std::make_shared<NotADataRequest>(session->requestContext(nullptr)));
-        std::this_thread::sleep_for(5s);
-      },
-      "Attempted to perform unsupported Request subclass: tolvane::test::\\(anonymous "
-      "namespace\\)::NotADataRequest");
-}
-
 // Many requests at once through one session: each fails its first attempt with a 503, is
 // retried by its interceptor and then succeeds. Run under the sanitizers for races and
 // lifetimes.
