@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "HTTP/Core/HTTPError.h"
 #include "HTTP/Response/MediaType.h"

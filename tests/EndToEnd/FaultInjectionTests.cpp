@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 

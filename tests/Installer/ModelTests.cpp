@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "Installer/FileModel.h"
 #include "Installer/LoaderModel.h"
 #include "Platform/DecodingError.h"

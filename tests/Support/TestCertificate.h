@@ -1,8 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "Support/TemporaryDirectory.h"
 

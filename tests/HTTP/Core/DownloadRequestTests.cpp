@@ -4,7 +4,6 @@
 
 #include <ostream>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <iterator>

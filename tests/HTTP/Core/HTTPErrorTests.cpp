@@ -174,10 +174,5 @@ TEST(HTTPErrorTest, AsHTTPErrorKeepsHTTPErrorsAndBuildsTheDefaultOnlyForOthers) 
   EXPECT_TRUE(asHTTPError(platform::makeError(original), "never").isResponseValidationError());
 }
 
-TEST(HTTPErrorDeathTest, AsHTTPErrorOrFailWithStopsWithTheMessage) {
-  EXPECT_DEATH((void)asHTTPError(fake("x"), "Received retryError was not already HTTPError"),
-               "Received retryError was not already HTTPError");
-}
-
 }  // namespace
 }  // namespace tolvane::http

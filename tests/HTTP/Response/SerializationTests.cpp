@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "HTTP/Response/DataResponseSerializer.h"
 #include "HTTP/Response/DecodableResponseSerializer.h"

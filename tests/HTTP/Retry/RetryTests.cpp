@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-
 #include "HTTP/Core/SessionTestSupport.h"
 #include "HTTP/Retry/ConnectionLostRetryPolicy.h"
 #include "HTTP/Retry/Interceptor.h"
