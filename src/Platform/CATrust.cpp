@@ -23,17 +23,6 @@ std::optional<std::string> readFile(const std::filesystem::path& path) {
   return text.str();
 }
 
-bool writeWhole(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool isReadableFile(const std::filesystem::path& path) {
   std::error_code error;
   return std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), R_OK) == 0;
@@ -61,7 +50,7 @@ class CATrust::BundleFile {
  public:
   explicit BundleFile(const std::string& bundle) {
     if (FileDescriptor memory(::memfd_create("tolvane-ca", MFD_CLOEXEC));
-        memory && writeWhole(memory.get(), bundle)) {
+        memory && writeFully(memory.get(), bundle.data(), bundle.size())) {
       const std::string path = "/proc/self/fd/" + std::to_string(memory.get());
       if (::access(path.c_str(), R_OK) == 0) {
         memory_ = std::move(memory);
@@ -76,7 +65,7 @@ class CATrust::BundleFile {
     if (!file) return;
     path_ = pattern;
     temporary_ = true;
-    if (!writeWhole(file.get(), bundle)) {
+    if (!writeFully(file.get(), bundle.data(), bundle.size())) {
       std::filesystem::remove(path_, error);
       path_.clear();
     }

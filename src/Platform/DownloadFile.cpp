@@ -102,17 +102,8 @@ std::optional<TransferFailure> DownloadFile::prepare(const HTTPURLResponse& head
 }
 
 bool DownloadFile::write(const char* data, std::size_t size) {
-  const std::size_t total = size;
-  while (size > 0) {
-    const ssize_t n = ::write(file_.get(), data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  written_ += static_cast<std::int64_t>(total);
+  if (!writeFully(file_.get(), data, size)) return false;
+  written_ += static_cast<std::int64_t>(size);
   return true;
 }
 

@@ -2,11 +2,29 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <utility>
 
 namespace tolvane::platform {
 
 // Owns one POSIX file descriptor and closes it on destruction. Move-only.
+// Writes all of `data`, resuming after interruptions and short writes. False (errno set)
+// when the system refused; a write that makes no progress counts as an I/O error.
+[[nodiscard]] inline bool writeFully(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written == 0) errno = EIO;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
 class FileDescriptor {
  public:
   FileDescriptor() = default;

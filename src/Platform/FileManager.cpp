@@ -32,18 +32,6 @@ using DirHandle = std::unique_ptr<DIR, DirCloser>;
   throw SystemError::fromErrno(operation, path, std::move(other));
 }
 
-void writeAll(int fd, const char* data, size_t size, const fs::path& to, const fs::path& from) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      fail("copy", from, to);
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-}
-
 void copyFile(const fs::path& from, const fs::path& to, mode_t mode) {
   FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (!source) fail("copy", from, to);
@@ -58,7 +46,8 @@ void copyFile(const fs::path& from, const fs::path& to, mode_t mode) {
       fail("copy", from, to);
     }
     if (got == 0) break;
-    writeAll(destination.get(), buffer.data(), static_cast<size_t>(got), to, from);
+    if (!writeFully(destination.get(), buffer.data(), static_cast<size_t>(got)))
+      fail("copy", from, to);
   }
   // open() applied the umask; the copy keeps the source's bits (the runtime's executables).
   if (::fchmod(destination.get(), mode & 07777) != 0) fail("copy", from, to);

@@ -97,20 +97,6 @@ json readDocument(const fs::path& file) {
   return document.is_object() ? document : json::object();
 }
 
-void writeAll(int fd, const std::string& text, const fs::path& path) {
-  const char* data = text.data();
-  size_t size = text.size();
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throw SystemError::fromErrno("write settings", path);
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-}
-
 void writeDocumentAtomically(const fs::path& file, const json& document) {
   const fs::path folder = file.parent_path();
   FileManager::defaultManager().createDirectory(folder, true);
@@ -119,7 +105,9 @@ void writeDocumentAtomically(const fs::path& file, const json& document) {
   if (!fd) throw SystemError::fromErrno("write settings", folder);
   const fs::path temporary = pattern;
   try {
-    writeAll(fd.get(), document.dump(-1, ' ', false, json::error_handler_t::replace), temporary);
+    const std::string text = document.dump(-1, ' ', false, json::error_handler_t::replace);
+    if (!writeFully(fd.get(), text.data(), text.size()))
+      throw SystemError::fromErrno("write settings", temporary);
     if (::fsync(fd.get()) != 0) throw SystemError::fromErrno("write settings", temporary);
     if (::close(fd.release()) != 0) throw SystemError::fromErrno("write settings", temporary);
     if (::rename(temporary.c_str(), file.c_str()) != 0) {
