@@ -2,7 +2,7 @@
 
 # Debian packages the build, the tests, the demo and the fuzzers need.
 TOLVANE_PACKAGES=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config ccache
   libcurl4-openssl-dev nlohmann-json3-dev libutf8proc-dev libwxgtk3.2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev libmicrohttpd-dev
   unzip zip curl openssl xvfb xauth xdotool x11-utils imagemagick openjdk-17-jdk-headless

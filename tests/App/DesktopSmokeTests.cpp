@@ -13,6 +13,7 @@
 #include <regex>
 #include <string>
 
+#include "Support/BuildPaths.h"
 #include "Support/ChildProgram.h"
 #include "Support/FakeRuntime.h"
 #include "Support/LoopbackServer.h"
@@ -26,8 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-const fs::path kProgram = fs::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-installer";
-const fs::path kArtifacts = fs::path(TOLVANE_BINARY_DIR) / "test-artifacts" / "app";
+const fs::path kProgram = test::buildFolder() / "bin" / "tolvane-installer";
+const fs::path kArtifacts = test::buildFolder() / "test-artifacts" / "app";
 
 // The predicates below run X11 tools; no need to ask more often than this.
 bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
@@ -120,10 +121,10 @@ class DesktopSmokeTest : public ::testing::Test {
                              "/usr/bin/xprop", "/usr/bin/import"}) {
       if (!fs::exists(tool)) GTEST_SKIP() << tool << " is not installed";
     }
-    ASSERT_TRUE(fs::is_directory(TOLVANE_TEST_RESOURCE_DIR)) << "the resources are not built";
+    ASSERT_TRUE(fs::is_directory(test::resourceFolder())) << "the resources are not built";
     // The built resources, but a runtime archive of a few bytes: unpacking the real one
     // would take most of each run, and the launcher is never started here.
-    for (const auto& entry : fs::directory_iterator(TOLVANE_TEST_RESOURCE_DIR)) {
+    for (const auto& entry : fs::directory_iterator(test::resourceFolder())) {
       if (entry.path().filename() != "java.zip")
         fs::copy_file(entry.path(), home_.resources() / entry.path().filename());
     }

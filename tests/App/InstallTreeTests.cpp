@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Support/BuildPaths.h"
 #include "Support/ChildProgram.h"
 #include "Support/TemporaryDirectory.h"
 #include "Support/TemporaryHome.h"
@@ -22,7 +23,7 @@ class InstallTreeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     prefix_ = std::make_unique<TemporaryDirectory>();
-    installLog_ = commandOutput("cmake --install '" + std::string(TOLVANE_BINARY_DIR) +
+    installLog_ = commandOutput("cmake --install '" + test::buildFolder().string() +
                                     "' --prefix '" + prefix_->path().string() + "' 2>&1",
                                 &installStatus_);
   }

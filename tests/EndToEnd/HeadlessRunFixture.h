@@ -16,6 +16,7 @@
 #include "Platform/UserDefaults.h"
 #include "Services/RetryHandler.h"
 #include "Services/ServicesTestSupport.h"
+#include "Support/BuildPaths.h"
 #include "Support/FakeRuntime.h"
 #include "Support/LoopbackServer.h"
 #include "Support/TemporaryHome.h"
@@ -26,7 +27,7 @@
 namespace tolvane::test {
 
 inline const std::filesystem::path kInstaller =
-    std::filesystem::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-installer";
+    test::buildFolder() / "bin" / "tolvane-installer";
 inline const std::string kInstalling = "Установка...\n";
 inline const std::string kUpdating = "Обновление...\n";
 inline std::string taskFailed(const std::string& transportMessage) {

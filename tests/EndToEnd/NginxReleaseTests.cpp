@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EndToEnd/HeadlessRunFixture.h"
+#include "Support/BuildPaths.h"
 #include "Support/NginxServer.h"
 #include "Support/TestCertificate.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kUpdateServer = fs::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-update-server";
+const fs::path kUpdateServer = test::buildFolder() / "bin" / "tolvane-update-server";
 // The endpoint path carries os=macos and the request adds the same parameter again.
 const std::string kManifestRequest = "GET /loaderv3.php?os=macos&os=macos 200";
 

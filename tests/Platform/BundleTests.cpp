@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "Platform/Bundle.h"
+#include "Support/BuildPaths.h"
 #include "Support/TemporaryHome.h"
 
 namespace tolvane::platform {
@@ -35,7 +36,7 @@ TEST(BundleTest, DefaultFolderSitsBesideTheExecutablesFolder) {
   test::TemporaryHome home;
   home.setEnvironment("TOLVANE_RESOURCES", std::nullopt);
   // Test programs are built into <build>/bin like the program itself.
-  EXPECT_EQ(Bundle::main().resourceURL(), fs::path(TOLVANE_TEST_RESOURCE_DIR).lexically_normal());
+  EXPECT_EQ(Bundle::main().resourceURL(), test::resourceFolder().lexically_normal());
   const auto info = Bundle::main().infoDictionary();
   ASSERT_TRUE(info.has_value());
   EXPECT_EQ(info->at("CFBundleExecutable"), "tolvane-installer");

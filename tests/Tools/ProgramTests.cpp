@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "Support/BuildPaths.h"
 #include "Support/ChildProgram.h"
 #include "Support/TemporaryHome.h"
 #include "Support/TestCertificate.h"
@@ -25,7 +26,7 @@ TEST(UpdateServerProgram, PrintsTheOriginLogsEachRequestUntilSignalledThenExitsC
   test::writeFile(temp.path() / "release" / "loaderv3.php", R"({"files":[]})");
   const auto& certificate = test::TestCertificate::shared().loopback();
   test::ChildProgram server(
-      fs::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-update-server",
+      test::buildFolder() / "bin" / "tolvane-update-server",
       {"serve", "--root", (temp.path() / "release").string(), "--cert",
        certificate.certificate.string(), "--key", certificate.privateKey.string(), "--log"},
       temp.path(), "server");
@@ -63,7 +64,7 @@ TEST(UpdateServerProgram, PublishStopsOnASignalAndLeavesNothingBehind) {
   const fs::path pipe = temp.path() / "build.pipe";
   const fs::path root = temp.path() / "release";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  test::ChildProgram publish(fs::path(TOLVANE_BINARY_DIR) / "bin" / "tolvane-update-server",
+  test::ChildProgram publish(test::buildFolder() / "bin" / "tolvane-update-server",
                              {"publish", pipe.string(), "--root", root.string(), "--path", "a.jar"},
                              temp.path(), "publish");
   int writer = -1;
