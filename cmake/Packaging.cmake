@@ -2,9 +2,9 @@
 # rules, one per component:
 #   tolvane-installer      the player's: the installer, its window module and resources;
 #   tolvane-update-server  the operators': the tool that publishes and serves releases.
-# Library dependencies come from dpkg-shlibdeps when it is there; the tools the installer
-# runs (unzip) and the runtime libraries are named as well, so the packages are right also
-# where dpkg-shlibdeps is missing.
+# Library dependencies come from dpkg-shlibdeps when it is there, and are named by hand
+# only where it is missing (each library once either way); the tools the installer runs
+# (unzip) are always named.
 set(CPACK_GENERATOR "DEB")
 # Packaging installs what is built; it must not build the test suite first.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
@@ -29,7 +29,6 @@ set(CPACK_DEBIAN_INSTALLER_PACKAGE_SECTION "misc")
 set(CPACK_COMPONENT_INSTALLER_DESCRIPTION "Installs, updates and starts the Tolvane game launcher
 Provisions a bundled Java runtime, keeps the Tolvane launcher jar current
 against the update server, starts the launcher and quits.")
-set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS "unzip, libcurl4, libwxgtk3.2-1, libutf8proc2")
 # Opens the support page in the user's browser.
 set(CPACK_DEBIAN_INSTALLER_PACKAGE_RECOMMENDS "xdg-utils")
 
@@ -43,6 +42,11 @@ A release folder can also be served by any static web server.")
 find_program(TOLVANE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TOLVANE_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS "unzip")
+else()
+  set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS
+      "unzip, libcurl4, libssl3, libutf8proc2, libwxgtk3.2-1")
+  set(CPACK_DEBIAN_UPDATE_SERVER_PACKAGE_DEPENDS "libmicrohttpd12, libssl3, libutf8proc2")
 endif()
 
 # Debian policy: every package carries its copyright file and a compressed changelog.
