@@ -49,12 +49,20 @@ else()
   set(CPACK_DEBIAN_UPDATE_SERVER_PACKAGE_DEPENDS "libmicrohttpd12, libssl3, libutf8proc2")
 endif()
 
-# Debian policy: every package carries its copyright file and a compressed changelog.
+# Debian policy: every package carries its copyright file and a compressed changelog, and
+# every program its manual page (docs/man, with the built-in settings filled in).
 set(debian_docs ${CMAKE_BINARY_DIR}/debian-docs)
 file(MAKE_DIRECTORY ${debian_docs})
 string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+set(TOLVANE_MAN_RESOURCE_DIR ${CPACK_PACKAGING_INSTALL_PREFIX}/${TOLVANE_RESOURCE_SUBDIR})
+set(TOLVANE_MAN_MODULE_DIR ${CPACK_PACKAGING_INSTALL_PREFIX}/${TOLVANE_MODULE_SUBDIR})
 foreach(component installer update_server)
+  # Each package is named after its program.
   string(REPLACE "_" "-" package "tolvane-${component}")
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/${package}.1.in ${debian_docs}/${package}.1 @ONLY)
+  execute_process(COMMAND gzip -9 -n -c ${debian_docs}/${package}.1
+                  OUTPUT_FILE ${debian_docs}/${package}.1.gz COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${debian_docs}/${package}.1.gz DESTINATION share/man/man1 COMPONENT ${component})
   file(WRITE ${debian_docs}/${package}.changelog
     "${package} (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
     "  * Release ${PROJECT_VERSION}.\n\n"

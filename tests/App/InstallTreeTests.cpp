@@ -45,10 +45,11 @@ class InstallTreeTest : public ::testing::Test {
 
 TEST_F(InstallTreeTest, PutsEverythingInTheUsualPlaces) {
   for (const char* file :
-       {"bin/tolvane-installer", "share/tolvane-installer/java.zip",
+       {"bin/tolvane-installer", "bin/tolvane-update-server", "share/tolvane-installer/java.zip",
         "share/tolvane-installer/Launcher_logo.png", "share/tolvane-installer/Info.json",
         "share/applications/net.tolvane.installer.desktop",
-        "share/icons/hicolor/256x256/apps/net.tolvane.installer.png"}) {
+        "share/icons/hicolor/256x256/apps/net.tolvane.installer.png",
+        "share/man/man1/tolvane-installer.1.gz", "share/man/man1/tolvane-update-server.1.gz"}) {
     EXPECT_TRUE(fs::is_regular_file(prefix() / file)) << file;
   }
   // A private folder below lib/, where the program (not the dynamic linker) finds it.
