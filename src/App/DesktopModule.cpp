@@ -6,6 +6,8 @@ namespace tolvane {
 
 namespace fs = std::filesystem;
 
+const char* const DesktopModule::kRelativePath = "../" TOLVANE_MODULE_SUBDIR "/tolvane-desktop.so";
+
 fs::path DesktopModule::path() {
   std::error_code error;
   const fs::path executable = fs::read_symlink("/proc/self/exe", error);

@@ -16,8 +16,9 @@ namespace tolvane {
 // default session and one settings store.
 class DesktopModule {
  public:
-  // Found here relative to the program, in the build tree and in an installed tree alike.
-  static constexpr const char* kRelativePath = "../lib/tolvane-installer/tolvane-desktop.so";
+  // Found here relative to the program, in the build tree and in an installed tree alike
+  // ("../lib/<architecture>/tolvane-installer/tolvane-desktop.so").
+  static const char* const kRelativePath;
   // The module's entry point (extern "C"): runs the window to its end, sets the exit status
   // and answers true; false when no display could be opened.
   static constexpr const char* kEntryPoint = "tolvane_desktop_start";

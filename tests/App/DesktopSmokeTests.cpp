@@ -199,6 +199,16 @@ TEST_F(DesktopSmokeTest, WindowAlertRetryAndRememberedFrame) {
   const std::string exact = std::to_string(size.width) + " by " + std::to_string(size.height);
   EXPECT_NE(hints.find("minimum size: " + exact), std::string::npos) << hints;
   EXPECT_NE(hints.find("maximum size: " + exact), std::string::npos) << hints;
+  // Docks match the window to the menu entry by its class, and show the logo as its icon.
+  const std::string entry =
+      readFile(test::buildFolder() / "share/applications/net.tolvane.installer.desktop");
+  std::smatch startupClass;
+  ASSERT_TRUE(std::regex_search(entry, startupClass, std::regex("\nStartupWMClass=(.+)\n")));
+  const std::string wmClass = display_->x("xprop -id " + window + " WM_CLASS");
+  EXPECT_TRUE(std::regex_search(wmClass, std::regex(", \"" + startupClass[1].str() + "\"\n")))
+      << wmClass;
+  EXPECT_NE(display_->x("xprop -id " + window + " -len 8 _NET_WM_ICON").find("Icon (256 x 256)"),
+            std::string::npos);
 
   // The runtime is unpacked, then all four manifest attempts fail: the alert.
   const std::string alert = display_->findWindow("Ошибка", 120s);

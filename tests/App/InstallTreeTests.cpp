@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "App/DesktopModule.h"
 #include "Support/BuildPaths.h"
 #include "Support/ChildProgram.h"
 #include "Support/TemporaryDirectory.h"
@@ -33,6 +34,9 @@ class InstallTreeTest : public ::testing::Test {
 
   static fs::path prefix() { return prefix_->path(); }
   static fs::path program() { return prefix() / "bin" / "tolvane-installer"; }
+  static fs::path module() {
+    return (program().parent_path() / DesktopModule::kRelativePath).lexically_normal();
+  }
 
   static inline std::unique_ptr<TemporaryDirectory> prefix_;
   static inline std::string installLog_;
@@ -41,12 +45,17 @@ class InstallTreeTest : public ::testing::Test {
 
 TEST_F(InstallTreeTest, PutsEverythingInTheUsualPlaces) {
   for (const char* file :
-       {"bin/tolvane-installer", "lib/tolvane-installer/tolvane-desktop.so",
-        "share/tolvane-installer/java.zip", "share/tolvane-installer/Launcher_logo.png",
-        "share/tolvane-installer/Info.json", "share/applications/net.tolvane.installer.desktop",
-        "share/icons/hicolor/256x256/apps/net.tolvane.installer.png"}) {
+       {"bin/tolvane-installer", "bin/tolvane-update-server", "share/tolvane-installer/java.zip",
+        "share/tolvane-installer/Launcher_logo.png", "share/tolvane-installer/Info.json",
+        "share/applications/net.tolvane.installer.desktop",
+        "share/icons/hicolor/256x256/apps/net.tolvane.installer.png",
+        "share/man/man1/tolvane-installer.1.gz", "share/man/man1/tolvane-update-server.1.gz"}) {
     EXPECT_TRUE(fs::is_regular_file(prefix() / file)) << file;
   }
+  // A private folder below lib/, where the program (not the dynamic linker) finds it.
+  EXPECT_TRUE(fs::is_regular_file(module())) << module();
+  EXPECT_EQ(module().parent_path().filename(), "tolvane-installer");
+  EXPECT_EQ(*fs::relative(module(), prefix()).begin(), "lib");
   const std::string entry = readFile(prefix() / "share/applications/net.tolvane.installer.desktop");
   EXPECT_NE(entry.find("\nExec=tolvane-installer\n"), std::string::npos);
   EXPECT_NE(entry.find("\nIcon=net.tolvane.installer\n"), std::string::npos);
@@ -74,8 +83,7 @@ TEST_F(InstallTreeTest, ProgramLoadsTheWindowLibrariesOnlyThroughItsModule) {
   EXPECT_NE(programLibraries.find("libcurl"), std::string::npos) << programLibraries;
   EXPECT_EQ(programLibraries.find("libwx"), std::string::npos) << programLibraries;
   EXPECT_EQ(programLibraries.find("libgtk"), std::string::npos) << programLibraries;
-  const std::string moduleLibraries = commandOutput(
-      "ldd '" + (prefix() / "lib/tolvane-installer/tolvane-desktop.so").string() + "'");
+  const std::string moduleLibraries = commandOutput("ldd '" + module().string() + "'");
   EXPECT_NE(moduleLibraries.find("libwx_gtk3u_core"), std::string::npos) << moduleLibraries;
 }
 

@@ -19,10 +19,7 @@ namespace {
 // The logo squeezed or stretched into the square; its aspect ratio is not kept. Without
 // the resource the square stays empty, so the window keeps its size.
 wxBitmap loadLogo(int side) {
-  wxImage image;
-  if (const auto path = platform::Bundle::main().url(ContentView::kLogoResource, "png")) {
-    image.LoadFile(wxString::FromUTF8(path->string()), wxBITMAP_TYPE_PNG);
-  }
+  wxImage image = ContentView::logo();
   if (!image.IsOk()) {
     image.Create(side, side);
     image.SetAlpha();
@@ -33,6 +30,14 @@ wxBitmap loadLogo(int side) {
 }
 
 }  // namespace
+
+wxImage ContentView::logo() {
+  wxImage image;
+  if (const auto path = platform::Bundle::main().url(kLogoResource, "png")) {
+    image.LoadFile(wxString::FromUTF8(path->string()), wxBITMAP_TYPE_PNG);
+  }
+  return image;
+}
 
 ContentView::ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> steps,
                          std::function<void()> terminate)

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <wx/image.h>
 #include <wx/panel.h>
 
 #include "App/InstallationRun.h"
@@ -25,6 +26,9 @@ class ContentView final : public wxPanel {
   // How much larger than the normal GUI font the status line is.
   static constexpr double kStatusFontScale = 1.3;
   static constexpr const char* kLogoResource = "Launcher_logo";
+
+  // The logo at its own size; not ok when the resource is missing or unreadable.
+  [[nodiscard]] static wxImage logo();
 
   // `terminate` ends the program; the view calls it after a successful run and from the
   // alert's support and close buttons.

@@ -75,6 +75,8 @@ DesktopApp::DesktopApp(std::shared_ptr<InstallationSteps> steps) : steps_(std::m
 
 bool DesktopApp::OnInit() {
   SetAppName(kConfigFolder);
+  // wxGTK gives the windows the display name as their class.
+  SetAppDisplayName(kWindowClass);
   const std::filesystem::path folder = configFolder();
   std::error_code ignored;
   // When the folder cannot be made, wxFileConfig fails to write and the frame is simply

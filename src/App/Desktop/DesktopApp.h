@@ -23,6 +23,9 @@ class DesktopApp final : public wxApp {
  public:
   static constexpr const char* kConfigFolder = "tolvane-installer";
   static constexpr const char* kConfigFile = "window.ini";
+  // The class (WM_CLASS) of the program's windows, which the desktop entry's
+  // StartupWMClass names so that docks match the window to the entry.
+  static constexpr const char* kWindowClass = "tolvane-installer";
 
   // Runs the GUI to its end and answers the exit status; nothing when no display could be
   // opened, so the caller can run without one.

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include <wx/icon.h>
 #include <wx/persist/toplevel.h>
 #include <wx/sizer.h>
 #include <wx/weakref.h>
@@ -27,6 +28,12 @@ MainWindow::MainWindow(std::shared_ptr<InstallationSteps> steps)
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(content_, 1, wxEXPAND);
   SetSizer(sizer);
+  // Task bars and window switchers show the logo rather than the toolkit's generic icon.
+  if (const wxImage logo = ContentView::logo(); logo.IsOk()) {
+    wxIcon icon;
+    icon.CopyFromBitmap(wxBitmap(logo));
+    SetIcon(icon);
+  }
   configureMainWindow();
 
   Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
