@@ -125,20 +125,13 @@ class FolderLock {
   FileDescriptor fd_;
 };
 
-std::string sha256Of(int fd) {
-  Sha256 sha256;
-  std::array<char, 1 << 16> buffer{};
-  ssize_t got = 0;
-  while ((got = ::read(fd, buffer.data(), buffer.size())) != 0) {
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return {};
-    }
-    sha256.update(buffer.data(), static_cast<std::size_t>(got));
+// Empty when the file cannot be read: it then counts as holding other content.
+std::string sha256Of(int fd, const fs::path& path) {
+  try {
+    return Sha256::hex(platform::Digest::ofFile(platform::Digest::Algorithm::sha256, fd, path));
+  } catch (const SystemError&) {
+    return {};
   }
-  return sha256.finishHex();
 }
 
 // Whether the regular file at `path` exists and holds something other than `hash`.
@@ -148,7 +141,7 @@ bool holdsOtherContent(const fs::path& path, const std::string& hash) {
   if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return false;
   }
-  return sha256Of(fd.get()) != hash;
+  return sha256Of(fd.get(), path) != hash;
 }
 
 }  // namespace
