@@ -3,17 +3,13 @@
 // the format accepts, and give back what the text holds. A parsed signature is then checked
 // against the release key the seeds were made with and the file they sign: only a signature
 // whose bytes are one of the seeds' own may verify, and every refusal names the right key.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <array>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "Installer/ReleaseKeys.h"
@@ -63,7 +59,6 @@ constexpr std::array<Seed, 3> kSeeds = {{
      false},
 }};
 
-fs::path gFolder;
 fs::path gSignedFile;
 std::optional<ReleaseKeys> gKeys;
 
@@ -223,20 +218,8 @@ void checkPublicKey(std::string_view input) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::error_code error;
-  const fs::path ramDisk = "/dev/shm";
-  const fs::path base = fs::is_directory(ramDisk, error) && ::access(ramDisk.c_str(), W_OK) == 0
-                            ? ramDisk
-                            : fs::temp_directory_path();
-  std::string pattern = (base / "tolvane-fuzz-signature.XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) fail("a temporary folder can be made");
-  gFolder = pattern;
-  gSignedFile = gFolder / "release.jar";
+  gSignedFile = tolvane::fuzz::scratchFolder("signature") / "release.jar";
   std::ofstream(gSignedFile, std::ios::binary) << kSignedFile;
-  std::atexit([] {
-    std::error_code ignored;
-    fs::remove_all(gFolder, ignored);
-  });
   gKeys = ReleaseKeys::parse(kReleaseKey);
   return 0;
 }
