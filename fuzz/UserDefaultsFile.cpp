@@ -62,22 +62,9 @@ bool holdsText(const json& document, const std::string& key) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Every write syncs the file and its folder; on a RAM disk that costs nothing, which is
-  // the difference between tens and thousands of runs a second.
-  std::error_code error;
-  const fs::path ramDisk = "/dev/shm";
-  const fs::path base = fs::is_directory(ramDisk, error) && ::access(ramDisk.c_str(), W_OK) == 0
-                            ? ramDisk
-                            : fs::temp_directory_path();
-  std::string pattern = (base / "tolvane-fuzz-defaults.XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) fail("a temporary config folder can be made");
-  gConfigHome = pattern;
+  gConfigHome = tolvane::fuzz::scratchFolder("defaults");
   fs::create_directories(gConfigHome / "tolvane-installer");
   ::setenv("XDG_CONFIG_HOME", gConfigHome.c_str(), 1);
-  std::atexit([] {
-    std::error_code ignored;
-    fs::remove_all(gConfigHome, ignored);
-  });
   return 0;
 }
 

@@ -7,7 +7,7 @@ TOLVANE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev libmicrohttpd-dev
   unzip zip curl openssl xvfb xauth xdotool x11-utils imagemagick openjdk-17-jdk-headless
   clang libclang-rt-14-dev
-  nginx-light lintian jq desktop-file-utils devscripts
+  nginx-light lintian jq desktop-file-utils devscripts minisign
 )
 
 install_dependencies() {

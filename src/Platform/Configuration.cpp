@@ -8,6 +8,9 @@
 #ifndef TOLVANE_DEFAULT_SUPPORT_ORIGIN
 #error "TOLVANE_DEFAULT_SUPPORT_ORIGIN must be defined by the build"
 #endif
+#ifndef TOLVANE_DEFAULT_RELEASE_PUBLIC_KEYS
+#error "TOLVANE_DEFAULT_RELEASE_PUBLIC_KEYS must be defined by the build"
+#endif
 
 namespace tolvane::platform {
 namespace {
@@ -36,5 +39,9 @@ std::string Configuration::supportOrigin() {
 }
 
 std::optional<std::string> Configuration::caFile() { return environment(kCAFileVariable); }
+
+std::string Configuration::releasePublicKeys() {
+  return environment(kReleasePublicKeysVariable).value_or(TOLVANE_DEFAULT_RELEASE_PUBLIC_KEYS);
+}
 
 }  // namespace tolvane::platform

@@ -12,7 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include <httplib.h>
+
 #include "Support/LoopbackServer.h"
+#include "Support/Minisign.h"
 #include "Support/TemporaryHome.h"
 #include "Support/Thrown.h"
 #include "UpdateServer/Tool.h"
@@ -190,6 +193,61 @@ TEST_F(PublishCommand, ReportsTheEntryAndWarnsOnlyWhenThePathHeldADifferentFile)
   ASSERT_EQ(run(arguments), 0) << err_.str();
   EXPECT_NE(err_.str().find("warning: \"launcher/a.jar\" held a different file"), std::string::npos)
       << err_.str();
+}
+
+// What makes a signature good is ReleaseSignature's to check; here the command carries the
+// signature to the folder, refuses what the key does not verify, and serve hands it out.
+TEST_F(PublishCommand, PublishesTheSignatureNextToTheJarAndRefusesOneTheKeyDoesNotVerify) {
+  const test::MinisignKey key(temp_.path() / "keys", "release");
+  const test::MinisignKey otherKey(temp_.path() / "keys", "other");
+  const fs::path signature = key.sign(jar_);
+  const fs::path published = root_ / "launcher" / "a.jar.minisig";
+  const std::vector<std::string> publish = {"publish",      jar_.string(),     "--root",
+                                            root_.string(), "--path",          "launcher/a.jar",
+                                            "--signature",  signature.string()};
+
+  ASSERT_EQ(run(publish), 0) << err_.str();
+  EXPECT_EQ(readFile(published), readFile(signature));
+  EXPECT_NE(out_.str().find("launcher/a.jar.minisig (key " + key.keyId()), std::string::npos)
+      << out_.str();
+  EXPECT_NE(out_.str().find("not verified: no --public-key"), std::string::npos) << out_.str();
+
+  for (const std::string& publicKey : {key.publicKey(), key.publicKeyFile().string()}) {
+    out_.str("");
+    auto withKey = publish;
+    withKey.insert(withKey.end(), {"--public-key", publicKey});
+    ASSERT_EQ(run(withKey), 0) << err_.str();
+    EXPECT_NE(out_.str().find("verified with the given key"), std::string::npos) << out_.str();
+  }
+
+  // Signed by another key than the one given: refused, and the release stays as it was.
+  const std::string manifestBefore = readFile(root_ / "loaderv3.php");
+  writeFile(jar_, patternBytes(5000, 11));
+  const fs::path wrongSignature = otherKey.sign(jar_);
+  err_.str("");
+  EXPECT_EQ(run({"publish", jar_.string(), "--root", root_.string(), "--path", "launcher/b.jar",
+                 "--signature", wrongSignature.string(), "--public-key", key.publicKey()}),
+            ToolError::kUsageExitCode);
+  EXPECT_NE(err_.str().find(otherKey.keyId()), std::string::npos) << err_.str();
+  EXPECT_EQ(readFile(root_ / "loaderv3.php"), manifestBefore);
+  EXPECT_EQ(listing(root_), (std::vector<std::string>{"launcher", "launcher/a.jar",
+                                                      "launcher/a.jar.minisig", "loaderv3.php"}));
+
+  const std::string served = readFile(published);
+  std::optional<httplib::Result> response;
+  Tool server(out_, err_, [&](const UpdateServer& running) {
+    response = httplib::Client(running.origin()).Get("/launcher/a.jar.minisig");
+  });
+  ASSERT_EQ(server.run({"serve", "--root", root_.string(), "--http"}), 0) << err_.str();
+  ASSERT_TRUE(response && *response) << err_.str();
+  EXPECT_EQ((*response)->status, 200);
+  EXPECT_EQ((*response)->body, served);
+
+  // Publishing the path again without a signature drops the one that signed the old jar.
+  ASSERT_EQ(run({"publish", jar_.string(), "--root", root_.string(), "--path", "launcher/a.jar"}),
+            0)
+      << err_.str();
+  EXPECT_FALSE(fs::exists(published));
 }
 
 // The refused paths themselves are tried on ReleaseFolder.

@@ -24,10 +24,14 @@ const char* const CommandLine::kServeUsage =
 
 const char* const CommandLine::kPublishUsage =
     "usage: tolvane-update-server publish <jar> --root <release folder> --path <relative path>\n"
+    "           [--signature <jar.minisig> [--public-key <RW... key or .pub file>]]\n"
     "\n"
     "Copies the jar to <release folder>/<relative path> and writes the manifest\n"
     "<release folder>/loaderv3.php announcing it (SHA-256 hash, size in bytes, the path as\n"
     "given). Both files are replaced atomically, and publishes into one folder take turns.\n"
+    "--signature copies the jar's minisign signature to <relative path>.minisig (without it,\n"
+    "a signature left there by an earlier publish is removed); with --public-key, a signature\n"
+    "that does not verify the jar with that key is refused (exit status 2) and nothing changes.\n"
     "Paths that are absolute, empty, contain \"..\" or otherwise leave the folder are refused\n"
     "(exit status 2). SIGINT or SIGTERM stops a publish without changing the release.\n"
     "\n"
@@ -39,6 +43,7 @@ const char* const CommandLine::kPublishUsage =
 const char* const CommandLine::kUsage =
     "usage: tolvane-update-server serve --root <release folder> [options]\n"
     "       tolvane-update-server publish <jar> --root <release folder> --path <relative path>\n"
+    "           [--signature <jar.minisig> [--public-key <key or .pub file>]]\n"
     "       tolvane-update-server <command> --help\n";
 
 namespace {
@@ -152,15 +157,26 @@ CommandLine::Command parseServe(const std::vector<std::string>& arguments) {
 }
 
 CommandLine::Command parsePublish(const std::vector<std::string>& arguments) {
-  const ParsedOptions parsed = parseOptions("publish", arguments, {"--root", "--path"}, {});
+  const ParsedOptions parsed =
+      parseOptions("publish", arguments, {"--root", "--path", "--signature", "--public-key"}, {});
   if (parsed.help) {
     return CommandLine::Help{CommandLine::kPublishUsage};
   }
   if (parsed.positional.size() != 1) {
     throw ToolError::usage("publish: give exactly one jar file");
   }
-  return CommandLine::Publish{parsed.positional.front(), required(parsed, "publish", "--root"),
-                              required(parsed, "publish", "--path")};
+  CommandLine::Publish publish{parsed.positional.front(), required(parsed, "publish", "--root"),
+                               required(parsed, "publish", "--path")};
+  if (auto it = parsed.values.find("--signature"); it != parsed.values.end()) {
+    publish.signature = it->second;
+  }
+  if (auto it = parsed.values.find("--public-key"); it != parsed.values.end()) {
+    if (!publish.signature) {
+      throw ToolError::usage("publish: --public-key checks a signature; give --signature too");
+    }
+    publish.publicKey = it->second;
+  }
+  return publish;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -22,6 +23,10 @@ class CommandLine {
     std::filesystem::path jar;
     std::filesystem::path root;
     std::string path;
+    // The jar's minisign signature, published next to it.
+    std::optional<std::filesystem::path> signature = std::nullopt;
+    // A public key ("RW...") or the path of a .pub file that the signature must verify with.
+    std::optional<std::string> publicKey = std::nullopt;
   };
   struct Help {
     std::string text;

@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "Installer/ReleaseSignature.h"
+#include "Installer/ReleaseSignatureError.h"
 #include "Platform/FileDescriptor.h"
 #include "Platform/SystemError.h"
 #include "UpdateServer/Sha256.h"
@@ -55,6 +57,8 @@ class StagedFile {
   }
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
+
+  [[nodiscard]] const fs::path& path() const { return path_; }
 
   void write(const char* data, std::size_t length) {
     while (length > 0) {
@@ -125,20 +129,13 @@ class FolderLock {
   FileDescriptor fd_;
 };
 
-std::string sha256Of(int fd) {
-  Sha256 sha256;
-  std::array<char, 1 << 16> buffer{};
-  ssize_t got = 0;
-  while ((got = ::read(fd, buffer.data(), buffer.size())) != 0) {
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return {};
-    }
-    sha256.update(buffer.data(), static_cast<std::size_t>(got));
+// Empty when the file cannot be read: it then counts as holding other content.
+std::string sha256Of(int fd, const fs::path& path) {
+  try {
+    return Sha256::hex(platform::Digest::ofFile(platform::Digest::Algorithm::sha256, fd, path));
+  } catch (const SystemError&) {
+    return {};
   }
-  return sha256.finishHex();
 }
 
 // Whether the regular file at `path` exists and holds something other than `hash`.
@@ -148,7 +145,26 @@ bool holdsOtherContent(const fs::path& path, const std::string& hash) {
   if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return false;
   }
-  return sha256Of(fd.get()) != hash;
+  return sha256Of(fd.get(), path) != hash;
+}
+
+// The signature as given, refused unless installers could accept it: a minisign signature
+// whose trusted comment carries the time the rollback check compares.
+ReleaseSignature readSignature(const fs::path& file) {
+  try {
+    ReleaseSignature signature = ReleaseSignature::read(file);
+    if (!signature.timestamp()) {
+      throw ToolError::usage("refusing the signature \"" + file.string() +
+                             "\": its trusted comment has no timestamp:<seconds>, which "
+                             "installers need (sign with minisign's own trusted comment)");
+    }
+    return signature;
+  } catch (const ReleaseSignatureError& error) {
+    throw ToolError::usage("refusing the signature \"" + file.string() +
+                           "\": " + error.localizedDescription());
+  } catch (const SystemError& error) {
+    throw ToolError::failure(error.debugDescription());
+  }
 }
 
 }  // namespace
@@ -168,11 +184,13 @@ void Publisher::stopIfAsked() const {
   }
 }
 
-Publisher::Publication Publisher::publish(const fs::path& jar,
-                                          const std::string& relativePath) const {
+Publisher::Publication Publisher::publish(const fs::path& jar, const std::string& relativePath,
+                                          const std::optional<Signing>& signing) const {
   if (auto refusal = ReleaseFolder::refusalForPublishPath(relativePath)) {
     throw ToolError::usage("cannot publish to \"" + relativePath + "\": " + *refusal);
   }
+  const std::optional<ReleaseSignature> signature =
+      signing ? std::optional(readSignature(signing->signature)) : std::nullopt;
 
   // A pipe blocks here until its writer opens it; a stop signal ends the wait.
   FileDescriptor source;
@@ -252,12 +270,38 @@ Publisher::Publication Publisher::publish(const fs::path& jar,
     stagedJar.write(buffer.data(), length);
     size += got;
   }
-  Publication publication{{relativePath, sha256.finishHex(), size}, false};
+  Publication publication{{relativePath, sha256.finishHex(), size}, false, std::nullopt};
   publication.replacedDifferentFile = holdsOtherContent(destination, publication.entry.hash);
+  const fs::path signatureFile =
+      destination.string() + std::string(ReleaseSignature::kFileExtension);
+  if (signature) {
+    // The copy is what installers will check, so the copy is what is verified.
+    PublishedSignature published{relativePath + std::string(ReleaseSignature::kFileExtension),
+                                 ReleasePublicKey::idText(signature->keyId()),
+                                 *signature->timestamp(), false};
+    if (signing->key) {
+      try {
+        (void)signature->verify(stagedJar.path(), ReleaseKeys({*signing->key}));
+      } catch (const ReleaseSignatureError& error) {
+        throw ToolError::usage("refusing the signature \"" + signing->signature.string() +
+                               "\" of \"" + jar.string() + "\": " + error.localizedDescription());
+      }
+      published.verified = true;
+    }
+    publication.signature = std::move(published);
+  }
   stopIfAsked();
   // From here on the publish finishes: stopping between the jar and the manifest would
   // leave a manifest that no longer describes the file at its path.
+  if (!signature && ::unlink(signatureFile.c_str()) != 0 && errno != ENOENT) {
+    failWithErrno("remove the earlier signature", signatureFile);
+  }
   stagedJar.commit();
+  if (signature) {
+    StagedFile stagedSignature(signatureFile);
+    stagedSignature.write(signature->text().data(), signature->text().size());
+    stagedSignature.commit();
+  }
 
   const ManifestEntry& entry = publication.entry;
   const nlohmann::json manifest = {

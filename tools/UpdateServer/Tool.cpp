@@ -2,13 +2,44 @@
 
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <type_traits>
 
+#include "Installer/ReleaseSignatureError.h"
 #include "UpdateServer/CommandLine.h"
 #include "UpdateServer/Publisher.h"
 #include "UpdateServer/ToolError.h"
 
 namespace tolvane::tools {
+namespace {
+
+// --public-key takes the key itself or the .pub file minisign wrote.
+ReleasePublicKey publicKeyFrom(const std::string& argument) {
+  std::string text = argument;
+  std::error_code error;
+  if (std::filesystem::is_regular_file(argument, error)) {
+    std::ifstream file(argument, std::ios::binary);
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    text = contents.str();
+  }
+  try {
+    return ReleasePublicKey::parse(text);
+  } catch (const ReleaseSignatureError& refusal) {
+    throw ToolError::usage("publish: --public-key is neither a key nor a readable .pub file: " +
+                           refusal.localizedDescription());
+  }
+}
+
+std::optional<Publisher::Signing> signingOf(const CommandLine::Publish& publish) {
+  if (!publish.signature) return std::nullopt;
+  return Publisher::Signing{
+      *publish.signature,
+      publish.publicKey ? std::optional(publicKeyFrom(*publish.publicKey)) : std::nullopt};
+}
+
+}  // namespace
 
 int Tool::run(const std::vector<std::string>& arguments) {
   try {
@@ -20,7 +51,8 @@ int Tool::run(const std::vector<std::string>& arguments) {
             out_ << parsed.text << std::flush;
           } else if constexpr (std::is_same_v<Parsed, CommandLine::Publish>) {
             const Publisher::Publication publication =
-                Publisher(ReleaseFolder(parsed.root), stopSignal_).publish(parsed.jar, parsed.path);
+                Publisher(ReleaseFolder(parsed.root), stopSignal_)
+                    .publish(parsed.jar, parsed.path, signingOf(parsed));
             const ManifestEntry& entry = publication.entry;
             if (publication.replacedDifferentFile) {
               err_ << "tolvane-update-server: warning: \"" << entry.path
@@ -29,8 +61,15 @@ int Tool::run(const std::vector<std::string>& arguments) {
                    << std::flush;
             }
             out_ << "published " << entry.path << " (" << entry.size << " bytes, sha256 "
-                 << entry.hash << ") in " << parsed.root.string() << "\n"
-                 << std::flush;
+                 << entry.hash << ") in " << parsed.root.string() << "\n";
+            if (const auto& signature = publication.signature) {
+              out_ << "published " << signature->path << " (key " << signature->keyId
+                   << ", timestamp " << signature->timestamp << ", "
+                   << (signature->verified ? "verified with the given key"
+                                           : "not verified: no --public-key")
+                   << ")\n";
+            }
+            out_ << std::flush;
           } else {
             UpdateServer::Options options = parsed.options;
             if (parsed.log) {

@@ -9,35 +9,11 @@
 #include <fstream>
 #include <iterator>
 
+#include "Platform/Base64.h"
 #include "Platform/Bundle.h"
 
 namespace tolvane::http {
 namespace {
-
-std::string base64(std::string_view bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const auto n = (static_cast<unsigned char>(bytes[i]) << 16) |
-                   (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                   static_cast<unsigned char>(bytes[i + 2]);
-    out += {kAlphabet[(n >> 18) & 63], kAlphabet[(n >> 12) & 63], kAlphabet[(n >> 6) & 63],
-            kAlphabet[n & 63]};
-  }
-  const std::size_t rest = bytes.size() - i;
-  if (rest == 1) {
-    const auto n = static_cast<unsigned char>(bytes[i]) << 16;
-    out += {kAlphabet[(n >> 18) & 63], kAlphabet[(n >> 12) & 63], '=', '='};
-  } else if (rest == 2) {
-    const auto n = (static_cast<unsigned char>(bytes[i]) << 16) |
-                   (static_cast<unsigned char>(bytes[i + 1]) << 8);
-    out += {kAlphabet[(n >> 18) & 63], kAlphabet[(n >> 12) & 63], kAlphabet[(n >> 6) & 63], '='};
-  }
-  return out;
-}
 
 // Shortest text that reads back as the same double, always with a fractional part
 // ("1.0", not "1"), the way the platform prints doubles.
@@ -95,7 +71,8 @@ HTTPHeader HTTPHeader::authorizationBearer(std::string_view bearerToken) {
   return authorization("Bearer " + std::string(bearerToken));
 }
 HTTPHeader HTTPHeader::authorization(std::string_view username, std::string_view password) {
-  return authorization("Basic " + base64(std::string(username) + ":" + std::string(password)));
+  return authorization("Basic " +
+                       platform::encodeBase64(std::string(username) + ":" + std::string(password)));
 }
 HTTPHeader HTTPHeader::contentDisposition(std::string value) {
   return {"Content-Disposition", std::move(value)};
