@@ -206,6 +206,15 @@ TEST_F(UpdateServerTest, NeverServesFilesOutsideTheFolder) {
   }
 }
 
+// What a publish killed with SIGKILL leaves until the next one sweeps it.
+TEST_F(UpdateServerTest, NeverServesDotfiles) {
+  writeFile(root_ / "launcher" / ".Tolvane.jar.publishing-Ab12Cd", jar_.substr(0, 1000));
+  startServer();
+  const auto response = get("/launcher/.Tolvane.jar.publishing-Ab12Cd");
+  ASSERT_TRUE(response) << httplib::to_string(response.error());
+  EXPECT_EQ(response->status, 404);
+}
+
 // The serve command in-process: usage errors and failures to start (a whole serving run,
 // with its origin line and request log, is the program test).
 class ServeCommand : public UpdateServerTest {
