@@ -28,6 +28,24 @@ std::optional<std::string> header(MHD_Connection* connection, const char* name) 
   return value == nullptr ? std::nullopt : std::optional<std::string>(value);
 }
 
+std::vector<std::string> headerValues(MHD_Connection* connection, const char* name) {
+  struct Search {
+    const char* name;
+    std::vector<std::string> values;
+  } search{name, {}};
+  MHD_get_connection_values(
+      connection, MHD_HEADER_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, const char* value) -> MHD_Result {
+        auto& found = *static_cast<Search*>(cls);
+        if (::strcasecmp(key, found.name) == 0) {
+          found.values.emplace_back(value == nullptr ? "" : value);
+        }
+        return MHD_YES;
+      },
+      &search);
+  return std::move(search.values);
+}
+
 bool hasAmbiguousFraming(MHD_Connection* connection) {
   struct Framing {
     std::vector<std::string> lengths;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tolvane::tools {
 
@@ -25,8 +26,10 @@ struct Answer {
 [[nodiscard]] Response emptyResponse();
 // `status` with `text` and a line break as a plain-text body.
 [[nodiscard]] Answer textAnswer(unsigned status, const char* text);
-// The request header `name`, if the request has one.
+// The request header `name`, if the request has one (the first, if it has several).
 [[nodiscard]] std::optional<std::string> header(MHD_Connection* connection, const char* name);
+// Every value of the request header `name`, in the order received.
+[[nodiscard]] std::vector<std::string> headerValues(MHD_Connection* connection, const char* name);
 // Framing the server and a proxy in front of it could read differently is refused, so a
 // request cannot smuggle another one past either of them.
 [[nodiscard]] bool hasAmbiguousFraming(MHD_Connection* connection);

@@ -446,7 +446,12 @@ Answer UpdateServer::Callbacks::answerFile(const UpdateServer& server, MHD_Conne
     return notModified;
   }
 
-  std::optional<std::string> rangeHeader = header(connection, MHD_HTTP_HEADER_RANGE);
+  // Two Range fields make no valid range; the whole file is always a valid answer.
+  std::vector<std::string> ranges = headerValues(connection, MHD_HTTP_HEADER_RANGE);
+  std::optional<std::string> rangeHeader;
+  if (ranges.size() == 1) {
+    rangeHeader = std::move(ranges.front());
+  }
   if (const auto ifRange = header(connection, MHD_HTTP_HEADER_IF_RANGE);
       rangeHeader && ifRange && !validators.matchesForRange(*ifRange)) {
     // The client holds part of another version: splicing would corrupt its copy.
