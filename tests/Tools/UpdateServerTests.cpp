@@ -24,6 +24,7 @@ namespace tolvane::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using test::patternBytes;
 using test::readFile;
 using test::writeFile;
@@ -306,11 +307,46 @@ INSTANTIATE_TEST_SUITE_P(
                      "Content-Length: " +
                          std::to_string(kSmuggled.size()) + "\r\n\r\n" + kSmuggled,
                      "HTTP/1.1 400 Bad Request", 1},
+        ExchangeCase{"chunked_in_any_case_is_read_and_dropped",
+                     "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: Chunked\r\n\r\n" +
+                         [] {
+                           std::ostringstream chunk;
+                           chunk << std::hex << kSmuggled.size() << "\r\n" << kSmuggled;
+                           return chunk.str();
+                         }() +
+                         "\r\n0\r\n\r\n"
+                         "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n",
+                     "HTTP/1.1 200 OK", 2},
         ExchangeCase{"chunked_with_a_length_is_refused",
                      "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n"
                      "Content-Length: 5\r\n\r\n0\r\n\r\n" +
                          kSmuggled,
                      "HTTP/1.1 400 Bad Request", 1},
+        ExchangeCase{"a_coding_before_chunked_is_not_implemented",
+                     "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: gzip, chunked\r\n"
+                     "\r\n0\r\n\r\n" +
+                         kSmuggled,
+                     "HTTP/1.1 501 Not Implemented", 1},
+        ExchangeCase{
+            "a_body_not_ending_chunked_is_refused",
+            "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: bogus\r\n\r\n" + kSmuggled,
+            "HTTP/1.1 400 Bad Request", 1},
+        ExchangeCase{"a_declared_body_over_the_limit_is_refused_unread",
+                     "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nContent-Length: 65537\r\n\r\n",
+                     "HTTP/1.1 413 Content Too Large", 1},
+        ExchangeCase{"a_chunked_body_over_the_limit_is_refused_at_its_end",
+                     "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                         std::string("10001\r\n") + std::string(0x10001, 'a') + "\r\n0\r\n\r\n" +
+                         kSmuggled,
+                     "HTTP/1.1 413 Content Too Large", 1},
+        ExchangeCase{"http_1_1_without_host_is_refused",
+                     "GET /loaderv3.php HTTP/1.1\r\n\r\n" + kSmuggled, "HTTP/1.1 400 Bad Request",
+                     1},
+        ExchangeCase{"two_hosts_are_refused",
+                     "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n" + kSmuggled,
+                     "HTTP/1.1 400 Bad Request", 1},
+        ExchangeCase{"http_1_0_needs_no_host", "GET /loaderv3.php HTTP/1.0\r\n\r\n",
+                     "HTTP/1.1 200 OK", 1},
         ExchangeCase{
             "other_methods_are_not_allowed",
             "DELETE /launcher/Tolvane.jar HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n",
@@ -363,12 +399,11 @@ struct StallCase {
   friend void PrintTo(const StallCase& row, std::ostream* out) { *out << row.name; }
 };
 
-class RequestHeadDeadline : public UpdateServerTest,
-                            public ::testing::WithParamInterface<StallCase> {};
+class RequestDeadline : public UpdateServerTest, public ::testing::WithParamInterface<StallCase> {};
 
-TEST_P(RequestHeadDeadline, ClosesConnectionsThatNeverFinishTheirHead) {
+TEST_P(RequestDeadline, ClosesConnectionsThatNeverFinishTheirRequest) {
   UpdateServer::Limits limits;
-  limits.requestHead = std::chrono::milliseconds(200);
+  limits.request = std::chrono::milliseconds(200);
   startServer(GetParam().tls, limits);
   RawConnection connection(port_);
   connection.send(GetParam().head);
@@ -384,15 +419,24 @@ TEST_P(RequestHeadDeadline, ClosesConnectionsThatNeverFinishTheirHead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Stalls, RequestHeadDeadline,
+    Stalls, RequestDeadline,
     ::testing::Values(StallCase{"idle", false, "", false},
                       StallCase{"trickled_head", false, "GET / HTTP/1.1\r\n", true},
+                      StallCase{"trickled_body", false,
+                                "GET / HTTP/1.1\r\nHost: a\r\nContent-Length: 60000\r\n\r\n", true},
                       StallCase{"half_a_tls_handshake", true,
                                 std::string("\x16\x03\x01\x02\x00", 5), false}),
     [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
 
-TEST_F(UpdateServerTest, LogsEveryTargetWithControlBytesEscaped) {
+TEST_F(UpdateServerTest, LogsEveryTargetWholeWithControlBytesEscaped) {
   startServer(false);
+  {
+    // The library hands the target over cut at a raw NUL: "/launcher/Tolvane.jar".
+    RawConnection connection(port_);
+    connection.send("GET /launcher/Tolvane.jar\0/../../secret HTTP/1.1\r\nHost: a\r\n\r\n"s);
+    const std::string received = connection.readToEnd();
+    EXPECT_EQ(received.substr(0, received.find("\r\n")), "HTTP/1.1 400 Bad Request");
+  }
   {
     RawConnection connection(port_);
     connection.send("GET /a\x1b[31m.jar HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n");
@@ -408,6 +452,8 @@ TEST_F(UpdateServerTest, LogsEveryTargetWithControlBytesEscaped) {
   EXPECT_EQ(log.find('\x1b'), std::string::npos) << log;
   EXPECT_NE(log.find("GET /a\\x1B[31m.jar 404\n"), std::string::npos) << log;
   EXPECT_NE(log.find("- /refused\\x1B.jar 431\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("GET /launcher/Tolvane.jar\\x00/../../secret 400\n"), std::string::npos)
+      << log;
 }
 
 // An operator's script that swaps a folder of the release for a symbolic link leading

@@ -2,6 +2,7 @@
 
 #include <microhttpd.h>
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,8 +31,11 @@ struct Answer {
 [[nodiscard]] std::optional<std::string> header(MHD_Connection* connection, const char* name);
 // Every value of the request header `name`, in the order received.
 [[nodiscard]] std::vector<std::string> headerValues(MHD_Connection* connection, const char* name);
-// Framing the server and a proxy in front of it could read differently is refused, so a
-// request cannot smuggle another one past either of them.
-[[nodiscard]] bool hasAmbiguousFraming(MHD_Connection* connection);
+// The status that refuses a request whose body cannot be read safely, decided from the head
+// before any of the body is read: framing the server and a proxy in front of it could read
+// differently, so that a request could be smuggled past either (400); a transfer coding
+// other than chunked (501); a declared length over `largestBody` (413).
+[[nodiscard]] std::optional<unsigned> framingRefusal(MHD_Connection* connection,
+                                                     std::size_t largestBody);
 
 }  // namespace tolvane::tools
