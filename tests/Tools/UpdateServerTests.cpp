@@ -456,6 +456,22 @@ TEST_F(UpdateServerTest, LogsEveryTargetWholeWithControlBytesEscaped) {
       << log;
 }
 
+// Past the connection limit a client waits in the listening socket's queue, and is served
+// once a slot frees, here when the stalled request holding it runs out of time.
+TEST_F(UpdateServerTest, AConnectionOverTheLimitWaitsForASlot) {
+  UpdateServer::Limits limits;
+  limits.connections = 1;
+  limits.request = std::chrono::milliseconds(300);
+  startServer(false, limits);
+  RawConnection stalled(port_);
+  httplib::Client client("127.0.0.1", port_);
+  client.set_read_timeout(5);
+  const auto response = client.Get("/loaderv3.php");
+  ASSERT_TRUE(response) << httplib::to_string(response.error());
+  EXPECT_EQ(response->status, 200);
+  EXPECT_TRUE(stalled.closedWithin(0));
+}
+
 // An operator's script that swaps a folder of the release for a symbolic link leading
 // out just after the server checked the name: what is sent is still only what is inside.
 TEST_F(UpdateServerTest, AFolderSwappedForALinkAfterTheCheckLeaksNothing) {
