@@ -40,6 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RangeCase{"absent", std::nullopt, 10, Kind::wholeFile, 0, 0},
         RangeCase{"closed", "bytes=2-5", 10, Kind::part, 2, 5},
+        RangeCase{"unit_in_any_case", "Bytes=2-5", 10, Kind::part, 2, 5},
         RangeCase{"single_byte", "bytes=0-0", 10, Kind::part, 0, 0},
         RangeCase{"last_byte", "bytes=9-9", 10, Kind::part, 9, 9},
         RangeCase{"open_ended", "bytes=7-", 10, Kind::part, 7, 9},

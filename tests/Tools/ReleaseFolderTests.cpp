@@ -48,6 +48,17 @@ TEST_F(ReleaseFolderLookup, FoldersAndAbsentFilesAreMissing) {
   EXPECT_EQ(folder.lookup("/launcher/a.jar/x").outcome, Outcome::missing);
 }
 
+TEST_F(ReleaseFolderLookup, DotfilesAreMissing) {
+  writeFile(root_ / "launcher" / ".a.jar.publishing-Ab12Cd", "partial");
+  writeFile(root_ / ".git" / "config", "operator's");
+  const ReleaseFolder folder(root_);
+  for (const char* path :
+       {"/launcher/.a.jar.publishing-Ab12Cd", "/.git/config", "/./launcher/a.jar"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(folder.lookup(path).outcome, Outcome::missing);
+  }
+}
+
 TEST_F(ReleaseFolderLookup, RefusesPathsThatLeaveTheFolder) {
   const ReleaseFolder folder(root_);
   for (const std::string& path :
@@ -90,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PublishPathCase{"plain", "Tolvane.jar", true},
                       PublishPathCase{"nested", "launcher/TolvaneDemoLauncher.jar", true},
                       PublishPathCase{"spaces_and_cyrillic", "лаунчер/Мой файл.jar", true},
-                      PublishPathCase{"dots_inside_names", "a..b/..jar", true},
+                      PublishPathCase{"dots_inside_names", "a..b/c..jar", true},
+                      PublishPathCase{"hidden", "launcher/.a.jar", false},
                       PublishPathCase{"empty", "", false},
                       PublishPathCase{"absolute", "/etc/a.jar", false},
                       PublishPathCase{"parent", "../a.jar", false},

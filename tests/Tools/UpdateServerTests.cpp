@@ -24,6 +24,7 @@ namespace tolvane::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using test::patternBytes;
 using test::readFile;
 using test::writeFile;
@@ -102,19 +103,20 @@ TEST_F(UpdateServerTest, ServesTheFileWholeOrOneByteRange) {
   startServer();
   const std::uint64_t size = jar_.size();
   struct Case {
-    std::string range;  // none sent when empty
+    std::vector<std::string> ranges;  // one Range field each
     int status;
     std::uint64_t first;
     std::uint64_t last;
   };
   // One row per outcome; the forms of the header are resolved in ByteRange.
   for (const Case& c :
-       {Case{"", 200, 0, size - 1}, Case{"bytes=0-1,4-5", 200, 0, size - 1},
-        Case{"bytes=65530-200000", 206, 65530, 200000}, Case{"bytes=-5", 206, size - 5, size - 1},
-        Case{"bytes=400000-", 416, 0, 0}}) {
-    SCOPED_TRACE(c.range);
+       {Case{{}, 200, 0, size - 1}, Case{{"bytes=0-1,4-5"}, 200, 0, size - 1},
+        Case{{"bytes=0-1", "bytes=4-5"}, 200, 0, size - 1},
+        Case{{"bytes=65530-200000"}, 206, 65530, 200000},
+        Case{{"bytes=-5"}, 206, size - 5, size - 1}, Case{{"bytes=400000-"}, 416, 0, 0}}) {
+    SCOPED_TRACE(::testing::PrintToString(c.ranges));
     httplib::Headers headers;
-    if (!c.range.empty()) headers.emplace("Range", c.range);
+    for (const std::string& range : c.ranges) headers.emplace("Range", range);
     const auto response = get("/launcher/Tolvane.jar", headers);
     ASSERT_TRUE(response) << httplib::to_string(response.error());
     EXPECT_EQ(response->status, c.status);
@@ -204,6 +206,15 @@ TEST_F(UpdateServerTest, NeverServesFilesOutsideTheFolder) {
     EXPECT_EQ(response->status, 400);
     EXPECT_EQ(response->body.find("secret"), std::string::npos);
   }
+}
+
+// What a publish killed with SIGKILL leaves until the next one sweeps it.
+TEST_F(UpdateServerTest, NeverServesDotfiles) {
+  writeFile(root_ / "launcher" / ".Tolvane.jar.publishing-Ab12Cd", jar_.substr(0, 1000));
+  startServer();
+  const auto response = get("/launcher/.Tolvane.jar.publishing-Ab12Cd");
+  ASSERT_TRUE(response) << httplib::to_string(response.error());
+  EXPECT_EQ(response->status, 404);
 }
 
 // The serve command in-process: usage errors and failures to start (a whole serving run,
@@ -296,11 +307,46 @@ INSTANTIATE_TEST_SUITE_P(
                      "Content-Length: " +
                          std::to_string(kSmuggled.size()) + "\r\n\r\n" + kSmuggled,
                      "HTTP/1.1 400 Bad Request", 1},
+        ExchangeCase{"chunked_in_any_case_is_read_and_dropped",
+                     "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: Chunked\r\n\r\n" +
+                         [] {
+                           std::ostringstream chunk;
+                           chunk << std::hex << kSmuggled.size() << "\r\n" << kSmuggled;
+                           return chunk.str();
+                         }() +
+                         "\r\n0\r\n\r\n"
+                         "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n",
+                     "HTTP/1.1 200 OK", 2},
         ExchangeCase{"chunked_with_a_length_is_refused",
                      "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n"
                      "Content-Length: 5\r\n\r\n0\r\n\r\n" +
                          kSmuggled,
                      "HTTP/1.1 400 Bad Request", 1},
+        ExchangeCase{"a_coding_before_chunked_is_not_implemented",
+                     "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: gzip, chunked\r\n"
+                     "\r\n0\r\n\r\n" +
+                         kSmuggled,
+                     "HTTP/1.1 501 Not Implemented", 1},
+        ExchangeCase{
+            "a_body_not_ending_chunked_is_refused",
+            "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: bogus\r\n\r\n" + kSmuggled,
+            "HTTP/1.1 400 Bad Request", 1},
+        ExchangeCase{"a_declared_body_over_the_limit_is_refused_unread",
+                     "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nContent-Length: 65537\r\n\r\n",
+                     "HTTP/1.1 413 Content Too Large", 1},
+        ExchangeCase{"a_chunked_body_over_the_limit_is_refused_at_its_end",
+                     "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                         std::string("10001\r\n") + std::string(0x10001, 'a') + "\r\n0\r\n\r\n" +
+                         kSmuggled,
+                     "HTTP/1.1 413 Content Too Large", 1},
+        ExchangeCase{"http_1_1_without_host_is_refused",
+                     "GET /loaderv3.php HTTP/1.1\r\n\r\n" + kSmuggled, "HTTP/1.1 400 Bad Request",
+                     1},
+        ExchangeCase{"two_hosts_are_refused",
+                     "GET /loaderv3.php HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n" + kSmuggled,
+                     "HTTP/1.1 400 Bad Request", 1},
+        ExchangeCase{"http_1_0_needs_no_host", "GET /loaderv3.php HTTP/1.0\r\n\r\n",
+                     "HTTP/1.1 200 OK", 1},
         ExchangeCase{
             "other_methods_are_not_allowed",
             "DELETE /launcher/Tolvane.jar HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n",
@@ -353,12 +399,11 @@ struct StallCase {
   friend void PrintTo(const StallCase& row, std::ostream* out) { *out << row.name; }
 };
 
-class RequestHeadDeadline : public UpdateServerTest,
-                            public ::testing::WithParamInterface<StallCase> {};
+class RequestDeadline : public UpdateServerTest, public ::testing::WithParamInterface<StallCase> {};
 
-TEST_P(RequestHeadDeadline, ClosesConnectionsThatNeverFinishTheirHead) {
+TEST_P(RequestDeadline, ClosesConnectionsThatNeverFinishTheirRequest) {
   UpdateServer::Limits limits;
-  limits.requestHead = std::chrono::milliseconds(200);
+  limits.request = std::chrono::milliseconds(200);
   startServer(GetParam().tls, limits);
   RawConnection connection(port_);
   connection.send(GetParam().head);
@@ -374,15 +419,24 @@ TEST_P(RequestHeadDeadline, ClosesConnectionsThatNeverFinishTheirHead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Stalls, RequestHeadDeadline,
+    Stalls, RequestDeadline,
     ::testing::Values(StallCase{"idle", false, "", false},
                       StallCase{"trickled_head", false, "GET / HTTP/1.1\r\n", true},
+                      StallCase{"trickled_body", false,
+                                "GET / HTTP/1.1\r\nHost: a\r\nContent-Length: 60000\r\n\r\n", true},
                       StallCase{"half_a_tls_handshake", true,
                                 std::string("\x16\x03\x01\x02\x00", 5), false}),
     [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
 
-TEST_F(UpdateServerTest, LogsEveryTargetWithControlBytesEscaped) {
+TEST_F(UpdateServerTest, LogsEveryTargetWholeWithControlBytesEscaped) {
   startServer(false);
+  {
+    // The library hands the target over cut at a raw NUL: "/launcher/Tolvane.jar".
+    RawConnection connection(port_);
+    connection.send("GET /launcher/Tolvane.jar\0/../../secret HTTP/1.1\r\nHost: a\r\n\r\n"s);
+    const std::string received = connection.readToEnd();
+    EXPECT_EQ(received.substr(0, received.find("\r\n")), "HTTP/1.1 400 Bad Request");
+  }
   {
     RawConnection connection(port_);
     connection.send("GET /a\x1b[31m.jar HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n");
@@ -398,6 +452,24 @@ TEST_F(UpdateServerTest, LogsEveryTargetWithControlBytesEscaped) {
   EXPECT_EQ(log.find('\x1b'), std::string::npos) << log;
   EXPECT_NE(log.find("GET /a\\x1B[31m.jar 404\n"), std::string::npos) << log;
   EXPECT_NE(log.find("- /refused\\x1B.jar 431\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("GET /launcher/Tolvane.jar\\x00/../../secret 400\n"), std::string::npos)
+      << log;
+}
+
+// Past the connection limit a client waits in the listening socket's queue, and is served
+// once a slot frees, here when the stalled request holding it runs out of time.
+TEST_F(UpdateServerTest, AConnectionOverTheLimitWaitsForASlot) {
+  UpdateServer::Limits limits;
+  limits.connections = 1;
+  limits.request = std::chrono::milliseconds(300);
+  startServer(false, limits);
+  RawConnection stalled(port_);
+  httplib::Client client("127.0.0.1", port_);
+  client.set_read_timeout(5);
+  const auto response = client.Get("/loaderv3.php");
+  ASSERT_TRUE(response) << httplib::to_string(response.error());
+  EXPECT_EQ(response->status, 200);
+  EXPECT_TRUE(stalled.closedWithin(0));
 }
 
 // An operator's script that swaps a folder of the release for a symbolic link leading

@@ -7,6 +7,7 @@
 
 namespace tolvane::tools {
 
+using platform::lowercased;
 using platform::trimmed;
 
 namespace {
@@ -45,7 +46,8 @@ ByteRange ByteRange::resolve(std::optional<std::string_view> header, std::uint64
     return whole;
   }
   std::string_view rangeSet = trimmed(*header);
-  if (rangeSet.substr(0, kUnitPrefix.size()) != kUnitPrefix) {
+  // Range units are case-insensitive: "Bytes=0-5" asks for the same part.
+  if (lowercased(rangeSet.substr(0, kUnitPrefix.size())) != kUnitPrefix) {
     return whole;
   }
   rangeSet.remove_prefix(kUnitPrefix.size());

@@ -7,8 +7,8 @@
 namespace tolvane::tools {
 
 // The part of a file a GET asks for through its Range header, resolved against the
-// file's size. Only a single "bytes=" range is honoured; anything else (no header, a
-// malformed one, several ranges, another unit) asks for the whole file, which a server
+// file's size. Only a single "bytes=" range (the unit in any case) is honoured; anything else (no
+// header, a malformed one, several ranges, another unit) asks for the whole file, which a server
 // may always answer with.
 class ByteRange {
  public:

@@ -76,9 +76,18 @@ ReleaseFolder::Lookup ReleaseFolder::lookup(std::string_view requestPath) const 
     return refused();
   }
   bool escapes = false;
-  forEachComponent(relative, [&](std::string_view component) { escapes |= component == ".."; });
+  bool hidden = false;
+  forEachComponent(relative, [&](std::string_view component) {
+    escapes |= component == "..";
+    hidden |= component.starts_with('.');
+  });
   if (escapes) {
     return refused();
+  }
+  // Nothing a release holds starts with a dot, but a killed publish's half-written copy
+  // does, and so do an operator's ".git" or ".htaccess".
+  if (hidden) {
+    return missing();
   }
 
   std::error_code error;
@@ -122,6 +131,8 @@ std::optional<std::string> ReleaseFolder::refusalForPublishPath(std::string_view
       refusal = "the path leaves the release folder (it has a \"..\" component)";
     } else if (component.empty() || component == ".") {
       refusal = "the path has an empty or \".\" component; name the file plainly";
+    } else if (component.front() == '.') {
+      refusal = "the path has a component starting with \".\"; such files are not served";
     }
   });
   if (refusal) {

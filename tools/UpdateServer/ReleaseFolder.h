@@ -32,13 +32,14 @@ class ReleaseFolder {
   // Maps a percent-decoded request path ("/launcher/a b.jar") to a regular file under the
   // folder. Paths that try to leave it (".." components, an absolute path after the
   // leading "/", NUL bytes) are refused; so is a file reached through a symbolic link
-  // that points outside. Folders and absent files are missing.
+  // that points outside. Folders, absent files and paths with a component starting with
+  // "." are missing.
   [[nodiscard]] Lookup lookup(std::string_view requestPath) const;
 
   // Why a relative path given to publish cannot be used, or nothing when it can. A usable
-  // path is valid UTF-8, not absolute, made only of non-empty components other than "."
-  // and "..", free of characters that do not survive the trip through a URL ('%', '?',
-  // '#', '\\', control characters), and not the manifest's own name.
+  // path is valid UTF-8, not absolute, made only of non-empty components that do not start
+  // with "." (lookup never finds those), free of characters that do not survive the trip
+  // through a URL ('%', '?', '#', '\\', control characters), and not the manifest's own name.
   [[nodiscard]] static std::optional<std::string> refusalForPublishPath(std::string_view path);
 
   // True when `path` (already canonical) is the folder itself or lies below it.

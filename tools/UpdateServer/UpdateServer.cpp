@@ -11,11 +11,13 @@
 #include <array>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string_view>
 #include <vector>
@@ -35,7 +37,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr std::string_view kAllowedMethods = "GET, HEAD";
-// Bodies are dropped unread; past this much the connection is not worth keeping.
+// Bodies are read and dropped; past this much the connection is not worth keeping.
 constexpr std::size_t kLargestDroppedBody = 64 * 1024;
 
 std::string contentTypeFor(const fs::path& file) {
@@ -99,14 +101,31 @@ std::string decodedPath(std::string_view target) {
   return path;
 }
 
+// libmicrohttpd hands the target over as a C string, so a raw NUL byte in it cuts it
+// short: "/a.jar\0/../../etc/passwd" would be served as "/a.jar". The request line in the
+// library's read buffer still holds the rest, up to the version string, and the handler is
+// given pointers into that line (0.9.75, as Debian 12 ships it). The whole target when the
+// part `seen` stops at such a NUL; bytes of a query after the NUL may read as NULs too,
+// since the library splits the query in place.
+std::optional<std::string> targetCutAtNul(const char* url, const char* version,
+                                          const std::string& seen, std::size_t bound) {
+  const auto begin = reinterpret_cast<std::uintptr_t>(url);
+  const auto end = reinterpret_cast<std::uintptr_t>(version);
+  if (url == nullptr || version == nullptr || end <= begin + seen.size() + 1 ||
+      end - begin > bound) {
+    return std::nullopt;
+  }
+  return seen + std::string(url + seen.size(), end - begin - 1 - seen.size());
+}
+
 }  // namespace
 
-// One client connection. `fd`, `awaitingHead` and `headDeadline` are shared with the
-// watchdog under connectionsMutex_; the rest belongs to libmicrohttpd's thread.
+// One client connection. `fd`, `awaitingRequest` and `requestDeadline` are shared with
+// the watchdog under connectionsMutex_; the rest belongs to libmicrohttpd's thread.
 struct UpdateServer::Connection {
   int fd = -1;
-  bool awaitingHead = true;
-  Clock::time_point headDeadline;
+  bool awaitingRequest = true;
+  Clock::time_point requestDeadline;
 
   std::string target;     // raw request target of the current request
   bool handled = false;   // the head reached the handler
@@ -123,7 +142,7 @@ struct UpdateServer::Callbacks {
       auto state = std::make_unique<Connection>();
       state->fd =
           MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
-      state->headDeadline = Clock::now() + server.options_.limits.requestHead;
+      state->requestDeadline = Clock::now() + server.options_.limits.request;
       const std::lock_guard lock(server.connectionsMutex_);
       server.connections_.insert(state.get());
       *socketContext = state.release();
@@ -174,17 +193,17 @@ struct UpdateServer::Callbacks {
     }
     logIfRefusedByLibrary(server, connection, *state);
     state->target.clear();
-    // A kept-alive connection has the same time again to send its next request head.
+    // A kept-alive connection has the same time again to send its next request.
     const std::lock_guard lock(server.connectionsMutex_);
-    state->awaitingHead = true;
-    state->headDeadline = Clock::now() + server.options_.limits.requestHead;
+    state->awaitingRequest = true;
+    state->requestDeadline = Clock::now() + server.options_.limits.request;
   }
 
   // Called once the head is in, again for each piece of a body, and a last time when
   // the request is complete. Answers go out on the last call: a response queued earlier
   // makes libmicrohttpd close the connection, which is right only for refusals.
-  static MHD_Result handleRequest(void* cls, MHD_Connection* connection, const char*,
-                                  const char* method, const char*, const char*,
+  static MHD_Result handleRequest(void* cls, MHD_Connection* connection, const char* url,
+                                  const char* method, const char* version, const char*,
                                   std::size_t* uploadSize, void** requestContext) {
     auto& server = *static_cast<UpdateServer*>(cls);
     auto* state = static_cast<Connection*>(*requestContext);
@@ -195,11 +214,8 @@ struct UpdateServer::Callbacks {
     if (!state->handled) {
       state->handled = true;
       state->discarded = 0;
-      {
-        const std::lock_guard lock(server.connectionsMutex_);
-        state->awaitingHead = false;
-      }
-      if (std::optional<Answer> refusal = refusalOfHead(server, connection, method)) {
+      if (std::optional<Answer> refusal =
+              refusalOfHead(server, connection, url, method, version, *state)) {
         return queue(server, connection, method, *state, std::move(*refusal));
       }
       return MHD_YES;
@@ -208,11 +224,15 @@ struct UpdateServer::Callbacks {
       // A body is read and dropped, so that it can never pass for the next request.
       state->discarded += *uploadSize;
       *uploadSize = 0;
-      if (state->discarded > kLargestDroppedBody) {
-        return queue(server, connection, method, *state,
-                     textAnswer(MHD_HTTP_CONTENT_TOO_LARGE, "Content Too Large"));
-      }
       return MHD_YES;
+    }
+    if (state->discarded > kLargestDroppedBody) {
+      // Only a chunked body gets here: it declares no length to refuse it by up front,
+      // and libmicrohttpd takes no answer while a body comes in, so it was read to its
+      // end (within the request's deadline).
+      Answer tooLarge = textAnswer(MHD_HTTP_CONTENT_TOO_LARGE, "Content Too Large");
+      MHD_add_response_header(tooLarge.response.get(), MHD_HTTP_HEADER_CONNECTION, "close");
+      return queue(server, connection, method, *state, std::move(tooLarge));
     }
     return queue(server, connection, method, *state, answer(server, connection, state->target));
   }
@@ -220,12 +240,19 @@ struct UpdateServer::Callbacks {
   static MHD_Result queue(UpdateServer& server, MHD_Connection* connection, std::string_view method,
                           Connection& state, Answer answer) {
     state.answered = true;
+    {
+      const std::lock_guard lock(server.connectionsMutex_);
+      state.awaitingRequest = false;
+    }
     server.logRequestLine(method, state.target, std::to_string(answer.status));
     return MHD_queue_response(connection, answer.status, answer.response.get());
   }
 
+  // Refusals decided by the head alone, queued before any body is read: libmicrohttpd
+  // then closes the connection once they are sent.
   static std::optional<Answer> refusalOfHead(const UpdateServer& server, MHD_Connection* connection,
-                                             std::string_view method);
+                                             const char* url, std::string_view method,
+                                             const char* version, Connection& state);
   static Answer answer(const UpdateServer& server, MHD_Connection* connection,
                        const std::string& target);
   static Answer answerFile(const UpdateServer& server, MHD_Connection* connection,
@@ -322,7 +349,7 @@ int UpdateServer::start() {
   }
   port_ = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT)->port;
   stopping_ = false;
-  watchdog_ = std::thread([this] { watchRequestHeads(); });
+  watchdog_ = std::thread([this] { watchRequests(); });
   return port_;
 }
 
@@ -347,18 +374,17 @@ std::string UpdateServer::origin() const {
   return (options_.tls ? "https://" : "http://") + host + ":" + std::to_string(port_);
 }
 
-void UpdateServer::watchRequestHeads() {
-  const auto tick = std::clamp<std::chrono::milliseconds>(options_.limits.requestHead / 4,
-                                                          std::chrono::milliseconds(5),
-                                                          std::chrono::milliseconds(1000));
+void UpdateServer::watchRequests() {
+  const auto tick = std::clamp<std::chrono::milliseconds>(
+      options_.limits.request / 4, std::chrono::milliseconds(5), std::chrono::milliseconds(1000));
   std::unique_lock lock(connectionsMutex_);
   while (!watchdogWake_.wait_for(lock, tick, [this] { return stopping_; })) {
     const auto now = Clock::now();
     for (Connection* connection : connections_) {
-      if (connection->awaitingHead && connection->headDeadline < now) {
+      if (connection->awaitingRequest && connection->requestDeadline < now) {
         // The event loop sees the end of the stream and closes the connection itself.
         ::shutdown(connection->fd, SHUT_RDWR);
-        connection->awaitingHead = false;
+        connection->awaitingRequest = false;
       }
     }
   }
@@ -374,9 +400,14 @@ void UpdateServer::logRequestLine(std::string_view method, std::string_view targ
                 << std::flush;
 }
 
-std::optional<Answer> UpdateServer::Callbacks::refusalOfHead(const UpdateServer& server,
-                                                             MHD_Connection* connection,
-                                                             std::string_view method) {
+std::optional<Answer> UpdateServer::Callbacks::refusalOfHead(
+    const UpdateServer& server, MHD_Connection* connection, const char* url,
+    std::string_view method, const char* version, Connection& state) {
+  if (std::optional<std::string> whole =
+          targetCutAtNul(url, version, state.target, server.options_.limits.connectionMemory)) {
+    state.target = std::move(*whole);
+    return textAnswer(MHD_HTTP_BAD_REQUEST, "Bad Request");
+  }
   if (method != MHD_HTTP_METHOD_GET && method != MHD_HTTP_METHOD_HEAD) {
     Answer refused = textAnswer(MHD_HTTP_METHOD_NOT_ALLOWED, "Method Not Allowed");
     MHD_add_response_header(refused.response.get(), MHD_HTTP_HEADER_ALLOW,
@@ -387,8 +418,21 @@ std::optional<Answer> UpdateServer::Callbacks::refusalOfHead(const UpdateServer&
           connection, MHD_HEADER_KIND, nullptr, nullptr)) > server.options_.limits.headerCount) {
     return textAnswer(MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, "Request Header Fields Too Large");
   }
-  if (hasAmbiguousFraming(connection)) {
+  // The authority a request is for, which HTTP/1.1 must name exactly once; two could be
+  // read differently by a proxy in front.
+  const std::size_t hosts = headerValues(connection, MHD_HTTP_HEADER_HOST).size();
+  if (hosts > 1 || (hosts == 0 && std::string_view(version) != MHD_HTTP_VERSION_1_0)) {
     return textAnswer(MHD_HTTP_BAD_REQUEST, "Bad Request");
+  }
+  if (const std::optional<unsigned> status = framingRefusal(connection, kLargestDroppedBody)) {
+    switch (*status) {
+      case MHD_HTTP_CONTENT_TOO_LARGE:
+        return textAnswer(*status, "Content Too Large");
+      case MHD_HTTP_NOT_IMPLEMENTED:
+        return textAnswer(*status, "Not Implemented");
+      default:
+        return textAnswer(MHD_HTTP_BAD_REQUEST, "Bad Request");
+    }
   }
   return std::nullopt;
 }
@@ -446,7 +490,12 @@ Answer UpdateServer::Callbacks::answerFile(const UpdateServer& server, MHD_Conne
     return notModified;
   }
 
-  std::optional<std::string> rangeHeader = header(connection, MHD_HTTP_HEADER_RANGE);
+  // Two Range fields make no valid range; the whole file is always a valid answer.
+  std::vector<std::string> ranges = headerValues(connection, MHD_HTTP_HEADER_RANGE);
+  std::optional<std::string> rangeHeader;
+  if (ranges.size() == 1) {
+    rangeHeader = std::move(ranges.front());
+  }
   if (const auto ifRange = header(connection, MHD_HTTP_HEADER_IF_RANGE);
       rangeHeader && ifRange && !validators.matchesForRange(*ifRange)) {
     // The client holds part of another version: splicing would corrupt its copy.

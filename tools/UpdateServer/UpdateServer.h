@@ -23,14 +23,14 @@ namespace tolvane::tools {
 // demos and tests: "/loaderv3.php", whatever its query, answers the folder's manifest as
 // JSON; any other path answers the file of that (percent-decoded) name below the folder.
 // Files carry a strong ETag and Last-Modified; If-None-Match (304), If-Range and single
-// byte ranges (206, 416) are honoured. Missing files are 404, paths that try to leave the
-// folder 400, methods other than GET and HEAD 405.
+// byte ranges (206, 416) are honoured. Missing files and dotfiles are 404, paths that try
+// to leave the folder 400, methods other than GET and HEAD 405.
 //
 // Requests are served by libmicrohttpd on one event-driven thread, so clients that stall
-// hold a connection slot, never a worker: connections, header size and count, idle time
-// and the time to send a request head are all bounded (Limits). The object itself is
-// driven from one thread (start, stop, destruction); a watchdog thread of its own closes
-// connections whose request head is late.
+// hold a connection slot, never a worker: connections, header size and count, body size,
+// idle time and the time to send a whole request are all bounded (Limits). The object
+// itself is driven from one thread (start, stop, destruction); a watchdog thread of its own
+// closes connections whose request is late.
 class UpdateServer {
  public:
   struct Tls {
@@ -39,9 +39,9 @@ class UpdateServer {
   };
   struct Limits {
     // From the connection's start (or the end of its previous response) to the end of
-    // the request head, TLS handshake included.
-    std::chrono::milliseconds requestHead{10'000};
-    // Longest silence while a response is sent or a body read.
+    // the request, head and body, TLS handshake included.
+    std::chrono::milliseconds request{10'000};
+    // Longest silence while a response is sent (a request has its deadline above).
     unsigned idleSeconds = 30;
     unsigned connections = 256;
     std::size_t headerCount = 100;
@@ -82,7 +82,7 @@ class UpdateServer {
   struct Connection;
   struct Callbacks;
 
-  void watchRequestHeads();
+  void watchRequests();
   void logRequestLine(std::string_view method, std::string_view target, std::string_view outcome);
 
   Options options_;
