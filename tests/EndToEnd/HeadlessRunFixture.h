@@ -26,8 +26,7 @@
 // with a fake Java runtime that records how the launcher was started.
 namespace tolvane::test {
 
-inline const std::filesystem::path kInstaller =
-    test::buildFolder() / "bin" / "tolvane-installer";
+inline const std::filesystem::path kInstaller = test::buildFolder() / "bin" / "tolvane-installer";
 inline const std::string kInstalling = "Установка...\n";
 inline const std::string kUpdating = "Обновление...\n";
 inline std::string taskFailed(const std::string& transportMessage) {
