@@ -170,9 +170,13 @@ void FileDownloadService::download(const std::optional<std::string>& from,
   const auto continued =
       entry ? continuableDownload(*entry, url, partials, recordFile) : std::nullopt;
   if (!continued) discardPartials(partials);
-  std::error_code ignored;
-  // When this fails, so does the transfer's file, and that failure is the one reported.
-  fs::create_directories(partials, ignored);
+  try {
+    platform::FileManager::defaultManager().createDirectory(partials, true);
+  } catch (const platform::SystemError& error) {
+    // The transfer's file could not be made in it either; this says which folder and why
+    // (a work folder the player cannot write to), and no request is spent on it.
+    throw ResourceError::failedDownloadLoaderModel(error.error());
+  }
   platform::CheckedContinuation<void> continuation(kOperationName);
 
   auto recorder = std::make_shared<
