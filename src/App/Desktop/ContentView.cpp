@@ -1,17 +1,18 @@
 #include "App/Desktop/ContentView.h"
 
 #include <algorithm>
+#include <iostream>
 #include <utility>
 
 #include <wx/image.h>
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
-#include <wx/utils.h>
 #include <wx/weakref.h>
 
 #include "App/Desktop/AlertDialog.h"
 #include "Platform/Bundle.h"
+#include "Platform/Workspace.h"
 
 namespace tolvane {
 namespace {
@@ -46,8 +47,14 @@ ContentView::ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> st
               [self](const Alert& alert) {
                 if (self) self->presentAlert(alert);
               },
+          // Not wx's browser launch: without xdg-open it shows a box of its own, in English,
+          // and waits for it to be answered before the program can quit.
           .openURL =
-              [](const std::string& url) { wxLaunchDefaultBrowser(wxString::FromUTF8(url)); },
+              [](const std::string& url) {
+                if (!platform::Workspace::open(url))
+                  std::cerr << "tolvane-installer: no program to open " << url << " was found"
+                            << std::endl;
+              },
       });
 
   auto* logo = new wxStaticBitmap(this, wxID_ANY, loadLogo(kLogoSide), wxDefaultPosition,
