@@ -11,6 +11,7 @@
 #include <wx/weakref.h>
 
 #include "App/Desktop/AlertDialog.h"
+#include "App/Desktop/MainWindow.h"
 #include "Platform/Bundle.h"
 #include "Platform/Workspace.h"
 
@@ -47,6 +48,10 @@ ContentView::ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> st
               [self](const Alert& alert) {
                 if (self) self->presentAlert(alert);
               },
+          .runStarting =
+              [self] {
+                if (self) self->runStarting();
+              },
           // Not wx's browser launch: without xdg-open it shows a box of its own, in English,
           // and waits for it to be answered before the program can quit.
           .openURL =
@@ -71,12 +76,16 @@ ContentView::ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> st
   SetSizerAndFit(padded);
 }
 
-void ContentView::startRun() {
-  if (run_->isRunning()) return;
+void ContentView::startRun() { run_->start(); }
+
+void ContentView::runStarting() {
   // The status follows what is on disk now; a retry may come after a partial install.
   status_->SetLabel(wxString::FromUTF8(run_->statusText()));
   Layout();
-  run_->start();
+  // A retry asked for while the window was closed (hidden) or minimised: the player sees
+  // the run they asked for instead of nothing.
+  auto* window = dynamic_cast<MainWindow*>(wxGetTopLevelParent(this));
+  if (window != nullptr && (!window->IsShown() || window->IsIconized())) window->bringToFront();
 }
 
 void ContentView::presentAlert(const Alert& alert) {
