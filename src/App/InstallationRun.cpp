@@ -61,6 +61,7 @@ std::string InstallationRun::statusText() const {
 
 void InstallationRun::start() {
   if (running_.exchange(true)) return;
+  if (frontend_.runStarting) frontend_.runStarting();
   // The queue item holds the run, so closing the window does not end a run half-way.
   runQueue_->async([self = shared_from_this()] {
     Outcome outcome = self->runInstallation();

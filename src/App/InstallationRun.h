@@ -45,6 +45,9 @@ class InstallationRun : public std::enable_shared_from_this<InstallationRun> {
     // Shows the alert. The pressed button's code goes to respond(), right away from a
     // modal dialog or later.
     std::function<void(const Alert&)> presentAlert;
+    // A run is starting: the first, or one the alert's retry asked for. The window shows
+    // itself and what it is doing. Optional.
+    std::function<void()> runStarting = nullptr;
     // Opens a web address in the user's browser; the answer is not awaited.
     std::function<void(const std::string&)> openURL;
   };

@@ -60,8 +60,7 @@ std::string ResourceError::message() const {
 }
 
 std::string ResourceError::localizedDescription() const {
-  return "The operation couldn’t be completed. (Tolvane_Apple_Silicon.ResourceError error " +
-         std::to_string(static_cast<int>(code_)) + ".)";
+  return platform::genericErrorDescription(kDomain, static_cast<int>(code_));
 }
 
 std::string ResourceError::debugDescription() const {

@@ -10,7 +10,8 @@ namespace tolvane {
 // The installer pipeline's error: nine cases, six of them keeping the error that caused
 // them. message() is the Russian text the user sees; it reads the cause's description when
 // it is called. localizedDescription() is the platform's generic text for this error's
-// domain and code, which is what appears when a ResourceError is itself a cause.
+// domain and code, in the user's language, which is what appears when a ResourceError is
+// itself a cause.
 // Immutable; thrown by value and caught by type or as platform::ErrorException.
 class ResourceError final : public platform::ThrowableError<ResourceError> {
  public:
@@ -36,13 +37,18 @@ class ResourceError final : public platform::ThrowableError<ResourceError> {
   static ResourceError failedToGetFirstObjectFromLoaderModel();
   static ResourceError failedGetLoaderModel();
 
+  // The domain it takes as a platform error: the type's qualified name in the original
+  // application.
+  static constexpr const char* kDomain = "Tolvane_Apple_Silicon.ResourceError";
+
   [[nodiscard]] Code code() const { return code_; }
   // The wrapped error; null for the three cases without one.
   [[nodiscard]] const platform::ErrorPtr& cause() const { return cause_; }
 
   [[nodiscard]] std::string message() const;
 
-  // "The operation couldn’t be completed. (Tolvane_Apple_Silicon.ResourceError error N.)"
+  // "The operation couldn’t be completed. (Tolvane_Apple_Silicon.ResourceError error N.)",
+  // or the same in the user's language.
   [[nodiscard]] std::string localizedDescription() const override;
   // The case name, with the cause's own debug text in parentheses when there is one.
   [[nodiscard]] std::string debugDescription() const override;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "Platform/Localization.h"
+
 namespace tolvane::platform {
 
 DecodingError::DecodingError(Kind kind, std::string detail)
@@ -11,12 +13,14 @@ std::string DecodingError::localizedDescription() const {
   switch (kind_) {
     case Kind::keyNotFound:
     case Kind::valueNotFound:
-      return "The data couldn’t be read because it is missing.";
+      return localized("The data couldn’t be read because it is missing.",
+                       "Не удалось прочитать данные, так как они отсутствуют.");
     case Kind::dataCorrupted:
     case Kind::typeMismatch:
       break;
   }
-  return "The data couldn’t be read because it isn’t in the correct format.";
+  return localized("The data couldn’t be read because it isn’t in the correct format.",
+                   "Не удалось прочитать данные, так как их формат неверен.");
 }
 
 std::string DecodingError::debugDescription() const {

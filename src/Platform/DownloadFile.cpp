@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "Platform/ResponseHead.h"
+#include "Platform/SystemError.h"
 
 namespace tolvane::platform {
 namespace {
@@ -21,6 +22,14 @@ std::filesystem::path downloadFolder(const URLRequest& request) {
     return *request.downloadDirectory;
   std::error_code error;
   return std::filesystem::temp_directory_path(error);
+}
+
+// What the player calls the file being downloaded: the name it has on the server.
+std::string downloadName(const URLRequest& request) {
+  std::string name = request.url ? request.url->lastPathComponent() : std::string();
+  if (name.empty() || name.find('/') != std::string::npos)
+    name = kTemporaryPrefix.substr(0, kTemporaryPrefix.size() - 1);
+  return name;
 }
 
 bool isOurs(const std::filesystem::path& path, const std::filesystem::path& folder) {
@@ -39,7 +48,9 @@ bool isTransportTemporaryFile(const std::filesystem::path& path) {
 bool DownloadFile::continuePartial(const ResumeData& resume) {
   // Resume data is input: it must not make the transport truncate another file.
   const auto& partial = resume.temporaryFile;
-  if (!isOurs(partial, downloadFolder(resume.request))) return false;
+  folder_ = downloadFolder(resume.request);
+  name_ = downloadName(resume.request);
+  if (!isOurs(partial, folder_)) return false;
   // Checked on the opened file itself, so a name swapped for a link after the look at the
   // path still cannot make us truncate someone else's file.
   file_.reset(::open(partial.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
@@ -86,6 +97,7 @@ std::optional<TransferFailure> DownloadFile::prepare(const HTTPURLResponse& head
   }
   offset_ = 0;
   folder_ = downloadFolder(request);
+  name_ = downloadName(request);
   if (const int fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); fd >= 0) {
     file_.reset(fd);
     path_.clear();
@@ -94,11 +106,16 @@ std::optional<TransferFailure> DownloadFile::prepare(const HTTPURLResponse& head
   // File systems without O_TMPFILE.
   std::string pattern = (folder_ / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0)
-    return TransferFailure{URLError::cannotCreateFile, std::system_category().message(errno)};
+  if (fd < 0) return failure(URLError::cannotCreateFile, errno);
   file_.reset(fd);
   path_ = pattern;
   return std::nullopt;
+}
+
+TransferFailure DownloadFile::failure(URLError::Code code, int error) const {
+  return TransferFailure{
+      code, std::system_category().message(error),
+      makeError(SystemError(error, SystemError::Operation::save, folder_ / name_))};
 }
 
 bool DownloadFile::write(const char* data, std::size_t size) {

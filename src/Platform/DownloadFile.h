@@ -36,6 +36,10 @@ class DownloadFile {
                                                        const URLRequest& request);
   // Appends body bytes; errno tells why when it fails.
   [[nodiscard]] bool write(const char* data, std::size_t size);
+  // The transfer's failure `code` for the file-system error `error` (an errno value) on this
+  // file. The error names the file as the player knows it (its name on the server) and the
+  // download folder, since the file itself may have no name yet.
+  [[nodiscard]] TransferFailure failure(URLError::Code code, int error) const;
   // Gives a nameless file its name in the download folder (`identifier` makes it unique);
   // the path stays empty when that fails.
   void name(std::uint64_t identifier);
@@ -63,6 +67,7 @@ class DownloadFile {
   FileDescriptor file_;
   std::filesystem::path path_;    // empty while the file is nameless
   std::filesystem::path folder_;  // where the file gets its name
+  std::string name_;              // the download's name on the server, for messages
   std::int64_t offset_ = 0;
   std::int64_t written_ = 0;
   bool continuing_ = false;

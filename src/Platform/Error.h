@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace tolvane::platform {
 
@@ -33,5 +34,9 @@ template <typename E>
 ErrorPtr makeError(E error) {
   return std::make_shared<const E>(std::move(error));
 }
+
+// The platform's text for an error that has none of its own, in the user's language:
+//   The operation couldn’t be completed. (Tolvane_Apple_Silicon.ResourceError error 5.)
+[[nodiscard]] std::string genericErrorDescription(std::string_view domain, int code);
 
 }  // namespace tolvane::platform

@@ -27,62 +27,68 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-[[noreturn]] void fail(const char* operation, const fs::path& path,
+using Operation = SystemError::Operation;
+
+[[noreturn]] void fail(Operation operation, const fs::path& path,
                        std::optional<fs::path> other = {}) {
   throw SystemError::fromErrno(operation, path, std::move(other));
 }
 
+// A copy fails on one side: reading what is copied, or saving the copy. The message names
+// that side's item.
+[[noreturn]] void failReading(const fs::path& from) { fail(Operation::read, from); }
+[[noreturn]] void failSaving(const fs::path& to) { fail(Operation::save, to); }
+
 void copyFile(const fs::path& from, const fs::path& to, mode_t mode) {
   FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!source) fail("copy", from, to);
+  if (!source) failReading(from);
   FileDescriptor destination(
       ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
-  if (!destination) fail("copy", from, to);
+  if (!destination) failSaving(to);
   std::vector<char> buffer(1 << 16);
   for (;;) {
     const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
     if (got < 0) {
       if (errno == EINTR) continue;
-      fail("copy", from, to);
+      failReading(from);
     }
     if (got == 0) break;
-    if (!writeFully(destination.get(), buffer.data(), static_cast<size_t>(got)))
-      fail("copy", from, to);
+    if (!writeFully(destination.get(), buffer.data(), static_cast<size_t>(got))) failSaving(to);
   }
   // open() applied the umask; the copy keeps the source's bits (the runtime's executables).
-  if (::fchmod(destination.get(), mode & 07777) != 0) fail("copy", from, to);
+  if (::fchmod(destination.get(), mode & 07777) != 0) failSaving(to);
   // A late write error (full disk, network file system) surfaces only at close.
-  if (::close(destination.release()) != 0) fail("copy", from, to);
+  if (::close(destination.release()) != 0) failSaving(to);
 }
 
 void copyTree(const fs::path& from, const fs::path& to) {
   struct stat info {};
-  if (::lstat(from.c_str(), &info) != 0) fail("copy", from, to);
+  if (::lstat(from.c_str(), &info) != 0) failReading(from);
   if (S_ISLNK(info.st_mode)) {
     std::string target(static_cast<size_t>(info.st_size) + 1, '\0');
     const ssize_t length = ::readlink(from.c_str(), target.data(), target.size());
-    if (length < 0) fail("copy", from, to);
+    if (length < 0) failReading(from);
     target.resize(static_cast<size_t>(length));
-    if (::symlink(target.c_str(), to.c_str()) != 0) fail("copy", from, to);
+    if (::symlink(target.c_str(), to.c_str()) != 0) failSaving(to);
   } else if (S_ISDIR(info.st_mode)) {
-    if (::mkdir(to.c_str(), 0700) != 0) fail("copy", from, to);
+    if (::mkdir(to.c_str(), 0700) != 0) failSaving(to);
     DirHandle dir(::opendir(from.c_str()));
-    if (!dir) fail("copy", from, to);
+    if (!dir) failReading(from);
     std::vector<std::string> names;
     errno = 0;
     while (const dirent* entry = ::readdir(dir.get())) {
       const std::string name = entry->d_name;
       if (name != "." && name != "..") names.push_back(name);
     }
-    if (errno != 0) fail("copy", from, to);
+    if (errno != 0) failReading(from);
     for (const auto& name : names) {
       copyTree(from / name, to / name);
     }
-    if (::chmod(to.c_str(), info.st_mode & 07777) != 0) fail("copy", from, to);
+    if (::chmod(to.c_str(), info.st_mode & 07777) != 0) failSaving(to);
   } else if (S_ISREG(info.st_mode)) {
     copyFile(from, to, info.st_mode);
   } else {
-    throw SystemError(ENOTSUP, "copy", from, to);
+    throw SystemError(ENOTSUP, Operation::copy, from, to);
   }
 }
 
@@ -124,7 +130,7 @@ bool FileManager::fileExists(const fs::path& path) const {
 
 void FileManager::createDirectory(const fs::path& path, bool withIntermediateDirectories) const {
   if (!withIntermediateDirectories) {
-    if (::mkdir(path.c_str(), 0777) != 0) fail("create folder", path);
+    if (::mkdir(path.c_str(), 0777) != 0) fail(Operation::createFolder, path);
     return;
   }
   std::vector<fs::path> components;
@@ -139,14 +145,14 @@ void FileManager::createDirectory(const fs::path& path, bool withIntermediateDir
     if (::mkdir(prefix.c_str(), 0777) == 0) continue;
     if (errno == EEXIST) {
       if (isDirectory(prefix)) continue;  // created by someone else meanwhile
-      throw SystemError(last ? EEXIST : ENOTDIR, "create folder", prefix);
+      throw SystemError(last ? EEXIST : ENOTDIR, Operation::createFolder, prefix);
     }
-    fail("create folder", prefix);
+    fail(Operation::createFolder, prefix);
   }
 }
 
 void FileManager::copyItem(const fs::path& at, const fs::path& to) const {
-  if (lexists(to)) throw SystemError(EEXIST, "copy", at, to);
+  if (lexists(to)) throw SystemError(EEXIST, Operation::copy, at, to);
   try {
     copyTree(at, to);
   } catch (const SystemError&) {
@@ -158,24 +164,24 @@ void FileManager::copyItem(const fs::path& at, const fs::path& to) const {
 
 void FileManager::removeItem(const fs::path& path) const {
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) fail("remove", path);
+  if (::lstat(path.c_str(), &info) != 0) fail(Operation::remove, path);
   if (S_ISDIR(info.st_mode)) {
     std::error_code error;
     fs::remove_all(path, error);
-    if (error) throw SystemError(error.value(), "remove", path);
+    if (error) throw SystemError(error.value(), Operation::remove, path);
     return;
   }
-  if (::unlink(path.c_str()) != 0) fail("remove", path);
+  if (::unlink(path.c_str()) != 0) fail(Operation::remove, path);
 }
 
 void FileManager::moveItem(const fs::path& at, const fs::path& to) const {
   if (::renameat2(AT_FDCWD, at.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
   if (errno == EINVAL || errno == ENOSYS) {
     // The file system cannot refuse to replace atomically; check, then rename.
-    if (lexists(to)) throw SystemError(EEXIST, "move", at, to);
+    if (lexists(to)) throw SystemError(EEXIST, Operation::move, at, to);
     if (::rename(at.c_str(), to.c_str()) == 0) return;
   }
-  if (errno != EXDEV) fail("move", at, to);
+  if (errno != EXDEV) fail(Operation::move, at, to);
   copyItem(at, to);
   removeItem(at);
 }

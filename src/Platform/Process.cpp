@@ -111,9 +111,11 @@ void closeInheritedDescriptors() {
   ::_exit(127);
 }
 
-std::pair<FileDescriptor, FileDescriptor> makeErrorPipe() {
+constexpr auto kLaunch = SystemError::Operation::launch;
+
+std::pair<FileDescriptor, FileDescriptor> makeErrorPipe(const fs::path& executable) {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) throw SystemError::fromErrno("launch");
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw SystemError::fromErrno(kLaunch, executable);
   return {FileDescriptor(fds[0]), FileDescriptor(fds[1])};
 }
 
@@ -131,13 +133,12 @@ void throwIfLaunchFailed(const FileDescriptor& readEnd, const LaunchPlan& plan) 
   if (got < sizeof failure) return;
   switch (failure.stage) {
     case Stage::currentDirectory:
-      throw SystemError(failure.error, "launch", *plan.currentDirectory);
+      throw SystemError(failure.error, kLaunch, *plan.currentDirectory);
     case Stage::fork:
-      throw SystemError(failure.error, "launch");
     case Stage::execute:
       break;
   }
-  throw SystemError(failure.error, "launch", plan.executable);
+  throw SystemError(failure.error, kLaunch, plan.executable);
 }
 
 int waitForChild(pid_t pid) {
@@ -167,12 +168,12 @@ void Process::run() {
   if (outputRouting_ == OutputRouting::toStandardError) plan.standardOutput = STDERR_FILENO;
   if (outputRouting_ == OutputRouting::discarded) {
     discard.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-    if (!discard) throw SystemError::fromErrno("launch", "/dev/null");
+    if (!discard) throw SystemError::fromErrno(SystemError::Operation::save, "/dev/null");
     plan.standardOutput = discard.get();
   }
-  auto [readEnd, writeEnd] = makeErrorPipe();
+  auto [readEnd, writeEnd] = makeErrorPipe(executableURL_);
   const pid_t pid = ::fork();
-  if (pid < 0) throw SystemError::fromErrno("launch", executableURL_);
+  if (pid < 0) throw SystemError::fromErrno(kLaunch, executableURL_);
   if (pid == 0) becomeProgram(plan, writeEnd.get());
   writeEnd.reset();
   try {
@@ -194,9 +195,9 @@ void Process::launchDetached(const fs::path& executableURL,
                              const std::vector<std::string>& arguments,
                              const std::optional<fs::path>& currentDirectoryURL) {
   const LaunchPlan plan(executableURL, arguments, currentDirectoryURL);
-  auto [readEnd, writeEnd] = makeErrorPipe();
+  auto [readEnd, writeEnd] = makeErrorPipe(executableURL);
   const pid_t intermediate = ::fork();
-  if (intermediate < 0) throw SystemError::fromErrno("launch", executableURL);
+  if (intermediate < 0) throw SystemError::fromErrno(kLaunch, executableURL);
   if (intermediate == 0) {
     // The intermediate child starts a new session and exits at once; the program, its
     // child, is then adopted by init (or a subreaper) and outlives us.

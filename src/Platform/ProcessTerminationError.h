@@ -8,7 +8,8 @@
 namespace tolvane::platform {
 
 // A child process ran but did not succeed: it exited with a non-zero status or was killed
-// by a signal. Described as, e.g., "/usr/bin/unzip" ended with exit status 9.
+// by a signal. Described as, e.g., "/usr/bin/unzip" ended with exit status 9, or in Russian
+// as Процесс «/usr/bin/unzip» завершился с кодом 9.
 class ProcessTerminationError final : public ThrowableError<ProcessTerminationError> {
  public:
   ProcessTerminationError(std::filesystem::path executableURL, TerminationStatus status);

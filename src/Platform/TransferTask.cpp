@@ -274,7 +274,7 @@ void TransferTask::transferDone(CURLcode result) {
   if (finished_) return;
   if (abort_) {
     collectMetrics();
-    finish(abort_->code, abort_->detail);
+    finish(*abort_);
   } else if (result != CURLE_OK) {
     collectMetrics();
     finish(urlErrorCodeFromCurl(result),
@@ -312,9 +312,13 @@ std::optional<Data> TransferTask::makeResumeData() const {
   return resume ? std::optional(resume->encoded()) : std::nullopt;
 }
 
+void TransferTask::finish(const TransferFailure& failure) {
+  finish(failure.code, failure.detail, false, nullptr, failure.cause);
+}
+
 void TransferTask::finish(std::optional<URLError::Code> code, std::string detail,
                           bool produceResumeData,
-                          std::function<void(std::optional<Data>)> resumeHandler) {
+                          std::function<void(std::optional<Data>)> resumeHandler, ErrorPtr cause) {
   finished_ = true;
   stopTransfer();
   // The last bytes are announced before the task's end.
@@ -327,8 +331,10 @@ void TransferTask::finish(std::optional<URLError::Code> code, std::string detail
   if (file_.isOpen()) {
     file_.name(identifier_);
     if (file_.path().empty() && !code) {
-      code = URLError::cannotCreateFile;
-      detail = std::system_category().message(errno);
+      auto failure = file_.failure(URLError::cannotCreateFile, errno);
+      code = failure.code;
+      detail = std::move(failure.detail);
+      cause = std::move(failure.cause);
     }
   }
   file_.close();
@@ -351,7 +357,7 @@ void TransferTask::finish(std::optional<URLError::Code> code, std::string detail
     // be continued, and only inside the resume data.
     if (*code != URLError::cancelled || produceResumeData) resume = makeResumeData();
     if (!resume) file_.remove();
-    error = makeError(URLError(*code, url, resume, std::move(detail)));
+    error = makeError(URLError(*code, url, resume, std::move(detail), std::move(cause)));
   } else if (kind_ == Kind::download && report) {
     finishedFile = file_.path();
   } else if (kind_ == Kind::download) {

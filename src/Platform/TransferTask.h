@@ -98,7 +98,9 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   void abort(TransferFailure failure) { abort_ = std::move(failure); }
   void finish(std::optional<URLError::Code> code, std::string detail = {},
               bool produceResumeData = false,
-              std::function<void(std::optional<Data>)> resumeHandler = nullptr);
+              std::function<void(std::optional<Data>)> resumeHandler = nullptr,
+              ErrorPtr cause = nullptr);
+  void finish(const TransferFailure& failure);
   std::shared_ptr<const HTTPURLResponse> makeResponse() const;
 
   // Any thread: hands `work` to the network thread; once the transport has shut down, ends

@@ -156,7 +156,7 @@ std::size_t TransferTask::onBody(char* data, std::size_t size, std::size_t count
     return 0;
   }
   if (self->kind_ == Kind::download && !self->file_.write(data, length)) {
-    self->abort({URLError::cannotWriteToFile, std::system_category().message(errno)});
+    self->abort(self->file_.failure(URLError::cannotWriteToFile, errno));
     return 0;
   }
   const auto now = Clock::now();
@@ -233,7 +233,11 @@ void TransferTask::redirectDecided(std::uint64_t generation, std::optional<URLRe
   if (!finalResponse(head)) {
     stopTransfer();
     collectMetrics();
-    finish(abort_ ? std::optional(abort_->code) : std::nullopt, abort_ ? abort_->detail : "");
+    if (abort_) {
+      finish(*abort_);
+    } else {
+      finish(std::nullopt);
+    }
     return;
   }
   if (doneParked_ && gateOpen_) {

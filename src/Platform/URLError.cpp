@@ -3,105 +3,139 @@
 #include <curl/curl.h>
 
 #include "Platform/CurlErrorCode.h"
+#include "Platform/Localization.h"
 
 namespace tolvane::platform {
 
 URLError::URLError(Code code, std::optional<URL> failingURL, std::optional<Data> resumeData,
-                   std::string detail)
+                   std::string detail, ErrorPtr underlyingError)
     : code_(code),
       failingURL_(std::move(failingURL)),
       resumeData_(std::move(resumeData)),
-      detail_(std::move(detail)) {}
+      detail_(std::move(detail)),
+      underlyingError_(std::move(underlyingError)) {}
+
+bool URLError::isFileError() const {
+  switch (code_) {
+    case cannotCreateFile:
+    case cannotOpenFile:
+    case cannotCloseFile:
+    case cannotWriteToFile:
+    case cannotRemoveFile:
+    case cannotMoveFile:
+      return true;
+    default:
+      return false;
+  }
+}
 
 std::string URLError::localizedDescription() const {
+  // The file system's own sentence names the file and says why.
+  if (underlyingError_ && isFileError()) return underlyingError_->localizedDescription();
   // The sentences desktop platforms show for these codes, so messages read the same.
   switch (code_) {
     case cancelled:
-      return "cancelled";
+      return localized("cancelled", "отменено");
     case badURL:
-      return "unsupported URL";
-    case timedOut:
-      return "The request timed out.";
     case unsupportedURL:
-      return "unsupported URL";
+      return localized("unsupported URL", "неподдерживаемый URL");
+    case timedOut:
+      return localized("The request timed out.", "Время ожидания запроса истекло.");
     case cannotFindHost:
-      return "A server with the specified hostname could not be found.";
-    case cannotConnectToHost:
-      return "Could not connect to the server.";
-    case networkConnectionLost:
-      return "The network connection was lost.";
     case dnsLookupFailed:
-      return "A server with the specified hostname could not be found.";
+      return localized("A server with the specified hostname could not be found.",
+                       "Не удалось найти сервер с указанным именем.");
+    case cannotConnectToHost:
+      return localized("Could not connect to the server.", "Не удалось подключиться к серверу.");
+    case networkConnectionLost:
+      return localized("The network connection was lost.", "Сетевое соединение потеряно.");
     case httpTooManyRedirects:
-      return "too many HTTP redirects";
+      return localized("too many HTTP redirects", "слишком много перенаправлений HTTP");
     case resourceUnavailable:
-      return "The requested resource is unavailable.";
+      return localized("The requested resource is unavailable.", "Запрошенный ресурс недоступен.");
     case notConnectedToInternet:
-      return "The Internet connection appears to be offline.";
+      return localized("The Internet connection appears to be offline.",
+                       "Похоже, нет подключения к интернету.");
     case redirectToNonExistentLocation:
-      return "The requested URL was not found on this server.";
-    case badServerResponse:
-      return "The server returned a bad response.";
-    case userCancelledAuthentication:
-      return "The user cancelled authentication.";
-    case userAuthenticationRequired:
-      return "The user must authenticate.";
-    case zeroByteResource:
-      return "The resource is empty.";
-    case cannotDecodeRawData:
-      return "The data could not be decoded.";
-    case cannotDecodeContentData:
-      return "cannot decode content data";
-    case cannotParseResponse:
-      return "cannot parse response";
-    case appTransportSecurityRequiresSecureConnection:
-      return "The resource could not be loaded because the App Transport Security policy requires "
-             "the use of a "
-             "secure connection.";
     case fileDoesNotExist:
-      return "The requested URL was not found on this server.";
+      return localized("The requested URL was not found on this server.",
+                       "Запрошенный URL не найден на этом сервере.");
+    case badServerResponse:
+      return localized("The server returned a bad response.", "Сервер вернул неверный ответ.");
+    case userCancelledAuthentication:
+      return localized("The user cancelled authentication.",
+                       "Пользователь отменил аутентификацию.");
+    case userAuthenticationRequired:
+      return localized("The user must authenticate.", "Требуется аутентификация пользователя.");
+    case zeroByteResource:
+      return localized("The resource is empty.", "Ресурс пуст.");
+    case cannotDecodeRawData:
+      return localized("The data could not be decoded.", "Не удалось декодировать данные.");
+    case cannotDecodeContentData:
+      return localized("cannot decode content data", "не удается декодировать содержимое");
+    case cannotParseResponse:
+      return localized("cannot parse response", "не удается разобрать ответ");
+    case appTransportSecurityRequiresSecureConnection:
+      return localized(
+          "The resource could not be loaded because the App Transport Security policy requires "
+          "the use of a "
+          "secure connection.",
+          "Не удалось загрузить ресурс, так как политика App Transport Security требует "
+          "защищенного соединения.");
     case fileIsDirectory:
-      return "The file is a folder.";
+      return localized("The file is a folder.", "Файл является папкой.");
     case noPermissionsToReadFile:
-      return "You don't have permission to read the file.";
+      return localized("You don't have permission to read the file.",
+                       "У вас нет разрешения на чтение файла.");
     case dataLengthExceedsMaximum:
-      return "The resource exceeds the maximum size.";
+      return localized("The resource exceeds the maximum size.",
+                       "Ресурс превышает максимальный размер.");
     case secureConnectionFailed:
-      return "An SSL error has occurred and a secure connection to the server cannot be made.";
+      return localized(
+          "An SSL error has occurred and a secure connection to the server cannot be made.",
+          "Произошла ошибка SSL, и установить защищенное соединение с сервером невозможно.");
     case serverCertificateHasBadDate:
-      return "The certificate for this server has expired.";
+      return localized("The certificate for this server has expired.",
+                       "Срок действия сертификата этого сервера истек.");
     case serverCertificateUntrusted:
-      return "The certificate for this server is invalid.";
+      return localized("The certificate for this server is invalid.",
+                       "Сертификат этого сервера недействителен.");
     case serverCertificateHasUnknownRoot:
-      return "The certificate for this server was signed by an unknown certifying authority.";
+      return localized(
+          "The certificate for this server was signed by an unknown certifying authority.",
+          "Сертификат этого сервера подписан неизвестным центром сертификации.");
     case serverCertificateNotYetValid:
-      return "The certificate for this server is not yet valid.";
+      return localized("The certificate for this server is not yet valid.",
+                       "Сертификат этого сервера еще не действителен.");
     case clientCertificateRejected:
-      return "The server did not accept the certificate.";
+      return localized("The server did not accept the certificate.",
+                       "Сервер не принял сертификат.");
     case clientCertificateRequired:
-      return "The server requires a client certificate.";
+      return localized("The server requires a client certificate.",
+                       "Сервер требует сертификат клиента.");
     case cannotLoadFromNetwork:
-      return "The resource could not be loaded from the network.";
+      return localized("The resource could not be loaded from the network.",
+                       "Не удалось загрузить ресурс из сети.");
     case cannotCreateFile:
-      return "The file could not be created.";
+      return localized("The file could not be created.", "Не удалось создать файл.");
     case cannotOpenFile:
-      return "The file could not be opened.";
+      return localized("The file could not be opened.", "Не удалось открыть файл.");
     case cannotCloseFile:
-      return "The file could not be closed.";
+      return localized("The file could not be closed.", "Не удалось закрыть файл.");
     case cannotWriteToFile:
-      return "The file could not be written.";
+      return localized("The file could not be written.", "Не удалось записать файл.");
     case cannotRemoveFile:
-      return "The file could not be removed.";
+      return localized("The file could not be removed.", "Не удалось удалить файл.");
     case cannotMoveFile:
-      return "The file could not be moved.";
+      return localized("The file could not be moved.", "Не удалось переместить файл.");
     case downloadDecodingFailedMidStream:
-      return "The download could not be decoded.";
     case downloadDecodingFailedToComplete:
-      return "The download could not be decoded.";
+      return localized("The download could not be decoded.",
+                       "Не удалось декодировать загруженные данные.");
     case unknown:
       break;
   }
-  return "An unknown error occurred.";
+  return localized("An unknown error occurred.", "Произошла неизвестная ошибка.");
 }
 
 std::string URLError::debugDescription() const {

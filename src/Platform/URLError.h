@@ -58,7 +58,8 @@ class URLError final : public Error {
   };
 
   URLError(Code code, std::optional<URL> failingURL = std::nullopt,
-           std::optional<Data> resumeData = std::nullopt, std::string detail = {});
+           std::optional<Data> resumeData = std::nullopt, std::string detail = {},
+           ErrorPtr underlyingError = nullptr);
 
   [[nodiscard]] Code code() const { return code_; }
   [[nodiscard]] const std::optional<URL>& failingURL() const { return failingURL_; }
@@ -66,8 +67,13 @@ class URLError final : public Error {
   [[nodiscard]] const std::optional<Data>& downloadTaskResumeData() const { return resumeData_; }
   // What the transport itself said (libcurl's message), for diagnostics.
   [[nodiscard]] const std::string& detail() const { return detail_; }
+  // The file system's error behind a file code (the download's file could not be made or
+  // written), when there is one.
+  [[nodiscard]] const ErrorPtr& underlyingError() const { return underlyingError_; }
 
-  // The platform-style sentence for the code, e.g. "The request timed out."
+  // The platform-style sentence for the code in the user's language, e.g. "The request timed
+  // out."; for a file code with an underlying error, that error's sentence, which names the
+  // file and says why.
   [[nodiscard]] std::string localizedDescription() const override;
   // Domain, code and detail, e.g. "NSURLErrorDomain -1001 (Operation timed out after ...)".
   [[nodiscard]] std::string debugDescription() const override;
@@ -77,6 +83,9 @@ class URLError final : public Error {
   std::optional<URL> failingURL_;
   std::optional<Data> resumeData_;
   std::string detail_;
+  ErrorPtr underlyingError_;
+
+  [[nodiscard]] bool isFileError() const;
 };
 
 }  // namespace tolvane::platform

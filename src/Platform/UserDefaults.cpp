@@ -42,22 +42,23 @@ json readDocument(const fs::path& file) {
   return document.is_object() ? document : json::object();
 }
 
+constexpr auto kSave = SystemError::Operation::save;
+
 void writeDocumentAtomically(const fs::path& file, const json& document) {
   const fs::path folder = file.parent_path();
   FileManager::defaultManager().createDirectory(folder, true);
   std::string pattern = (folder / (std::string(kFileName) + ".XXXXXX")).string();
   FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
-  if (!fd) throw SystemError::fromErrno("write settings", folder);
+  // Every failure is told as one to save the settings file: the temporary file next to it is
+  // ours, not the user's.
+  if (!fd) throw SystemError::fromErrno(kSave, file);
   const fs::path temporary = pattern;
   try {
     const std::string text = document.dump(-1, ' ', false, json::error_handler_t::replace);
-    if (!writeFully(fd.get(), text.data(), text.size()))
-      throw SystemError::fromErrno("write settings", temporary);
-    if (::fsync(fd.get()) != 0) throw SystemError::fromErrno("write settings", temporary);
-    if (::close(fd.release()) != 0) throw SystemError::fromErrno("write settings", temporary);
-    if (::rename(temporary.c_str(), file.c_str()) != 0) {
-      throw SystemError::fromErrno("write settings", temporary, file);
-    }
+    if (!writeFully(fd.get(), text.data(), text.size())) throw SystemError::fromErrno(kSave, file);
+    if (::fsync(fd.get()) != 0) throw SystemError::fromErrno(kSave, file);
+    if (::close(fd.release()) != 0) throw SystemError::fromErrno(kSave, file);
+    if (::rename(temporary.c_str(), file.c_str()) != 0) throw SystemError::fromErrno(kSave, file);
   } catch (...) {
     ::unlink(temporary.c_str());
     throw;
@@ -106,7 +107,7 @@ void UserDefaults::checkWritable() const {
   FileManager::defaultManager().createDirectory(folder, true);
   std::string pattern = (folder / (std::string(kFileName) + ".XXXXXX")).string();
   const FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
-  if (!fd) throw SystemError::fromErrno("write settings", folder);
+  if (!fd) throw SystemError::fromErrno(kSave, folder / kFileName);
   ::unlink(pattern.c_str());
 }
 

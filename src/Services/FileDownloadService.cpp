@@ -36,16 +36,21 @@ http::ValidationResult install(const fs::path& staging, const fs::path& destinat
   // On disk before it takes the jar's name: the entry stored next names this jar, and after
   // a crash a jar whose blocks were never written would be started as if it were whole.
   // The transport has been writing the body back while it arrived, so little is left.
+  // To the player this is saving the jar; the staging file is ours.
+  using Operation = platform::SystemError::Operation;
   const platform::FileDescriptor file(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
-  const char* step = !file                                                    ? "open"
-                     : ::fdatasync(file.get()) != 0                           ? "fdatasync"
-                     : std::rename(staging.c_str(), destination.c_str()) != 0 ? "rename"
-                                                                              : nullptr;
-  if (step == nullptr) return http::ValidationResult::success();
-  const auto failure = platform::SystemError::fromErrno(step, staging, destination);
+  std::optional<platform::SystemError> failure;
+  if (!file) {
+    failure = platform::SystemError::fromErrno(Operation::read, staging);
+  } else if (::fdatasync(file.get()) != 0) {
+    failure = platform::SystemError::fromErrno(Operation::save, destination);
+  } else if (std::rename(staging.c_str(), destination.c_str()) != 0) {
+    failure = platform::SystemError::fromErrno(Operation::save, destination);
+  }
+  if (!failure) return http::ValidationResult::success();
   return http::ValidationResult::failure(
       platform::makeError(http::HTTPError::downloadedFileMoveFailed(
-          platform::makeError(failure), platform::URL::fileURL(staging),
+          platform::makeError(*failure), platform::URL::fileURL(staging),
           platform::URL::fileURL(destination))));
 }
 
@@ -165,9 +170,13 @@ void FileDownloadService::download(const std::optional<std::string>& from,
   const auto continued =
       entry ? continuableDownload(*entry, url, partials, recordFile) : std::nullopt;
   if (!continued) discardPartials(partials);
-  std::error_code ignored;
-  // When this fails, so does the transfer's file, and that failure is the one reported.
-  fs::create_directories(partials, ignored);
+  try {
+    platform::FileManager::defaultManager().createDirectory(partials, true);
+  } catch (const platform::SystemError& error) {
+    // The transfer's file could not be made in it either; this says which folder and why
+    // (a work folder the player cannot write to), and no request is spent on it.
+    throw ResourceError::failedDownloadLoaderModel(error.error());
+  }
   platform::CheckedContinuation<void> continuation(kOperationName);
 
   auto recorder = std::make_shared<

@@ -22,7 +22,8 @@ namespace tolvane {
 // transport failure), and the staging file is renamed onto the jar in one step once an
 // attempt has passed. A failed download leaves the previous jar byte for byte as it was and
 // removes the staging file. Every failure is thrown as ResourceError::failedDownloadLoaderModel
-// carrying the HTTP layer's error.
+// carrying the HTTP layer's error, or the file system's when the partial folder cannot be
+// made (then no request is sent).
 //
 // Interrupted transfers are continued rather than restarted. The partial file lives in the
 // work folder's partial folder; a retry continues it from the HTTP layer's resume data

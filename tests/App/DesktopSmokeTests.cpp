@@ -154,15 +154,21 @@ class DesktopSmokeTest : public ::testing::Test {
 
   fs::path runtimeFolder() const { return home_.root() / "runtime"; }
 
-  std::unique_ptr<ChildProgram> launch(const std::string& name) {
-    return std::make_unique<ChildProgram>(kProgram, std::vector<std::string>{}, kArtifacts, name);
+  // `environment` ("NAME=value") is the program's alone, not the X11 tools'.
+  std::unique_ptr<ChildProgram> launch(const std::string& name,
+                                       std::vector<std::string> environment = {}) {
+    if (environment.empty())
+      return std::make_unique<ChildProgram>(kProgram, std::vector<std::string>{}, kArtifacts, name);
+    environment.push_back(kProgram.string());
+    return std::make_unique<ChildProgram>("/usr/bin/env", environment, kArtifacts, name);
   }
 
   // Starts the program with the first manifest answer held back and closes its window while
   // the run waits, which only hides it. The window's id, or "" when that went wrong.
-  std::string launchAndHide(std::unique_ptr<ChildProgram>& program, const std::string& name) {
+  std::string launchAndHide(std::unique_ptr<ChildProgram>& program, const std::string& name,
+                            std::vector<std::string> environment = {}) {
     holdManifest_ = true;
-    program = launch(name);
+    program = launch(name, std::move(environment));
     const std::string window = display_->findWindow("Tolvane", 20s);
     if (window.empty()) return "";
     display_->close(window);
@@ -280,6 +286,37 @@ TEST_F(DesktopSmokeTest, AlertDismissedWhileTheWindowIsHiddenQuits) {
   typeInto(alert, "Escape");
   EXPECT_EQ(program->waitForExit(10s), 0);
   EXPECT_EQ(server_.requestCount(), 4u) << "no second run";
+}
+
+// A retry chosen while the window is closed shows it for the new run. The support button
+// then works on a desktop without xdg-open (a minimal install): $BROWSER opens the page, no
+// box of the toolkit's waits for an answer, and the program quits.
+TEST_F(DesktopSmokeTest, RetryShowsTheClosedWindowAndSupportFallsBackToBrowser) {
+  const fs::path bin = home_.root() / "bin";
+  const fs::path opened = home_.root() / "opened.txt";
+  writeFile(bin / "fake-browser", "#!/bin/sh\necho \"$@\" > '" + opened.string() + "'\n",
+            fs::perms(0755));
+  const std::string page = "https://forum.tolvane.test/forum_support";
+  std::unique_ptr<ChildProgram> program;
+  const std::string window = launchAndHide(program, "retry-support",
+                                           {"PATH=" + bin.string(), "BROWSER=fake-browser",
+                                            "TOLVANE_SUPPORT_ORIGIN=https://forum.tolvane.test"});
+  ASSERT_FALSE(window.empty()) << program->standardError();
+
+  holdManifest_ = false;
+  const std::string alert = display_->findWindow("Ошибка", 60s);
+  ASSERT_FALSE(alert.empty()) << program->standardError();
+  typeInto(alert, "Return");
+  EXPECT_TRUE(waitFor([&] { return display_->isViewable(window); }, 10s))
+      << "the retry ran with nothing on screen";
+
+  const std::string secondAlert = display_->findWindow("Ошибка", 60s, alert);
+  ASSERT_FALSE(secondAlert.empty()) << program->standardError();
+  EXPECT_EQ(server_.requestCount(), 8u);
+  typeInto(secondAlert, "Tab space");
+  EXPECT_EQ(program->waitForExit(10s), 0) << program->standardError();
+  EXPECT_TRUE(waitFor([&] { return fs::exists(opened) && readFile(opened) == page + "\n"; }, 10s))
+      << (fs::exists(opened) ? readFile(opened) : "nothing opened");
 }
 
 TEST_F(DesktopSmokeTest, SecondLaunchBringsTheFirstToFront) {

@@ -46,6 +46,7 @@ class RunTest : public ::testing::Test {
                   events_.push_back("alert");
                   alerts_.push_back(alert);
                 },
+            .runStarting = [this] { events_.push_back("start"); },
             .openURL = [this](const std::string& url) { events_.push_back("open " + url); },
         },
         [origin = std::move(supportOrigin)] { return origin; });
@@ -89,7 +90,7 @@ TEST_F(RunTest, SuccessfulRunCallsEveryStepInOrderThenTerminates) {
   EXPECT_EQ(run_->statusText(), "Установка...");
   startAndFinish();
   EXPECT_EQ(steps_->calls(), kAllSteps);
-  EXPECT_EQ(events_, std::vector<std::string>{"terminate"});
+  EXPECT_EQ(events_, (std::vector<std::string>{"start", "terminate"}));
   EXPECT_FALSE(run_->errorText().has_value());
 }
 
@@ -100,7 +101,7 @@ TEST_F(RunTest, NoDownloadWhenTheCheckAnswersFalse) {
   startAndFinish();
   EXPECT_EQ(steps_->calls(), (std::vector<std::string>{"createWorkFolder", "installJava",
                                                        "checkForUpdate", "runLauncher"}));
-  EXPECT_EQ(events_, std::vector<std::string>{"terminate"});
+  EXPECT_EQ(events_, (std::vector<std::string>{"start", "terminate"}));
 }
 
 // A failure at any step stops the run there and shows that step's error.
@@ -117,7 +118,7 @@ TEST_P(FailingStepTest, StopsAtTheFailingStepAndShowsItsMessage) {
   const std::vector<std::string> expected(kAllSteps.begin(),
                                           kAllSteps.begin() + static_cast<long>(GetParam()) + 1);
   EXPECT_EQ(steps_->calls(), expected);
-  EXPECT_EQ(events_, std::vector<std::string>{"alert"});
+  EXPECT_EQ(events_, (std::vector<std::string>{"start", "alert"}));
   ASSERT_EQ(alerts_.size(), 1u);
   EXPECT_EQ(alerts_[0].title, "Ошибка");
   EXPECT_EQ(alerts_[0].message, error.message());
@@ -182,7 +183,8 @@ TEST_F(RunTest, RetryRunsAgainFromTheFirstStepKeepingTheErrorText) {
   std::vector<std::string> expected = {"createWorkFolder", "installJava", "checkForUpdate"};
   expected.insert(expected.end(), kAllSteps.begin(), kAllSteps.end());
   EXPECT_EQ(steps_->calls(), expected);
-  EXPECT_EQ(events_, (std::vector<std::string>{"alert", "terminate"}));
+  // The window is told of the retry's run as of the first, so it can show itself again.
+  EXPECT_EQ(events_, (std::vector<std::string>{"start", "alert", "start", "terminate"}));
   EXPECT_FALSE(run_->errorText().has_value());
 }
 

@@ -102,7 +102,9 @@ TEST_F(MachineFaultTest, RegularFileWhereTheWorkFolderBelongs) {
   writeFile(workFolder(), "a player's own file");
 
   expectFailed(runInstaller(), kInstalling,
-               kCreateFolderFailed + "File exists: \"" + workFolder().string() + "\"");
+               kCreateFolderFailed +
+                   "The file “Tolvane” couldn’t be saved in the folder “home with space” because "
+                   "a file with the same name already exists.");
 
   EXPECT_EQ(readFile(workFolder()), "a player's own file");
   EXPECT_FALSE(storedEntry());
@@ -116,8 +118,11 @@ TEST_F(MachineFaultTest, DiskFillingUpDuringTheDownload) {
   // transport's certificate bundle); the jar needs more.
   const auto outcome = runInstaller({{"/usr/bin/prlimit", "--fsize=1048576"}, ""});
 
+  // Named as the player knows it: its name on the server, in the download's folder.
   expectFailed(outcome, kUpdating,
-               kCheckFailedPrefix + retryFailedText(taskFailed("The file could not be written.")));
+               kCheckFailedPrefix + retryFailedText(taskFailed(
+                                        "The file “v2.jar” couldn’t be saved because it is too "
+                                        "large.")));
   expectVersionOneKept();
   EXPECT_EQ(newDownloads().size(), 4u);
 }
@@ -134,7 +139,8 @@ TEST_F(MachineFaultTest, SettingsNotWritable) {
 
   // Nothing can be remembered, so nothing can be downloaded on a clean machine.
   expectFailed(runInstaller(readOnlySettings), kInstalling,
-               kCheckFailedPrefix + "Read-only file system: \"" + folder.string() + "\"");
+               kCheckFailedPrefix +
+                   "The file “defaults.json” couldn’t be saved because the volume is read only.");
   EXPECT_FALSE(fs::exists(jar()));
 
   // With a jar in place, that jar is started and the stored entry stays as it was.
@@ -151,8 +157,9 @@ TEST_F(MachineFaultTest, RuntimeNotExecutable) {
   const fs::path java = workFolder() / "java" / "bin" / "java";
   fs::permissions(java, fs::perms(0644));
 
-  expectFailed(runInstaller(), kUpdating,
-               kLaunchFailed + "Permission denied: \"" + java.string() + "\"");
+  expectFailed(
+      runInstaller(), kUpdating,
+      kLaunchFailed + "You don’t have permission to run the file “java” in the folder “bin”.");
 
   EXPECT_EQ(readFile(jar()), "launcher v1");
   EXPECT_EQ(storedHash(), "hash-1");

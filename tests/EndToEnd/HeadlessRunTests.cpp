@@ -31,13 +31,40 @@ TEST_F(HeadlessRunTest, FirstInstallStoresDownloadsAndStarts) {
   EXPECT_EQ(stored->size, 11);
 }
 
-TEST_F(HeadlessRunTest, ServerDownOnACleanMachineNamesTheRetryFailureTwice) {
+// The alert's text has three voices: the catalogue's prefix (Russian), the HTTP layer's
+// messages (English), and the platform's texts, which follow the player's language.
+struct LanguageRow {
+  const char* name = "";
+  const char* lang = "";
+  std::string gaveUp;  // the platform's generic text for the retry handler's error
+  std::string refused;
+};
+
+class HeadlessLanguageTest : public HeadlessRunTest,
+                             public ::testing::WithParamInterface<LanguageRow> {};
+
+TEST_P(HeadlessLanguageTest, ServerDownOnACleanMachineNamesTheRetryFailureTwice) {
+  home_.setEnvironment("LANG", GetParam().lang);
   takeServerDown();
 
+  const std::string retryFailed =
+      "Request retry failed with retry error: " + GetParam().gaveUp + ", original error: ";
   expectFailed(runInstaller(), kInstalling,
-               kCheckFailedPrefix + retryFailedText(retryFailedText(
-                                        taskFailed("Could not connect to the server."))));
+               kCheckFailedPrefix + retryFailed + retryFailed + taskFailed(GetParam().refused));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Languages, HeadlessLanguageTest,
+    ::testing::Values(LanguageRow{.name = "English",
+                                  .lang = "en_US.UTF-8",
+                                  .gaveUp = kGaveUp,
+                                  .refused = "Could not connect to the server."},
+                      LanguageRow{.name = "Russian",
+                                  .lang = "ru_RU.UTF-8",
+                                  .gaveUp = "Не удалось завершить операцию. "
+                                            "(Tolvane_Apple_Silicon.ResourceError, ошибка 5.)",
+                                  .refused = "Не удалось подключиться к серверу."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HeadlessRunTest, ServerDownWithAJarStartsIt) {
   installVersionOne();

@@ -31,7 +31,7 @@ TEST(CheckedContinuationTest, HandsTheValueOverFromAnotherThread) {
 
 TEST(CheckedContinuationTest, ErrorsComeBackCatchableByTheirOwnTypeOrAsAnyError) {
   CheckedContinuation<int> system("copy");
-  system.resumer().resume(makeError(SystemError(ENOSPC, "copy", "/x")));
+  system.resumer().resume(makeError(SystemError(ENOSPC, SystemError::Operation::copy, "/x")));
   const auto thrownSystem = test::thrown<SystemError>([&] { system.wait(); });
   EXPECT_EQ(thrownSystem.value().code(), ENOSPC);
   // Whoever catches it as std::exception reads the same text as the error's description.

@@ -136,5 +136,22 @@ TEST_F(FileDownloadServiceTest, JarPlaceTakenByAFolderFailsAsAFileMoveAndKeepsTh
   EXPECT_FALSE(fs::exists(staging()));
 }
 
+// No request is spent when the download has nowhere to go, and the player is told which
+// item is in the way rather than that some file could not be created.
+TEST_F(FileDownloadServiceTest, WorkFolderThatCannotHoldTheDownloadFailsAtOnceNamingIt) {
+  writeFile(workFolder(), "a player's own file");
+  server_.serveBody("/a.jar", "launcher");
+
+  const auto error = download("a.jar");
+
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(asResourceError(error).message(),
+            kCheckFailedPrefix + "The file “Tolvane” couldn’t be saved in the folder “" +
+                workFolder().parent_path().filename().string() +
+                "” because a file with the same name already exists.");
+  EXPECT_EQ(server_.requestCount(), 0u);
+  EXPECT_EQ(readFile(workFolder()), "a player's own file");
+}
+
 }  // namespace
 }  // namespace tolvane::test

@@ -12,6 +12,10 @@
 // dropped; destructors of statics they use must not run underneath them at exit.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  // The platform's texts follow the locale: tests, and the programs they start, see the
+  // English ones unless a test picks a language itself.
+  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) ::unsetenv(name);
+  ::setenv("LANG", "C.UTF-8", 1);
   const int result = RUN_ALL_TESTS();
   std::fflush(stdout);
   std::fflush(stderr);

@@ -31,8 +31,11 @@ namespace {
 constexpr std::string_view kStagingMarker = ".publishing-";
 constexpr std::size_t kStagingSuffixLength = 6;  // mkstemp's XXXXXX
 
+// The operator's console reads "<operation>: <errno text>: "<path>"", in English.
 [[noreturn]] void failWithErrno(const std::string& operation, const fs::path& path) {
-  throw ToolError::failure(SystemError::fromErrno(operation, path).debugDescription());
+  const int code = errno;
+  throw ToolError::failure(operation + ": " + SystemError::systemMessage(code) + ": \"" +
+                           path.string() + "\"");
 }
 
 // A temporary file next to its final place; removed again unless it was committed, so a

@@ -1,17 +1,19 @@
 #include "App/Desktop/ContentView.h"
 
 #include <algorithm>
+#include <iostream>
 #include <utility>
 
 #include <wx/image.h>
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
-#include <wx/utils.h>
 #include <wx/weakref.h>
 
 #include "App/Desktop/AlertDialog.h"
+#include "App/Desktop/MainWindow.h"
 #include "Platform/Bundle.h"
+#include "Platform/Workspace.h"
 
 namespace tolvane {
 namespace {
@@ -51,8 +53,18 @@ ContentView::ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> st
               [self](const Alert& alert) {
                 if (self) self->presentAlert(alert);
               },
+          .runStarting =
+              [self] {
+                if (self) self->runStarting();
+              },
+          // Not wx's browser launch: without xdg-open it shows a box of its own, in English,
+          // and waits for it to be answered before the program can quit.
           .openURL =
-              [](const std::string& url) { wxLaunchDefaultBrowser(wxString::FromUTF8(url)); },
+              [](const std::string& url) {
+                if (!platform::Workspace::open(url))
+                  std::cerr << "tolvane-installer: no program to open " << url << " was found"
+                            << std::endl;
+              },
       });
 
   auto* logo = new wxStaticBitmap(this, wxID_ANY, loadLogo(kLogoSide), wxDefaultPosition,
@@ -69,12 +81,16 @@ ContentView::ContentView(wxWindow* parent, std::shared_ptr<InstallationSteps> st
   SetSizerAndFit(padded);
 }
 
-void ContentView::startRun() {
-  if (run_->isRunning()) return;
+void ContentView::startRun() { run_->start(); }
+
+void ContentView::runStarting() {
   // The status follows what is on disk now; a retry may come after a partial install.
   status_->SetLabel(wxString::FromUTF8(run_->statusText()));
   Layout();
-  run_->start();
+  // A retry asked for while the window was closed (hidden) or minimised: the player sees
+  // the run they asked for instead of nothing.
+  auto* window = dynamic_cast<MainWindow*>(wxGetTopLevelParent(this));
+  if (window != nullptr && (!window->IsShown() || window->IsIconized())) window->bringToFront();
 }
 
 void ContentView::presentAlert(const Alert& alert) {

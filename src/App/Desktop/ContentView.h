@@ -13,7 +13,8 @@ namespace tolvane {
 
 // The window's only content: the logo stretched to 128 x 128 above the status line, with
 // a 32 px margin around both, and nothing to click. It owns the installation run: showing
-// the view starts it; the outcome ends the program or brings up the error alert.
+// the view starts it; the outcome ends the program or brings up the error alert. A run the
+// alert's retry starts brings a closed or minimised window back.
 //
 // Main thread only. The run's callbacks come through the main queue (posted to wx) and
 // hold the view weakly: a view that is already gone gets no alert.
@@ -40,6 +41,7 @@ class ContentView final : public wxPanel {
   [[nodiscard]] bool isRunning() const { return run_->isRunning(); }
 
  private:
+  void runStarting();
   void presentAlert(const Alert& alert);
 
   std::shared_ptr<InstallationRun> run_;

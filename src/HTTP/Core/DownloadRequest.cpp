@@ -201,7 +201,7 @@ void DownloadRequest::didFinishDownloadingTo(RequestKey /*key*/, const TaskPtr& 
 
   try {
     if (!destination.isFileURL()) {
-      throw platform::SystemError(EINVAL, "move", temporaryFile,
+      throw platform::SystemError(EINVAL, platform::SystemError::Operation::move, temporaryFile,
                                   std::filesystem::path(destination.absoluteString()));
     }
     const auto target = destination.filePath();
@@ -218,7 +218,9 @@ void DownloadRequest::didFinishDownloadingTo(RequestKey /*key*/, const TaskPtr& 
       fileManager.moveItem(temporaryFile, staging);
       if (std::filesystem::is_directory(target)) fileManager.removeItem(target);
       if (std::rename(staging.c_str(), target.c_str()) != 0) {
-        const auto failure = platform::SystemError::fromErrno("move", staging, target);
+        // Told as saving the target: the staging name is ours, not the caller's.
+        const auto failure =
+            platform::SystemError::fromErrno(platform::SystemError::Operation::save, target);
         std::error_code ignored;
         std::filesystem::remove(staging, ignored);
         throw failure;
