@@ -105,14 +105,14 @@ ReleaseSignature ReleaseSignature::parse(std::string_view text) {
 
 ReleaseSignature ReleaseSignature::read(const fs::path& file) {
   const platform::FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) throw platform::SystemError::fromErrno("open", file);
+  if (!fd) throw platform::SystemError::fromErrno(platform::SystemError::Operation::read, file);
   // One byte past the limit is enough to know the file is too long.
   std::string text(kMaximumFileSize + 1, '\0');
   std::size_t length = 0;
   while (length < text.size()) {
     const ssize_t got = ::read(fd.get(), text.data() + length, text.size() - length);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw platform::SystemError::fromErrno("read", file);
+    if (got < 0) throw platform::SystemError::fromErrno(platform::SystemError::Operation::read, file);
     if (got == 0) break;
     length += static_cast<std::size_t>(got);
   }
@@ -145,7 +145,7 @@ std::optional<std::int64_t> ReleaseSignature::timestamp() const {
 bool ReleaseSignature::signsFile(const fs::path& file, const Ed25519::PublicKey& key) const {
   if (algorithm_ == Algorithm::prehashed) {
     const platform::FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) throw platform::SystemError::fromErrno("open", file);
+    if (!fd) throw platform::SystemError::fromErrno(platform::SystemError::Operation::read, file);
     const auto digest =
         platform::Digest::ofFile(platform::Digest::Algorithm::blake2b512, fd.get(), file);
     return Ed25519::isValidSignature(signature_, digest, key);

@@ -46,7 +46,7 @@ Data Digest::ofFile(Algorithm algorithm, int fd, const std::filesystem::path& pa
   while (true) {
     const ssize_t got = ::read(fd, buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw SystemError::fromErrno("read", path);
+    if (got < 0) throw SystemError::fromErrno(SystemError::Operation::read, path);
     if (got == 0) return digest.finish();
     digest.update(buffer.data(), static_cast<std::size_t>(got));
   }

@@ -15,8 +15,8 @@ namespace tolvane::platform {
 MappedFile::MappedFile(const std::filesystem::path& path) {
   const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status {};
-  if (!fd || ::fstat(fd.get(), &status) != 0) throw SystemError::fromErrno("open", path);
-  if (!S_ISREG(status.st_mode)) throw SystemError(EINVAL, "map", path);
+  if (!fd || ::fstat(fd.get(), &status) != 0) throw SystemError::fromErrno(SystemError::Operation::read, path);
+  if (!S_ISREG(status.st_mode)) throw SystemError(EINVAL, SystemError::Operation::read, path);
   // mmap refuses a length of zero.
   if (status.st_size == 0) return;
   length_ = static_cast<std::size_t>(status.st_size);
@@ -24,7 +24,7 @@ MappedFile::MappedFile(const std::filesystem::path& path) {
   void* address = ::mmap(nullptr, length_, PROT_READ, MAP_PRIVATE, fd.get(), 0);
   if (address == MAP_FAILED) {
     length_ = 0;
-    throw SystemError::fromErrno("map", path);
+    throw SystemError::fromErrno(SystemError::Operation::read, path);
   }
   address_ = address;
 }
