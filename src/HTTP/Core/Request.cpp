@@ -221,8 +221,10 @@ void Request::addResponseSerializer(RequestKey /*key*/, Closure serializer) {
     if (s.state == State::finished) s.state = State::resumed;
     if (s.responseSerializerProcessingFinished) {
       // One run picks up every serializer added until it ends; a second run started for
-      // a handler added right after would serialize the pending one twice.
+      // a handler added right after would serialize the pending one twice. The run is a
+      // finish of its own: a cancel or a dropped session behind it must not start another.
       s.responseSerializerProcessingFinished = false;
+      s.isFinishing = true;
       underlyingQueue_->async([self] { self->runNextResponseSerializer(); });
     }
     if (s.state == State::initialized || s.state == State::suspended) {

@@ -259,5 +259,23 @@ TEST_F(ResponseHandlerTest, HandlersAddedBackToBackToAFinishedRequestEachSeriali
   EXPECT_EQ(b->calls.load(), 1);
 }
 
+TEST_F(ResponseHandlerTest, AHandlerAddedToAFinishedRequestIsDeliveredOnceWhenACancelFollows) {
+  auto request = get("/json");
+  Delivered<DataResponse<Data>> first;
+  http::responseData(request, first.queue(), first.handler());
+  first.wait();
+  ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+
+  Delivered<DataResponse<Data>> late;
+  {
+    // The handler's run and the cancel's finish are both queued before either starts.
+    QueueBlocker blocked(session_->rootQueue());
+    http::responseData(request, late.queue(), late.handler());
+    request->cancel();
+  }
+  late.wait();
+  EXPECT_FALSE(waitUntil([&] { return late.count() > 1; }, std::chrono::milliseconds(300)));
+}
+
 }  // namespace
 }  // namespace tolvane::test
