@@ -245,26 +245,30 @@ void Request::responseSerializerFinished(RequestKey /*key*/, Closure completion)
 
 void Request::runNextResponseSerializer() {
   assertOnUnderlyingQueue();
-  Closure next = mutableState_.read([](const MutableState& s) -> Closure {
+  // Finding no pending serializer and ending the run are one step: a handler added between
+  // the two would see the run going on, start none, and be dropped with the lists. The lists
+  // are emptied before any completion runs, so a completion that calls back into the request
+  // (cancel, another handler) finds a clean state; their closures, which hold the callers'
+  // completions, are released outside the lock.
+  Closure next;
+  std::vector<Closure> serializers;
+  std::vector<Closure> completions;
+  mutableState_.write([&](MutableState& s) {
     const auto done = s.responseSerializerCompletions.size();
-    return done < s.responseSerializers.size() ? s.responseSerializers[done] : Closure{};
+    if (done < s.responseSerializers.size()) {
+      next = s.responseSerializers[done];
+      return;
+    }
+    serializers = std::exchange(s.responseSerializers, {});
+    completions = std::exchange(s.responseSerializerCompletions, {});
+    if (allowsTransition(s.state, State::finished)) s.state = State::finished;
+    s.responseSerializerProcessingFinished = true;
+    s.isFinishing = false;
   });
   if (next) {
     serializationQueue_->async([self = shared_from_this(), next = std::move(next)] { next(); });
     return;
   }
-
-  // Lists are emptied before any completion runs, so a completion that calls back into the
-  // request (cancel, another handler) finds a clean state.
-  std::vector<Closure> completions = mutableState_.write([](MutableState& s) {
-    std::vector<Closure> taken = std::move(s.responseSerializerCompletions);
-    s.responseSerializerCompletions.clear();
-    s.responseSerializers.clear();
-    if (allowsTransition(s.state, State::finished)) s.state = State::finished;
-    s.responseSerializerProcessingFinished = true;
-    s.isFinishing = false;
-    return taken;
-  });
   for (const auto& completion : completions) completion();
   cleanup();
 }

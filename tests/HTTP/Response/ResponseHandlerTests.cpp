@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <iterator>
 #include <string>
@@ -275,6 +276,39 @@ TEST_F(ResponseHandlerTest, AHandlerAddedToAFinishedRequestIsDeliveredOnceWhenAC
   }
   late.wait();
   EXPECT_FALSE(waitUntil([&] { return late.count() > 1; }, std::chrono::milliseconds(300)));
+}
+
+// Handlers are added from this thread while the root queue ends the run of the one added
+// before, each joining that run or starting the next. No interleaving can be forced at that
+// boundary, so each handler is aimed at it: once the previous one is serializing, it comes
+// a little later when that run was still going, a little earlier when it was over.
+TEST_F(ResponseHandlerTest, AHandlerAddedAsARunEndsIsDelivered) {
+  constexpr int kHandlers = 2000;
+  using Clock = std::chrono::steady_clock;
+  auto request = get("/json");
+  Delivered<DataResponse<Data>> first;
+  http::responseData(request, first.queue(), first.handler());
+  first.wait();
+
+  auto serializer = std::make_shared<CountingSerializer>();
+  Delivered<DataResponse<int>> delivered;
+  std::chrono::nanoseconds delay{0};
+  for (int added = 0; added < kHandlers; ++added) {
+    // Busy waits: a sleep would miss the moment by far.
+    const auto giveUp = Clock::now() + 5s;
+    while (serializer->calls.load() < added && Clock::now() < giveUp) {
+    }
+    ASSERT_EQ(serializer->calls.load(), added) << "handler " << added - 1 << " never ran";
+    for (const auto until = Clock::now() + delay; Clock::now() < until;) {
+    }
+    const auto step = std::max(delay / 64, std::chrono::nanoseconds(10));
+    delay =
+        std::max(request->isFinished() ? delay - step : delay + step, std::chrono::nanoseconds(0));
+    http::response(request, delivered.queue(),
+                   std::shared_ptr<const CountingSerializer>(serializer), delivered.handler());
+  }
+  EXPECT_TRUE(waitUntil([&] { return delivered.count() == kHandlers; }))
+      << delivered.count() << " of " << kHandlers << " handlers delivered";
 }
 
 }  // namespace
