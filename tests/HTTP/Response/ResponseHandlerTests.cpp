@@ -160,6 +160,9 @@ struct EndingCase {
   const char* name;
   Ending ending;
   HTTPError::Kind delivered;
+  // The failing handler is added to the request after it finished, and its retry is the
+  // only thing left that refers to it.
+  bool addedAfterFinish = false;
   // Test listings show the case by its name.
   friend void PrintTo(const EndingCase& c, std::ostream* os) { *os << c.name; }
 };
@@ -180,6 +183,13 @@ TEST_P(SerializerRetryEnding, DeliversOnceAndLeavesTheSession) {
       });
   Delivered<DataResponse<Manifest>> delivered;
   auto request = get("/broken", std::nullopt, retrier);
+  if (GetParam().addedAfterFinish) {
+    // The body serializes as bytes, so only the late handler's decoding asks the retrier.
+    Delivered<DataResponse<Data>> first;
+    http::responseData(request, first.queue(), first.handler());
+    first.wait();
+    ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+  }
   http::responseDecodable<Manifest>(request, delivered.queue(), delivered.handler());
   auto answer = parked->get_future().get();
   const auto rootQueue = session_->rootQueue();
@@ -215,15 +225,23 @@ TEST_P(SerializerRetryEnding, DeliversOnceAndLeavesTheSession) {
 INSTANTIATE_TEST_SUITE_P(
     Endings, SerializerRetryEnding,
     ::testing::Values(
-        EndingCase{"CancelDuringDelay", Ending::cancelDuringDelay,
-                   HTTPError::Kind::explicitlyCancelled},
-        EndingCase{"DropSessionDuringDelay", Ending::dropSessionDuringDelay,
-                   HTTPError::Kind::sessionDeinitialized},
+        EndingCase{.name = "CancelDuringDelay",
+                   .ending = Ending::cancelDuringDelay,
+                   .delivered = HTTPError::Kind::explicitlyCancelled},
+        EndingCase{.name = "DropSessionDuringDelay",
+                   .ending = Ending::dropSessionDuringDelay,
+                   .delivered = HTTPError::Kind::sessionDeinitialized},
+        EndingCase{.name = "DropSessionDuringDelayOfALateHandler",
+                   .ending = Ending::dropSessionDuringDelay,
+                   .delivered = HTTPError::Kind::sessionDeinitialized,
+                   .addedAfterFinish = true},
         // The decoding failure the retrier was asked about is what there is to deliver.
-        EndingCase{"CancelWhileRetrierDecides", Ending::cancelWhileRetrierDecides,
-                   HTTPError::Kind::responseSerializationFailed},
-        EndingCase{"RetrierAnswersAfterSessionDropped", Ending::retrierAnswersAfterSessionDropped,
-                   HTTPError::Kind::responseSerializationFailed}),
+        EndingCase{.name = "CancelWhileRetrierDecides",
+                   .ending = Ending::cancelWhileRetrierDecides,
+                   .delivered = HTTPError::Kind::responseSerializationFailed},
+        EndingCase{.name = "RetrierAnswersAfterSessionDropped",
+                   .ending = Ending::retrierAnswersAfterSessionDropped,
+                   .delivered = HTTPError::Kind::responseSerializationFailed}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Counts how often it serializes.
