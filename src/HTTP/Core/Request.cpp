@@ -145,6 +145,11 @@ std::shared_ptr<Request> Request::suspend() {
 }
 
 std::shared_ptr<Request> Request::cancel() {
+  cancelRequest();
+  return shared_from_this();
+}
+
+void Request::cancelRequest() {
   auto self = shared_from_this();
   mutableState_.write([&](MutableState& s) {
     if (!allowsTransition(s.state, State::cancelled)) return;
@@ -161,7 +166,6 @@ std::shared_ptr<Request> Request::cancel() {
     task->cancel();
     underlyingQueue_->async([self, task] { self->didCancelTask(RequestKey{}, task); });
   });
-  return self;
 }
 
 // Registrations
