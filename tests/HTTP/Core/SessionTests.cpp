@@ -64,7 +64,7 @@ std::vector<std::string> without(std::vector<std::string> events, const std::str
   return events;
 }
 
-// What one successful attempt reports, requestDidResume aside.
+// What one successful attempt with one plain handler reports, requestDidResume aside.
 std::vector<std::string> attemptEvents(bool adapted) {
   std::vector<std::string> events{"requestDidCreateInitialURLRequest",
                                   "requestDidCreateURLRequest",
@@ -76,7 +76,8 @@ std::vector<std::string> attemptEvents(bool adapted) {
                                   "requestDidGatherMetrics",
                                   "taskDidComplete",
                                   "requestDidCompleteTaskWithError",
-                                  "requestDidFinish"};
+                                  "requestDidFinish",
+                                  "requestDidParseResponse"};
   if (adapted) events.insert(events.begin() + 1, "requestDidAdaptInitialRequestToAdaptedRequest");
   return events;
 }
@@ -97,9 +98,9 @@ TEST_P(OneAttempt, ReportsItsEventsInOrderAndSendsWhatWasAdapted) {
                                   nullptr, std::nullopt, adapted ? adapter : nullptr);
   responses_.attach(request);
   auto response = responses_.wait();
-  ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
+  ASSERT_TRUE(monitor_->waitFor("requestDidParseResponse"));
 
-  EXPECT_FALSE(response.error.has_value());
+  EXPECT_FALSE(response.error().has_value());
   EXPECT_EQ(response.data, "hello");
   ASSERT_TRUE(response.response);
   EXPECT_EQ(response.response->statusCode, 200);
@@ -125,12 +126,12 @@ TEST_F(SessionTest, AMainQueueMonitorGetsTheEventsLaterInSendingOrder) {
   auto session = http::Session::make(std::nullopt, nullptr, nullptr, std::move(settings));
   responses_.attach(session->request(server_.url("/hello")));
   responses_.wait();
-  ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
+  ASSERT_TRUE(monitor_->waitFor("requestDidParseResponse"));
   // Nothing reaches it while the main thread is busy elsewhere (here: in this test)...
   EXPECT_TRUE(mainMonitor->events().empty());
   // ...and once the main loop runs, everything arrives in the order it was sent.
   ASSERT_TRUE(platform::MainRunLoop::runUntil(
-      [&] { return mainMonitor->count("requestDidFinish") == 1; }, 5000ms));
+      [&] { return mainMonitor->count("requestDidParseResponse") == 1; }, 5000ms));
   EXPECT_EQ(mainMonitor->events(), monitor_->events());
 }
 
@@ -148,8 +149,8 @@ TEST_F(SessionTest, GETWithABodyFailsBeforeAndAfterAdaptation) {
   auto first = session->request(std::make_shared<http::URLRequestValue>(withBody), countingAdapter);
   responses_.attach(first);
   auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  ASSERT_EQ(response.error->kind(), HTTPError::Kind::urlRequestValidationFailed);
+  ASSERT_TRUE(response.error());
+  ASSERT_EQ(response.error()->kind(), HTTPError::Kind::urlRequestValidationFailed);
   EXPECT_EQ(adapterCalls->load(), 0);
 
   auto addsBody = std::make_shared<http::Adapter>([](const platform::URLRequest& r,
@@ -163,9 +164,10 @@ TEST_F(SessionTest, GETWithABodyFailsBeforeAndAfterAdaptation) {
   second.attach(session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt,
                                  nullptr, std::nullopt, addsBody));
   auto adaptedResponse = second.wait();
-  ASSERT_TRUE(adaptedResponse.error);
-  ASSERT_EQ(adaptedResponse.error->kind(), HTTPError::Kind::requestAdaptationFailed);
-  auto cause = std::dynamic_pointer_cast<const HTTPError>(adaptedResponse.error->underlyingError());
+  ASSERT_TRUE(adaptedResponse.error());
+  ASSERT_EQ(adaptedResponse.error()->kind(), HTTPError::Kind::requestAdaptationFailed);
+  auto cause =
+      std::dynamic_pointer_cast<const HTTPError>(adaptedResponse.error()->underlyingError());
   ASSERT_TRUE(cause);
   EXPECT_EQ(cause->kind(), HTTPError::Kind::urlRequestValidationFailed);
   EXPECT_EQ(server_.requestCount(), 0u);
@@ -254,8 +256,8 @@ TEST_P(CancelAtStage, EndsTheRequestCancelledHavingMadeNothingMore) {
   }
   responses_.attach(request);
   auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::explicitlyCancelled);
   EXPECT_TRUE(request->isCancelled());
   EXPECT_EQ(request->requests().size(), GetParam().urlRequests);
   ASSERT_EQ(request->tasks().size(), GetParam().tasks);
@@ -337,10 +339,10 @@ TEST_F(SessionTest, CancelAfterAFailedAttemptKeepsThatAttemptsError) {
   auto request = requestWaitingToRetry(session);
   request->cancel();
   auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::sessionTaskFailed);
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::sessionTaskFailed);
   auto cause =
-      std::dynamic_pointer_cast<const platform::URLError>(response.error->underlyingError());
+      std::dynamic_pointer_cast<const platform::URLError>(response.error()->underlyingError());
   ASSERT_TRUE(cause);
   EXPECT_EQ(cause->code(), platform::URLError::cannotConnectToHost);
   EXPECT_EQ(request->retryCount(), 0);
@@ -361,8 +363,8 @@ TEST_F(SessionTest, RepeatedStateOperationsChangeNothing) {
   responses_.attach(request);
   auto response = responses_.wait();
   ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::explicitlyCancelled);
   EXPECT_EQ(monitor_->count("requestDidSuspend"), 1u);
   EXPECT_EQ(monitor_->count("requestDidCancel"), 1u);
   EXPECT_EQ(monitor_->count("requestDidResume"), 0u);
@@ -376,8 +378,8 @@ TEST_F(SessionTest, DroppingTheSessionMidRequestEndsItWithSessionDeinitialized) 
   ASSERT_TRUE(monitor_->waitFor("requestDidResumeTask"));
   session.reset();
   auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::sessionDeinitialized);
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::sessionDeinitialized);
   EXPECT_EQ(responses_.count(), 1u);
   EXPECT_FALSE(request->delegate());
 }
@@ -402,11 +404,10 @@ TEST_F(SessionTest, ManyConcurrentRetriedRequestsAllComplete) {
         session->request(server_.url("/flaky?id=" + std::to_string(i)), http::HTTPMethod::get,
                          std::nullopt, nullptr, std::nullopt, retrier);
     failOnErrorStatus(request);
-    request->response(queue,
-                      [succeeded, delivered](const DataRequest::UnserializedResponse& response) {
-                        if (!response.error && response.data == "ok") ++*succeeded;
-                        ++*delivered;
-                      });
+    http::response(request, queue, [succeeded, delivered](const auto& response) {
+      if (!response.error() && response.data == "ok") ++*succeeded;
+      ++*delivered;
+    });
   }
   ASSERT_TRUE(waitUntil([&] { return delivered->load() == kRequests; }, 60s));
   EXPECT_EQ(succeeded->load(), kRequests);
