@@ -65,6 +65,14 @@ class ResponseHandlerTest : public ::testing::Test {
     return delivered.wait();
   }
 
+  // Lets `request` run to its end with a handler that delivers its body.
+  static void finishWithAHandler(const std::shared_ptr<http::DataRequest>& request) {
+    Delivered<DataResponse<Data>> first;
+    http::responseData(request, first.queue(), first.handler());
+    first.wait();
+    ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+  }
+
   static ValidationKind validationKind(const std::optional<HTTPError>& error) {
     if (!error || !error->responseValidationReason())
       throw std::runtime_error("not a validation error");
@@ -183,12 +191,9 @@ TEST_P(SerializerRetryEnding, DeliversOnceAndLeavesTheSession) {
       });
   Delivered<DataResponse<Manifest>> delivered;
   auto request = get("/broken", std::nullopt, retrier);
+  // The body serializes as bytes, so only the late handler's decoding asks the retrier.
   if (GetParam().addedAfterFinish) {
-    // The body serializes as bytes, so only the late handler's decoding asks the retrier.
-    Delivered<DataResponse<Data>> first;
-    http::responseData(request, first.queue(), first.handler());
-    first.wait();
-    ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+    ASSERT_NO_FATAL_FAILURE(finishWithAHandler(request));
   }
   http::responseDecodable<Manifest>(request, delivered.queue(), delivered.handler());
   auto answer = parked->get_future().get();
@@ -258,10 +263,7 @@ class CountingSerializer final : public http::DataResponseSerializerProtocol<int
 
 TEST_F(ResponseHandlerTest, HandlersAddedBackToBackToAFinishedRequestEachSerializeOnce) {
   auto request = get("/json");
-  Delivered<DataResponse<Data>> first;
-  http::responseData(request, first.queue(), first.handler());
-  first.wait();
-  ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+  ASSERT_NO_FATAL_FAILURE(finishWithAHandler(request));
 
   auto a = std::make_shared<CountingSerializer>();
   auto b = std::make_shared<CountingSerializer>();
@@ -280,10 +282,7 @@ TEST_F(ResponseHandlerTest, HandlersAddedBackToBackToAFinishedRequestEachSeriali
 
 TEST_F(ResponseHandlerTest, AHandlerAddedToAFinishedRequestIsDeliveredOnceWhenACancelFollows) {
   auto request = get("/json");
-  Delivered<DataResponse<Data>> first;
-  http::responseData(request, first.queue(), first.handler());
-  first.wait();
-  ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+  ASSERT_NO_FATAL_FAILURE(finishWithAHandler(request));
 
   Delivered<DataResponse<Data>> late;
   {
@@ -304,9 +303,7 @@ TEST_F(ResponseHandlerTest, AHandlerAddedAsARunEndsIsDelivered) {
   constexpr int kHandlers = 2000;
   using Clock = std::chrono::steady_clock;
   auto request = get("/json");
-  Delivered<DataResponse<Data>> first;
-  http::responseData(request, first.queue(), first.handler());
-  first.wait();
+  ASSERT_NO_FATAL_FAILURE(finishWithAHandler(request));
 
   auto serializer = std::make_shared<CountingSerializer>();
   Delivered<DataResponse<int>> delivered;
