@@ -434,8 +434,9 @@ void Session::scheduleRetry(const std::shared_ptr<Request>& request, std::option
   rootQueue_->dispatchPreconditionOnQueue();
   // Held until the attempt starts, so that dropping the session meanwhile ends the request:
   // a handler added after the request had finished asks for its retry when the request is
-  // no longer in the active set nor the task map.
-  activeRequests_.emplace(request->id(), request);
+  // no longer in the active set nor the task map. A cancelled request is ended by its
+  // cancel, which may already have let go of it.
+  if (!request->isCancelled()) activeRequests_.emplace(request->id(), request);
   std::weak_ptr<Session> weakSelf = weak_from_this();
   auto retry = [weakSelf, request] {
     auto self = weakSelf.lock();

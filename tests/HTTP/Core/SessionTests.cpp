@@ -33,22 +33,20 @@ class SessionTest : public ::testing::Test {
     server_.start();
   }
 
-  // A request to a refused port whose retrier asks for a retry in 30 s; returns once it was asked.
-  std::shared_ptr<DataRequest> requestWaitingToRetry(const std::shared_ptr<Session>& session) {
-    auto asked = std::make_shared<std::promise<void>>();
+  // A request to a refused port, returned once its retrier was asked, with the retrier's
+  // completion, which the caller must answer.
+  std::pair<std::shared_ptr<DataRequest>, http::RequestRetrier::Completion> requestAskingToRetry(
+      const std::shared_ptr<Session>& session) {
+    auto asked = std::make_shared<std::promise<http::RequestRetrier::Completion>>();
     auto retrier = std::make_shared<http::Retrier>(
         [asked](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&, const HTTPError&,
-                http::RequestRetrier::Completion done) {
-          done(http::RetryResult::retryWithDelay(30.0));
-          asked->set_value();
-        });
+                http::RequestRetrier::Completion done) { asked->set_value(std::move(done)); });
     const std::string refused =
         "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
     auto request = session->request(refused, http::HTTPMethod::get, std::nullopt, nullptr,
                                     std::nullopt, retrier);
     responses_.attach(request);
-    asked->get_future().wait();
-    return request;
+    return {request, asked->get_future().get()};
   }
 
   std::shared_ptr<platform::Protected<std::map<std::string, int>>> attempts_ =
@@ -333,12 +331,22 @@ TEST_P(StateChangeAtTaskCreation, SendsItsTaskEventOnce) {
 INSTANTIATE_TEST_SUITE_P(ResumeOrCancel, StateChangeAtTaskCreation, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Cancel" : "Resume"; });
 
-TEST_F(SessionTest, CancelAfterAFailedAttemptKeepsThatAttemptsError) {
-  // The cancel lands during the retry delay.
+// The cancel lands during the retry delay, or while the retrier is deciding (which then asks
+// for a retry all the same).
+class CancelAfterAFailedAttempt : public SessionTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CancelAfterAFailedAttempt, KeepsThatAttemptsErrorAndLeavesTheSession) {
+  const bool whileDeciding = GetParam();
   auto session = makeSession(monitor_);
-  auto request = requestWaitingToRetry(session);
+  auto [request, answer] = requestAskingToRetry(session);
+  if (!whileDeciding) {
+    answer(http::RetryResult::retryWithDelay(30.0));
+    // The answer reaches the session, which schedules the attempt.
+    for (int hop = 0; hop < 2; ++hop) onQueue(session->rootQueue(), [] { return 0; });
+  }
   request->cancel();
   auto response = responses_.wait();
+  if (whileDeciding) answer(http::RetryResult::retryWithDelay(30.0));
   ASSERT_TRUE(response.error());
   EXPECT_EQ(response.error()->kind(), HTTPError::Kind::sessionTaskFailed);
   auto cause =
@@ -347,7 +355,15 @@ TEST_F(SessionTest, CancelAfterAFailedAttemptKeepsThatAttemptsError) {
   EXPECT_EQ(cause->code(), platform::URLError::cannotConnectToHost);
   EXPECT_EQ(request->retryCount(), 0);
   EXPECT_EQ(monitor_->count("requestIsRetrying"), 0u);
+  // The answer came after the cancel had ended the request, so it must not hold it again.
+  for (int hop = 0; hop < 2; ++hop) onQueue(session->rootQueue(), [] { return 0; });
+  EXPECT_EQ(onQueue(session->rootQueue(), [&] { return session->activeRequestCount(); }), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(DuringDelayOrDecision, CancelAfterAFailedAttempt, ::testing::Bool(),
+                         [](const auto& info) {
+                           return info.param ? "WhileDeciding" : "DuringDelay";
+                         });
 
 TEST_F(SessionTest, RepeatedStateOperationsChangeNothing) {
   http::SessionSettings settings;
