@@ -18,6 +18,7 @@
 
 #include "HTTP/Core/DataRequest.h"
 #include "HTTP/Core/Session.h"
+#include "HTTP/Response/ResponseHandlers.h"
 #include "Platform/NetworkLibraries.h"
 #include "Support/LoopbackServer.h"
 #include "Support/TestCertificate.h"
@@ -77,10 +78,9 @@ void BM_SessionSequentialGets(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < kSequential; ++i) {
       std::promise<bool> done;
-      session->request(url)->response(
-          queue, [&done](const http::DataRequest::UnserializedResponse& response) {
-            done.set_value(!response.error && response.data && response.data->size() == 64);
-          });
+      http::response(session->request(url), queue, [&done](const auto& response) {
+        done.set_value(!response.error() && response.data && response.data->size() == 64);
+      });
       if (!done.get_future().get()) ++failures;
     }
   }
@@ -194,11 +194,10 @@ void BM_SessionConcurrentGets(benchmark::State& state) {
     };
     auto tally = std::make_shared<Tally>();
     for (int i = 0; i < kConcurrent; ++i) {
-      session->request(url)->response(
-          queue, [tally](const http::DataRequest::UnserializedResponse& response) {
-            if (!response.error) tally->completed.fetch_add(1);
-            if (tally->finished.fetch_add(1) + 1 == kConcurrent) tally->all.set_value();
-          });
+      http::response(session->request(url), queue, [tally](const auto& response) {
+        if (!response.error()) tally->completed.fetch_add(1);
+        if (tally->finished.fetch_add(1) + 1 == kConcurrent) tally->all.set_value();
+      });
     }
     // A request that never completes shows up as an error here, not as a hang.
     if (tally->all.get_future().wait_for(60s) != std::future_status::ready) {

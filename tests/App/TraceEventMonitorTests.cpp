@@ -10,6 +10,7 @@
 #include "HTTP/Core/DataRequest.h"
 #include "HTTP/Core/RequestInterceptor.h"
 #include "HTTP/Core/Session.h"
+#include "HTTP/Response/ResponseHandlers.h"
 #include "Platform/DispatchQueue.h"
 #include "Support/LoopbackServer.h"
 
@@ -49,8 +50,7 @@ class TraceTest : public ::testing::Test {
     bool done = false;
     auto request = session_->request(http::URLConvertible(url), http::HTTPMethod::get, std::nullopt,
                                      nullptr, std::nullopt, std::move(interceptor));
-    request->response(platform::DispatchQueue::main(),
-                      [&done](const http::DataRequest::UnserializedResponse&) { done = true; });
+    http::response(request, platform::DispatchQueue::main(), [&done](const auto&) { done = true; });
     ASSERT_TRUE(platform::MainRunLoop::runUntil([&] { return done; }, 10s));
     // The completion and the monitor's last events travel separately to the main queue.
     platform::MainRunLoop::runUntil([] { return false; }, 50ms);

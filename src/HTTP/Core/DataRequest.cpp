@@ -22,11 +22,6 @@ std::optional<HTTPError> DataRequest::serializationInputError() const {
   return bodyError();
 }
 
-DataRequest::UnserializedResponse DataRequest::unserializedResponse() const {
-  return UnserializedResponse{lastRequest(), response(), data(), lastMetrics(),
-                              serializationInputError()};
-}
-
 std::optional<HTTPError> DataRequest::taskCompletionError(const std::optional<HTTPError>& error) {
   if (!error || !error->isSessionTaskError()) return error;
   const auto* transport = dynamic_cast<const platform::URLError*>(error->underlyingError().get());
@@ -66,25 +61,6 @@ void DataRequest::reset() {
   Request::reset();
   data_.set(std::nullopt);
   bodyError_.set(std::nullopt);
-}
-
-std::shared_ptr<DataRequest> DataRequest::response(
-    std::shared_ptr<platform::DispatchQueue> queue,
-    std::function<void(const UnserializedResponse&)> completionHandler) {
-  // The request owns its serializers; they hold it weakly so an unfinished request that
-  // nobody references can still be freed.
-  std::weak_ptr<DataRequest> weakSelf = self();
-  addResponseSerializer(RequestKey{}, [weakSelf, queue = std::move(queue),
-                                       completionHandler = std::move(completionHandler)] {
-    auto self = weakSelf.lock();
-    if (!self) return;
-    UnserializedResponse response = self->unserializedResponse();
-    self->responseSerializerFinished(
-        RequestKey{}, [queue, completionHandler, response = std::move(response)] {
-          queue->async([completionHandler, response] { completionHandler(response); });
-        });
-  });
-  return self();
 }
 
 std::shared_ptr<DataRequest> DataRequest::resume() {

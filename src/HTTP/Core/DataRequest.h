@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -15,15 +14,6 @@ namespace tolvane::http {
 // from any thread.
 class DataRequest : public Request {
  public:
-  // What the plain response handler delivers: the request's outcome without serialization.
-  struct UnserializedResponse {
-    std::optional<platform::URLRequest> request;
-    std::shared_ptr<const platform::HTTPURLResponse> response;
-    std::optional<platform::Data> data;
-    std::optional<platform::URLSessionTaskMetrics> metrics;
-    std::optional<HTTPError> error;
-  };
-
   DataRequest(std::shared_ptr<const URLRequestConvertible> convertible, Context context);
 
   [[nodiscard]] static std::shared_ptr<DataRequest> make(
@@ -38,23 +28,15 @@ class DataRequest : public Request {
   // URL request's maximumBodyLength is a body that could not be decoded, not a failed
   // transfer (the transport stopped reading it on purpose). None otherwise.
   [[nodiscard]] std::optional<HTTPError> bodyError() const;
-  // What serializers are handed as the error: the request's error, else bodyError().
+  // What serializers are handed as the error, and what the plain response handler reports:
+  // the request's error, else bodyError(), so a refused body is never mistaken for success.
   [[nodiscard]] std::optional<HTTPError> serializationInputError() const;
-  // The outcome as handlers without a serializer deliver it: the body as it arrived and
-  // serializationInputError(), so a refused body is never mistaken for success.
-  [[nodiscard]] UnserializedResponse unserializedResponse() const;
 
   [[nodiscard]] platform::TaskPtr makeTask(RequestKey, const platform::URLRequest& request,
                                            platform::URLSession& session) override;
 
   // A transport chunk arrived; underlying queue only.
   void didReceive(RequestKey, const platform::Data& chunk);
-
-  using Request::response;
-  // Delivers the outcome as it is, without serializing the body, on `queue`.
-  std::shared_ptr<DataRequest> response(
-      std::shared_ptr<platform::DispatchQueue> queue,
-      std::function<void(const UnserializedResponse&)> completionHandler);
 
   // Chaining forms of the base state operations.
   std::shared_ptr<DataRequest> resume();

@@ -127,9 +127,11 @@ std::shared_ptr<DownloadRequest> DownloadRequest::suspend() {
 }
 
 std::shared_ptr<DownloadRequest> DownloadRequest::cancel() {
-  cancel(std::nullopt);
+  Request::cancel();
   return self();
 }
+
+void DownloadRequest::cancelRequest() { cancel(std::nullopt); }
 
 std::shared_ptr<DownloadRequest> DownloadRequest::cancelProducingResumeData(
     bool producingResumeData) {

@@ -158,6 +158,8 @@ class DownloadRequest final : public Request {
   void updateDownloadProgress(RequestKey, std::int64_t bytes, std::int64_t totalBytesExpected);
 
  protected:
+  // A cancel through any type (Request, cancelAllRequests): without resume data.
+  void cancelRequest() override;
   void reset() override;
   void errorReplaced(const HTTPError& replaced) override;
 

@@ -1,6 +1,7 @@
 // The messages of HTTPError and its reasons: the English texts a person may see, composed
 // from the payload when read.
 #include "HTTP/Core/HTTPError.h"
+#include "Platform/Text.h"
 
 namespace tolvane::http {
 namespace {
@@ -23,57 +24,6 @@ std::string joined(const std::vector<std::string>& types) {
   for (std::size_t i = 0; i < types.size(); ++i) {
     if (i > 0) out += ",";
     out += types[i];
-  }
-  return out;
-}
-
-// Decodes UTF-8, replacing each invalid sequence by U+FFFD: body bytes are shown, never
-// trusted to be text.
-std::string utf8Lossy(const platform::Data& data) {
-  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-  std::string out;
-  out.reserve(data.size());
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  const std::size_t size = data.size();
-  std::size_t i = 0;
-  while (i < size) {
-    const unsigned char c = bytes[i];
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;  // no UTF-16 surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    } else {
-      out += kReplacement;
-      ++i;
-      continue;
-    }
-    // Maximal subpart rule: a broken sequence is replaced once, up to the offending byte.
-    std::size_t j = 1;
-    for (; j < length && i + j < size; ++j) {
-      const unsigned char next = bytes[i + j];
-      const unsigned char lo = j == 1 ? low : 0x80;
-      const unsigned char hi = j == 1 ? high : 0xBF;
-      if (next < lo || next > hi) break;
-    }
-    if (j == length) {
-      out.append(reinterpret_cast<const char*>(bytes + i), length);
-    } else {
-      out += kReplacement;
-    }
-    i += j;
   }
   return out;
 }
@@ -225,7 +175,8 @@ std::string HTTPError::ServerTrustFailureReason::message() const {
 }
 
 std::string HTTPError::URLRequestValidationFailureReason::message() const {
-  return "Invalid URLRequest: Requests with GET method cannot have body data:\n" + utf8Lossy(data);
+  return "Invalid URLRequest: Requests with GET method cannot have body data:\n" +
+         platform::lossyUTF8(data);
 }
 
 // --- Error messages --------------------------------------------------------------------

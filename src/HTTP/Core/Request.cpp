@@ -145,6 +145,11 @@ std::shared_ptr<Request> Request::suspend() {
 }
 
 std::shared_ptr<Request> Request::cancel() {
+  cancelRequest();
+  return shared_from_this();
+}
+
+void Request::cancelRequest() {
   auto self = shared_from_this();
   mutableState_.write([&](MutableState& s) {
     if (!allowsTransition(s.state, State::cancelled)) return;
@@ -161,7 +166,6 @@ std::shared_ptr<Request> Request::cancel() {
     task->cancel();
     underlyingQueue_->async([self, task] { self->didCancelTask(RequestKey{}, task); });
   });
-  return self;
 }
 
 // Registrations
@@ -221,8 +225,10 @@ void Request::addResponseSerializer(RequestKey /*key*/, Closure serializer) {
     if (s.state == State::finished) s.state = State::resumed;
     if (s.responseSerializerProcessingFinished) {
       // One run picks up every serializer added until it ends; a second run started for
-      // a handler added right after would serialize the pending one twice.
+      // a handler added right after would serialize the pending one twice. The run is a
+      // finish of its own: a cancel or a dropped session behind it must not start another.
       s.responseSerializerProcessingFinished = false;
+      s.isFinishing = true;
       underlyingQueue_->async([self] { self->runNextResponseSerializer(); });
     }
     if (s.state == State::initialized || s.state == State::suspended) {
@@ -243,26 +249,30 @@ void Request::responseSerializerFinished(RequestKey /*key*/, Closure completion)
 
 void Request::runNextResponseSerializer() {
   assertOnUnderlyingQueue();
-  Closure next = mutableState_.read([](const MutableState& s) -> Closure {
+  // Finding no pending serializer and ending the run are one step: a handler added between
+  // the two would see the run going on, start none, and be dropped with the lists. The lists
+  // are emptied before any completion runs, so a completion that calls back into the request
+  // (cancel, another handler) finds a clean state; their closures, which hold the callers'
+  // completions, are released outside the lock.
+  Closure next;
+  std::vector<Closure> serializers;
+  std::vector<Closure> completions;
+  mutableState_.write([&](MutableState& s) {
     const auto done = s.responseSerializerCompletions.size();
-    return done < s.responseSerializers.size() ? s.responseSerializers[done] : Closure{};
+    if (done < s.responseSerializers.size()) {
+      next = s.responseSerializers[done];
+      return;
+    }
+    serializers = std::exchange(s.responseSerializers, {});
+    completions = std::exchange(s.responseSerializerCompletions, {});
+    if (allowsTransition(s.state, State::finished)) s.state = State::finished;
+    s.responseSerializerProcessingFinished = true;
+    s.isFinishing = false;
   });
   if (next) {
     serializationQueue_->async([self = shared_from_this(), next = std::move(next)] { next(); });
     return;
   }
-
-  // Lists are emptied before any completion runs, so a completion that calls back into the
-  // request (cancel, another handler) finds a clean state.
-  std::vector<Closure> completions = mutableState_.write([](MutableState& s) {
-    std::vector<Closure> taken = std::move(s.responseSerializerCompletions);
-    s.responseSerializerCompletions.clear();
-    s.responseSerializers.clear();
-    if (allowsTransition(s.state, State::finished)) s.state = State::finished;
-    s.responseSerializerProcessingFinished = true;
-    s.isFinishing = false;
-    return taken;
-  });
   for (const auto& completion : completions) completion();
   cleanup();
 }

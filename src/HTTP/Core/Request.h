@@ -158,7 +158,9 @@ class Request : public std::enable_shared_from_this<Request> {
   // The HTTP response of the current attempt's task, if it has one.
   [[nodiscard]] std::shared_ptr<const platform::HTTPURLResponse> response() const;
 
-  // State operations; any thread. A change the state machine forbids is ignored.
+  // State operations; any thread. A change the state machine forbids is ignored. Whatever
+  // type the request is called through, cancel() cancels the way its kind does
+  // (cancelRequest).
   std::shared_ptr<Request> resume();
   std::shared_ptr<Request> suspend();
   std::shared_ptr<Request> cancel();
@@ -229,6 +231,8 @@ class Request : public std::enable_shared_from_this<Request> {
   friend bool operator==(const Request& a, const Request& b) { return a.id_ == b.id_; }
 
  protected:
+  // What cancel() does; any thread. Kinds whose tasks cancel their own way override it.
+  virtual void cancelRequest();
   // Clears what an attempt left behind before the next one; kinds extend it.
   virtual void reset();
   // The final error replaces the last attempt's own, which nobody can read any more; kinds

@@ -27,7 +27,8 @@ class RequestDelegate {
   // the request's underlying queue.
   virtual void retryResult(const std::shared_ptr<Request>& request, const HTTPError& error,
                            std::function<void(RetryResult)> completion) = 0;
-  // Starts a new attempt of `request`, after `delay` seconds if given.
+  // Starts a new attempt of `request`, after `delay` seconds if given; underlying queue only.
+  // The session holds the request from here on, so dropping it meanwhile ends the request.
   virtual void scheduleRetry(const std::shared_ptr<Request>& request,
                              std::optional<double> delay) = 0;
 };

@@ -431,6 +431,12 @@ void Session::retryResult(const std::shared_ptr<Request>& request, const HTTPErr
 }
 
 void Session::scheduleRetry(const std::shared_ptr<Request>& request, std::optional<double> delay) {
+  rootQueue_->dispatchPreconditionOnQueue();
+  // Held until the attempt starts, so that dropping the session meanwhile ends the request:
+  // a handler added after the request had finished asks for its retry when the request is
+  // no longer in the active set nor the task map. A cancelled request is ended by its
+  // cancel, which may already have let go of it.
+  if (!request->isCancelled()) activeRequests_.emplace(request->id(), request);
   std::weak_ptr<Session> weakSelf = weak_from_this();
   auto retry = [weakSelf, request] {
     auto self = weakSelf.lock();

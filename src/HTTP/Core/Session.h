@@ -53,10 +53,10 @@ struct SessionSettings {
 // queue and are touched nowhere else; everything else is fixed at construction. Request
 // creation, withAllRequests and cancelAllRequests may be called from any thread.
 //
-// Ownership: a session holds each request from its first attempt until its completions have
-// run; requests and the transport delegate refer back to it weakly. Dropping the last
-// reference to a session ends its requests with sessionDeinitialized and cancels the
-// transport's tasks.
+// Ownership: a session holds each request from its first attempt (or from a retry that a
+// response handler of a finished request asked for) until its completions have run; requests
+// and the transport delegate refer back to it weakly. Dropping the last reference to a
+// session ends its requests with sessionDeinitialized and cancels the transport's tasks.
 class Session final : public RequestDelegate,
                       public SessionStateProvider,
                       public std::enable_shared_from_this<Session> {

@@ -1,73 +1,16 @@
 #include "HTTP/Response/DebugDescription.h"
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <string_view>
 
 #include "HTTP/Response/ValueDescription.h"
+#include "Platform/Text.h"
 
 namespace tolvane::http::debugDescription {
 
 namespace {
 
 constexpr std::size_t kMaximumPrintedBodySize = 100'000;
-
-bool isWhitespaceOrNewline(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// Invalid sequences become U+FFFD, one per offending byte.
-std::string lossyUTF8(std::string_view bytes) {
-  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-  std::string text;
-  text.reserve(bytes.size());
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    std::size_t length = 0;
-    unsigned int minimum = 0;
-    unsigned int codePoint = 0;
-    if (lead < 0x80) {
-      text += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    if ((lead & 0xE0) == 0xC0) {
-      length = 2, minimum = 0x80, codePoint = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, minimum = 0x800, codePoint = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, minimum = 0x10000, codePoint = lead & 0x07;
-    }
-    bool valid = length != 0 && i + length <= bytes.size();
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    valid = valid && codePoint >= minimum && codePoint <= 0x10FFFF &&
-            !(codePoint >= 0xD800 && codePoint <= 0xDFFF);
-    if (valid) {
-      text.append(bytes.substr(i, length));
-      i += length;
-    } else {
-      text += kReplacement;
-      ++i;
-    }
-  }
-  return text;
-}
-
-std::string trimmed(const std::string& text) {
-  auto begin = std::find_if_not(text.begin(), text.end(), [](char c) {
-    return isWhitespaceOrNewline(static_cast<unsigned char>(c));
-  });
-  auto end = std::find_if_not(text.rbegin(), text.rend(), [](char c) {
-               return isWhitespaceOrNewline(static_cast<unsigned char>(c));
-             }).base();
-  return begin < end ? std::string(begin, end) : std::string();
-}
 
 }  // namespace
 
@@ -93,7 +36,8 @@ std::string bodyBlock(const std::optional<platform::Data>& body, const HTTPHeade
                          contentType.find("xml") != std::string::npos ||
                          contentType.find("text") != std::string::npos;
   if (body->size() <= kMaximumPrintedBodySize && printable) {
-    return "[Body]:\n    " + indented(trimmed(lossyUTF8(*body)));
+    return "[Body]:\n    " + indented(std::string(platform::trimmed(platform::lossyUTF8(*body),
+                                                                    platform::kWhiteSpace)));
   }
   return "[Body]: " + std::to_string(body->size()) + " bytes";
 }

@@ -1,23 +1,11 @@
 #include "HTTP/Response/MediaType.h"
 
+#include "Platform/Text.h"
+
 namespace tolvane::http {
 
-namespace {
-
-bool isWhitespaceOrNewline(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && isWhitespaceOrNewline(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isWhitespaceOrNewline(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
-
 MediaType MediaType::parse(std::string_view text) {
-  text = trimmed(text);
+  text = platform::trimmed(text, platform::kWhiteSpace);
   if (const auto semicolon = text.find(';'); semicolon != std::string_view::npos) {
     text = text.substr(0, semicolon);
   }

@@ -30,16 +30,14 @@ std::shared_ptr<DataRequest> response(
   addPlainHandler(
       request, std::move(queue),
       [](const DataRequest& self) {
-        auto outcome = self.unserializedResponse();
+        auto data = self.data();
+        const auto error = self.serializationInputError();
         Result<std::optional<platform::Data>> result =
-            outcome.error ? Result<std::optional<platform::Data>>(*outcome.error)
-                          : Result<std::optional<platform::Data>>(outcome.data);
-        return DataResponse<std::optional<platform::Data>>{std::move(outcome.request),
-                                                           std::move(outcome.response),
-                                                           std::move(outcome.data),
-                                                           outcome.metrics,
-                                                           0,
-                                                           std::move(result)};
+            error ? Result<std::optional<platform::Data>>(*error)
+                  : Result<std::optional<platform::Data>>(data);
+        return DataResponse<std::optional<platform::Data>>{
+            self.lastRequest(), self.response(), std::move(data), self.lastMetrics(), 0,
+            std::move(result)};
       },
       std::move(completion));
   return request;

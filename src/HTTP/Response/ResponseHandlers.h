@@ -226,7 +226,9 @@ requires std::derived_from<Serializer,
   return request;
 }
 
-// The outcome as it is: success with the body (none when nothing arrived), or the request's error.
+// The plain data handler, the outcome as it is: success with the body (none when nothing
+// arrived), or the request's error (a body refused for its length counts as one that could
+// not be decoded). No retry decision of its own.
 std::shared_ptr<DataRequest> response(
     const std::shared_ptr<DataRequest>& request, ResponseQueue queue,
     std::function<void(const DataResponse<std::optional<platform::Data>>&)> completion);

@@ -21,7 +21,7 @@ TEST(DataRequestTest, ABodylessResponseKeepsNoBodyAndProgressFollowsTheBody) {
   auto bodyless = session->request(server.url("/empty"));
   empty.attach(bodyless);
   auto response = empty.wait();
-  EXPECT_FALSE(response.error.has_value());
+  EXPECT_FALSE(response.error().has_value());
   EXPECT_FALSE(response.data.has_value());
   EXPECT_FALSE(bodyless->data().has_value());
 

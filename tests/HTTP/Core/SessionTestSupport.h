@@ -18,6 +18,7 @@
 #include "HTTP/Core/DataRequest.h"
 #include "HTTP/Core/EventMonitor.h"
 #include "HTTP/Core/Session.h"
+#include "HTTP/Response/ResponseHandlers.h"
 #include "HTTP/Response/Validation.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/Protected.h"
@@ -145,9 +146,9 @@ class Delivered {
 };
 
 // Collects the plain responses a data request delivers.
-struct ResponseCollector : Delivered<http::DataRequest::UnserializedResponse> {
+struct ResponseCollector : Delivered<http::DataResponse<std::optional<platform::Data>>> {
   void attach(const std::shared_ptr<http::DataRequest>& request) {
-    request->response(queue(), handler());
+    http::response(request, queue(), handler());
   }
 };
 

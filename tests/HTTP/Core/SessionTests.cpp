@@ -33,22 +33,20 @@ class SessionTest : public ::testing::Test {
     server_.start();
   }
 
-  // A request to a refused port whose retrier asks for a retry in 30 s; returns once it was asked.
-  std::shared_ptr<DataRequest> requestWaitingToRetry(const std::shared_ptr<Session>& session) {
-    auto asked = std::make_shared<std::promise<void>>();
+  // A request to a refused port, returned once its retrier was asked, with the retrier's
+  // completion, which the caller must answer.
+  std::pair<std::shared_ptr<DataRequest>, http::RequestRetrier::Completion> requestAskingToRetry(
+      const std::shared_ptr<Session>& session) {
+    auto asked = std::make_shared<std::promise<http::RequestRetrier::Completion>>();
     auto retrier = std::make_shared<http::Retrier>(
         [asked](const std::shared_ptr<Request>&, const std::shared_ptr<Session>&, const HTTPError&,
-                http::RequestRetrier::Completion done) {
-          done(http::RetryResult::retryWithDelay(30.0));
-          asked->set_value();
-        });
+                http::RequestRetrier::Completion done) { asked->set_value(std::move(done)); });
     const std::string refused =
         "http://127.0.0.1:" + std::to_string(LoopbackServer::refusedPort()) + "/";
     auto request = session->request(refused, http::HTTPMethod::get, std::nullopt, nullptr,
                                     std::nullopt, retrier);
     responses_.attach(request);
-    asked->get_future().wait();
-    return request;
+    return {request, asked->get_future().get()};
   }
 
   std::shared_ptr<platform::Protected<std::map<std::string, int>>> attempts_ =
@@ -64,7 +62,7 @@ std::vector<std::string> without(std::vector<std::string> events, const std::str
   return events;
 }
 
-// What one successful attempt reports, requestDidResume aside.
+// What one successful attempt with one plain handler reports, requestDidResume aside.
 std::vector<std::string> attemptEvents(bool adapted) {
   std::vector<std::string> events{"requestDidCreateInitialURLRequest",
                                   "requestDidCreateURLRequest",
@@ -76,7 +74,8 @@ std::vector<std::string> attemptEvents(bool adapted) {
                                   "requestDidGatherMetrics",
                                   "taskDidComplete",
                                   "requestDidCompleteTaskWithError",
-                                  "requestDidFinish"};
+                                  "requestDidFinish",
+                                  "requestDidParseResponse"};
   if (adapted) events.insert(events.begin() + 1, "requestDidAdaptInitialRequestToAdaptedRequest");
   return events;
 }
@@ -97,9 +96,9 @@ TEST_P(OneAttempt, ReportsItsEventsInOrderAndSendsWhatWasAdapted) {
                                   nullptr, std::nullopt, adapted ? adapter : nullptr);
   responses_.attach(request);
   auto response = responses_.wait();
-  ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
+  ASSERT_TRUE(monitor_->waitFor("requestDidParseResponse"));
 
-  EXPECT_FALSE(response.error.has_value());
+  EXPECT_FALSE(response.error().has_value());
   EXPECT_EQ(response.data, "hello");
   ASSERT_TRUE(response.response);
   EXPECT_EQ(response.response->statusCode, 200);
@@ -125,12 +124,12 @@ TEST_F(SessionTest, AMainQueueMonitorGetsTheEventsLaterInSendingOrder) {
   auto session = http::Session::make(std::nullopt, nullptr, nullptr, std::move(settings));
   responses_.attach(session->request(server_.url("/hello")));
   responses_.wait();
-  ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
+  ASSERT_TRUE(monitor_->waitFor("requestDidParseResponse"));
   // Nothing reaches it while the main thread is busy elsewhere (here: in this test)...
   EXPECT_TRUE(mainMonitor->events().empty());
   // ...and once the main loop runs, everything arrives in the order it was sent.
   ASSERT_TRUE(platform::MainRunLoop::runUntil(
-      [&] { return mainMonitor->count("requestDidFinish") == 1; }, 5000ms));
+      [&] { return mainMonitor->count("requestDidParseResponse") == 1; }, 5000ms));
   EXPECT_EQ(mainMonitor->events(), monitor_->events());
 }
 
@@ -148,8 +147,8 @@ TEST_F(SessionTest, GETWithABodyFailsBeforeAndAfterAdaptation) {
   auto first = session->request(std::make_shared<http::URLRequestValue>(withBody), countingAdapter);
   responses_.attach(first);
   auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  ASSERT_EQ(response.error->kind(), HTTPError::Kind::urlRequestValidationFailed);
+  ASSERT_TRUE(response.error());
+  ASSERT_EQ(response.error()->kind(), HTTPError::Kind::urlRequestValidationFailed);
   EXPECT_EQ(adapterCalls->load(), 0);
 
   auto addsBody = std::make_shared<http::Adapter>([](const platform::URLRequest& r,
@@ -163,9 +162,10 @@ TEST_F(SessionTest, GETWithABodyFailsBeforeAndAfterAdaptation) {
   second.attach(session->request(server_.url("/hello"), http::HTTPMethod::get, std::nullopt,
                                  nullptr, std::nullopt, addsBody));
   auto adaptedResponse = second.wait();
-  ASSERT_TRUE(adaptedResponse.error);
-  ASSERT_EQ(adaptedResponse.error->kind(), HTTPError::Kind::requestAdaptationFailed);
-  auto cause = std::dynamic_pointer_cast<const HTTPError>(adaptedResponse.error->underlyingError());
+  ASSERT_TRUE(adaptedResponse.error());
+  ASSERT_EQ(adaptedResponse.error()->kind(), HTTPError::Kind::requestAdaptationFailed);
+  auto cause =
+      std::dynamic_pointer_cast<const HTTPError>(adaptedResponse.error()->underlyingError());
   ASSERT_TRUE(cause);
   EXPECT_EQ(cause->kind(), HTTPError::Kind::urlRequestValidationFailed);
   EXPECT_EQ(server_.requestCount(), 0u);
@@ -254,8 +254,8 @@ TEST_P(CancelAtStage, EndsTheRequestCancelledHavingMadeNothingMore) {
   }
   responses_.attach(request);
   auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::explicitlyCancelled);
   EXPECT_TRUE(request->isCancelled());
   EXPECT_EQ(request->requests().size(), GetParam().urlRequests);
   ASSERT_EQ(request->tasks().size(), GetParam().tasks);
@@ -331,21 +331,39 @@ TEST_P(StateChangeAtTaskCreation, SendsItsTaskEventOnce) {
 INSTANTIATE_TEST_SUITE_P(ResumeOrCancel, StateChangeAtTaskCreation, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Cancel" : "Resume"; });
 
-TEST_F(SessionTest, CancelAfterAFailedAttemptKeepsThatAttemptsError) {
-  // The cancel lands during the retry delay.
+// The cancel lands during the retry delay, or while the retrier is deciding (which then asks
+// for a retry all the same).
+class CancelAfterAFailedAttempt : public SessionTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CancelAfterAFailedAttempt, KeepsThatAttemptsErrorAndLeavesTheSession) {
+  const bool whileDeciding = GetParam();
   auto session = makeSession(monitor_);
-  auto request = requestWaitingToRetry(session);
+  auto [request, answer] = requestAskingToRetry(session);
+  if (!whileDeciding) {
+    answer(http::RetryResult::retryWithDelay(30.0));
+    // The answer reaches the session, which schedules the attempt.
+    for (int hop = 0; hop < 2; ++hop) onQueue(session->rootQueue(), [] { return 0; });
+  }
   request->cancel();
   auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::sessionTaskFailed);
+  if (whileDeciding) answer(http::RetryResult::retryWithDelay(30.0));
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::sessionTaskFailed);
   auto cause =
-      std::dynamic_pointer_cast<const platform::URLError>(response.error->underlyingError());
+      std::dynamic_pointer_cast<const platform::URLError>(response.error()->underlyingError());
   ASSERT_TRUE(cause);
   EXPECT_EQ(cause->code(), platform::URLError::cannotConnectToHost);
   EXPECT_EQ(request->retryCount(), 0);
   EXPECT_EQ(monitor_->count("requestIsRetrying"), 0u);
+  // The answer came after the cancel had ended the request, so it must not hold it again.
+  for (int hop = 0; hop < 2; ++hop) onQueue(session->rootQueue(), [] { return 0; });
+  EXPECT_EQ(onQueue(session->rootQueue(), [&] { return session->activeRequestCount(); }), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(DuringDelayOrDecision, CancelAfterAFailedAttempt, ::testing::Bool(),
+                         [](const auto& info) {
+                           return info.param ? "WhileDeciding" : "DuringDelay";
+                         });
 
 TEST_F(SessionTest, RepeatedStateOperationsChangeNothing) {
   http::SessionSettings settings;
@@ -361,8 +379,8 @@ TEST_F(SessionTest, RepeatedStateOperationsChangeNothing) {
   responses_.attach(request);
   auto response = responses_.wait();
   ASSERT_TRUE(monitor_->waitFor("requestDidFinish"));
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::explicitlyCancelled);
   EXPECT_EQ(monitor_->count("requestDidSuspend"), 1u);
   EXPECT_EQ(monitor_->count("requestDidCancel"), 1u);
   EXPECT_EQ(monitor_->count("requestDidResume"), 0u);
@@ -376,8 +394,8 @@ TEST_F(SessionTest, DroppingTheSessionMidRequestEndsItWithSessionDeinitialized) 
   ASSERT_TRUE(monitor_->waitFor("requestDidResumeTask"));
   session.reset();
   auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::sessionDeinitialized);
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::sessionDeinitialized);
   EXPECT_EQ(responses_.count(), 1u);
   EXPECT_FALSE(request->delegate());
 }
@@ -402,11 +420,10 @@ TEST_F(SessionTest, ManyConcurrentRetriedRequestsAllComplete) {
         session->request(server_.url("/flaky?id=" + std::to_string(i)), http::HTTPMethod::get,
                          std::nullopt, nullptr, std::nullopt, retrier);
     failOnErrorStatus(request);
-    request->response(queue,
-                      [succeeded, delivered](const DataRequest::UnserializedResponse& response) {
-                        if (!response.error && response.data == "ok") ++*succeeded;
-                        ++*delivered;
-                      });
+    http::response(request, queue, [succeeded, delivered](const auto& response) {
+      if (!response.error() && response.data == "ok") ++*succeeded;
+      ++*delivered;
+    });
   }
   ASSERT_TRUE(waitUntil([&] { return delivered->load() == kRequests; }, 60s));
   EXPECT_EQ(succeeded->load(), kRequests);

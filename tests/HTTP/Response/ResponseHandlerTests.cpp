@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <iterator>
 #include <string>
@@ -62,6 +63,14 @@ class ResponseHandlerTest : public ::testing::Test {
     Delivered<DataResponse<T>> delivered;
     http::responseDecodable<T>(request, delivered.queue(), delivered.handler());
     return delivered.wait();
+  }
+
+  // Lets `request` run to its end with a handler that delivers its body.
+  static void finishWithAHandler(const std::shared_ptr<http::DataRequest>& request) {
+    Delivered<DataResponse<Data>> first;
+    http::responseData(request, first.queue(), first.handler());
+    first.wait();
+    ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
   }
 
   static ValidationKind validationKind(const std::optional<HTTPError>& error) {
@@ -159,6 +168,9 @@ struct EndingCase {
   const char* name;
   Ending ending;
   HTTPError::Kind delivered;
+  // The failing handler is added to the request after it finished, and its retry is the
+  // only thing left that refers to it.
+  bool addedAfterFinish = false;
   // Test listings show the case by its name.
   friend void PrintTo(const EndingCase& c, std::ostream* os) { *os << c.name; }
 };
@@ -179,6 +191,10 @@ TEST_P(SerializerRetryEnding, DeliversOnceAndLeavesTheSession) {
       });
   Delivered<DataResponse<Manifest>> delivered;
   auto request = get("/broken", std::nullopt, retrier);
+  // The body serializes as bytes, so only the late handler's decoding asks the retrier.
+  if (GetParam().addedAfterFinish) {
+    ASSERT_NO_FATAL_FAILURE(finishWithAHandler(request));
+  }
   http::responseDecodable<Manifest>(request, delivered.queue(), delivered.handler());
   auto answer = parked->get_future().get();
   const auto rootQueue = session_->rootQueue();
@@ -214,15 +230,23 @@ TEST_P(SerializerRetryEnding, DeliversOnceAndLeavesTheSession) {
 INSTANTIATE_TEST_SUITE_P(
     Endings, SerializerRetryEnding,
     ::testing::Values(
-        EndingCase{"CancelDuringDelay", Ending::cancelDuringDelay,
-                   HTTPError::Kind::explicitlyCancelled},
-        EndingCase{"DropSessionDuringDelay", Ending::dropSessionDuringDelay,
-                   HTTPError::Kind::sessionDeinitialized},
+        EndingCase{.name = "CancelDuringDelay",
+                   .ending = Ending::cancelDuringDelay,
+                   .delivered = HTTPError::Kind::explicitlyCancelled},
+        EndingCase{.name = "DropSessionDuringDelay",
+                   .ending = Ending::dropSessionDuringDelay,
+                   .delivered = HTTPError::Kind::sessionDeinitialized},
+        EndingCase{.name = "DropSessionDuringDelayOfALateHandler",
+                   .ending = Ending::dropSessionDuringDelay,
+                   .delivered = HTTPError::Kind::sessionDeinitialized,
+                   .addedAfterFinish = true},
         // The decoding failure the retrier was asked about is what there is to deliver.
-        EndingCase{"CancelWhileRetrierDecides", Ending::cancelWhileRetrierDecides,
-                   HTTPError::Kind::responseSerializationFailed},
-        EndingCase{"RetrierAnswersAfterSessionDropped", Ending::retrierAnswersAfterSessionDropped,
-                   HTTPError::Kind::responseSerializationFailed}),
+        EndingCase{.name = "CancelWhileRetrierDecides",
+                   .ending = Ending::cancelWhileRetrierDecides,
+                   .delivered = HTTPError::Kind::responseSerializationFailed},
+        EndingCase{.name = "RetrierAnswersAfterSessionDropped",
+                   .ending = Ending::retrierAnswersAfterSessionDropped,
+                   .delivered = HTTPError::Kind::responseSerializationFailed}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Counts how often it serializes.
@@ -239,10 +263,7 @@ class CountingSerializer final : public http::DataResponseSerializerProtocol<int
 
 TEST_F(ResponseHandlerTest, HandlersAddedBackToBackToAFinishedRequestEachSerializeOnce) {
   auto request = get("/json");
-  Delivered<DataResponse<Data>> first;
-  http::responseData(request, first.queue(), first.handler());
-  first.wait();
-  ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
+  ASSERT_NO_FATAL_FAILURE(finishWithAHandler(request));
 
   auto a = std::make_shared<CountingSerializer>();
   auto b = std::make_shared<CountingSerializer>();
@@ -257,6 +278,52 @@ TEST_F(ResponseHandlerTest, HandlersAddedBackToBackToAFinishedRequestEachSeriali
   ASSERT_TRUE(waitUntil([&] { return request->isFinished(); }));
   EXPECT_EQ(a->calls.load(), 1);
   EXPECT_EQ(b->calls.load(), 1);
+}
+
+TEST_F(ResponseHandlerTest, AHandlerAddedToAFinishedRequestIsDeliveredOnceWhenACancelFollows) {
+  auto request = get("/json");
+  ASSERT_NO_FATAL_FAILURE(finishWithAHandler(request));
+
+  Delivered<DataResponse<Data>> late;
+  {
+    // The handler's run and the cancel's finish are both queued before either starts.
+    QueueBlocker blocked(session_->rootQueue());
+    http::responseData(request, late.queue(), late.handler());
+    request->cancel();
+  }
+  late.wait();
+  EXPECT_FALSE(waitUntil([&] { return late.count() > 1; }, std::chrono::milliseconds(300)));
+}
+
+// Handlers are added from this thread while the root queue ends the run of the one added
+// before, each joining that run or starting the next. No interleaving can be forced at that
+// boundary, so each handler is aimed at it: once the previous one is serializing, it comes
+// a little later when that run was still going, a little earlier when it was over.
+TEST_F(ResponseHandlerTest, AHandlerAddedAsARunEndsIsDelivered) {
+  constexpr int kHandlers = 2000;
+  using Clock = std::chrono::steady_clock;
+  auto request = get("/json");
+  ASSERT_NO_FATAL_FAILURE(finishWithAHandler(request));
+
+  auto serializer = std::make_shared<CountingSerializer>();
+  Delivered<DataResponse<int>> delivered;
+  std::chrono::nanoseconds delay{0};
+  for (int added = 0; added < kHandlers; ++added) {
+    // Busy waits: a sleep would miss the moment by far.
+    const auto giveUp = Clock::now() + 5s;
+    while (serializer->calls.load() < added && Clock::now() < giveUp) {
+    }
+    ASSERT_EQ(serializer->calls.load(), added) << "handler " << added - 1 << " never ran";
+    for (const auto until = Clock::now() + delay; Clock::now() < until;) {
+    }
+    const auto step = std::max(delay / 64, std::chrono::nanoseconds(10));
+    delay =
+        std::max(request->isFinished() ? delay - step : delay + step, std::chrono::nanoseconds(0));
+    http::response(request, delivered.queue(),
+                   std::shared_ptr<const CountingSerializer>(serializer), delivered.handler());
+  }
+  EXPECT_TRUE(waitUntil([&] { return delivered.count() == kHandlers; }))
+      << delivered.count() << " of " << kHandlers << " handlers delivered";
 }
 
 }  // namespace

@@ -71,9 +71,9 @@ TEST_F(RetryTest, RetrierSeesTheCountOfRetriesStartedSoFar) {
                                                   RetryResult::doNotRetry()}));
   auto response = responses_.wait();
   EXPECT_EQ(counts_->get(), (std::vector<int>{0, 1, 2}));
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::responseValidationFailed);
-  EXPECT_EQ(response.error->responseCode(), 503);
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::responseValidationFailed);
+  EXPECT_EQ(response.error()->responseCode(), 503);
   EXPECT_EQ(server_.requestCount(), 3u);
   EXPECT_EQ(request->tasks().size(), 3u);
   // Each attempt records its built and its adapted URL request.
@@ -86,10 +86,10 @@ TEST_F(RetryTest, AnErrorFromTheRetrierIsWrappedWithTheRequestsOwn) {
        scripted(counts_,
                 {RetryResult::doNotRetryWithError(platform::makeError(PlainError("gave up")))}));
   auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  ASSERT_EQ(response.error->kind(), HTTPError::Kind::requestRetryFailed);
-  EXPECT_EQ(response.error->underlyingError()->localizedDescription(), "gave up");
-  auto original = std::dynamic_pointer_cast<const HTTPError>(response.error->originalError());
+  ASSERT_TRUE(response.error());
+  ASSERT_EQ(response.error()->kind(), HTTPError::Kind::requestRetryFailed);
+  EXPECT_EQ(response.error()->underlyingError()->localizedDescription(), "gave up");
+  auto original = std::dynamic_pointer_cast<const HTTPError>(response.error()->originalError());
   ASSERT_TRUE(original);
   EXPECT_EQ(original->kind(), HTTPError::Kind::responseValidationFailed);
   EXPECT_EQ(server_.requestCount(), 1u);
@@ -103,8 +103,8 @@ TEST_F(RetryTest, AURLRequestThatCannotBeBuiltIsOfferedToTheRetrier) {
   responses_.attach(request);
   auto response = responses_.wait();
   EXPECT_EQ(counts_->get(), (std::vector<int>{0, 1}));
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::invalidURL);
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::invalidURL);
   EXPECT_EQ(errors->get().at(0).kind(), HTTPError::Kind::invalidURL);
   EXPECT_TRUE(request->tasks().empty());
   EXPECT_FALSE(response.response);
@@ -115,7 +115,7 @@ TEST_F(RetryTest, AnUnvalidatedErrorStatusIsNeverOfferedToTheRetrier) {
   responses_.attach(session_->request(server_.url("/busy"), HTTPMethod::get, std::nullopt, nullptr,
                                       std::nullopt, scripted(counts_, {RetryResult::retry()})));
   const auto plain = responses_.wait();
-  EXPECT_FALSE(plain.error.has_value());
+  EXPECT_FALSE(plain.error().has_value());
   ASSERT_TRUE(plain.response);
   EXPECT_EQ(plain.response->statusCode, 503);
   EXPECT_TRUE(counts_->get().empty());
@@ -126,8 +126,8 @@ TEST_F(RetryTest, ACancelledRequestIsNeverOfferedToTheRetrier) {
   ASSERT_TRUE(monitor_->waitFor("requestDidResumeTask"));
   request->cancel();
   auto response = responses_.wait();
-  ASSERT_TRUE(response.error);
-  EXPECT_EQ(response.error->kind(), HTTPError::Kind::explicitlyCancelled);
+  ASSERT_TRUE(response.error());
+  EXPECT_EQ(response.error()->kind(), HTTPError::Kind::explicitlyCancelled);
   EXPECT_TRUE(counts_->get().empty());
 }
 
