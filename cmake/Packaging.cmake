@@ -29,7 +29,7 @@ set(CPACK_DEBIAN_INSTALLER_PACKAGE_SECTION "misc")
 set(CPACK_COMPONENT_INSTALLER_DESCRIPTION "Installs, updates and starts the Tolvane game launcher
 Provisions a bundled Java runtime, keeps the Tolvane launcher jar current
 against the update server, starts the launcher and quits.")
-set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS "unzip, libcurl4, libwxgtk3.2-1, libutf8proc2")
+set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS "unzip, libcurl4, libwxgtk3.2-1, libutf8proc2, libzip4")
 # Opens the support page in the user's browser.
 set(CPACK_DEBIAN_INSTALLER_PACKAGE_RECOMMENDS "xdg-utils")
 
