@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -105,7 +106,12 @@ class NginxResumeTest : public HeadlessRunTest {
 
   [[nodiscard]] fs::path releasedJar() const { return release_ / "files" / "big.jar"; }
 
+  // The server's threads are joined only after this fixture's own members are gone; the lock
+  // orders the relay's last look at them before that.
+  void TearDown() override { const std::lock_guard lock(relayMutex_); }
+
   void relay(const httplib::Request& request, httplib::Response& response) {
+    const std::lock_guard lock(relayMutex_);
     const_cast<httplib::Request&>(request).ranges.clear();  // nginx answers ranges, not us
     const int answer = answers_++;
     if (answer == 0 && beforeFirstAnswer_) beforeFirstAnswer_();
@@ -152,6 +158,7 @@ class NginxResumeTest : public HeadlessRunTest {
   std::function<void()> beforeFirstAnswer_;
   std::function<void()> afterFirstAnswer_;
   std::atomic<int> answers_{0};
+  std::mutex relayMutex_;
 };
 
 TEST_F(NginxResumeTest, ContinuesFromNginxRangesWithinOneRun) {
