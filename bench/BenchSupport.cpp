@@ -21,6 +21,7 @@
 #include "Platform/FileDescriptor.h"
 #include "Support/LoopbackServer.h"
 #include "Support/TemporaryHome.h"
+#include "Support/TestArchives.h"
 
 extern char** environ;
 
@@ -218,6 +219,13 @@ void writePatternFile(const fs::path& file, std::size_t mebibytes, std::uint32_t
     out.write(block.data(), static_cast<std::streamsize>(block.size()));
   }
   if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
+}
+
+void writePatternJar(const fs::path& file, std::size_t mebibytes, std::uint32_t seed) {
+  const fs::path entry = fs::path(file).concat(".entry");
+  writePatternFile(entry, mebibytes, seed);
+  test::writeTestJar(file, entry);
+  fs::remove(entry);
 }
 
 bool sameContents(const fs::path& a, const fs::path& b) {

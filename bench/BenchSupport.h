@@ -86,6 +86,9 @@ ChildRun runMeasured(const std::vector<std::string>& arguments, const ChildOptio
 
 // Writes `mebibytes` MiB of deterministic bytes, block by block (never all in memory).
 void writePatternFile(const std::filesystem::path& file, std::size_t mebibytes, std::uint32_t seed);
+// The same bytes as the one entry of a Java archive, which is what the installer accepts as
+// a launcher.
+void writePatternJar(const std::filesystem::path& file, std::size_t mebibytes, std::uint32_t seed);
 [[nodiscard]] bool sameContents(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // Number of entries and total size of the regular files below `folder`, to tell whether two

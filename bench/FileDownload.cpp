@@ -93,8 +93,8 @@ class Fixture {
     const fs::path file = www() / "releases" / ("body-" + std::to_string(mebibytes) + ".bin");
     if (!fs::exists(file)) {
       fs::create_directories(file.parent_path());
-      bench::writePatternFile(file, static_cast<std::size_t>(mebibytes),
-                              static_cast<std::uint32_t>(mebibytes));
+      bench::writePatternJar(file, static_cast<std::size_t>(mebibytes),
+                             static_cast<std::uint32_t>(mebibytes));
     }
     return file;
   }

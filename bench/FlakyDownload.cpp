@@ -25,6 +25,7 @@
 #include "Support/FlakyFile.h"
 #include "Support/LoopbackServer.h"
 #include "Support/TemporaryHome.h"
+#include "Support/TestArchives.h"
 #include "Support/TestCertificate.h"
 
 namespace {
@@ -70,7 +71,7 @@ void BM_FlakyDownload(benchmark::State& state) {
   const bool continues = state.range(0) == 1;
   const auto dropLimit =
       state.range(1) == 0 ? std::nullopt : std::optional<int>(static_cast<int>(state.range(1)));
-  const std::string body = test::patternBytes(kSize, 9);
+  const std::string body = test::testJarOfSize(kSize, 9);
   Figures result;
   for (auto _ : state) {
     test::TemporaryHome home;

@@ -56,7 +56,7 @@ class UpdateRunSetup {
     fs::create_directories(release());
     nginx_.emplace(release());
     for (const std::uint32_t seed : {1u, 2u}) {
-      bench::writePatternFile(pattern(seed), kJarMiB, seed);
+      bench::writePatternJar(pattern(seed), kJarMiB, seed);
     }
     bench::writeTrustedCAs(trustedCAs(), test::TestCertificate::shared().caFile());
     options_ = {{{"HOME", (root_.path() / "home").string()},

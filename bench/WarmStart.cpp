@@ -24,6 +24,7 @@
 #include "Support/LoopbackServer.h"
 #include "Support/TemporaryDirectory.h"
 #include "Support/TemporaryHome.h"
+#include "Support/TestArchives.h"
 #include "Support/TestCertificate.h"
 
 namespace {
@@ -52,7 +53,7 @@ class WarmStartSetup {
     server_.serveBody("/loaderv3.php",
                       R"({"files":[{"path":")" + kJarPath + R"(","hash":"warm-1","size":11}]})",
                       "application/json");
-    server_.serveBody("/" + kJarPath, "launcher v1", "application/java-archive");
+    server_.serveBody("/" + kJarPath, test::testJar("launcher v1"), "application/java-archive");
     server_.start();
 
     const std::vector<std::pair<std::string, std::optional<std::string>>> environment = {
@@ -82,7 +83,7 @@ class WarmStartSetup {
   // The first run stores the manifest entry and downloads the jar; after it every run is warm.
   void installOnce() {
     runInstaller();
-    if (test::readFile(jar()) != "launcher v1" || requestsFor("/" + kJarPath) != 1) {
+    if (test::readFile(jar()) != test::testJar("launcher v1") || requestsFor("/" + kJarPath) != 1) {
       throw std::runtime_error("the first run did not install the jar");
     }
   }

@@ -45,7 +45,7 @@ if(TOLVANE_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS "unzip")
 else()
   set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS
-      "unzip, libcurl4, libssl3, libutf8proc2, libwxgtk3.2-1")
+      "unzip, libcurl4, libssl3, libutf8proc2, libwxgtk3.2-1, libzip4")
   set(CPACK_DEBIAN_UPDATE_SERVER_PACKAGE_DEPENDS "libmicrohttpd12, libssl3, libutf8proc2")
 endif()
 

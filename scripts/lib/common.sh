@@ -4,7 +4,7 @@
 TOLVANE_PACKAGES=(
   build-essential cmake pkg-config ccache
   libcurl4-openssl-dev nlohmann-json3-dev libutf8proc-dev libwxgtk3.2-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev libmicrohttpd-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev libmicrohttpd-dev libzip-dev
   unzip zip curl openssl xvfb xauth xdotool x11-utils imagemagick openjdk-17-jdk-headless
   clang libclang-rt-14-dev
   nginx-light lintian jq desktop-file-utils devscripts minisign

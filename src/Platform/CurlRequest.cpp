@@ -40,7 +40,10 @@ bool setUpRequest(CURL* easy, const URLRequest& request, const CurlRequestOption
   HeaderFields headers = options.sessionHeaders;
   for (const auto& [name, value] : request.allHTTPHeaderFields) headers.setValue(value, name);
   // libcurl decodes only what it announced itself, so it announces the caller's list.
-  const std::string acceptEncoding = headers.value("Accept-Encoding").value_or("");
+  // The rest of a partial file is asked for uncoded: a range counts the bytes of the coded
+  // body, while the file holds decoded ones. (libcurl still decodes a coded answer.)
+  const std::string acceptEncoding =
+      options.rangeStart ? "identity" : headers.value("Accept-Encoding").value_or("");
   headers.setValue(std::nullopt, "Accept-Encoding");
   set(CURLOPT_ACCEPT_ENCODING, acceptEncoding.c_str());
   if (options.rangeStart) {

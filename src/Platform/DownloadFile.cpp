@@ -10,6 +10,7 @@
 
 #include "Platform/ResponseHead.h"
 #include "Platform/SystemError.h"
+#include "Platform/Text.h"
 
 namespace tolvane::platform {
 namespace {
@@ -38,6 +39,12 @@ bool isOurs(const std::filesystem::path& path, const std::filesystem::path& fold
          std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
 }
 
+// Whether the body is sent in a content coding (which libcurl decodes on the way in).
+bool isContentCoded(const HeaderFields& fields) {
+  const auto coding = fields.value("Content-Encoding");
+  return coding && !trimmed(*coding).empty() && lowercased(trimmed(*coding)) != "identity";
+}
+
 }  // namespace
 
 bool isTransportTemporaryFile(const std::filesystem::path& path) {
@@ -62,6 +69,7 @@ bool DownloadFile::continuePartial(const ResumeData& resume) {
     path_ = partial;
     offset_ = resume.bytesReceived;
     validator_ = resume.validator;
+    completeLength_ = resume.completeLength;
     continuing_ = true;
     return true;
   }
@@ -71,24 +79,34 @@ bool DownloadFile::continuePartial(const ResumeData& resume) {
 
 std::optional<TransferFailure> DownloadFile::prepare(const HTTPURLResponse& head,
                                                      const URLRequest& request) {
-  const std::string sent = std::exchange(validator_, {});
-  if (auto tag = head.allHeaderFields.value("ETag"); tag && tag->rfind("W/", 0) != 0) {
-    validator_ = *tag;  // If-Range accepts strong entity tags only
-  } else if (auto modified = head.allHeaderFields.value("Last-Modified")) {
-    validator_ = *modified;
+  const auto& fields = head.allHeaderFields;
+  const std::string sent = std::exchange(validator_, ifRangeValidator(fields).value_or(""));
+  const bool coded = isContentCoded(fields);
+  const auto field = fields.value("Content-Range");
+  const auto range = field ? parseContentRange(*field) : std::nullopt;
+  if (head.statusCode == 206 && continuing_ && file_) {
+    // A piece from somewhere else, of another version (a server that ignored If-Range or
+    // whose validator proves nothing), or counted in coded bytes would be spliced in; the
+    // partial file is no longer trustworthy.
+    if (range && range->first == offset_ && range->total == completeLength_ &&
+        range->last == completeLength_ - 1 && !sent.empty() && validator_ == sent && !coded)
+      return std::nullopt;
+    untrustworthy_ = true;
+    return TransferFailure{URLError::badServerResponse,
+                           "partial content does not continue the file"};
   }
+  // Only a caller's own Range makes a 206 that this transfer did not ask for an answer; its
+  // file is not the whole entity, so it is never continued.
+  const bool callerRange = request.allHTTPHeaderFields.value("Range").has_value();
+  if (head.statusCode == 206 && !callerRange) {
+    untrustworthy_ = true;
+    return TransferFailure{URLError::badServerResponse, "partial content nobody asked for"};
+  }
+  completeLength_ = head.statusCode == 206 || head.expectedContentLength < 0
+                        ? kTransferSizeUnknown
+                        : head.expectedContentLength;
+  if (coded || completeLength_ == kTransferSizeUnknown) validator_.clear();
   if (file_) {
-    const auto field = head.allHeaderFields.value("Content-Range");
-    const auto range = field ? parseContentRange(*field) : std::nullopt;
-    if (continuing_ && head.statusCode == 206) {
-      // A piece from somewhere else, or of another version (a server that ignored
-      // If-Range), would be spliced in; the partial file is no longer trustworthy.
-      if (range && range->first == offset_ && (validator_.empty() || validator_ == sent))
-        return std::nullopt;
-      untrustworthy_ = true;
-      return TransferFailure{URLError::badServerResponse,
-                             "partial content does not continue the file"};
-    }
     // The server sent the whole entity (changed file, or no range support): start over in
     // a new file. The partial one is left as it was until it is removed, so resume data
     // that still names it can never continue it with bytes of another version.
@@ -150,7 +168,8 @@ std::optional<ResumeData> DownloadFile::resumeData(const URLRequest& request,
                                                    int lastStatus) const {
   // A continued transfer that failed before any response keeps what it had.
   const bool continuedWithoutAnswer = continuing_ && lastStatus == 0;
-  if (untrustworthy_ || path_.empty() || validator_.empty() || request.httpMethod != "GET" ||
+  if (untrustworthy_ || path_.empty() || validator_.empty() || completeLength_ < 0 ||
+      request.httpMethod != "GET" ||
       (lastStatus != 200 && lastStatus != 206 && !continuedWithoutAnswer)) {
     return std::nullopt;
   }
@@ -159,6 +178,7 @@ std::optional<ResumeData> DownloadFile::resumeData(const URLRequest& request,
   resume.temporaryFile = path_;
   resume.bytesReceived = size();
   resume.validator = validator_;
+  resume.completeLength = completeLength_;
   return resume;
 }
 

@@ -21,7 +21,10 @@ namespace tolvane::platform {
 // (O_TMPFILE) and gets a name in the download folder only when the task ends, so a
 // program killed mid-download leaves nothing behind; file systems without O_TMPFILE get a
 // named file from the start. A partial file from resume data is only continued when it is
-// one of ours, still intact, and the server's answer continues exactly where it stopped.
+// one of ours, still intact, and the server's answer proves it is the rest of the same file:
+// a 206 to the Range this transfer sent, starting at the partial file's end and running to the
+// file's end, with the validator sent in If-Range and the complete length of the answer the
+// partial file began with. A 206 to a request that asked for no range is refused.
 // Used on the network thread only.
 class DownloadFile {
  public:
@@ -49,8 +52,9 @@ class DownloadFile {
   void remove();
 
   // Resume data from which a later task continues this file, if it can be continued:
-  // a named GET download with a validator whose last answer was 200 or 206 (or that was
-  // continuing and got no answer at all).
+  // a named GET download whose last answer was 200 or 206 (or that was continuing and got
+  // no answer at all), with an If-Range validator and a known length, and not content-coded
+  // (the file holds decoded bytes, while a range counts coded ones).
   [[nodiscard]] std::optional<ResumeData> resumeData(const URLRequest& request,
                                                      int lastStatus) const;
 
@@ -72,7 +76,8 @@ class DownloadFile {
   std::int64_t written_ = 0;
   bool continuing_ = false;
   bool untrustworthy_ = false;  // the partial file must not be continued
-  std::string validator_;
+  std::string validator_;       // empty when the answer cannot be continued
+  std::int64_t completeLength_ = kTransferSizeUnknown;
 };
 
 }  // namespace tolvane::platform

@@ -72,7 +72,10 @@ std::optional<ContentRange> parseContentRange(std::string_view value) {
   char* end = nullptr;
   const long long first = std::strtoll(text.c_str() + 6, &end, 10);
   if (end == text.c_str() + 6 || *end != '-') return std::nullopt;
-  ContentRange range{first, kTransferSizeUnknown};
+  const char* lastStart = end + 1;
+  const long long last = std::strtoll(lastStart, &end, 10);
+  if (end == lastStart) return std::nullopt;
+  ContentRange range{first, last, kTransferSizeUnknown};
   if (auto slash = text.find('/'); slash != std::string::npos && text[slash + 1] != '*') {
     range.total = std::strtoll(text.c_str() + slash + 1, nullptr, 10);
   }

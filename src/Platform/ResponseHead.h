@@ -40,10 +40,11 @@ class ResponseHeadReader {
 [[nodiscard]] HTTPURLResponse describeResponse(URL url, int statusCode, HeaderFields fields,
                                                std::int64_t expectedContentLength);
 
-// "Content-Range: bytes FIRST-LAST/TOTAL": the first byte's offset, and TOTAL when the
-// server knows it (else kTransferSizeUnknown).
+// "Content-Range: bytes FIRST-LAST/TOTAL": the offsets of the first and last byte, and TOTAL
+// when the server knows it (else kTransferSizeUnknown).
 struct ContentRange {
   std::int64_t first = 0;
+  std::int64_t last = 0;
   std::int64_t total = kTransferSizeUnknown;
 };
 [[nodiscard]] std::optional<ContentRange> parseContentRange(std::string_view value);

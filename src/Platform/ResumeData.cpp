@@ -1,5 +1,7 @@
 #include "Platform/ResumeData.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -22,6 +24,7 @@ Data ResumeData::encoded() const {
       {"file", temporaryFile.string()},
       {"bytes", bytesReceived},
       {"validator", validator},
+      {"length", completeLength},
   };
   if (request.downloadDirectory) document["directory"] = request.downloadDirectory->string();
   return document.dump();
@@ -48,12 +51,29 @@ std::optional<ResumeData> ResumeData::decode(const Data& data) {
     result.temporaryFile = document.at("file").get<std::string>();
     result.bytesReceived = document.at("bytes").get<std::int64_t>();
     result.validator = document.at("validator").get<std::string>();
-    if (result.bytesReceived < 0 || result.temporaryFile.empty() || result.validator.empty())
+    result.completeLength = document.at("length").get<std::int64_t>();
+    if (result.bytesReceived < 0 || result.completeLength < result.bytesReceived ||
+        result.temporaryFile.empty() || result.validator.empty())
       return std::nullopt;
     return result;
   } catch (const nlohmann::json::exception&) {
     return std::nullopt;
   }
+}
+
+std::optional<std::string> ifRangeValidator(const HeaderFields& fields) {
+  if (auto tag = fields.value("ETag")) {
+    if (tag->empty() || tag->rfind("W/", 0) == 0) return std::nullopt;
+    return tag;
+  }
+  auto modified = fields.value("Last-Modified");
+  const auto date = fields.value("Date");
+  if (!modified || !date) return std::nullopt;
+  // libcurl reads all three date forms a recipient must accept; -1 when it cannot.
+  const time_t modifiedAt = curl_getdate(modified->c_str(), nullptr);
+  const time_t answeredAt = curl_getdate(date->c_str(), nullptr);
+  if (modifiedAt < 0 || answeredAt < 0 || answeredAt - modifiedAt < 1) return std::nullopt;
+  return modified;
 }
 
 }  // namespace tolvane::platform

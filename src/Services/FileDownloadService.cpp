@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "HTTP/Core/HTTPError.h"
 #include "HTTP/Core/RequestConvertible.h"
@@ -23,6 +24,7 @@
 #include "Platform/SystemError.h"
 #include "Platform/URL.h"
 #include "Services/DownloadResumeRecord.h"
+#include "Services/JavaArchiveCheck.h"
 #include "Services/NetworkService.h"
 
 namespace tolvane {
@@ -30,8 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs after the status check, on the session's queue, while the attempt is still open: a
-// failed rename is then just another failed attempt and goes through the retries.
+// The last of the body checks: a failed rename is just another failed attempt.
 http::ValidationResult install(const fs::path& staging, const fs::path& destination) {
   // On disk before it takes the jar's name: the entry stored next names this jar, and after
   // a crash a jar whose blocks were never written would be started as if it were whole.
@@ -123,6 +124,38 @@ class ResumeRecorder final : public http::RequestInterceptor {
   const Record record_;
 };
 
+// The steps a finished body passes before it may become the jar, in the order they run. They
+// run on the session's queue while the attempt is still open, so a refusal is a failed
+// attempt like a transport failure: it goes through the retry handler, and the old jar is
+// never touched. Once one step has refused, the later ones do nothing. A check of the body
+// belongs after the archive check and before the placement, which must come last.
+std::vector<http::DownloadValidation> bodyChecks(const fs::path& staging, const fs::path& target) {
+  return {
+      // An error page or a redirect's body is no launcher.
+      [](const auto&, const platform::HTTPURLResponse& response, const auto&) {
+        return http::validateStatusCode(response, http::isDefaultAcceptableStatusCode);
+      },
+      // Neither is a maintenance page served with 200, an empty body or a spliced file.
+      [staging](const auto&, const auto&, const auto&) { return checkJavaArchive(staging); },
+      [staging, target](const auto&, const auto&, const auto&) { return install(staging, target); },
+  };
+}
+
+// Notes after each failed attempt of a download of `entry` what a later run needs to
+// continue it, or removes the note when the attempt left nothing to continue.
+ResumeRecorder::Record resumeRecordWriter(const std::optional<FileModel>& entry,
+                                          const std::string& url) {
+  return [entry, url, recordFile = FileDownloadService::resumeRecordFile()](
+             const std::optional<platform::Data>& data) {
+    if (!entry) return;
+    const auto resume = data ? platform::ResumeData::decode(*data) : std::nullopt;
+    if (!resume || !DownloadResumeRecord{*entry, url, resume->validator, *data}.save(recordFile)) {
+      std::error_code ignored;
+      fs::remove(recordFile, ignored);
+    }
+  };
+}
+
 }  // namespace
 
 FileDownloadService::FileDownloadService() : FileDownloadService(&RetryHandler::make) {}
@@ -159,17 +192,12 @@ void FileDownloadService::downloadFile(std::optional<std::string> from) {
 
 void FileDownloadService::downloadEntry(const FileModel& entry) { download(entry.path, entry); }
 
-void FileDownloadService::download(const std::optional<std::string>& from,
-                                   const std::optional<FileModel>& entry) {
-  assertNotOnMainQueue(kOperationName);
-  const fs::path target = destination();
-  const fs::path staging = stagingFile();
+FileDownloadService::Plan FileDownloadService::plan(const std::optional<std::string>& from,
+                                                    const std::optional<FileModel>& entry) {
+  Plan plan{urlText(from), entry, std::nullopt};
   const fs::path partials = partialFolder();
-  const fs::path recordFile = resumeRecordFile();
-  const std::string url = urlText(from);
-  const auto continued =
-      entry ? continuableDownload(*entry, url, partials, recordFile) : std::nullopt;
-  if (!continued) discardPartials(partials);
+  if (entry) plan.continued = continuableDownload(*entry, plan.url, partials, resumeRecordFile());
+  if (!plan.continued) discardPartials(partials);
   try {
     platform::FileManager::defaultManager().createDirectory(partials, true);
   } catch (const platform::SystemError& error) {
@@ -177,31 +205,25 @@ void FileDownloadService::download(const std::optional<std::string>& from,
     // (a work folder the player cannot write to), and no request is spent on it.
     throw ResourceError::failedDownloadLoaderModel(error.error());
   }
-  platform::CheckedContinuation<void> continuation(kOperationName);
+  return plan;
+}
 
-  auto recorder = std::make_shared<
-      ResumeRecorder>(makeRetryHandler_(), [entry, url,
-                                            recordFile](const std::optional<platform::Data>& data) {
-    if (!entry) return;
-    const auto resume = data ? platform::ResumeData::decode(*data) : std::nullopt;
-    if (!resume || !DownloadResumeRecord{*entry, url, resume->validator, *data}.save(recordFile)) {
-      std::error_code ignored;
-      fs::remove(recordFile, ignored);
-    }
-  });
+std::shared_ptr<http::DownloadRequest> FileDownloadService::makeRequest(const Plan& plan) const {
   auto downloadable =
-      continued
-          ? http::DownloadRequest::Downloadable::resumeData(*continued)
+      plan.continued
+          ? http::DownloadRequest::Downloadable::resumeData(*plan.continued)
           : http::DownloadRequest::Downloadable::request(
                 std::make_shared<const http::RequestConvertible>(
-                    url, http::HTTPMethod::get, std::nullopt,
+                    plan.url, http::HTTPMethod::get, std::nullopt,
                     std::make_shared<const http::URLEncoding>(http::URLEncoding::defaultEncoding()),
-                    std::nullopt, downloadModifier(partials)));
+                    std::nullopt, downloadModifier(partialFolder())));
+  auto recorder = std::make_shared<ResumeRecorder>(makeRetryHandler_(),
+                                                   resumeRecordWriter(plan.entry, plan.url));
   // Built and started the way the session's own entry points do it.
   const auto& session = http::Session::defaultSession();
   auto request = http::DownloadRequest::make(
       std::move(downloadable),
-      [staging](const platform::URL&, const platform::HTTPURLResponse&) {
+      [staging = stagingFile()](const platform::URL&, const platform::HTTPURLResponse&) {
         return std::pair(platform::URL::fileURL(staging), kOptions);
       },
       session->requestContext(recorder));
@@ -213,36 +235,43 @@ void FileDownloadService::download(const std::optional<std::string>& from,
         });
   }
   session->perform(request);
-  http::validate(request, std::function<bool(int)>(http::isDefaultAcceptableStatusCode));
-  http::validate(request,
-                 http::DownloadValidation([staging, target](const auto&, const auto&, const auto&) {
-                   return install(staging, target);
-                 }));
-  http::response(request, platform::DispatchQueue::main(),
-                 [resumer = continuation.resumer(), staging, partials,
-                  keepPartial = entry.has_value(), progress = progress_](
-                     const http::DownloadResponse<std::optional<platform::URL>>& response) mutable {
-                   if (progress) progress(Progress{0, platform::kTransferSizeUnknown, true});
-                   if (const auto error = response.error()) {
-                     removeStagingFile(staging);
-                     // Without a record nothing will ever continue the partial file.
-                     if (!keepPartial) discardPartials(partials);
-                     resumer.resume(platform::makeError(
-                         ResourceError::failedDownloadLoaderModel(platform::makeError(*error))));
-                     return;
-                   }
-                   discardPartials(partials);
-                   // Validators do not run for a transfer without an HTTP response; such a body was
-                   // never checked, so it must not become the jar.
-                   if (platform::FileManager::defaultManager().fileExists(staging)) {
-                     removeStagingFile(staging);
-                     resumer.resume(platform::makeError(ResourceError::failedDownloadLoaderModel(
-                         platform::makeError(http::HTTPError::responseValidationFailed(
-                             http::HTTPError::ResponseValidationFailureReason::dataFileNil())))));
-                     return;
-                   }
-                   resumer.resume();
-                 });
+  for (auto& check : bodyChecks(stagingFile(), destination())) {
+    http::validate(request, std::move(check));
+  }
+  return request;
+}
+
+void FileDownloadService::download(const std::optional<std::string>& from,
+                                   const std::optional<FileModel>& entry) {
+  assertNotOnMainQueue(kOperationName);
+  const Plan planned = plan(from, entry);
+  platform::CheckedContinuation<void> continuation(kOperationName);
+  http::response(
+      makeRequest(planned), platform::DispatchQueue::main(),
+      [resumer = continuation.resumer(), staging = stagingFile(), partials = partialFolder(),
+       keepPartial = entry.has_value(), progress = progress_](
+          const http::DownloadResponse<std::optional<platform::URL>>& response) mutable {
+        if (progress) progress(Progress{0, platform::kTransferSizeUnknown, true});
+        if (const auto error = response.error()) {
+          removeStagingFile(staging);
+          // Without a record nothing will ever continue the partial file.
+          if (!keepPartial) discardPartials(partials);
+          resumer.resume(platform::makeError(
+              ResourceError::failedDownloadLoaderModel(platform::makeError(*error))));
+          return;
+        }
+        discardPartials(partials);
+        // Validators do not run for a transfer without an HTTP response; such a body was
+        // never checked, so it must not become the jar.
+        if (platform::FileManager::defaultManager().fileExists(staging)) {
+          removeStagingFile(staging);
+          resumer.resume(platform::makeError(ResourceError::failedDownloadLoaderModel(
+              platform::makeError(http::HTTPError::responseValidationFailed(
+                  http::HTTPError::ResponseValidationFailureReason::dataFileNil())))));
+          return;
+        }
+        resumer.resume();
+      });
   continuation.wait();
 }
 

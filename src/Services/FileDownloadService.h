@@ -17,17 +17,17 @@ namespace tolvane {
 // Downloads one file from the update server and installs it as the launcher jar,
 // "Tolvane/Tolvane.jar" in the user's home. The only writer of that file.
 //
-// Only a complete body with a 2xx status replaces the jar: the body goes to a staging file
-// next to it, a status outside 200..<300 counts as a failed attempt (and is retried like a
-// transport failure), and the staging file is renamed onto the jar in one step once an
-// attempt has passed. A failed download leaves the previous jar byte for byte as it was and
-// removes the staging file. Every failure is thrown as ResourceError::failedDownloadLoaderModel
-// carrying the HTTP layer's error, or the file system's when the partial folder cannot be
-// made (then no request is sent).
+// Only a complete body with a 2xx status that is a Java archive replaces the jar: the body goes
+// to a staging file next to it, a status outside 200..<300 or a body that is no zip archive
+// counts as a failed attempt (and is retried like a transport failure), and the staging file
+// is renamed onto the jar in one step once an attempt has passed. A failed download leaves
+// the previous jar byte for byte as it was and removes the staging file. Every failure is
+// thrown as ResourceError::failedDownloadLoaderModel carrying the HTTP layer's error, or the
+// file system's when the partial folder cannot be made (then no request is sent).
 //
 // Interrupted transfers are continued rather than restarted. The partial file lives in the
 // work folder's partial folder; a retry continues it from the HTTP layer's resume data
-// (Range with If-Range: a strong ETag, else Last-Modified). For a manifest entry
+// (Range with If-Range, when the server gave a strong validator). For a manifest entry
 // (downloadEntry) a resume record beside the partial file ties it to that entry after
 // every failed attempt, so the next run continues too. A partial file is only continued
 // for the same entry and address and the server's own validator; otherwise it is
@@ -84,6 +84,20 @@ class FileDownloadService final : public FileDownloading {
   [[nodiscard]] static std::string urlText(const std::optional<std::string>& from);
 
  private:
+  // Where a download starts from: the address, the entry a later run may continue it for,
+  // and the resume data of an earlier interrupted download of that entry, when it can be
+  // continued.
+  struct Plan {
+    std::string url;
+    std::optional<FileModel> entry;
+    std::optional<platform::Data> continued;
+  };
+
+  // Also readies the partial folder: emptied unless its partial file is continued.
+  [[nodiscard]] static Plan plan(const std::optional<std::string>& from,
+                                 const std::optional<FileModel>& entry);
+  // The request, started, with the checks its body must pass attached in their order.
+  [[nodiscard]] std::shared_ptr<http::DownloadRequest> makeRequest(const Plan& plan) const;
   void download(const std::optional<std::string>& from, const std::optional<FileModel>& entry);
 
   RetryHandlerFactory makeRetryHandler_;

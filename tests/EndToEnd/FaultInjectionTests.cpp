@@ -2,7 +2,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,7 +59,7 @@ class ScriptedServerTest : public HeadlessRunTest {
   // Version 1 is still installed byte for byte and still recorded as installed, so the
   // next good run downloads version 2 again; no staging file is left behind.
   void expectVersionOneKept() {
-    EXPECT_EQ(readFile(jar()), "launcher v1");
+    EXPECT_TRUE(readFile(jar()) == kVersionOne) << "version 1 was not kept";
     EXPECT_EQ(storedHash(), "hash-1");
     EXPECT_FALSE(fs::exists(workFolder() / ".Tolvane.jar.download"));
   }
@@ -87,6 +89,40 @@ TEST_F(CutShortDownloadTest, OldJarAndEntrySurviveAndTheLastFailureIsReported) {
   EXPECT_EQ(newDownloads(), std::vector<std::string>(4, "/" + kNewPath));
 }
 
+// A maintenance page served with 200 until the server is healthy again: it never becomes the
+// jar, the player is told why, and the next healthy run installs the new version.
+class MaintenancePageTest : public ScriptedServerTest {
+ protected:
+  void scriptServer() override {
+    server_.get("/" + kNewPath, [this](const httplib::Request&, httplib::Response& response) {
+      if (healthy_) {
+        response.set_content(kVersionTwo, "application/java-archive");
+      } else {
+        response.set_content("<html>maintenance</html>", "text/html");
+      }
+    });
+  }
+  std::atomic<bool> healthy_{false};
+};
+
+TEST_F(MaintenancePageTest, IsRefusedInThePlayersLanguageAndTheNextRunRecovers) {
+  offerVersionTwo();
+  home_.setEnvironment("LANGUAGE", std::nullopt);
+  home_.setEnvironment("LC_ALL", "ru_RU.UTF-8");
+
+  expectFailed(runInstaller(), kUpdating,
+               kCheckFailedPrefix + retryFailedText("Custom response validation failed with "
+                                                    "error: Загруженный файл не является "
+                                                    "Java-архивом."));
+  expectVersionOneKept();
+  EXPECT_EQ(newDownloads(), std::vector<std::string>(4, "/" + kNewPath));
+
+  healthy_ = true;
+  expectLaunched(runInstaller(), kUpdating);
+  EXPECT_EQ(readFile(jar()), kVersionTwo);
+  EXPECT_EQ(storedHash(), "hash-2");
+}
+
 // ---- The player's machine ----------------------------------------------------------------------
 
 class MachineFaultTest : public ScriptedServerTest {
@@ -112,7 +148,7 @@ TEST_F(MachineFaultTest, RegularFileWhereTheWorkFolderBelongs) {
 
 TEST_F(MachineFaultTest, DiskFillingUpDuringTheDownload) {
   offerVersionTwo();
-  publish(kNewPath, patternBytes(2 * 1024 * 1024));
+  publish(kNewPath, testJarOfSize(2 * 1024 * 1024));
 
   // Every file the program writes is limited to 1 MiB (room for the settings and the
   // transport's certificate bundle); the jar needs more.
@@ -134,7 +170,7 @@ TEST_F(MachineFaultTest, SettingsNotWritable) {
   const ChildSetup readOnlySettings =
       withMounts("mount --bind " + quoted(folder) + " " + quoted(folder) +
                  " && mount -o remount,bind,ro " + quoted(folder));
-  publish("files/Tolvane.jar", "launcher v1");
+  publish("files/Tolvane.jar", kVersionOne);
   setManifest({{"files/Tolvane.jar", "hash-1", 11}});
 
   // Nothing can be remembered, so nothing can be downloaded on a clean machine.
@@ -148,7 +184,7 @@ TEST_F(MachineFaultTest, SettingsNotWritable) {
   setManifest({{kNewPath, "hash-2", 11}});
   expectLaunched(runInstaller(readOnlySettings), kUpdating);
   EXPECT_TRUE(newDownloads().empty());
-  EXPECT_EQ(readFile(jar()), "launcher v1");
+  EXPECT_EQ(readFile(jar()), kVersionOne);
   EXPECT_EQ(storedHash(), "hash-1");
 }
 
@@ -161,7 +197,7 @@ TEST_F(MachineFaultTest, RuntimeNotExecutable) {
       runInstaller(), kUpdating,
       kLaunchFailed + "You don’t have permission to run the file “java” in the folder “bin”.");
 
-  EXPECT_EQ(readFile(jar()), "launcher v1");
+  EXPECT_EQ(readFile(jar()), kVersionOne);
   EXPECT_EQ(storedHash(), "hash-1");
 }
 
@@ -172,7 +208,7 @@ class KilledDownloadTest : public ScriptedServerTest {
   static constexpr std::size_t kSize = 512 * 1024;
   // 64 KiB every 50 ms: the download takes most of half a second, time to kill the program.
   void scriptServer() override {
-    writeFile(release_, patternBytes(kSize));
+    writeFile(release_, testJarOfSize(kSize));
     server_.serveFile("/" + kNewPath, release_, "\"v2\"", std::chrono::milliseconds(50));
   }
   // The installer runs under `timeout`, which the shell became.
@@ -210,7 +246,7 @@ TEST_F(KilledDownloadTest, TheNextRunStillUpdates) {
   EXPECT_EQ(temporaryFilesLeft(), std::vector<std::string>{});  // the partial file had no name
 
   expectLaunched(runInstaller(), kUpdating);
-  EXPECT_TRUE(readFile(jar()) == patternBytes(kSize)) << "the jar is not version 2";
+  EXPECT_TRUE(readFile(jar()) == testJarOfSize(kSize)) << "the jar is not version 2";
   EXPECT_EQ(storedHash(), "hash-2");
 }
 
@@ -222,7 +258,7 @@ class TwoInstancesTest : public ScriptedServerTest {
   void scriptServer() override {
     server_.get("/files/slow.jar", [this](const httplib::Request&, httplib::Response& response) {
       server_.pause(std::chrono::milliseconds(300));
-      response.set_content(patternBytes(100 * 1024), "application/java-archive");
+      response.set_content(testJarOfSize(100 * 1024), "application/java-archive");
     });
   }
 };
@@ -240,7 +276,7 @@ TEST_F(TwoInstancesTest, SecondInstanceWaitsAndDecidesFromWhatTheFirstLeft) {
   EXPECT_EQ(firstOutcome.err + secondOutcome.err, waited);
   for (const auto& outcome : {firstOutcome, secondOutcome}) EXPECT_EQ(outcome.exitCode, 0);
   EXPECT_EQ(newDownloads(), std::vector<std::string>{"/files/slow.jar"});
-  EXPECT_TRUE(readFile(jar()) == patternBytes(100 * 1024)) << "the jar is not the published body";
+  EXPECT_TRUE(readFile(jar()) == testJarOfSize(100 * 1024)) << "the jar is not the published body";
   EXPECT_EQ(storedHash(), "hash-1");
 }
 

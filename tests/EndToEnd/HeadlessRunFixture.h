@@ -20,6 +20,7 @@
 #include "Support/FakeRuntime.h"
 #include "Support/LoopbackServer.h"
 #include "Support/TemporaryHome.h"
+#include "Support/TestArchives.h"
 #include "Support/TestCertificate.h"
 
 // The whole program in headless mode, as a child process against a loopback update server,
@@ -29,6 +30,9 @@ namespace tolvane::test {
 inline const std::filesystem::path kInstaller = test::buildFolder() / "bin" / "tolvane-installer";
 inline const std::string kInstalling = "Установка...\n";
 inline const std::string kUpdating = "Обновление...\n";
+// Two versions of the launcher as the update server serves them: real (if tiny) jars.
+inline const std::string kVersionOne = testJar("launcher v1");
+inline const std::string kVersionTwo = testJar("launcher v2");
 inline std::string taskFailed(const std::string& transportMessage) {
   return "URLSessionTask failed with error: " + transportMessage;
 }
@@ -203,11 +207,11 @@ TMPDIR="$4" exec timeout 60 "$1" --headless )" + options + R"( > "$2" 2> "$3")",
   // Version 1 from "files/Tolvane.jar" as a first run leaves it (FirstInstallStoresDownloads-
   // AndStarts is that run): the runtime, the jar and the stored entry.
   void installVersionOne() {
-    publish("files/Tolvane.jar", "launcher v1");
+    publish("files/Tolvane.jar", kVersionOne);
     setManifest({{"files/Tolvane.jar", "hash-1", 11}});
     writeFile(workFolder() / "java" / "bin" / "java", FakeRuntime::script(launchRecord()),
               std::filesystem::perms(0755));
-    writeFile(jar(), "launcher v1");
+    writeFile(jar(), kVersionOne);
     storeFileModel(platform::UserDefaults::standard(), {"files/Tolvane.jar", "hash-1", 11},
                    kLoaderModelKey);
     newDownloads();

@@ -15,12 +15,12 @@ namespace fs = std::filesystem;
 
 TEST_F(HeadlessRunTest, FirstInstallStoresDownloadsAndStarts) {
   const std::string path = "release 2/Лаунчер Толване.jar";
-  publish(path, "launcher v1");
+  publish(path, kVersionOne);
   setManifest({{path, "hash-1", 11}});
 
   expectLaunched(runInstaller(), kInstalling);
 
-  EXPECT_EQ(readFile(jar()), "launcher v1");
+  EXPECT_EQ(readFile(jar()), kVersionOne);
   EXPECT_TRUE(fs::exists(workFolder() / "java" / "bin" / "java"));
   EXPECT_FALSE(fs::exists(workFolder() / "java.zip"));
   EXPECT_EQ(newDownloads(), std::vector<std::string>{"/" + path});
@@ -71,11 +71,11 @@ TEST_F(HeadlessRunTest, ServerDownWithAJarStartsIt) {
   takeServerDown();
 
   expectLaunched(runInstaller(), kUpdating);
-  EXPECT_EQ(readFile(jar()), "launcher v1");
+  EXPECT_EQ(readFile(jar()), kVersionOne);
 }
 
 TEST_F(HeadlessRunTest, VerboseRunListsTheUnpackingOnStandardErrorOnly) {
-  publish("files/Tolvane.jar", "launcher v1");
+  publish("files/Tolvane.jar", kVersionOne);
   setManifest({{"files/Tolvane.jar", "hash-1", 11}});
 
   auto process = startInstaller({}, "run", "--verbose");

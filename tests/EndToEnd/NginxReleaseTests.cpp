@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EndToEnd/HeadlessRunFixture.h"
@@ -57,9 +62,9 @@ class NginxReleaseTest : public HeadlessRunTest {
 };
 
 TEST_F(NginxReleaseTest, InstallsKeepsAndUpdates) {
-  publishJar("files/Tolvane-1.jar", "launcher v1");
+  publishJar("files/Tolvane-1.jar", kVersionOne);
   expectLaunched(runInstaller(), kInstalling);
-  EXPECT_EQ(readFile(jar()), "launcher v1");
+  EXPECT_EQ(readFile(jar()), kVersionOne);
   EXPECT_EQ(newRequests(),
             (std::vector<std::string>{kManifestRequest, "GET /files/Tolvane-1.jar 200"}));
 
@@ -67,9 +72,9 @@ TEST_F(NginxReleaseTest, InstallsKeepsAndUpdates) {
   expectLaunched(runInstaller(), kUpdating);
   EXPECT_EQ(newRequests(), std::vector<std::string>{kManifestRequest});
 
-  publishJar("files/Tolvane-2.jar", "launcher v2");
+  publishJar("files/Tolvane-2.jar", kVersionTwo);
   expectLaunched(runInstaller(), kUpdating);
-  EXPECT_EQ(readFile(jar()), "launcher v2");
+  EXPECT_EQ(readFile(jar()), kVersionTwo);
   EXPECT_EQ(newRequests(),
             (std::vector<std::string>{kManifestRequest, "GET /files/Tolvane-2.jar 200"}));
   ASSERT_TRUE(storedEntry());
@@ -78,8 +83,9 @@ TEST_F(NginxReleaseTest, InstallsKeepsAndUpdates) {
 
 // nginx behind a connection that breaks: a relay on the test's own server passes each request
 // for the jar on to nginx with its Range and If-Range, and nginx's status, validators and
-// Content-Range back, but closes every response once 40 % of the file has gone through. So
-// nginx's own answers to the continued attempts decide whether the installer resumes.
+// Content-Range back, but closes responses (all, or the first `cutLimit_`) once 40 % of the
+// file has gone through. So nginx's own answers to the continued attempts decide whether the
+// installer resumes.
 class NginxResumeTest : public HeadlessRunTest {
  protected:
   static constexpr std::size_t kSize = 1'000'000;
@@ -87,8 +93,8 @@ class NginxResumeTest : public HeadlessRunTest {
   void SetUp() override {
     if (const auto reason = NginxServer::skipReason(); !reason.empty()) GTEST_SKIP() << reason;
     fs::create_directories(release_ / "files");
-    writeFile(release_ / "files" / "big.jar", body_);
-    nginx_ = std::make_unique<NginxServer>(release_);
+    writeFile(releasedJar(), body_);
+    nginx_ = std::make_unique<NginxServer>(release_, nginxOptions_);
     // Ahead of the fixture's catch-all release route, which would otherwise answer.
     server_.get("/files/big.jar",
                 [this](const httplib::Request& request, httplib::Response& response) {
@@ -98,8 +104,17 @@ class NginxResumeTest : public HeadlessRunTest {
     setManifest({{"files/big.jar", "hash-1", static_cast<std::int64_t>(kSize)}});
   }
 
+  [[nodiscard]] fs::path releasedJar() const { return release_ / "files" / "big.jar"; }
+
+  // The server's threads are joined only after this fixture's own members are gone; the lock
+  // orders the relay's last look at them before that.
+  void TearDown() override { const std::lock_guard lock(relayMutex_); }
+
   void relay(const httplib::Request& request, httplib::Response& response) {
+    const std::lock_guard lock(relayMutex_);
     const_cast<httplib::Request&>(request).ranges.clear();  // nginx answers ranges, not us
+    const int answer = answers_++;
+    if (answer == 0 && beforeFirstAnswer_) beforeFirstAnswer_();
     httplib::SSLClient client("127.0.0.1", nginx_->port());
     client.set_ca_cert_path(TestCertificate::shared().caFile().string());
     client.enable_server_certificate_verification(true);
@@ -107,20 +122,22 @@ class NginxResumeTest : public HeadlessRunTest {
     for (const char* name : {"Range", "If-Range"}) {
       if (request.has_header(name)) headers.emplace(name, request.get_header_value(name));
     }
-    auto answer = client.Get("/files/big.jar", headers);
-    if (!answer) {
+    auto result = client.Get("/files/big.jar", headers);
+    if (answer == 0 && afterFirstAnswer_) afterFirstAnswer_();
+    if (!result) {
       response.status = 502;
       return;
     }
-    response.status = answer->status;
-    for (const char* name : {"ETag", "Last-Modified", "Content-Range", "Accept-Ranges"}) {
-      if (answer->has_header(name)) response.set_header(name, answer->get_header_value(name));
+    response.status = result->status;
+    for (const char* name : {"ETag", "Last-Modified", "Date", "Content-Range", "Accept-Ranges"}) {
+      if (result->has_header(name)) response.set_header(name, result->get_header_value(name));
     }
-    const std::size_t allowed = kSize * 4 / 10;
-    const std::size_t length = answer->body.size();
+    const bool cut = !cutLimit_ || answer < *cutLimit_;
+    const std::size_t length = result->body.size();
+    const std::size_t allowed = cut ? kSize * 4 / 10 : length;
     response.set_content_provider(
         length, "application/java-archive",
-        [this, body = std::move(answer->body), allowed](std::size_t offset, std::size_t available,
+        [this, body = std::move(result->body), allowed](std::size_t offset, std::size_t available,
                                                         httplib::DataSink& sink) {
           if (offset >= allowed) {
             // Let the bytes already written leave before the connection goes.
@@ -133,8 +150,15 @@ class NginxResumeTest : public HeadlessRunTest {
   }
 
   const fs::path release_ = home_.root() / "release";
-  const std::string body_ = patternBytes(kSize, 7);
+  const std::string body_ = testJarOfSize(kSize, 7);
   std::unique_ptr<NginxServer> nginx_;
+  // Set before SetUp; the relay reads them on the server's threads.
+  NginxServer::Options nginxOptions_;
+  std::optional<int> cutLimit_;
+  std::function<void()> beforeFirstAnswer_;
+  std::function<void()> afterFirstAnswer_;
+  std::atomic<int> answers_{0};
+  std::mutex relayMutex_;
 };
 
 TEST_F(NginxResumeTest, ContinuesFromNginxRangesWithinOneRun) {
@@ -144,6 +168,45 @@ TEST_F(NginxResumeTest, ContinuesFromNginxRangesWithinOneRun) {
   EXPECT_EQ(nginx_->requests(),
             (std::vector<std::string>{"GET /files/big.jar 200", "GET /files/big.jar 206",
                                       "GET /files/big.jar 206"}));
+}
+
+// nginx with "etag off" validates by date alone, to the second. A release published in the
+// second nginx answered in, then replaced by another of the same size within that second,
+// carries the same Last-Modified; an If-Range with that date would splice the two.
+class NginxSameSecondTest : public NginxResumeTest {
+ protected:
+  void SetUp() override {
+    nginxOptions_.entityTags = false;
+    cutLimit_ = 1;
+    // The file's time is the second nginx answers in; at least 200 ms of it are left.
+    beforeFirstAnswer_ = [this] {
+      const auto now = std::chrono::system_clock::now().time_since_epoch();
+      if (now % std::chrono::seconds(1) > std::chrono::milliseconds(800))
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      published_ = fs::file_time_type::clock::now();
+      published_ -= published_.time_since_epoch() % std::chrono::seconds(1);
+      fs::last_write_time(releasedJar(), published_);
+    };
+    // Replaced the way a publish does it: a new file renamed over the old one.
+    afterFirstAnswer_ = [this] {
+      const fs::path next = release_ / "files" / ".big.jar.new";
+      writeFile(next, versionTwo_);
+      fs::last_write_time(next, published_);
+      fs::rename(next, releasedJar());
+    };
+    NginxResumeTest::SetUp();
+  }
+
+  const std::string versionTwo_ = testJarOfSize(kSize, 8);
+  fs::file_time_type published_;
+};
+
+TEST_F(NginxSameSecondTest, StartsOverInsteadOfSplicing) {
+  expectLaunched(runInstaller(), kInstalling);
+
+  EXPECT_TRUE(readFile(jar()) == versionTwo_) << "not version 2 whole";
+  EXPECT_EQ(nginx_->requests(),
+            (std::vector<std::string>{"GET /files/big.jar 200", "GET /files/big.jar 200"}));
 }
 
 }  // namespace

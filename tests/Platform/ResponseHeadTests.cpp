@@ -111,16 +111,18 @@ INSTANTIATE_TEST_SUITE_P(
                       DescribeCase{"NoNameAtAllIsUnknown", "https://h.test/", {}, "Unknown"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ContentRangeTest, ReadsTheFirstByteAndTheTotalWhenKnown) {
+TEST(ContentRangeTest, ReadsTheFirstAndLastByteAndTheTotalWhenKnown) {
   const auto known = parseContentRange(" Bytes 100-199/1000");
   ASSERT_TRUE(known);
   EXPECT_EQ(known->first, 100);
+  EXPECT_EQ(known->last, 199);
   EXPECT_EQ(known->total, 1000);
   const auto unknown = parseContentRange("bytes 5-9/*");
   ASSERT_TRUE(unknown);
   EXPECT_EQ(unknown->first, 5);
   EXPECT_EQ(unknown->total, kTransferSizeUnknown);
-  EXPECT_FALSE(parseContentRange("items 1-2/3") || parseContentRange("bytes */10"));
+  EXPECT_FALSE(parseContentRange("items 1-2/3") || parseContentRange("bytes */10") ||
+               parseContentRange("bytes 5-/10"));
 }
 
 }  // namespace

@@ -516,6 +516,9 @@ TEST_F(DownloadTest, CancelWithResumeDataThenResumeGivesAByteIdenticalFile) {
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].header("Range"), "bytes=" + std::to_string(decoded->bytesReceived) + "-");
   EXPECT_EQ(requests[1].header("If-Range"), "\"v1\"");
+  // The rest is asked for uncoded: ranges of a coded body do not count the file's bytes.
+  EXPECT_NE(requests[0].header("Accept-Encoding"), "identity");
+  EXPECT_EQ(requests[1].header("Accept-Encoding"), "identity");
   EXPECT_FALSE(std::filesystem::exists(decoded->temporaryFile));
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "Services/FileDownloadService.h"
 #include "Services/ServicesTestSupport.h"
 #include "Support/FlakyFile.h"
+#include "Support/TestArchives.h"
 
 namespace tolvane::test {
 namespace {
@@ -18,6 +20,8 @@ constexpr std::size_t kSize = 1'000'000;
 const FileModel kEntry{"files/big.jar", "hash-1", static_cast<std::int64_t>(kSize)};
 const std::string k40 = "bytes=400000-";  // where a response broken off at 40 % continues
 const std::string k80 = "bytes=800000-";
+const std::string kModified = "Mon, 07 Dec 2026 10:00:00 GMT";
+const std::string kDayLater = "Tue, 08 Dec 2026 10:00:00 GMT";
 
 // Interrupted launcher downloads against a server that breaks every response off after
 // 40 % of the file.
@@ -47,14 +51,13 @@ class FileDownloadResumeTest : public ServiceFixture {
     return workFolder() / FileDownloadService::kPartialFolderName;
   }
 
-  const std::string body_ = patternBytes(kSize, 3);
-  const std::string changed_ = patternBytes(kSize, 4);
+  const std::string body_ = testJarOfSize(kSize, 3);
+  const std::string changed_ = testJarOfSize(kSize, 4);
 };
 
 struct ValidatorCase {
   const char* name;
-  std::string entityTag;
-  std::string lastModified;
+  FlakyFile::Version validators = {};  // without the body
   std::string expectedIfRange;
   friend void PrintTo(const ValidatorCase& row, std::ostream* out) { *out << row.name; }
 };
@@ -63,15 +66,16 @@ class ResumeValidatorTest : public FileDownloadResumeTest,
                             public ::testing::WithParamInterface<ValidatorCase> {};
 
 TEST_P(ResumeValidatorTest, CompletesWithinOneRunSendingUnderTwiceTheSize) {
-  const auto& param = GetParam();
-  const auto file = serve({body_, param.entityTag, param.lastModified});
+  auto version = GetParam().validators;
+  version.body = body_;
+  const auto file = serve(version);
 
   const auto error = downloadEntry(kEntry);
 
   ASSERT_EQ(error, nullptr) << error->localizedDescription();
   EXPECT_EQ(readFile(jar()), body_);
   EXPECT_EQ(ranges(), (std::vector<std::string>{"-", k40, k80}));
-  EXPECT_EQ(server_.requests()[1].header("If-Range"), param.expectedIfRange);
+  EXPECT_EQ(server_.requests()[1].header("If-Range"), GetParam().expectedIfRange);
   EXPECT_LT(file->bodyBytesSent(), 2 * kSize);
   EXPECT_FALSE(fs::exists(partials()));
 }
@@ -79,20 +83,19 @@ TEST_P(ResumeValidatorTest, CompletesWithinOneRunSendingUnderTwiceTheSize) {
 INSTANTIATE_TEST_SUITE_P(
     Validators, ResumeValidatorTest,
     ::testing::Values(
-        ValidatorCase{"StrongEntityTag", "\"v1\"", "Mon, 07 Dec 2026 10:00:00 GMT", "\"v1\""},
-        ValidatorCase{"LastModifiedOnly", "", "Mon, 07 Dec 2026 10:00:00 GMT",
-                      "Mon, 07 Dec 2026 10:00:00 GMT"},
-        ValidatorCase{"WeakTagFallsBackToLastModified", "W/\"v1\"", "Mon, 07 Dec 2026 10:00:00 GMT",
-                      "Mon, 07 Dec 2026 10:00:00 GMT"}),
+        ValidatorCase{"StrongEntityTag", {"", "\"v1\"", kModified, kDayLater}, "\"v1\""},
+        ValidatorCase{"LastModifiedOnly", {"", "", kModified, kDayLater}, kModified}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Servers with which no partial file may be continued, and a file that changes after the
 // first response: each case ends in one exact way and never with a spliced jar.
 struct UnsafeServerCase {
   const char* name;
-  FlakyFile::Behaviour behaviour;
-  bool changes;    // the second and later responses serve another version
-  bool entityTag;  // else no validator at all
+  FlakyFile::Behaviour behaviour = {};
+  FlakyFile::Version validators = {};  // without the body
+  // The second and later responses serve another version, with these validators and size.
+  std::optional<FlakyFile::Version> changed = std::nullopt;
+  std::size_t changedSize = kSize;
   std::vector<std::string> ranges;
   bool succeeds;
   friend void PrintTo(const UnsafeServerCase& row, std::ostream* out) { *out << row.name; }
@@ -103,42 +106,100 @@ class UnsafeServerTest : public FileDownloadResumeTest,
 
 TEST_P(UnsafeServerTest, StartsCleanAndNeverSplices) {
   const auto& param = GetParam();
-  writeFile(jar(), "old launcher");
-  const auto file = serve({body_, param.entityTag ? "\"v1\"" : "", ""}, param.behaviour);
-  if (param.changes) file->changeAfter(1, {changed_, "\"v2\"", ""});
+  const std::string oldJar = testJar("old launcher");
+  writeFile(jar(), oldJar);
+  auto version = param.validators;
+  version.body = body_;
+  const auto file = serve(version, param.behaviour);
+  const std::string changed = testJarOfSize(param.changedSize, 4);
+  if (param.changed) {
+    auto next = *param.changed;
+    next.body = changed;
+    file->changeAfter(1, next);
+  }
 
   const auto error = downloadEntry(kEntry);
 
   EXPECT_EQ(ranges(), param.ranges);
   if (param.succeeds) {
     ASSERT_EQ(error, nullptr) << error->localizedDescription();
-    EXPECT_EQ(readFile(jar()), param.changes ? changed_ : body_);
+    EXPECT_TRUE(readFile(jar()) == (param.changed ? changed : body_)) << "not one whole version";
   } else {
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(readFile(jar()), "old launcher");
+    EXPECT_EQ(readFile(jar()), oldJar);
   }
 }
 
 using B = FlakyFile::Behaviour;
+using V = FlakyFile::Version;
+const V kTagged{"", "\"v1\"", "", ""};
+const V kRetagged{"", "\"v2\"", "", ""};
 INSTANTIATE_TEST_SUITE_P(
     Servers, UnsafeServerTest,
     ::testing::Values(
         // Nothing to tell versions apart: every attempt starts over and fails the same way.
-        UnsafeServerCase{"NoValidator", {}, false, false, {"-", "-", "-", "-"}, false},
+        UnsafeServerCase{.name = "NoValidator", .ranges = {"-", "-", "-", "-"}, .succeeds = false},
         // Range ignored: a 200 restarts the file instead of being appended.
-        UnsafeServerCase{
-            "NoRanges", B{.dropLimit = 1, .ranges = false}, false, true, {"-", k40}, true},
+        UnsafeServerCase{.name = "NoRanges",
+                         .behaviour = B{.dropLimit = 1, .ranges = false},
+                         .validators = kTagged,
+                         .ranges = {"-", k40},
+                         .succeeds = true},
         // The wrong piece: the partial file is dropped and the next attempt starts clean.
-        UnsafeServerCase{"WrongRange", B{.rangeSkew = 1}, false, true, {"-", k40, "-", k40}, false},
+        UnsafeServerCase{.name = "WrongRange",
+                         .behaviour = B{.rangeSkew = 1},
+                         .validators = kTagged,
+                         .ranges = {"-", k40, "-", k40},
+                         .succeeds = false},
         // v1's 40 %, then v2 from the start (If-Range no longer matches) and continued.
-        UnsafeServerCase{"FileChanged", {}, true, true, {"-", k40, k40, k80}, true},
+        UnsafeServerCase{.name = "FileChanged",
+                         .validators = kTagged,
+                         .changed = kRetagged,
+                         .ranges = {"-", k40, k40, k80},
+                         .succeeds = true},
         // v2's piece after v1's start is refused; the next attempt starts clean with v2.
-        UnsafeServerCase{"ChangedIfRangeIgnored",
-                         B{.honoursIfRange = false},
-                         true,
-                         true,
-                         {"-", k40, "-", k40},
-                         false}),
+        UnsafeServerCase{.name = "ChangedIfRangeIgnored",
+                         .behaviour = B{.honoursIfRange = false},
+                         .validators = kTagged,
+                         .changed = kRetagged,
+                         .ranges = {"-", k40, "-", k40},
+                         .succeeds = false},
+        // A gzip-coded body was written decoded: no range of the coded body continues it.
+        UnsafeServerCase{.name = "CodedBody",
+                         .behaviour = B{.dropLimit = 1, .gzip = true},
+                         .validators = kTagged,
+                         .ranges = {"-", "-"},
+                         .succeeds = true},
+        // A rest that does not show the validator proves nothing about its version.
+        UnsafeServerCase{
+            .name = "RestWithoutTheValidator",
+            .behaviour = B{.dropLimit = 1, .honoursIfRange = false, .tagOnPartial = false},
+            .validators = kTagged,
+            .changed = kRetagged,
+            .ranges = {"-", k40, "-"},
+            .succeeds = true},
+        // Nor does a tag the server kept for a file of another length.
+        UnsafeServerCase{.name = "RestOfAFileOfAnotherLength",
+                         .behaviour = B{.dropLimit = 1},
+                         .validators = kTagged,
+                         .changed = kTagged,
+                         .changedSize = kSize + 1000,
+                         .ranges = {"-", k40, "-"},
+                         .succeeds = true},
+        // Neither a weak tag nor a date in the answer's own second may go into If-Range: the
+        // file can be republished within that second under the same date.
+        UnsafeServerCase{.name = "WeakEntityTag",
+                         .behaviour = B{.dropLimit = 1},
+                         .validators = {"", "W/\"v1\"", kModified, kDayLater},
+                         .changed = V{"", "W/\"v2\"", kModified, kDayLater},
+                         .ranges = {"-", "-"},
+                         .succeeds = true},
+        UnsafeServerCase{.name = "DateInTheAnswersSecond",
+                         .behaviour = B{.dropLimit = 1},
+                         .validators = {"", "", kModified, kModified},
+                         .changed = V{"", "", kModified, kModified},
+                         .ranges = {"-", "-"},
+                         .succeeds = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A run that ends after a failed attempt (killed while waiting to retry, or out of retries)

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Services/FileDownloadService.h"
 #include "Services/ServicesTestSupport.h"
+#include "Support/TestArchives.h"
 
 namespace tolvane::test {
 namespace {
@@ -32,14 +37,26 @@ class FileDownloadServiceTest : public ServiceFixture {
 };
 
 TEST_F(FileDownloadServiceTest, ReplacesTheJarAndAStaleStagingFile) {
-  server_.servePieces("/files/a.jar", 200'000, /*announced=*/false);  // length unknown up front
+  const std::string launcher = testJarOfSize(200'000);
+  // Length unknown up front: sent chunked.
+  server_.get("/files/a.jar", [&launcher](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider(
+        "application/java-archive", [&launcher](std::size_t offset, httplib::DataSink& sink) {
+          if (offset == launcher.size()) {
+            sink.done();
+            return true;
+          }
+          return sink.write(launcher.data() + offset,
+                            std::min<std::size_t>(64 * 1024, launcher.size() - offset));
+        });
+  });
   writeFile(jar(), "old launcher");
   writeFile(staging(), "left over by a killed run");
 
   const auto error = download("files/a.jar");
 
   ASSERT_EQ(error, nullptr) << error->localizedDescription();
-  EXPECT_TRUE(readFile(jar()) == patternBytes(200'000));
+  EXPECT_TRUE(readFile(jar()) == launcher);
   EXPECT_FALSE(fs::exists(staging()));
   const auto requests = server_.requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -48,12 +65,12 @@ TEST_F(FileDownloadServiceTest, ReplacesTheJarAndAStaleStagingFile) {
 }
 
 TEST_F(FileDownloadServiceTest, WithoutPathFetchesTheManifestEndpointAsIs) {
-  server_.serveBody("/loaderv3.php", R"({"files":[]})", "application/json");
+  server_.serveBody("/loaderv3.php", testJar("served at the manifest's address"));
 
   const auto error = download(std::nullopt);
 
   ASSERT_EQ(error, nullptr) << error->localizedDescription();
-  EXPECT_EQ(readFile(jar()), R"({"files":[]})");
+  EXPECT_EQ(readFile(jar()), testJar("served at the manifest's address"));
   const auto requests = server_.requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].query, "os=macos");
@@ -61,21 +78,22 @@ TEST_F(FileDownloadServiceTest, WithoutPathFetchesTheManifestEndpointAsIs) {
 
 // Also into a work folder that does not exist yet.
 TEST_F(FileDownloadServiceTest, PathIsAppendedUnchangedAndEscapedOnlyOnTheWire) {
-  server_.serveBody("/release 2/Лаунчер ёж.jar", "spaced");
-  server_.serveBody("//lead.jar", "doubled");
+  server_.serveBody("/release 2/Лаунчер ёж.jar", testJar("spaced"));
+  server_.serveBody("//lead.jar", testJar("doubled"));
 
   ASSERT_EQ(download("release 2/Лаунчер ёж.jar"), nullptr);
-  EXPECT_EQ(readFile(jar()), "spaced");
+  EXPECT_EQ(readFile(jar()), testJar("spaced"));
   ASSERT_EQ(download("/lead.jar"), nullptr);
-  EXPECT_EQ(readFile(jar()), "doubled");
+  EXPECT_EQ(readFile(jar()), testJar("doubled"));
   EXPECT_EQ(FileDownloadService::urlText("/lead.jar"), server_.url("//lead.jar"));
 }
 
-// A status that is not 2xx, or (0) a body cut short, on every attempt (other statuses and
-// transport faults take the same path in the layer).
+// Answers that must not become the jar, on every attempt: each is a failed attempt that goes
+// through the retries, and the last one's failure is what the player reads.
 struct DownloadFault {
   const char* name;
-  int status;
+  std::function<void(LoopbackServer&)> serve;
+  std::string lastFailure;  // the description the alert ends with
   friend void PrintTo(const DownloadFault& fault, std::ostream* out) { *out << fault.name; }
 };
 
@@ -83,46 +101,68 @@ class FileDownloadFaultTest : public FileDownloadServiceTest,
                               public ::testing::WithParamInterface<DownloadFault> {};
 
 TEST_P(FileDownloadFaultTest, NeverReplacesTheJar) {
-  const int status = GetParam().status;
-  const std::string oldJar = patternBytes(50'000, 7);
+  const std::string oldJar = testJarOfSize(50'000, 7);
   writeFile(jar(), oldJar);
-  if (status == 0) {
-    server_.shortBody("/a.jar", 100'000, patternBytes(10'000));
-  } else {
-    server_.get("/a.jar", [status](const httplib::Request&, httplib::Response& response) {
-      response.status = status;
-      response.set_content("<html>error page</html>", "text/html");
-    });
-  }
+  GetParam().serve(server_);
 
   const auto error = download("a.jar");
 
   ASSERT_NE(error, nullptr);
-  const HTTPError& retryFailure = carried(error);
-  ASSERT_TRUE(retryFailure.isRequestRetryError());
+  ASSERT_TRUE(carried(error).isRequestRetryError());
+  EXPECT_EQ(asResourceError(error).message(),
+            kCheckFailedPrefix + retryFailedText(GetParam().lastFailure));
   EXPECT_EQ(server_.requestCount(), 4u);
   EXPECT_EQ(readFile(jar()), oldJar);
   EXPECT_FALSE(fs::exists(staging()));
-  const HTTPError& last = asHTTPError(retryFailure.originalError());
-  if (status == 0) {
-    EXPECT_TRUE(last.isSessionTaskError()) << last.localizedDescription();
-    return;
-  }
-  EXPECT_TRUE(last.isResponseValidationError());
-  EXPECT_EQ(last.responseCode(), status);
-  EXPECT_EQ(asResourceError(error).message(),
-            kCheckFailedPrefix + retryFailedText("Response status code was unacceptable: " +
-                                                 std::to_string(status) + "."));
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FileDownloadFaultTest,
-                         ::testing::Values(DownloadFault{"NotFound", 404},
-                                           DownloadFault{"CutShort", 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+void answer(LoopbackServer& server, int status, std::string body, std::string type,
+            std::vector<std::pair<std::string, std::string>> headers = {}) {
+  server.get("/a.jar", [=](const httplib::Request&, httplib::Response& response) {
+    response.status = status;
+    for (const auto& [name, value] : headers) response.set_header(name, value);
+    response.set_content(body, type);
+  });
+}
+
+const std::string kNotAnArchive =
+    "Custom response validation failed with error: The downloaded file is not a Java archive.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FileDownloadFaultTest,
+    ::testing::Values(
+        DownloadFault{"NotFound",
+                      [](LoopbackServer& server) {
+                        answer(server, 404, "<html>error page</html>", "text/html");
+                      },
+                      "Response status code was unacceptable: 404."},
+        // Other transport faults take the same path in the layer.
+        DownloadFault{"CutShort",
+                      [](LoopbackServer& server) {
+                        server.shortBody("/a.jar", 100'000, patternBytes(10'000));
+                      },
+                      "URLSessionTask failed with error: The network connection was lost."},
+        DownloadFault{"MaintenancePage",
+                      [](LoopbackServer& server) {
+                        answer(server, 200, "<html>maintenance</html>", "text/html");
+                      },
+                      kNotAnArchive},
+        DownloadFault{"EmptyBody",
+                      [](LoopbackServer& server) { answer(server, 200, "", "text/plain"); },
+                      kNotAnArchive},
+        // A piece of the jar, as if it were all of it.
+        DownloadFault{"PartialContentNobodyAskedFor",
+                      [](LoopbackServer& server) {
+                        answer(server, 206, testJarOfSize(300'000).substr(0, 120'000),
+                               "application/java-archive",
+                               {{"Content-Range", "bytes 0-119999/300000"}});
+                      },
+                      "URLSessionTask failed with error: The server returned a bad response."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FileDownloadServiceTest, JarPlaceTakenByAFolderFailsAsAFileMoveAndKeepsTheFolder) {
   writeFile(jar() / "keep.txt", "user data");
-  server_.serveBody("/a.jar", "launcher");
+  server_.serveBody("/a.jar", testJar("launcher"));
 
   const auto error = download("a.jar");
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "Support/TestArchives.h"
+
 namespace tolvane::test {
 
 FlakyFile::FlakyFile(Version version, Behaviour behaviour)
@@ -46,6 +48,11 @@ void FlakyFile::handle(LoopbackServer& server, const httplib::Request& request,
     ++responses_;
     cut = !behaviour_.dropLimit || responses_ <= *behaviour_.dropLimit;
   }
+  if (behaviour_.gzip &&
+      request.get_header_value("Accept-Encoding").find("gzip") != std::string::npos) {
+    version.body = gzipped(version.body);
+    response.set_header("Content-Encoding", "gzip");
+  }
   const auto size = static_cast<std::int64_t>(version.body.size());
   std::int64_t first = 0;
   const std::string range = request.get_header_value("Range");
@@ -56,8 +63,10 @@ void FlakyFile::handle(LoopbackServer& server, const httplib::Request& request,
   const bool partial = behaviour_.ranges && current && range.rfind("bytes=", 0) == 0;
   if (partial)
     first = std::clamp<std::int64_t>(std::atoll(range.c_str() + 6) + behaviour_.rangeSkew, 0, size);
-  if (!version.entityTag.empty()) response.set_header("ETag", version.entityTag);
+  if (!version.entityTag.empty() && (!partial || behaviour_.tagOnPartial))
+    response.set_header("ETag", version.entityTag);
   if (!version.lastModified.empty()) response.set_header("Last-Modified", version.lastModified);
+  if (!version.date.empty()) response.set_header("Date", version.date);
   if (behaviour_.ranges) response.set_header("Accept-Ranges", "bytes");
   response.status = partial ? 206 : 200;
   if (partial) {

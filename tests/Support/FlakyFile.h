@@ -12,15 +12,17 @@ namespace tolvane::test {
 
 // A file behind a connection that keeps breaking: each response is cut off (the connection
 // closed short of the announced length) once a fraction of the whole file has gone out in
-// it. Sends ETag and/or Last-Modified, and answers "Range: bytes=N-" with 206 when If-Range
-// (if any) names the current version. Knobs for servers that get ranges wrong. The served
-// version can change between responses. Thread-safe: handlers run on server threads.
+// it. Sends ETag and/or Last-Modified (and Date), and answers "Range: bytes=N-" with 206 when
+// If-Range (if any) names the current version. Knobs for servers that get ranges wrong or
+// compress. The served version can change between responses. Thread-safe: handlers run on
+// server threads.
 class FlakyFile : public std::enable_shared_from_this<FlakyFile> {
  public:
   struct Version {
     std::string body;
     std::string entityTag;     // not sent when empty
     std::string lastModified;  // not sent when empty
+    std::string date = {};     // not sent when empty
   };
   struct Behaviour {
     // Each response stops after this fraction of the whole body.
@@ -31,6 +33,10 @@ class FlakyFile : public std::enable_shared_from_this<FlakyFile> {
     bool honoursIfRange = true;
     // Added to the start of every partial response: a server that sends the wrong piece.
     std::int64_t rangeSkew = 0;
+    // The ETag goes with partial responses too.
+    bool tagOnPartial = true;
+    // The body is sent gzip-coded to a request that accepts gzip (ranges count coded bytes).
+    bool gzip = false;
   };
 
   FlakyFile(Version version, Behaviour behaviour);

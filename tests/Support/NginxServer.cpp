@@ -42,7 +42,8 @@ std::string NginxServer::skipReason() {
 }
 
 std::string NginxServer::configuration(const fs::path& root, int port, const fs::path& certificate,
-                                       const fs::path& privateKey, const fs::path& scratch) {
+                                       const fs::path& privateKey, const fs::path& scratch,
+                                       Options options) {
   const std::string s = scratch.string();
   std::ostringstream text;
   // One process in the foreground, as the test's child; it keeps the test's user, so it can
@@ -60,7 +61,8 @@ std::string NginxServer::configuration(const fs::path& root, int port, const fs:
   default_type application/octet-stream;
   sendfile on;
   server_tokens off;
-  server {
+)" << (options.entityTags ? "" : "  etag off;\n")
+       << R"(  server {
     listen 127.0.0.1:)"
        << port << R"( ssl;
     ssl_certificate )"
@@ -86,13 +88,13 @@ std::string NginxServer::configuration(const fs::path& root, int port, const fs:
   return text.str();
 }
 
-NginxServer::NginxServer(fs::path root) {
+NginxServer::NginxServer(fs::path root, Options options) {
   const TestCertificate::Pair& pair = TestCertificate::shared().loopback();
   const fs::path configFile = scratch_.path() / "nginx.conf";
   const fs::path errorLog = scratch_.path() / "error.log";
   port_ = LoopbackServer::refusedPort();
   writeFile(configFile, configuration(fs::absolute(root), port_, pair.certificate, pair.privateKey,
-                                      scratch_.path()));
+                                      scratch_.path(), options));
   process_ = std::make_unique<platform::Process>(
       kExecutable, std::vector<std::string>{"-p", scratch_.path().string(), "-c",
                                             configFile.string(), "-e", errorLog.string()});

@@ -10,6 +10,12 @@
 
 namespace tolvane::test {
 
+// How nginx serves the folder.
+struct NginxOptions {
+  // With false ("etag off"), files carry only Last-Modified as their validator.
+  bool entityTags = true;
+};
+
 // nginx (Debian's nginx-light) hosting a release folder over HTTPS on 127.0.0.1, the way an
 // operator serves one: the manifest "loaderv3.php" as JSON that caches must revalidate, the
 // jars as static files. The port is one the system picked; the configuration, the logs and
@@ -20,6 +26,7 @@ namespace tolvane::test {
 class NginxServer {
  public:
   static constexpr const char* kExecutable = "/usr/sbin/nginx";
+  using Options = NginxOptions;
 
   // Empty when nginx can be used, else a message for GTEST_SKIP.
   [[nodiscard]] static std::string skipReason();
@@ -29,11 +36,12 @@ class NginxServer {
   [[nodiscard]] static std::string configuration(const std::filesystem::path& root, int port,
                                                  const std::filesystem::path& certificate,
                                                  const std::filesystem::path& privateKey,
-                                                 const std::filesystem::path& scratch);
+                                                 const std::filesystem::path& scratch,
+                                                 Options options = {});
 
   // Serves `root` with the shared loopback certificate. Throws std::runtime_error with
   // nginx's error log when it does not come up.
-  explicit NginxServer(std::filesystem::path root);
+  explicit NginxServer(std::filesystem::path root, Options options = {});
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
