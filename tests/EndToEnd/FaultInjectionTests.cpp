@@ -113,7 +113,8 @@ TEST_F(MaintenancePageTest, IsRefusedInThePlayersLanguageAndTheNextRunRecovers) 
   expectFailed(runInstaller(), kUpdating,
                kCheckFailedPrefix + retryFailedText("Custom response validation failed with "
                                                     "error: Загруженный файл не является "
-                                                    "Java-архивом."));
+                                                    "Java-архивом.",
+                                                    kGaveUpInRussian));
   expectVersionOneKept();
   EXPECT_EQ(newDownloads(), std::vector<std::string>(4, "/" + kNewPath));
 

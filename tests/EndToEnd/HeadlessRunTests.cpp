@@ -61,8 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   .refused = "Could not connect to the server."},
                       LanguageRow{.name = "Russian",
                                   .lang = "ru_RU.UTF-8",
-                                  .gaveUp = "Не удалось завершить операцию. "
-                                            "(Tolvane_Apple_Silicon.ResourceError, ошибка 5.)",
+                                  .gaveUp = kGaveUpInRussian,
                                   .refused = "Не удалось подключиться к серверу."}),
     [](const auto& info) { return std::string(info.param.name); });
 

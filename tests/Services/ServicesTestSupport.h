@@ -102,12 +102,16 @@ inline const ResourceError& asResourceError(const platform::ErrorPtr& error) {
 // text for ResourceError code 5 (timeoutRequest).
 inline const std::string kGaveUp =
     "The operation couldn\u2019t be completed. (Tolvane_Apple_Silicon.ResourceError error 5.)";
+// The same on a Russian desktop.
+inline const std::string kGaveUpInRussian =
+    "Не удалось завершить операцию. (Tolvane_Apple_Silicon.ResourceError, ошибка 5.)";
 inline const std::string kCheckFailedPrefix =
     "Не удалось проверить наличие новой версии лаунчера:\n\n";
 
 // "Request retry failed with retry error: <gave up>, original error: <original>".
-inline std::string retryFailedText(const std::string& original) {
-  return "Request retry failed with retry error: " + kGaveUp + ", original error: " + original;
+inline std::string retryFailedText(const std::string& original,
+                                   const std::string& gaveUp = kGaveUp) {
+  return "Request retry failed with retry error: " + gaveUp + ", original error: " + original;
 }
 
 }  // namespace tolvane::test
