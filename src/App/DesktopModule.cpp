@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include "Platform/OperatingSystem.h"
+
 namespace tolvane {
 
 namespace fs = std::filesystem;
@@ -9,9 +11,9 @@ namespace fs = std::filesystem;
 const char* const DesktopModule::kRelativePath = "../" TOLVANE_MODULE_SUBDIR "/tolvane-desktop.so";
 
 fs::path DesktopModule::path() {
+  const fs::path executable = platform::os::executablePath();
   std::error_code error;
-  const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-  const fs::path folder = error ? fs::current_path(error) : executable.parent_path();
+  const fs::path folder = executable.empty() ? fs::current_path(error) : executable.parent_path();
   return (folder / kRelativePath).lexically_normal();
 }
 

@@ -18,6 +18,7 @@
 #include "App/ProgressLine.h"
 #include "App/TraceEventMonitor.h"
 #include "HTTP/Core/Session.h"
+#include "Platform/OperatingSystem.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ bool hasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tolvane::platform::os::recordCommandLine(argc, argv);
   // A write past the file size limit (a quota, a full disk) must fail with EFBIG and reach
   // the user as an error, not kill the program half-way through writing the jar.
   std::signal(SIGXFSZ, SIG_IGN);

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "Platform/FileManager.h"
+#include "Platform/OperatingSystem.h"
 
 namespace tolvane::platform {
 
@@ -21,11 +22,9 @@ fs::path Bundle::resourceURL() const {
       overridden != nullptr && *overridden != '\0') {
     return overridden;
   }
-  std::error_code error;
-  const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-  if (error) {
-    // Without /proc there is no reliable way to find ourselves; fall back to the
-    // current folder's idea of the layout.
+  const fs::path executable = os::executablePath();
+  if (executable.empty()) {
+    // Without a way to find ourselves, fall back to the current folder's idea of the layout.
     return fs::path(kResourceSubfolder).lexically_normal();
   }
   return (executable.parent_path() / kResourceSubfolder).lexically_normal();

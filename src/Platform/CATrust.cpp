@@ -11,6 +11,7 @@
 
 #include "Platform/CurlMulti.h"
 #include "Platform/FileDescriptor.h"
+#include "Platform/OperatingSystem.h"
 
 namespace tolvane::platform {
 namespace {
@@ -42,21 +43,17 @@ bool isHashName(const std::string& name) {
 }  // namespace
 
 // libcurl with OpenSSL takes one CA file; to trust an extra CA besides the system bundle,
-// the two are written together into one file the session owns. It is an anonymous memory
-// file that libcurl opens through /proc/self/fd: nothing is left in the temp folder however
+// the two are written together into one file the session owns. It is a memory file that
+// libcurl opens by its path (os::makeMemoryFile): nothing is left in the temp folder however
 // the program ends (it quits with _Exit, and may be killed). Only where that is unavailable
 // does a temp file stand in, removed with the session.
 class CATrust::BundleFile {
  public:
   explicit BundleFile(const std::string& bundle) {
-    if (FileDescriptor memory(::memfd_create("tolvane-ca", MFD_CLOEXEC));
-        memory && writeFully(memory.get(), bundle.data(), bundle.size())) {
-      const std::string path = "/proc/self/fd/" + std::to_string(memory.get());
-      if (::access(path.c_str(), R_OK) == 0) {
-        memory_ = std::move(memory);
-        path_ = path;
-        return;
-      }
+    if (auto memory = os::makeMemoryFile("tolvane-ca", bundle)) {
+      memory_ = std::move(memory->descriptor);
+      path_ = std::move(memory->path);
+      return;
     }
     std::error_code error;
     std::string pattern =

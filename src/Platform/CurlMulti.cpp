@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "Platform/NetworkLibraries.h"
+#include "Platform/OperatingSystem.h"
 
 namespace tolvane::platform {
 
@@ -21,7 +22,7 @@ std::shared_ptr<CurlMulti> CurlMulti::start(const std::string& name) {
   auto engine = std::make_shared<CurlMulti>(Key{});
   // The thread holds the engine too, so shutdown from the network thread can detach.
   engine->thread_ = std::thread([engine, name]() mutable {
-    pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+    os::nameCurrentThread(name);
     engine->loop();
     // The last reference may be this one: the share and the multi are released here.
     engine.reset();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Platform/Fatal.h"
+#include "Platform/OperatingSystem.h"
 #include "Platform/UnfairLock.h"
 
 namespace tolvane::platform {
@@ -81,9 +82,7 @@ class ThreadScheduler final : public Scheduler,
   static constexpr auto kSpinTime = std::chrono::microseconds(200);
 
   void work() {
-    // Linux limits thread names to 15 characters; the tail of a label is the telling part.
-    const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
-    pthread_setname_np(pthread_self(), name.c_str());
+    os::nameCurrentThread(label_);
 
     UnfairLock::Locker locker(lock_);
     for (;;) {
@@ -247,7 +246,7 @@ class DelayTimer {
   DelayTimer() = default;
 
   void loop() {
-    pthread_setname_np(pthread_self(), "dispatch-timer");
+    os::nameCurrentThread("dispatch-timer");
     UnfairLock::Locker locker(lock_);
     for (;;) {
       if (pending_.empty()) {

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "Platform/OperatingSystem.h"
 #include "Platform/ResponseHead.h"
 #include "Platform/SystemError.h"
 #include "Platform/Text.h"
@@ -116,12 +117,12 @@ std::optional<TransferFailure> DownloadFile::prepare(const HTTPURLResponse& head
   offset_ = 0;
   folder_ = downloadFolder(request);
   name_ = downloadName(request);
-  if (const int fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); fd >= 0) {
-    file_.reset(fd);
+  if (auto anonymous = os::makeAnonymousFile(folder_)) {
+    file_ = std::move(anonymous);
     path_.clear();
     return std::nullopt;
   }
-  // File systems without O_TMPFILE.
+  // Systems and file systems without anonymous files.
   std::string pattern = (folder_ / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return failure(URLError::cannotCreateFile, errno);
@@ -144,12 +145,11 @@ bool DownloadFile::write(const char* data, std::size_t size) {
 
 void DownloadFile::name(std::uint64_t identifier) {
   if (!file_ || !path_.empty()) return;
-  const std::string source = "/proc/self/fd/" + std::to_string(file_.get());
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const auto candidate =
         folder_ / (std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" +
                    std::to_string(identifier) + "-" + std::to_string(attempt));
-    if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    if (os::linkAnonymousFile(file_.get(), candidate)) {
       path_ = candidate;
       return;
     }

@@ -18,13 +18,14 @@ namespace tolvane::platform {
 [[nodiscard]] bool isTransportTemporaryFile(const std::filesystem::path& path);
 
 // The file a download task writes its body into. It stays nameless while it is written
-// (O_TMPFILE) and gets a name in the download folder only when the task ends, so a
-// program killed mid-download leaves nothing behind; file systems without O_TMPFILE get a
-// named file from the start. A partial file from resume data is only continued when it is
-// one of ours, still intact, and the server's answer proves it is the rest of the same file:
-// a 206 to the Range this transfer sent, starting at the partial file's end and running to the
-// file's end, with the validator sent in If-Range and the complete length of the answer the
-// partial file began with. A 206 to a request that asked for no range is refused.
+// (an anonymous file, see OperatingSystem.h) and gets a name in the download folder only when
+// the task ends, so a program killed mid-download leaves nothing behind; systems and file
+// systems without anonymous files get a named file from the start. A partial file from
+// resume data is only continued when it is one of ours, still intact, and the server's answer
+// proves it is the rest of the same file: a 206 to the Range this transfer sent, starting at
+// the partial file's end and running to the file's end, with the validator sent in If-Range
+// and the complete length of the answer the partial file began with. A 206 to a request that
+// asked for no range is refused.
 // Used on the network thread only.
 class DownloadFile {
  public:

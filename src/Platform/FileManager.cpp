@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Platform/FileDescriptor.h"
+#include "Platform/OperatingSystem.h"
 #include "Platform/SystemError.h"
 
 namespace tolvane::platform {
@@ -175,15 +176,20 @@ void FileManager::removeItem(const fs::path& path) const {
 }
 
 void FileManager::moveItem(const fs::path& at, const fs::path& to) const {
-  if (::renameat2(AT_FDCWD, at.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
-  if (errno == EINVAL || errno == ENOSYS) {
-    // The file system cannot refuse to replace atomically; check, then rename.
-    if (lexists(to)) throw SystemError(EEXIST, Operation::move, at, to);
-    if (::rename(at.c_str(), to.c_str()) == 0) return;
-  }
+  if (os::renameWithoutReplacing(at, to)) return;
   if (errno != EXDEV) fail(Operation::move, at, to);
   copyItem(at, to);
   removeItem(at);
+}
+
+void FileManager::replaceItemDurably(const fs::path& replacement,
+                                     const fs::path& destination) const {
+  const FileDescriptor file(::open(replacement.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) fail(Operation::read, replacement);
+  // To the user this is saving the destination; the replacement is the program's own file.
+  if (!os::synchronizeData(file.get()) || ::rename(replacement.c_str(), destination.c_str()) != 0) {
+    fail(Operation::save, destination);
+  }
 }
 
 }  // namespace tolvane::platform

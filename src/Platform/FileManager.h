@@ -33,6 +33,13 @@ class FileManager {
   // Renames; across file systems copies then removes the source. Fails with EEXIST when
   // the destination exists (it is never replaced silently).
   void moveItem(const std::filesystem::path& at, const std::filesystem::path& to) const;
+
+  // Puts the file `replacement` in place of `destination` (same folder) in one step, once its
+  // data is on disk: after a crash the destination is the old file or the whole new one,
+  // never a new name over blocks that were not written. Fails reading the replacement or
+  // saving the destination.
+  void replaceItemDurably(const std::filesystem::path& replacement,
+                          const std::filesystem::path& destination) const;
 };
 
 }  // namespace tolvane::platform

@@ -1,11 +1,7 @@
 #include "Platform/Process.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/close_range.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +10,7 @@
 #include <utility>
 
 #include "Platform/FileDescriptor.h"
+#include "Platform/OperatingSystem.h"
 #include "Platform/SystemError.h"
 
 namespace tolvane::platform {
@@ -56,41 +53,12 @@ void report(int fd, Stage stage, int error) {
   [[maybe_unused]] const ssize_t ignored = ::write(fd, &failure, sizeof failure);
 }
 
-// Marks every descriptor above the standard streams close-on-exec, so the program does not
-// inherit the installer's sockets and pipes (the launcher would hold connections to the
-// update server open for the whole game session). Close-on-exec rather than close, so that
-// the error pipe still works until execv. Async-signal-safe: no allocation.
-void closeInheritedDescriptors() {
-  if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
-  // Kernels before 5.11: walk /proc/self/fd with raw getdents64 (opendir allocates).
-  const int folder = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    alignas(dirent64) char buffer[4096];
-    for (ssize_t got; (got = ::getdents64(folder, buffer, sizeof buffer)) > 0;) {
-      for (ssize_t offset = 0; offset < got;) {
-        const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
-        offset += entry->d_reclen;
-        int fd = 0;
-        const char* digit = entry->d_name;
-        for (; *digit >= '0' && *digit <= '9'; ++digit) fd = fd * 10 + (*digit - '0');
-        if (*digit == '\0' && digit != entry->d_name && fd > 2 && fd != folder) {
-          ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-      }
-    }
-    ::close(folder);
-    return;
-  }
-  rlimit limit{};
-  const rlim_t last = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
-                          ? limit.rlim_cur
-                          : 65536;
-  for (rlim_t fd = 3; fd < last; ++fd) ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
-}
-
 // Runs in the child after fork(): async-signal-safe calls only.
 [[noreturn]] void becomeProgram(const LaunchPlan& plan, int errorPipe) {
-  closeInheritedDescriptors();
+  // Close-on-exec rather than closed, so that the error pipe still works until execv; the
+  // program does not inherit the installer's sockets and pipes (the launcher would hold
+  // connections to the update server open for the whole game session).
+  os::markInheritedDescriptorsCloseOnExec();
   // Undo what the parent's threads may have changed; the program expects defaults.
   sigset_t none;
   sigemptyset(&none);
@@ -115,7 +83,7 @@ constexpr auto kLaunch = SystemError::Operation::launch;
 
 std::pair<FileDescriptor, FileDescriptor> makeErrorPipe(const fs::path& executable) {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) throw SystemError::fromErrno(kLaunch, executable);
+  if (!os::makeCloseOnExecPipe(fds)) throw SystemError::fromErrno(kLaunch, executable);
   return {FileDescriptor(fds[0]), FileDescriptor(fds[1])};
 }
 

@@ -12,6 +12,7 @@
 #include "Platform/Base64.h"
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileManager.h"
+#include "Platform/OperatingSystem.h"
 #include "Platform/SystemError.h"
 
 namespace tolvane::platform {
@@ -76,13 +77,7 @@ UserDefaults& UserDefaults::standard() {
 }
 
 fs::path UserDefaults::fileURL() const {
-  fs::path base;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    base = FileManager::defaultManager().homeDirectoryForCurrentUser() / ".config";
-  }
-  return base / kFolderName / kFileName;
+  return os::settingsFolder() / kFolderName / kFileName;
 }
 
 std::optional<Data> UserDefaults::data(const std::string& key) const {

@@ -1,10 +1,6 @@
 #include "Services/FileDownloadService.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -18,7 +14,6 @@
 #include "Platform/CheckedContinuation.h"
 #include "Platform/Configuration.h"
 #include "Platform/DispatchQueue.h"
-#include "Platform/FileDescriptor.h"
 #include "Platform/FileManager.h"
 #include "Platform/ResumeData.h"
 #include "Platform/SystemError.h"
@@ -37,22 +32,15 @@ http::ValidationResult install(const fs::path& staging, const fs::path& destinat
   // On disk before it takes the jar's name: the entry stored next names this jar, and after
   // a crash a jar whose blocks were never written would be started as if it were whole.
   // The transport has been writing the body back while it arrived, so little is left.
-  // To the player this is saving the jar; the staging file is ours.
-  using Operation = platform::SystemError::Operation;
-  const platform::FileDescriptor file(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
-  std::optional<platform::SystemError> failure;
-  if (!file) {
-    failure = platform::SystemError::fromErrno(Operation::read, staging);
-  } else if (::fdatasync(file.get()) != 0) {
-    failure = platform::SystemError::fromErrno(Operation::save, destination);
-  } else if (std::rename(staging.c_str(), destination.c_str()) != 0) {
-    failure = platform::SystemError::fromErrno(Operation::save, destination);
+  try {
+    platform::FileManager::defaultManager().replaceItemDurably(staging, destination);
+    return http::ValidationResult::success();
+  } catch (const platform::SystemError& failure) {
+    return http::ValidationResult::failure(
+        platform::makeError(http::HTTPError::downloadedFileMoveFailed(
+            failure.error(), platform::URL::fileURL(staging),
+            platform::URL::fileURL(destination))));
   }
-  if (!failure) return http::ValidationResult::success();
-  return http::ValidationResult::failure(
-      platform::makeError(http::HTTPError::downloadedFileMoveFailed(
-          platform::makeError(*failure), platform::URL::fileURL(staging),
-          platform::URL::fileURL(destination))));
 }
 
 // Downloads keep the transport's time-outs; only the test seam changes them. The partial

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "Platform/OperatingSystem.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -11,6 +13,7 @@
 // Network threads and queue workers are detached and may still be releasing a session a test
 // dropped; destructors of statics they use must not run underneath them at exit.
 int main(int argc, char** argv) {
+  tolvane::platform::os::recordCommandLine(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   // The platform's texts follow the locale: tests, and the programs they start, see the
   // English ones unless a test picks a language itself.

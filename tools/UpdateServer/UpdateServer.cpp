@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Platform/FileDescriptor.h"
+#include "Platform/OperatingSystem.h"
 #include "UpdateServer/ByteRange.h"
 #include "UpdateServer/MhdAnswer.h"
 #include "UpdateServer/ToolError.h"
@@ -257,7 +258,7 @@ struct UpdateServer::Callbacks {
                        const std::string& target);
   static Answer answerFile(const UpdateServer& server, MHD_Connection* connection,
                            const fs::path& file);
-  static bool descriptorIsInside(const UpdateServer& server, int fd);
+  static bool descriptorIsInside(const UpdateServer& server, int fd, const fs::path& openedAs);
 
   static std::size_t keepEscaped(void*, MHD_Connection*, char* text) {
     // Decoding is done on the raw target, where "%00" and "%2F" keep their meaning.
@@ -470,7 +471,7 @@ Answer UpdateServer::Callbacks::answerFile(const UpdateServer& server, MHD_Conne
   }
   // The lookup checked a name; a folder swapped for a symbolic link since then would make
   // the same name open a file outside. What is served is what the descriptor really is.
-  if (!descriptorIsInside(server, fd.get())) {
+  if (!descriptorIsInside(server, fd.get(), file)) {
     return textAnswer(MHD_HTTP_BAD_REQUEST, "Bad Request");
   }
 
@@ -536,20 +537,11 @@ Answer UpdateServer::Callbacks::answerFile(const UpdateServer& server, MHD_Conne
   return answer;
 }
 
-bool UpdateServer::Callbacks::descriptorIsInside(const UpdateServer& server, int fd) {
-  std::array<char, 4096> target{};
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
-  const ssize_t length = ::readlink(link.c_str(), target.data(), target.size() - 1);
-  if (length <= 0) {
-    return false;
-  }
-  std::string real(target.data(), static_cast<std::size_t>(length));
+bool UpdateServer::Callbacks::descriptorIsInside(const UpdateServer& server, int fd,
+                                                  const fs::path& openedAs) {
   // A file replaced by a publish after it was opened is still the file that was inside.
-  constexpr std::string_view kDeleted = " (deleted)";
-  if (real.size() > kDeleted.size() && real.ends_with(kDeleted)) {
-    real.resize(real.size() - kDeleted.size());
-  }
-  return server.folder_.contains(fs::path(real));
+  const auto real = platform::os::openedFilePath(fd, openedAs);
+  return real && server.folder_.contains(*real);
 }
 
 }  // namespace tolvane::tools

@@ -1,6 +1,5 @@
 #include "App/Desktop/DesktopApp.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -16,35 +15,21 @@
 
 #include "App/Desktop/MainWindow.h"
 #include "Platform/DispatchQueue.h"
-#include "Platform/FileManager.h"
+#include "Platform/OperatingSystem.h"
 
 namespace tolvane {
 namespace {
 
 // The same base folder the user defaults use, so all of the program's settings sit together.
 std::filesystem::path configFolder() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::filesystem::path base;
-  if (xdg != nullptr && std::filesystem::path(xdg).is_absolute()) {
-    base = xdg;
-  } else {
-    base = platform::FileManager::defaultManager().homeDirectoryForCurrentUser() / ".config";
-  }
-  return base / DesktopApp::kConfigFolder;
+  return platform::os::settingsFolder() / DesktopApp::kConfigFolder;
 }
 
 // Where the single-instance lock and the socket a second launch talks to live, side by side
 // so that whoever holds the one owns the other: the session's runtime folder when it is a
 // proper one (absolute, ours, closed to everyone else), else the config folder.
 std::filesystem::path instanceFolder(const std::filesystem::path& configFolder) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  struct stat info {};
-  if (runtime != nullptr && std::filesystem::path(runtime).is_absolute() &&
-      ::stat(runtime, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
-      (info.st_mode & 077) == 0) {
-    return runtime;
-  }
-  return configFolder;
+  return platform::os::runtimeFolder().value_or(configFolder);
 }
 
 constexpr int kSignalPollMilliseconds = 100;

@@ -7,6 +7,7 @@
 
 #include "HTTP/Core/EventMonitor.h"
 #include "Platform/ErrorException.h"
+#include "Platform/OperatingSystem.h"
 #include "Platform/ResumeData.h"
 #include "Platform/SystemError.h"
 
@@ -37,10 +38,8 @@ std::filesystem::path standardDirectory(DownloadRequest::SearchPathDirectory dir
       return home / "Documents";
     case DownloadRequest::SearchPathDirectory::downloadsDirectory:
       return home / "Downloads";
-    case DownloadRequest::SearchPathDirectory::cachesDirectory: {
-      const char* cache = std::getenv("XDG_CACHE_HOME");
-      return cache && *cache ? std::filesystem::path(cache) : home / ".cache";
-    }
+    case DownloadRequest::SearchPathDirectory::cachesDirectory:
+      return platform::os::cacheFolder();
   }
   return home;
 }

@@ -11,6 +11,7 @@
 
 #include "Platform/Base64.h"
 #include "Platform/Bundle.h"
+#include "Platform/OperatingSystem.h"
 
 namespace tolvane::http {
 namespace {
@@ -45,11 +46,9 @@ std::string textOr(const nlohmann::json& info, const char* key, std::string fall
 }
 
 std::optional<std::string> processFirstArgument() {
-  std::ifstream in("/proc/self/cmdline", std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (all.empty()) return std::nullopt;
-  return all.substr(0, all.find('\0'));
+  const auto arguments = platform::os::commandLine();
+  if (arguments.empty()) return std::nullopt;
+  return arguments.front();
 }
 
 }  // namespace
