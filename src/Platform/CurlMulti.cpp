@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "Platform/Fatal.h"
 #include "Platform/NetworkLibraries.h"
 #include "Platform/OperatingSystem.h"
 
@@ -78,16 +79,23 @@ void CurlMulti::shutdown() {
   }
 }
 
+void CurlMulti::checkOnNetworkThread(const char* operation) const {
+  if (!onNetworkThread()) fatalError(std::string(operation) + " must run on the network thread");
+}
+
 void CurlMulti::add(CURL* easy, DoneHandler done) {
+  checkOnNetworkThread("CurlMulti::add");
   transfers_[easy] = std::move(done);
   curl_multi_add_handle(multi_.get(), easy);
 }
 
 void CurlMulti::remove(CURL* easy) {
+  checkOnNetworkThread("CurlMulti::remove");
   if (transfers_.erase(easy) > 0) curl_multi_remove_handle(multi_.get(), easy);
 }
 
 CurlEasy CurlMulti::takeEasy() {
+  checkOnNetworkThread("CurlMulti::takeEasy");
   if (spareEasy_.empty()) return CurlEasy(curl_easy_init());
   CurlEasy easy = std::move(spareEasy_.back());
   spareEasy_.pop_back();
@@ -95,6 +103,7 @@ CurlEasy CurlMulti::takeEasy() {
 }
 
 void CurlMulti::recycle(CurlEasy easy) {
+  checkOnNetworkThread("CurlMulti::recycle");
   // As many as the connections kept per host: enough for a session's usual parallelism.
   if (!easy || spareEasy_.size() >= static_cast<std::size_t>(kMaximumConnectionsPerHost)) return;
   // Every option goes back to its default, callbacks and their task pointers included.

@@ -46,7 +46,7 @@ class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
   // before its exit handlers tear OpenSSL down underneath that thread.
   [[nodiscard]] static bool anyWindingDown();
 
-  // Network thread only.
+  // Network thread only (each stops the process when called elsewhere).
   void add(CURL* easy, DoneHandler done);
   void remove(CURL* easy);
   // An easy handle for a new transfer: a spare one, reset, when there is one. Creating a
@@ -55,6 +55,9 @@ class CurlMulti : public std::enable_shared_from_this<CurlMulti> {
   // Takes back the handle of a transfer that is over (no longer in the multi handle).
   void recycle(CurlEasy easy);
   [[nodiscard]] bool onNetworkThread() const { return std::this_thread::get_id() == threadId_; }
+  // Stops the process, naming `operation`, unless called on the network thread: what runs
+  // there touches libcurl's handles and state that nothing else may.
+  void checkOnNetworkThread(const char* operation) const;
   // TLS sessions and DNS answers shared by every transfer of this engine, so a new
   // connection to a known server resumes its TLS session instead of a full handshake.
   // Used only on the network thread, hence without lock callbacks.

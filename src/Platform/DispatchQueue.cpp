@@ -358,6 +358,12 @@ void DispatchQueue::dispatchPreconditionOnQueue() const {
   fatalError("Dispatch precondition failed: not running on queue \"" + impl_->label + "\"");
 }
 
+void DispatchQueue::dispatchPreconditionNotOnQueue(std::string_view operation) const {
+  if (!isCurrent()) return;
+  fatalError("Dispatch precondition failed: " + std::string(operation) +
+             " must not block queue \"" + impl_->label + "\", where its completion runs");
+}
+
 void MainRunLoop::setPoster(std::function<void(std::function<void()>)> post) {
   MainScheduler::shared().setPoster(std::move(post));
 }

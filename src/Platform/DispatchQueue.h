@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace tolvane::platform {
 
@@ -39,6 +40,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   // Stops the process with a message naming the queue when !isCurrent(): the layer's guard
   // against events on the wrong queue.
   void dispatchPreconditionOnQueue() const;
+  // Stops the process with a message naming `operation` and the queue when isCurrent(): the
+  // guard of a blocking call whose completion runs on this queue, which would wait forever.
+  void dispatchPreconditionNotOnQueue(std::string_view operation) const;
 
   DispatchQueue(const DispatchQueue&) = delete;
   DispatchQueue& operator=(const DispatchQueue&) = delete;

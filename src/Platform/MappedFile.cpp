@@ -15,7 +15,8 @@ namespace tolvane::platform {
 MappedFile::MappedFile(const std::filesystem::path& path) {
   const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status {};
-  if (!fd || ::fstat(fd.get(), &status) != 0) throw SystemError::fromErrno(SystemError::Operation::read, path);
+  if (!fd || ::fstat(fd.get(), &status) != 0)
+    throw SystemError::fromErrno(SystemError::Operation::read, path);
   if (!S_ISREG(status.st_mode)) throw SystemError(EINVAL, SystemError::Operation::read, path);
   // mmap refuses a length of zero.
   if (status.st_size == 0) return;

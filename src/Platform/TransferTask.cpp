@@ -159,7 +159,12 @@ void TransferTask::postCoalescedProgress() {
 
 // ---- network thread --------------------------------------------------------------------
 
+void TransferTask::checkOnNetworkThread(const char* operation) const {
+  context_->engine->checkOnNetworkThread(operation);
+}
+
 void TransferTask::doResume() {
+  checkOnNetworkThread("TransferTask::doResume");
   if (finished_) return;
   if (!started_) {
     start();
@@ -173,6 +178,7 @@ void TransferTask::doResume() {
 }
 
 void TransferTask::doSuspend() {
+  checkOnNetworkThread("TransferTask::doSuspend");
   if (finished_ || !started_) return;
   userPaused_ = true;
   if (inMulti_) curl_easy_pause(easy_.get(), CURLPAUSE_ALL);
@@ -180,6 +186,7 @@ void TransferTask::doSuspend() {
 
 void TransferTask::doCancel(bool produceResumeData,
                             std::function<void(std::optional<Data>)> handler) {
+  checkOnNetworkThread("TransferTask::doCancel");
   if (finished_) {
     if (handler) events_.postResumeData(std::move(handler), std::nullopt);
     return;
@@ -190,6 +197,7 @@ void TransferTask::doCancel(bool produceResumeData,
 }
 
 void TransferTask::start() {
+  checkOnNetworkThread("TransferTask::start");
   started_ = true;
   taskStart_ = Clock::now();
   metrics_.taskIntervalStart = taskStart_;
@@ -208,6 +216,7 @@ void TransferTask::start() {
 }
 
 void TransferTask::startAttempt(const URLRequest& request) {
+  checkOnNetworkThread("TransferTask::startAttempt");
   ++generation_;
   head_ = ResponseHeadReader();
   gateOpen_ = false;
@@ -271,6 +280,7 @@ bool TransferTask::configure(CURL* easy, const URLRequest& request) {
 }
 
 void TransferTask::transferDone(CURLcode result) {
+  checkOnNetworkThread("TransferTask::transferDone");
   if (finished_) return;
   if (abort_) {
     collectMetrics();
@@ -319,6 +329,7 @@ void TransferTask::finish(const TransferFailure& failure) {
 void TransferTask::finish(std::optional<URLError::Code> code, std::string detail,
                           bool produceResumeData,
                           std::function<void(std::optional<Data>)> resumeHandler, ErrorPtr cause) {
+  checkOnNetworkThread("TransferTask::finish");
   finished_ = true;
   stopTransfer();
   // The last bytes are announced before the task's end.

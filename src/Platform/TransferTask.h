@@ -76,7 +76,8 @@ class TransferTask : public std::enable_shared_from_this<TransferTask> {
   static int onProgress(void* self, curl_off_t downloadTotal, curl_off_t downloaded,
                         curl_off_t uploadTotal, curl_off_t uploaded);
 
-  // Network thread.
+  // Network thread (each stops the process when called elsewhere, through this).
+  void checkOnNetworkThread(const char* operation) const;
   void start();
   void startAttempt(const URLRequest& request);
   bool configure(CURL* easy, const URLRequest& request);

@@ -49,6 +49,7 @@ std::function<void(Answer)> TransferTask::answerOnce(void (TransferTask::*decide
 }
 
 bool TransferTask::headersComplete() {
+  checkOnNetworkThread("TransferTask::headersComplete");
   const int status = head_.statusCode();
   lastStatus_ = status;
   std::shared_ptr<const HTTPURLResponse> head = makeResponse();
@@ -184,6 +185,7 @@ std::size_t TransferTask::onBody(char* data, std::size_t size, std::size_t count
 }
 
 void TransferTask::flushHeldProgress(Clock::time_point now, bool force) {
+  checkOnNetworkThread("TransferTask::flushHeldProgress");
   if (!progressHeld_ || (!force && now - lastProgressPost_ < kProgressInterval)) return;
   progressHeld_ = false;
   lastProgressPost_ = now;
@@ -210,6 +212,7 @@ int TransferTask::onProgress(void* opaque, curl_off_t, curl_off_t downloaded, cu
 }
 
 void TransferTask::redirectDecided(std::uint64_t generation, std::optional<URLRequest> request) {
+  checkOnNetworkThread("TransferTask::redirectDecided");
   if (finished_ || generation != generation_ || !pendingRedirectHead_) return;
   auto head = std::exchange(pendingRedirectHead_, nullptr);
   if (request) {
@@ -250,6 +253,7 @@ void TransferTask::redirectDecided(std::uint64_t generation, std::optional<URLRe
 }
 
 void TransferTask::responseDecided(std::uint64_t generation, ResponseDisposition disposition) {
+  checkOnNetworkThread("TransferTask::responseDecided");
   if (finished_ || generation != generation_) return;
   if (disposition == ResponseDisposition::cancel) {
     stopTransfer();

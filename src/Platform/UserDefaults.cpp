@@ -76,9 +76,7 @@ UserDefaults& UserDefaults::standard() {
   return defaults;
 }
 
-fs::path UserDefaults::fileURL() const {
-  return os::settingsFolder() / kFolderName / kFileName;
-}
+fs::path UserDefaults::fileURL() const { return os::settingsFolder() / kFolderName / kFileName; }
 
 std::optional<Data> UserDefaults::data(const std::string& key) const {
   const std::lock_guard lock(mutex_);

@@ -36,10 +36,9 @@ http::ValidationResult install(const fs::path& staging, const fs::path& destinat
     platform::FileManager::defaultManager().replaceItemDurably(staging, destination);
     return http::ValidationResult::success();
   } catch (const platform::SystemError& failure) {
-    return http::ValidationResult::failure(
-        platform::makeError(http::HTTPError::downloadedFileMoveFailed(
-            failure.error(), platform::URL::fileURL(staging),
-            platform::URL::fileURL(destination))));
+    return http::ValidationResult::failure(platform::makeError(
+        http::HTTPError::downloadedFileMoveFailed(failure.error(), platform::URL::fileURL(staging),
+                                                  platform::URL::fileURL(destination))));
   }
 }
 
@@ -231,7 +230,7 @@ std::shared_ptr<http::DownloadRequest> FileDownloadService::makeRequest(const Pl
 
 void FileDownloadService::download(const std::optional<std::string>& from,
                                    const std::optional<FileModel>& entry) {
-  assertNotOnMainQueue(kOperationName);
+  platform::DispatchQueue::main()->dispatchPreconditionNotOnQueue(kOperationName);
   const Plan planned = plan(from, entry);
   platform::CheckedContinuation<void> continuation(kOperationName);
   http::response(

@@ -15,12 +15,6 @@
 
 namespace tolvane {
 
-void assertNotOnMainQueue(const char* operation) {
-  TOLVANE_CHECK(!platform::DispatchQueue::main()->isCurrent(),
-                std::string("tolvane: ") + operation +
-                    " must not block the main queue; its completion runs there");
-}
-
 NetworkService::NetworkService() : NetworkService(&RetryHandler::make) {}
 
 NetworkService::NetworkService(RetryHandlerFactory makeRetryHandler)
@@ -33,7 +27,7 @@ LoaderModel NetworkService::fetchManifest() {
 LoaderModel NetworkService::request(const std::optional<std::string>& endpoint,
                                     const http::HTTPMethod& method,
                                     const std::optional<http::HTTPHeaders>& headers) {
-  assertNotOnMainQueue(kOperationName);
+  platform::DispatchQueue::main()->dispatchPreconditionNotOnQueue(kOperationName);
   platform::CheckedContinuation<LoaderModel> continuation(kOperationName);
 
   const std::string origin = platform::Configuration::updateOrigin();

@@ -55,8 +55,4 @@ class NetworkService final : public NetworkServicing {
   RetryHandlerFactory makeRetryHandler_;
 };
 
-// Stops the process with a message naming `operation` when called from main-queue work,
-// where waiting for a main-queue completion can never end.
-void assertNotOnMainQueue(const char* operation);
-
 }  // namespace tolvane

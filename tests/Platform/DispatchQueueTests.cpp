@@ -146,10 +146,18 @@ TEST(DispatchQueueTest, DelayedWorkKeepsItsQueueAlive) {
   EXPECT_TRUE(counted(left));
 }
 
-TEST(DispatchQueueDeathTest, PreconditionOffTheQueueStopsNamingTheQueue) {
+TEST(DispatchQueueDeathTest, PreconditionsStopNamingTheQueue) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto queue = DispatchQueue::make("net.tolvane.test.guarded");
   EXPECT_DEATH(queue->dispatchPreconditionOnQueue(),
                "not running on queue \"net.tolvane.test.guarded\"");
+  queue->dispatchPreconditionNotOnQueue("waiting");  // off the queue: nothing happens
+  EXPECT_DEATH(
+      {
+        queue->async([queue] { queue->dispatchPreconditionNotOnQueue("waiting"); });
+        std::this_thread::sleep_for(10s);
+      },
+      "waiting must not block queue \"net.tolvane.test.guarded\"");
 }
 
 TEST(MainRunLoopTest, RunUntilRunsMainWorkOnTheCallingThreadInOrder) {

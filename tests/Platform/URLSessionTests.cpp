@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "Platform/CurlMulti.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/ResumeData.h"
 #include "Platform/URLError.h"
@@ -645,6 +646,16 @@ INSTANTIATE_TEST_SUITE_P(Calls, AfterShutdownTest,
                          [](const auto& info) {
                            return std::string(kLateCalls[static_cast<int>(info.param)]);
                          });
+
+TEST(CurlMultiDeathTest, HandlesAreTouchedOnlyOnTheNetworkThread) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        auto engine = CurlMulti::start("net-test");
+        (void)engine->takeEasy();
+      },
+      "CurlMulti::takeEasy must run on the network thread");
+}
 
 }  // namespace
 }  // namespace tolvane::platform

@@ -204,7 +204,7 @@ TEST_F(NetworkServiceDeathTest, BlockingOnTheMainQueueStopsTheProcess) {
         platform::DispatchQueue::main()->async([this] { (void)service_.fetchManifest(); });
         platform::MainRunLoop::runUntil([] { return false; }, 2s);
       },
-      "request\\(endpoint:method:headers:\\) must not block the main queue");
+      "request\\(endpoint:method:headers:\\) must not block queue \"main\"");
 }
 
 }  // namespace

@@ -121,13 +121,9 @@ std::optional<std::string> targetCutAtNul(const char* url, const char* version,
 
 }  // namespace
 
-// One client connection. `fd`, `awaitingRequest` and `requestDeadline` are shared with
-// the watchdog under connectionsMutex_; the rest belongs to libmicrohttpd's thread.
+// One client connection, on libmicrohttpd's thread; what the watchdog needs of it is in
+// watched_.
 struct UpdateServer::Connection {
-  int fd = -1;
-  bool awaitingRequest = true;
-  Clock::time_point requestDeadline;
-
   std::string target;     // raw request target of the current request
   bool handled = false;   // the head reached the handler
   bool answered = false;  // a response is queued
@@ -141,11 +137,12 @@ struct UpdateServer::Callbacks {
     auto& server = *static_cast<UpdateServer*>(cls);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
       auto state = std::make_unique<Connection>();
-      state->fd =
-          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
-      state->requestDeadline = Clock::now() + server.options_.limits.request;
-      const std::lock_guard lock(server.connectionsMutex_);
-      server.connections_.insert(state.get());
+      const Watch watch{
+          .fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd,
+          .awaitingRequest = true,
+          .requestDeadline = Clock::now() + server.options_.limits.request};
+      platform::UnfairLock::Locker locker(server.connectionsLock_);
+      server.watched_.emplace(state.get(), watch);
       *socketContext = state.release();
       return;
     }
@@ -156,8 +153,8 @@ struct UpdateServer::Callbacks {
     logIfRefusedByLibrary(server, connection, *state);
     // libmicrohttpd reports the close before it closes the socket, so the watchdog can
     // never shut down a reused descriptor.
-    const std::lock_guard lock(server.connectionsMutex_);
-    server.connections_.erase(state.get());
+    platform::UnfairLock::Locker locker(server.connectionsLock_);
+    server.watched_.erase(state.get());
   }
 
   // A request libmicrohttpd answered itself (a head too large, broken syntax) never
@@ -195,9 +192,10 @@ struct UpdateServer::Callbacks {
     logIfRefusedByLibrary(server, connection, *state);
     state->target.clear();
     // A kept-alive connection has the same time again to send its next request.
-    const std::lock_guard lock(server.connectionsMutex_);
-    state->awaitingRequest = true;
-    state->requestDeadline = Clock::now() + server.options_.limits.request;
+    platform::UnfairLock::Locker locker(server.connectionsLock_);
+    Watch& watch = server.watched_.at(state);
+    watch.awaitingRequest = true;
+    watch.requestDeadline = Clock::now() + server.options_.limits.request;
   }
 
   // Called once the head is in, again for each piece of a body, and a last time when
@@ -242,8 +240,8 @@ struct UpdateServer::Callbacks {
                           Connection& state, Answer answer) {
     state.answered = true;
     {
-      const std::lock_guard lock(server.connectionsMutex_);
-      state.awaitingRequest = false;
+      platform::UnfairLock::Locker locker(server.connectionsLock_);
+      server.watched_.at(&state).awaitingRequest = false;
     }
     server.logRequestLine(method, state.target, std::to_string(answer.status));
     return MHD_queue_response(connection, answer.status, answer.response.get());
@@ -273,8 +271,8 @@ struct UpdateServer::Callbacks {
     while (!message.empty() && message.back() == '\n') {
       message.pop_back();
     }
-    const std::lock_guard lock(server.logMutex_);
-    if (server.daemon_ == nullptr) {
+    platform::UnfairLock::Locker locker(server.logLock_);
+    if (!server.running_) {
       server.startErrors_ += (server.startErrors_.empty() ? "" : "; ") + message;
     } else if (server.options_.log != nullptr) {
       *server.options_.log << "server: " << escapedForLog(message) << '\n' << std::flush;
@@ -340,16 +338,20 @@ int UpdateServer::start() {
                                         nullptr, &Callbacks::handleRequest, this, MHD_OPTION_ARRAY,
                                         items.data(), MHD_OPTION_END);
   if (daemon == nullptr) {
-    const std::lock_guard lock(logMutex_);
+    platform::UnfairLock::Locker locker(logLock_);
     throw ToolError::failure("cannot serve on " + options_.address + " port " + port +
                              (startErrors_.empty() ? "" : ": " + startErrors_));
   }
+  daemon_ = daemon;
   {
-    const std::lock_guard lock(logMutex_);
-    daemon_ = daemon;
+    platform::UnfairLock::Locker locker(logLock_);
+    running_ = true;
   }
   port_ = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT)->port;
-  stopping_ = false;
+  {
+    platform::UnfairLock::Locker locker(connectionsLock_);
+    stopping_ = false;
+  }
   watchdog_ = std::thread([this] { watchRequests(); });
   return port_;
 }
@@ -359,14 +361,15 @@ void UpdateServer::stop() {
     return;
   }
   {
-    const std::lock_guard lock(connectionsMutex_);
+    platform::UnfairLock::Locker locker(connectionsLock_);
     stopping_ = true;
   }
   watchdogWake_.notify_all();
   watchdog_.join();
   MHD_stop_daemon(daemon_);
-  const std::lock_guard lock(logMutex_);
   daemon_ = nullptr;
+  platform::UnfairLock::Locker locker(logLock_);
+  running_ = false;
 }
 
 std::string UpdateServer::origin() const {
@@ -378,14 +381,15 @@ std::string UpdateServer::origin() const {
 void UpdateServer::watchRequests() {
   const auto tick = std::clamp<std::chrono::milliseconds>(
       options_.limits.request / 4, std::chrono::milliseconds(5), std::chrono::milliseconds(1000));
-  std::unique_lock lock(connectionsMutex_);
-  while (!watchdogWake_.wait_for(lock, tick, [this] { return stopping_; })) {
+  platform::UnfairLock::Locker locker(connectionsLock_);
+  while (!stopping_) {
+    connectionsLock_.waitUntil(watchdogWake_, Clock::now() + tick);
     const auto now = Clock::now();
-    for (Connection* connection : connections_) {
-      if (connection->awaitingRequest && connection->requestDeadline < now) {
+    for (auto& [connection, watch] : watched_) {
+      if (watch.awaitingRequest && watch.requestDeadline < now) {
         // The event loop sees the end of the stream and closes the connection itself.
-        ::shutdown(connection->fd, SHUT_RDWR);
-        connection->awaitingRequest = false;
+        ::shutdown(watch.fd, SHUT_RDWR);
+        watch.awaitingRequest = false;
       }
     }
   }
@@ -396,7 +400,7 @@ void UpdateServer::logRequestLine(std::string_view method, std::string_view targ
   if (options_.log == nullptr) {
     return;
   }
-  const std::lock_guard lock(logMutex_);
+  platform::UnfairLock::Locker locker(logLock_);
   *options_.log << escapedForLog(method) << ' ' << escapedForLog(target) << ' ' << outcome << '\n'
                 << std::flush;
 }
@@ -538,7 +542,7 @@ Answer UpdateServer::Callbacks::answerFile(const UpdateServer& server, MHD_Conne
 }
 
 bool UpdateServer::Callbacks::descriptorIsInside(const UpdateServer& server, int fd,
-                                                  const fs::path& openedAs) {
+                                                 const fs::path& openedAs) {
   // A file replaced by a publish after it was opened is still the file that was inside.
   const auto real = platform::os::openedFilePath(fd, openedAs);
   return real && server.folder_.contains(*real);

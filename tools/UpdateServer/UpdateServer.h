@@ -5,14 +5,14 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
-#include <mutex>
+#include <map>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include "Platform/UnfairLock.h"
 #include "UpdateServer/ReleaseFolder.h"
 
 struct MHD_Daemon;
@@ -91,15 +91,26 @@ class UpdateServer {
   std::string privateKeyPem_;
   MHD_Daemon* daemon_ = nullptr;
   int port_ = 0;
-  std::string startErrors_;  // libmicrohttpd's messages while starting, for the ToolError
+  // libmicrohttpd's messages while starting, for the ToolError.
+  std::string startErrors_ TOLVANE_GUARDED_BY(logLock_);
 
-  std::mutex connectionsMutex_;
+  // What the watchdog needs of each open connection: its socket, and whether it owes a
+  // request head or body and by when.
+  struct Watch {
+    int fd = -1;
+    bool awaitingRequest = true;
+    std::chrono::steady_clock::time_point requestDeadline;
+  };
+  platform::UnfairLock connectionsLock_;
   std::condition_variable watchdogWake_;
-  bool stopping_ = false;              // guarded by connectionsMutex_
-  std::set<Connection*> connections_;  // guarded by connectionsMutex_
+  bool stopping_ TOLVANE_GUARDED_BY(connectionsLock_) = false;
+  std::map<const Connection*, Watch> watched_ TOLVANE_GUARDED_BY(connectionsLock_);
   std::thread watchdog_;
 
-  std::mutex logMutex_;  // guards writes to *options_.log
+  // Taken for every write to *options_.log, which libmicrohttpd's threads share.
+  platform::UnfairLock logLock_;
+  // The daemon is up: its messages go to the log, no longer into the start-up error.
+  bool running_ TOLVANE_GUARDED_BY(logLock_) = false;
 };
 
 }  // namespace tolvane::tools
