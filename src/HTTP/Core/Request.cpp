@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "HTTP/Core/EventMonitor.h"
 #include "HTTP/Core/RequestDelegate.h"
@@ -278,10 +279,11 @@ void Request::runNextResponseSerializer() {
 }
 
 void Request::cleanup() {
-  std::vector<Closure> handlers =
-      mutableState_.read([](const MutableState& s) { return s.finishHandlers; });
+  // Taken in one hold of the lock: a handler added meanwhile (by one of these, say) is not
+  // cleared unseen but waits for the request's next end.
+  const std::vector<Closure> handlers =
+      mutableState_.write([](MutableState& s) { return std::exchange(s.finishHandlers, {}); });
   for (const auto& handler : handlers) handler();
-  mutableState_.write([](MutableState& s) { s.finishHandlers.clear(); });
   if (auto delegate = this->delegate()) delegate->cleanup(shared_from_this());
 }
 

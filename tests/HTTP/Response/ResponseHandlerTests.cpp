@@ -295,6 +295,21 @@ TEST_F(ResponseHandlerTest, AHandlerAddedToAFinishedRequestIsDeliveredOnceWhenAC
   EXPECT_FALSE(waitUntil([&] { return late.count() > 1; }, std::chrono::milliseconds(300)));
 }
 
+TEST_F(ResponseHandlerTest, AFinishHandlerAddedWhileFinishHandlersRunRunsAtTheNextEnd) {
+  auto request = get("/json");
+  std::atomic<int> added{0};
+  request->addFinishHandler([weak = std::weak_ptr(request), &added] {
+    if (auto self = weak.lock()) self->addFinishHandler([&added] { ++added; });
+  });
+  ASSERT_NO_FATAL_FAILURE(finishWithAHandler(request));
+
+  // A late response handler ends the request again.
+  Delivered<DataResponse<Data>> late;
+  http::responseData(request, late.queue(), late.handler());
+  late.wait();
+  EXPECT_TRUE(waitUntil([&] { return added.load() == 1; }));
+}
+
 // Handlers are added from this thread while the root queue ends the run of the one added
 // before, each joining that run or starting the next. No interleaving can be forced at that
 // boundary, so each handler is aimed at it: once the previous one is serializing, it comes
