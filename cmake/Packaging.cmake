@@ -4,7 +4,8 @@
 #   tolvane-update-server  the operators': the tool that publishes and serves releases.
 # Library dependencies come from dpkg-shlibdeps when it is there, and are named by hand
 # only where it is missing (each library once either way); the tools the installer runs
-# (unzip) are always named.
+# (unzip, and sensible-utils for the sensible-browser the browser opener falls back to) are
+# always named.
 set(CPACK_GENERATOR "DEB")
 # Packaging installs what is built; it must not build the test suite first.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
@@ -42,10 +43,10 @@ A release folder can also be served by any static web server.")
 find_program(TOLVANE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TOLVANE_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS "unzip")
+  set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS "unzip, sensible-utils")
 else()
   set(CPACK_DEBIAN_INSTALLER_PACKAGE_DEPENDS
-      "unzip, libcurl4, libssl3, libutf8proc2, libwxgtk3.2-1, libzip4")
+      "unzip, sensible-utils, libcurl4, libssl3, libutf8proc2, libwxgtk3.2-1, libzip4")
   set(CPACK_DEBIAN_UPDATE_SERVER_PACKAGE_DEPENDS "libmicrohttpd12, libssl3, libutf8proc2")
 endif()
 
