@@ -81,6 +81,7 @@ void TraceEventMonitor::validationFailed(const http::Request& request,
   // The stored error is what the caller will see; the validator's own error is its cause.
   const auto error = http::asHTTPError(
       result.error(), [&] { return http::failures::customValidationFailed(result.error()); });
+  if (beforeLine_) beforeLine_();
   out_ << "HTTP " << (urlRequest ? urlRequest->httpMethod : std::string("?")) << ' '
        << (urlRequest && urlRequest->url ? urlRequest->url->absoluteString() : std::string("?"))
        << " attempt " << number << ": validation failed (" << error.localizedDescription() << ')'

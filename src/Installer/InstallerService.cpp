@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "Installer/InstalledRelease.h"
 #include "Installer/ResourceError.h"
 #include "Installer/StoredFileModel.h"
 #include "Platform/Bundle.h"
@@ -69,8 +70,15 @@ fs::path InstallerService::javaExecutableURL() const {
 }
 
 bool InstallerService::isInstalled() const {
-  const auto& files = FileManager::defaultManager();
-  return files.fileExists(javaExecutableURL()) && files.fileExists(launcherJarURL());
+  return FileManager::defaultManager().fileExists(javaExecutableURL()) && launcherInstalled();
+}
+
+bool InstallerService::launcherInstalled() const {
+  const fs::path jar = launcherJarURL();
+  if (!FileManager::defaultManager().fileExists(jar)) return false;
+  if (!releaseKeysConfigured()) return true;
+  const auto verified = InstalledRelease::load(UserDefaults::standard());
+  return verified && verified->describes(jar);
 }
 
 void InstallerService::createWorkFolder() const {
@@ -128,7 +136,6 @@ void InstallerService::unzipJavaArchive(const fs::path& at) const {
 
 bool InstallerService::checkForUpdate() {
   auto& defaults = UserDefaults::standard();
-  const auto& files = FileManager::defaultManager();
   {
     const std::lock_guard lock(mutex_);
     pendingEntry_.reset();
@@ -139,7 +146,7 @@ bool InstallerService::checkForUpdate() {
     if (manifest.files.empty()) throw ResourceError::failedToGetFirstObjectFromLoaderModel();
     const FileModel& first = manifest.files.front();
     const auto stored = fileModel(defaults, kLoaderModelKey);
-    const bool jarPresent = files.fileExists(launcherJarURL());
+    const bool jarPresent = launcherInstalled();
     if (stored && *stored == first) return !jarPresent;
     // A version that could not be recorded once downloaded would be downloaded again on
     // every run; with settings that cannot be written, carry on with what is on disk.
@@ -153,7 +160,7 @@ bool InstallerService::checkForUpdate() {
   } catch (const platform::ErrorException& error) {
     failure = error.error();
   }
-  if (files.fileExists(launcherJarURL())) return false;
+  if (launcherInstalled()) return false;
   if (fileModel(defaults, kLoaderModelKey)) return true;
   throw ResourceError::failedDownloadLoaderModel(failure);
 }

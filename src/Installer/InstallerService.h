@@ -17,7 +17,12 @@ namespace tolvane {
 // provisions the bundled Java runtime there once, keeps the launcher jar up to date against
 // the update server's manifest, and starts the launcher. Every path is rebuilt from the
 // home directory when needed; what persists between runs is on disk and in the user
-// defaults entry "loaderModel".
+// defaults entry "loaderModel" (and, with release keys configured, the InstalledRelease
+// record the download service writes).
+//
+// With release keys configured, only a jar the InstalledRelease record vouches for counts as
+// installed: a jar from before the keys (or written by anything but a verified download) is
+// downloaded and verified before anything is started, and is never started as a fallback.
 //
 // The operations are blocking and meant for the run's background thread. The in-memory
 // state (the entry checkForUpdate() decided to download, and the entry whose download failed
@@ -42,7 +47,7 @@ class InstallerService {
                    platform::Process::OutputRouting unpackerOutput =
                        platform::Process::OutputRouting::inherited);
 
-  // True when both the runtime executable and the launcher jar exist.
+  // True when the runtime executable exists and the launcher jar is installed.
   [[nodiscard]] bool isInstalled() const;
 
   // Creates the work folder (an existing one is fine). Throws createFolder.
@@ -84,6 +89,9 @@ class InstallerService {
   [[nodiscard]] std::filesystem::path launcherJarURL() const;
 
  private:
+  // The launcher jar exists and, with release keys configured, is the verified one.
+  [[nodiscard]] bool launcherInstalled() const;
+
   std::shared_ptr<NetworkServicing> networkService_;
   std::shared_ptr<FileDownloading> downloadService_;
   std::filesystem::path unzipTool_;

@@ -21,6 +21,7 @@
 #include "Services/DownloadResumeRecord.h"
 #include "Services/JavaArchiveCheck.h"
 #include "Services/NetworkService.h"
+#include "Services/ReleaseSignatureCheck.h"
 
 namespace tolvane {
 namespace {
@@ -116,16 +117,27 @@ class ResumeRecorder final : public http::RequestInterceptor {
 // attempt like a transport failure: it goes through the retry handler, and the old jar is
 // never touched. Once one step has refused, the later ones do nothing. A check of the body
 // belongs after the archive check and before the placement, which must come last.
-std::vector<http::DownloadValidation> bodyChecks(const fs::path& staging, const fs::path& target) {
-  return {
+std::vector<http::DownloadValidation> bodyChecks(
+    const fs::path& staging, const fs::path& target,
+    const std::shared_ptr<ReleaseSignatureCheck>& signature) {
+  std::vector<http::DownloadValidation> checks = {
       // An error page or a redirect's body is no launcher.
       [](const auto&, const platform::HTTPURLResponse& response, const auto&) {
         return http::validateStatusCode(response, http::isDefaultAcceptableStatusCode);
       },
       // Neither is a maintenance page served with 200, an empty body or a spliced file.
       [staging](const auto&, const auto&, const auto&) { return checkJavaArchive(staging); },
-      [staging, target](const auto&, const auto&, const auto&) { return install(staging, target); },
   };
+  // Only an archive is worth hashing; with release keys, nothing unsigned is placed.
+  if (signature) {
+    checks.emplace_back([staging, signature](const auto&, const auto&, const auto&) {
+      return signature->check(staging);
+    });
+  }
+  checks.emplace_back([staging, target](const auto&, const auto&, const auto&) {
+    return install(staging, target);
+  });
+  return checks;
 }
 
 // Notes after each failed attempt of a download of `entry` what a later run needs to
@@ -195,7 +207,8 @@ FileDownloadService::Plan FileDownloadService::plan(const std::optional<std::str
   return plan;
 }
 
-std::shared_ptr<http::DownloadRequest> FileDownloadService::makeRequest(const Plan& plan) const {
+std::shared_ptr<http::DownloadRequest> FileDownloadService::makeRequest(
+    const Plan& plan, const std::shared_ptr<ReleaseSignatureCheck>& signature) const {
   auto downloadable =
       plan.continued
           ? http::DownloadRequest::Downloadable::resumeData(*plan.continued)
@@ -222,7 +235,7 @@ std::shared_ptr<http::DownloadRequest> FileDownloadService::makeRequest(const Pl
         });
   }
   session->perform(request);
-  for (auto& check : bodyChecks(stagingFile(), destination())) {
+  for (auto& check : bodyChecks(stagingFile(), destination(), signature)) {
     http::validate(request, std::move(check));
   }
   return request;
@@ -231,10 +244,14 @@ std::shared_ptr<http::DownloadRequest> FileDownloadService::makeRequest(const Pl
 void FileDownloadService::download(const std::optional<std::string>& from,
                                    const std::optional<FileModel>& entry) {
   platform::DispatchQueue::main()->dispatchPreconditionNotOnQueue(kOperationName);
+  // With release keys, the signature must be at hand before the body can be checked: the
+  // checks run on the session's queue, where waiting for another request would never end.
+  // Fetched first, so that nothing on disk changes when it cannot be had.
+  const auto signature = ReleaseSignatureCheck::fetch(urlText(from), makeRetryHandler_);
   const Plan planned = plan(from, entry);
   platform::CheckedContinuation<void> continuation(kOperationName);
   http::response(
-      makeRequest(planned), platform::DispatchQueue::main(),
+      makeRequest(planned, signature), platform::DispatchQueue::main(),
       [resumer = continuation.resumer(), staging = stagingFile(), partials = partialFolder(),
        keepPartial = entry.has_value(), progress = progress_](
           const http::DownloadResponse<std::optional<platform::URL>>& response) mutable {
@@ -260,6 +277,13 @@ void FileDownloadService::download(const std::optional<std::string>& from,
         resumer.resume();
       });
   continuation.wait();
+  if (!signature) return;
+  try {
+    signature->recordInstalled(destination());
+  } catch (const platform::SystemError&) {
+    // The verified jar is in place; unrecorded, it counts as not installed, so the next run
+    // with the server reachable merely downloads and verifies it again.
+  }
 }
 
 }  // namespace tolvane

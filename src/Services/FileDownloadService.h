@@ -14,6 +14,8 @@
 
 namespace tolvane {
 
+class ReleaseSignatureCheck;
+
 // Downloads one file from the update server and installs it as the launcher jar,
 // "Tolvane/Tolvane.jar" in the user's home. The only writer of that file.
 //
@@ -24,6 +26,13 @@ namespace tolvane {
 // the previous jar byte for byte as it was and removes the staging file. Every failure is
 // thrown as ResourceError::failedDownloadLoaderModel carrying the HTTP layer's error, or the
 // file system's when the partial folder cannot be made (then no request is sent).
+//
+// With release keys configured (TOLVANE_RELEASE_PUBLIC_KEYS), the file's minisign signature
+// ("<address>.minisig") is fetched first, and the body must also verify against it and be
+// signed no earlier than the installed release before it takes the jar's name; the verified
+// release is then recorded (InstalledRelease). A signature that cannot be fetched or read, a
+// malformed key, or a body that does not verify fails the download the same way. Without
+// keys none of this happens: no request, no check, no record.
 //
 // Interrupted transfers are continued rather than restarted. The partial file lives in the
 // work folder's partial folder; a retry continues it from the HTTP layer's resume data
@@ -97,7 +106,9 @@ class FileDownloadService final : public FileDownloading {
   [[nodiscard]] static Plan plan(const std::optional<std::string>& from,
                                  const std::optional<FileModel>& entry);
   // The request, started, with the checks its body must pass attached in their order.
-  [[nodiscard]] std::shared_ptr<http::DownloadRequest> makeRequest(const Plan& plan) const;
+  // `signature`, when release keys are configured, adds its check before the placement.
+  [[nodiscard]] std::shared_ptr<http::DownloadRequest> makeRequest(
+      const Plan& plan, const std::shared_ptr<ReleaseSignatureCheck>& signature) const;
   void download(const std::optional<std::string>& from, const std::optional<FileModel>& entry);
 
   RetryHandlerFactory makeRetryHandler_;

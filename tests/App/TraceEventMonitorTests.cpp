@@ -11,6 +11,7 @@
 #include "HTTP/Core/RequestInterceptor.h"
 #include "HTTP/Core/Session.h"
 #include "HTTP/Response/ResponseHandlers.h"
+#include "HTTP/Response/Validation.h"
 #include "Platform/DispatchQueue.h"
 #include "Support/LoopbackServer.h"
 
@@ -43,21 +44,24 @@ class TraceTest : public ::testing::Test {
     session_ = http::Session::make(std::nullopt, nullptr, nullptr, std::move(settings));
   }
 
-  // Sends one GET and runs the main queue (where the monitor's events arrive) until the
-  // request has finished and its lines are written.
+  // Sends one GET (validated by default) and runs the main queue (where the monitor's events
+  // arrive) until the request has finished and its lines are written.
   void fetch(const std::string& url,
              std::shared_ptr<http::RequestInterceptor> interceptor = nullptr) {
     bool done = false;
     auto request = session_->request(http::URLConvertible(url), http::HTTPMethod::get, std::nullopt,
                                      nullptr, std::nullopt, std::move(interceptor));
-    http::response(request, platform::DispatchQueue::main(), [&done](const auto&) { done = true; });
+    http::response(http::validate(request), platform::DispatchQueue::main(),
+                   [&done](const auto&) { done = true; });
     ASSERT_TRUE(platform::MainRunLoop::runUntil([&] { return done; }, 10s));
     // The completion and the monitor's last events travel separately to the main queue.
     platform::MainRunLoop::runUntil([] { return false; }, 50ms);
   }
 
   std::ostringstream out_;
-  std::shared_ptr<TraceEventMonitor> trace_ = std::make_shared<TraceEventMonitor>(out_);
+  int cleared_ = 0;  // lines announced to the terminal (main queue)
+  std::shared_ptr<TraceEventMonitor> trace_ =
+      std::make_shared<TraceEventMonitor>(out_, [this] { ++cleared_; });
   LoopbackServer server_{LoopbackServer::plainHTTP()};
   std::shared_ptr<http::Session> session_;
 };
@@ -79,6 +83,25 @@ TEST_F(TraceTest, OneLinePerAttempt) {
                 R"(: no response \(.+\) in \d+ ms\n)";
   }
   EXPECT_TRUE(std::regex_match(out_.str(), std::regex(expected))) << out_.str();
+}
+
+// A refused answer gets a line of its own, which (like every line) first clears whatever the
+// terminal shows, such as a progress line.
+TEST_F(TraceTest, ValidationFailureHasALineOfItsOwn) {
+  server_.get("/missing",
+              [](const httplib::Request&, httplib::Response& response) { response.status = 404; });
+  const std::string url = server_.url("/missing");
+  fetch(url);
+
+  const std::string quoted = std::regex_replace(url, std::regex(R"([.?])"), R"(\$&)");
+  // The validators run before the transfer's end is reported.
+  EXPECT_TRUE(std::regex_match(
+      out_.str(), std::regex("HTTP GET " + quoted +
+                             R"( attempt 1: validation failed \(Response status code was )"
+                             R"(unacceptable: 404\.\)\nHTTP GET )" +
+                             quoted + R"( attempt 1: 404 in \d+ ms\n)")))
+      << out_.str();
+  EXPECT_EQ(cleared_, 2);
 }
 
 }  // namespace

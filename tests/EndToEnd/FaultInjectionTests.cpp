@@ -10,6 +10,8 @@
 
 #include "App/InstallerSteps.h"
 #include "EndToEnd/HeadlessRunFixture.h"
+#include "Installer/InstalledRelease.h"
+#include "Support/Minisign.h"
 #include "Support/WaitUntil.h"
 
 // The program against servers, disks and machines that misbehave: one run per outcome the
@@ -122,6 +124,51 @@ TEST_F(MaintenancePageTest, IsRefusedInThePlayersLanguageAndTheNextRunRecovers) 
   expectLaunched(runInstaller(), kUpdating);
   EXPECT_EQ(readFile(jar()), kVersionTwo);
   EXPECT_EQ(storedHash(), "hash-2");
+}
+
+// A release signed with a key the installer does not know, as whoever took over the release
+// folder would sign it: refused like any other bad body, and --verbose names the key and why.
+class ForeignSignatureTest : public ScriptedServerTest {
+ protected:
+  void SetUp() override {
+    ScriptedServerTest::SetUp();
+    fs::create_directories(keys_);
+  }
+  const fs::path keys_ = home_.root() / "keys";
+};
+
+TEST_F(ForeignSignatureTest, IsRefusedNamingTheKeyAndVersionOneIsKept) {
+  const MinisignKey releaseKey(keys_, "release");
+  const MinisignKey foreignKey(keys_, "foreign");
+  offerVersionTwo();
+  InstalledRelease::store(platform::UserDefaults::standard(), 1700000000, jar());
+  const auto record = platform::UserDefaults::standard().data(InstalledRelease::kKey);
+  const fs::path upload = keys_ / "v2.jar";
+  writeFile(upload, kVersionTwo);
+  publish(kNewPath, kVersionTwo);
+  publish(kNewPath + ".minisig", readFile(foreignKey.sign(upload)));
+  home_.setEnvironment("TOLVANE_RELEASE_PUBLIC_KEYS", releaseKey.publicKey());
+
+  const auto outcome = finishInstaller(*startInstaller({}, "run", "--verbose"));
+
+  const std::string refusal =
+      "Custom response validation failed with error: The release's signature did not verify: "
+      "it was made with key " +
+      foreignKey.keyId() + ", which is not a release key";
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_EQ(outcome.out, kUpdating);
+  EXPECT_NE(outcome.err.find("HTTP GET " + server_.url("/" + kNewPath) +
+                             " attempt 4: validation failed (" + refusal + ")\n"),
+            std::string::npos)
+      << outcome.err;
+  EXPECT_TRUE(outcome.err.ends_with(alertText(kCheckFailedPrefix + retryFailedText(refusal))))
+      << outcome.err;
+  EXPECT_FALSE(FakeRuntime::readRecord(launchRecord())) << "the launcher was started";
+  expectVersionOneKept();
+  EXPECT_EQ(platform::UserDefaults::standard().data(InstalledRelease::kKey), record);
+  EXPECT_EQ(newDownloads(),
+            (std::vector<std::string>{"/" + kNewPath + ".minisig", "/" + kNewPath, "/" + kNewPath,
+                                      "/" + kNewPath, "/" + kNewPath}));
 }
 
 // ---- The player's machine ----------------------------------------------------------------------

@@ -14,6 +14,7 @@
 
 #include "EndToEnd/HeadlessRunFixture.h"
 #include "Support/BuildPaths.h"
+#include "Support/Minisign.h"
 #include "Support/NginxServer.h"
 #include "Support/TestCertificate.h"
 
@@ -39,11 +40,18 @@ class NginxReleaseTest : public HeadlessRunTest {
     home_.setEnvironment("TOLVANE_UPDATE_ORIGIN", nginx_->url(""));
   }
 
-  void publishJar(const std::string& path, const std::string& body) {
+  // With `signer`, the jar is published with its minisign signature, checked by the tool.
+  void publishJar(const std::string& path, const std::string& body,
+                  const MinisignKey* signer = nullptr) {
     const fs::path jarFile = home_.root() / "upload.jar";
     writeFile(jarFile, body);
-    platform::Process publish(
-        kUpdateServer, {"publish", jarFile.string(), "--root", release_.string(), "--path", path});
+    std::vector<std::string> arguments = {"publish",         jarFile.string(), "--root",
+                                          release_.string(), "--path",         path};
+    if (signer != nullptr) {
+      arguments.insert(arguments.end(), {"--signature", signer->sign(jarFile).string(),
+                                         "--public-key", signer->publicKey()});
+    }
+    platform::Process publish(kUpdateServer, arguments);
     publish.run();
     ASSERT_TRUE(publish.waitUntilExit().succeeded());
   }
@@ -79,6 +87,31 @@ TEST_F(NginxReleaseTest, InstallsKeepsAndUpdates) {
             (std::vector<std::string>{kManifestRequest, "GET /files/Tolvane-2.jar 200"}));
   ASSERT_TRUE(storedEntry());
   EXPECT_EQ(storedEntry()->path, "files/Tolvane-2.jar");
+}
+
+// Signed releases on nginx: without keys the installer never asks for a signature; once an
+// installer with the key runs, the jar from before is fetched again with its signature and
+// verified, and from then on it is started without asking for anything more, offline too.
+TEST_F(NginxReleaseTest, AJarFromBeforeTheKeysIsReplacedByAVerifiedOne) {
+  fs::create_directories(home_.root() / "keys");
+  const MinisignKey key(home_.root() / "keys", "release");
+  publishJar("files/Tolvane-1.jar", kVersionOne, &key);
+  expectLaunched(runInstaller(), kInstalling);
+  EXPECT_EQ(newRequests(),
+            (std::vector<std::string>{kManifestRequest, "GET /files/Tolvane-1.jar 200"}));
+
+  home_.setEnvironment("TOLVANE_RELEASE_PUBLIC_KEYS", key.publicKey());
+  expectLaunched(runInstaller(), kInstalling);
+  EXPECT_EQ(readFile(jar()), kVersionOne);
+  EXPECT_EQ(newRequests(),
+            (std::vector<std::string>{kManifestRequest, "GET /files/Tolvane-1.jar.minisig 200",
+                                      "GET /files/Tolvane-1.jar 200"}));
+
+  expectLaunched(runInstaller(), kUpdating);
+  EXPECT_EQ(newRequests(), std::vector<std::string>{kManifestRequest});
+  takeServerDown();
+  expectLaunched(runInstaller(), kUpdating);
+  EXPECT_EQ(newRequests(), std::vector<std::string>{});
 }
 
 // nginx behind a connection that breaks: a relay on the test's own server passes each request

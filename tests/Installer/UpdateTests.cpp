@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "Installer/InstalledRelease.h"
 #include "Installer/InstallerService.h"
 #include "Installer/ResourceError.h"
 #include "Installer/StoredFileModel.h"
@@ -160,6 +161,81 @@ TEST_F(UpdateTest, FailedDownloadWithoutAnyJarIsDownloadedAgainOnRetry) {
   service_.downloadLauncher();
   EXPECT_EQ(downloader_->requested, (std::vector<std::optional<std::string>>(2, kCurrent.path)));
   EXPECT_EQ(stored(), kCurrent);
+}
+
+// With release keys configured, only the jar the download service verified and recorded
+// counts as installed: one from before the keys, or written since by anything else, is
+// downloaded (and verified) again, and is never started as the fallback.
+const char* const kReleaseKey = "RWQBAgMEBQYHCAkKCwwNDg8QERITFBUWFxgZGhscHR4fICEiIyQlJico";
+
+struct KeyedRow {
+  const char* name;
+  enum class Jar { verified, unverified, replacedSinceVerified } jar;
+  bool serverDown = false;
+  bool entryStored = true;       // the manifest's entry, when the server answers
+  std::optional<bool> expected;  // nothing: throws, as with no jar at all
+  friend void PrintTo(const KeyedRow& row, std::ostream* out) { *out << row.name; }
+};
+
+class KeyedUpdateTest : public UpdateTest, public ::testing::WithParamInterface<KeyedRow> {
+ protected:
+  void SetUp() override { home_.setEnvironment("TOLVANE_RELEASE_PUBLIC_KEYS", kReleaseKey); }
+};
+
+TEST_P(KeyedUpdateTest, StartsOnlyAVerifiedJar) {
+  const KeyedRow& row = GetParam();
+  test::writeFile(home_.home() / "Tolvane" / "java" / "bin" / "java", "runtime");
+  putJar();
+  if (row.jar != KeyedRow::Jar::unverified) {
+    InstalledRelease::store(UserDefaults::standard(), 1700000000, jar_);
+  }
+  if (row.jar == KeyedRow::Jar::replacedSinceVerified) {
+    test::writeFile(jar_, "a newer jar");
+  }
+  if (row.entryStored) store(kCurrent);
+  row.serverDown ? serverDown() : serveManifest();
+
+  EXPECT_EQ(service_.isInstalled(), row.jar == KeyedRow::Jar::verified);
+  if (row.expected) {
+    EXPECT_EQ(service_.checkForUpdate(), *row.expected);
+  } else {
+    const auto error = test::thrown<ResourceError>([&] { service_.checkForUpdate(); }).value();
+    EXPECT_EQ(error.code(), ResourceError::Code::failedDownloadLoaderModel);
+    EXPECT_EQ(error.cause(), downError_);
+  }
+}
+
+using J = KeyedRow::Jar;
+INSTANTIATE_TEST_SUITE_P(
+    Rows, KeyedUpdateTest,
+    ::testing::Values(
+        KeyedRow{.name = "VerifiedJar", .jar = J::verified, .expected = false},
+        KeyedRow{.name = "JarFromBeforeTheKeys", .jar = J::unverified, .expected = true},
+        KeyedRow{
+            .name = "JarReplacedSinceVerified", .jar = J::replacedSinceVerified, .expected = true},
+        KeyedRow{
+            .name = "DownVerifiedJar", .jar = J::verified, .serverDown = true, .expected = false},
+        KeyedRow{.name = "DownJarFromBeforeTheKeys",
+                 .jar = J::unverified,
+                 .serverDown = true,
+                 .expected = true},
+        KeyedRow{.name = "DownJarFromBeforeTheKeysNothingStored",
+                 .jar = J::unverified,
+                 .serverDown = true,
+                 .entryStored = false,
+                 .expected = std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateTest, WithKeysAFailedDownloadIsTriedAgainRatherThanStartAnUnverifiedJar) {
+  home_.setEnvironment("TOLVANE_RELEASE_PUBLIC_KEYS", kReleaseKey);
+  store(kOld);
+  putJar();
+  serveManifest();
+  EXPECT_TRUE(service_.checkForUpdate());
+  downloader_->failure = downError_;
+  EXPECT_THROW(service_.downloadLauncher(), platform::ErrorException);
+
+  EXPECT_TRUE(service_.checkForUpdate());  // the retry button
 }
 
 }  // namespace
