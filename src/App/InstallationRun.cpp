@@ -65,6 +65,8 @@ void InstallationRun::start() {
   // The queue item holds the run, so closing the window does not end a run half-way.
   runQueue_->async([self = shared_from_this()] {
     Outcome outcome = self->runInstallation();
+    // --verbose shows the last request's lines before the alert or the exit.
+    self->steps_->awaitSentEvents();
     platform::DispatchQueue::main()->async(
         [self, outcome = std::move(outcome)] { self->finish(outcome); });
   });

@@ -26,6 +26,10 @@ class InstallationSteps {
   virtual bool checkForUpdate() = 0;
   virtual void downloadLauncher() = 0;
   virtual void runLauncher() = 0;
+  // Returns once every event the steps' requests sent is on its monitor's queue. Monitor
+  // events travel through a queue of their own, so without this the run's end could reach
+  // the main queue before the trace of its last request does.
+  virtual void awaitSentEvents() {}
 };
 
 }  // namespace tolvane

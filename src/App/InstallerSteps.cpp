@@ -2,9 +2,12 @@
 
 #include <unistd.h>
 
+#include <future>
 #include <iostream>
 #include <utility>
 
+#include "HTTP/Core/CompositeEventMonitor.h"
+#include "HTTP/Core/Session.h"
 #include "Services/FileDownloadService.h"
 #include "Services/NetworkService.h"
 
@@ -39,5 +42,12 @@ void InstallerSteps::installJava() { installer_->installJava(); }
 bool InstallerSteps::checkForUpdate() { return installer_->checkForUpdate(); }
 void InstallerSteps::downloadLauncher() { installer_->downloadLauncher(); }
 void InstallerSteps::runLauncher() { installer_->runLauncher(); }
+
+void InstallerSteps::awaitSentEvents() {
+  // The monitors' queue only hands events on, so waiting on it never waits for the main queue.
+  std::promise<void> handedOn;
+  http::Session::defaultSession()->eventMonitor()->queue()->async([&] { handedOn.set_value(); });
+  handedOn.get_future().wait();
+}
 
 }  // namespace tolvane

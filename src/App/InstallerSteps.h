@@ -42,6 +42,7 @@ class InstallerSteps final : public InstallationSteps {
   bool checkForUpdate() override;
   void downloadLauncher() override;
   void runLauncher() override;
+  void awaitSentEvents() override;
 
  private:
   std::shared_ptr<InstallerService> installer_;
