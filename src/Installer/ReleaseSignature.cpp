@@ -112,7 +112,8 @@ ReleaseSignature ReleaseSignature::read(const fs::path& file) {
   while (length < text.size()) {
     const ssize_t got = ::read(fd.get(), text.data() + length, text.size() - length);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw platform::SystemError::fromErrno(platform::SystemError::Operation::read, file);
+    if (got < 0)
+      throw platform::SystemError::fromErrno(platform::SystemError::Operation::read, file);
     if (got == 0) break;
     length += static_cast<std::size_t>(got);
   }
