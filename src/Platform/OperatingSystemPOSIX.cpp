@@ -50,7 +50,7 @@ fs::path cacheFolder() {
 }
 
 std::optional<fs::path> runtimeFolder() {
-  const auto folder = absoluteFolderVariable("XDG_RUNTIME_DIR");
+  auto folder = absoluteFolderVariable("XDG_RUNTIME_DIR");
   struct stat info {};
   if (folder && ::stat(folder->c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
       info.st_uid == ::getuid() && (info.st_mode & 077) == 0) {

@@ -44,7 +44,7 @@ std::string displayName(const fs::path& path) {
   fs::path item = path.lexically_normal();
   if (item.filename().empty() && item.has_parent_path() && item != item.root_path())
     item = item.parent_path();
-  const std::string name = item.filename().string();
+  std::string name = item.filename().string();
   if (!name.empty()) return name;
   return item.empty() ? std::string(".") : item.string();
 }
