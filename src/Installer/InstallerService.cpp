@@ -137,7 +137,7 @@ void InstallerService::unzipJavaArchive(const fs::path& at) const {
 bool InstallerService::checkForUpdate() {
   auto& defaults = UserDefaults::standard();
   {
-    const std::lock_guard lock(mutex_);
+    const platform::UnfairLock::Locker locker(lock_);
     pendingEntry_.reset();
   }
   ErrorPtr failure;
@@ -151,7 +151,7 @@ bool InstallerService::checkForUpdate() {
     // A version that could not be recorded once downloaded would be downloaded again on
     // every run; with settings that cannot be written, carry on with what is on disk.
     defaults.checkWritable();
-    const std::lock_guard lock(mutex_);
+    const platform::UnfairLock::Locker locker(lock_);
     // This version already failed to download in this process: the player asked to try
     // again, and the older jar lets them play. The next launch of the program tries anew.
     if (jarPresent && failedEntry_ && *failedEntry_ == first) return false;
@@ -169,7 +169,7 @@ void InstallerService::downloadLauncher() {
   auto& defaults = UserDefaults::standard();
   std::optional<FileModel> pending;
   {
-    const std::lock_guard lock(mutex_);
+    const platform::UnfairLock::Locker locker(lock_);
     pending = std::exchange(pendingEntry_, std::nullopt);
   }
   const auto entry = pending ? pending : fileModel(defaults, kLoaderModelKey);
@@ -179,7 +179,7 @@ void InstallerService::downloadLauncher() {
     downloadService_->downloadEntry(*entry);
   } catch (...) {
     if (pending && olderJarPresent) {
-      const std::lock_guard lock(mutex_);
+      const platform::UnfairLock::Locker locker(lock_);
       failedEntry_ = pending;
     }
     throw;

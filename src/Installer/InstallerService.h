@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -10,6 +9,8 @@
 #include "Installer/FileModel.h"
 #include "Installer/NetworkServicing.h"
 #include "Platform/Process.h"
+#include "Platform/ThreadSafety.h"
+#include "Platform/UnfairLock.h"
 
 namespace tolvane {
 
@@ -26,7 +27,7 @@ namespace tolvane {
 //
 // The operations are blocking and meant for the run's background thread. The in-memory
 // state (the entry checkForUpdate() decided to download, and the entry whose download failed
-// in this process) is guarded by mutex_. All pipeline failures are thrown as ResourceError.
+// in this process) is guarded by lock_. All pipeline failures are thrown as ResourceError.
 class InstallerService {
  public:
   static constexpr const char* kWorkFolderName = "Tolvane";
@@ -73,12 +74,12 @@ class InstallerService {
   // jar exists (then the older jar is used). When the manifest is unusable it carries on
   // with what is on disk; with nothing to go on it throws failedDownloadLoaderModel
   // carrying the cause.
-  bool checkForUpdate();
+  bool checkForUpdate() TOLVANE_EXCLUDES(lock_);
 
   // Downloads the jar from the entry checkForUpdate() decided on, else from the stored
   // entry's path, and stores that entry once the jar is in place. Throws
   // failedGetLoaderModel with neither, and passes the download's error on unchanged.
-  void downloadLauncher();
+  void downloadLauncher() TOLVANE_EXCLUDES(lock_);
 
   // Starts "java -jar <jar>" in the work folder as an independent process and returns.
   // Throws failedToRunLauncher when it cannot be started.
@@ -97,12 +98,12 @@ class InstallerService {
   std::filesystem::path unzipTool_;
   platform::Process::OutputRouting unpackerOutput_;
 
-  std::mutex mutex_;
+  platform::UnfairLock lock_;
   // The manifest entry the next download fetches and then stores. Cleared by the next check
   // or download.
-  std::optional<FileModel> pendingEntry_;
+  std::optional<FileModel> pendingEntry_ TOLVANE_GUARDED_BY(lock_);
   // The newest entry whose download failed in this process while an older jar existed.
-  std::optional<FileModel> failedEntry_;
+  std::optional<FileModel> failedEntry_ TOLVANE_GUARDED_BY(lock_);
 };
 
 }  // namespace tolvane
