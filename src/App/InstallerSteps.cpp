@@ -5,6 +5,8 @@
 #include <iostream>
 #include <utility>
 
+#include "HTTP/Core/Session.h"
+#include "Installer/WorkFolder.h"
 #include "Services/FileDownloadService.h"
 #include "Services/NetworkService.h"
 
@@ -16,9 +18,11 @@ InstallerSteps::InstallerSteps(std::shared_ptr<InstallerService> installer)
 std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault() { return makeDefault(Options()); }
 
 std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault(Options options) {
+  const auto workFolder = WorkFolder::forCurrentUser();
+  const auto& session = http::Session::defaultSession();
   return std::make_shared<InstallerSteps>(std::make_shared<InstallerService>(
-      std::make_shared<NetworkService>(),
-      std::make_shared<FileDownloadService>(&RetryHandler::make,
+      workFolder, std::make_shared<NetworkService>(session),
+      std::make_shared<FileDownloadService>(workFolder, session, &RetryHandler::make,
                                             std::move(options.downloadProgress)),
       InstallerService::kUnzipTool, options.unpackerOutput));
 }
@@ -26,7 +30,7 @@ std::shared_ptr<InstallerSteps> InstallerSteps::makeDefault(Options options) {
 bool InstallerSteps::isInstalled() const { return installer_->isInstalled(); }
 void InstallerSteps::createWorkFolder() { installer_->createWorkFolder(); }
 std::optional<platform::FileLock> InstallerSteps::lockWorkFolder() {
-  const auto lockFile = installer_->workFolderURL() / kLockFileName;
+  const auto lockFile = installer_->workFolder().runLock();
   if (auto lock = platform::FileLock::tryAcquire(lockFile)) return lock;
   // A writable lock file that is not free has another holder. Without a word the wait would
   // look like a hang to someone watching a terminal.

@@ -13,9 +13,6 @@ namespace tolvane {
 // Holds the service for as long as any run needs it; adds no state of its own.
 class InstallerSteps final : public InstallationSteps {
  public:
-  // In the work folder; hidden, and never removed (removing it while another instance
-  // waits on it would let a third one lock a new file of the same name).
-  static constexpr const char* kLockFileName = ".installer.lock";
   // On standard error while another instance holds the work folder (standard output is
   // for the status line).
   static constexpr const char* kWaitingMessage =
@@ -31,7 +28,8 @@ class InstallerSteps final : public InstallationSteps {
 
   explicit InstallerSteps(std::shared_ptr<InstallerService> installer);
 
-  // The service the program runs with: the real network and download services.
+  // The service the program runs with: the real network and download services on the HTTP
+  // layer's default session, in the current user's work folder.
   [[nodiscard]] static std::shared_ptr<InstallerSteps> makeDefault();
   [[nodiscard]] static std::shared_ptr<InstallerSteps> makeDefault(Options options);
 

@@ -33,12 +33,14 @@ class UpdateTest : public ::testing::Test {
   void serverDown() { network_->answer = downError_; }
 
   test::TemporaryHome home_;
-  fs::path jar_ = home_.home() / "Tolvane" / "Tolvane.jar";
+  // Not in HOME: the service works in the folder it is given.
+  const WorkFolder folder_{home_.root() / "player"};
+  fs::path jar_ = folder_.launcherJar();
   platform::ErrorPtr downError_ = std::make_shared<test::ServerDownError>();
   std::shared_ptr<test::FakeNetworkService> network_ = std::make_shared<test::FakeNetworkService>();
   std::shared_ptr<test::FakeDownloadService> downloader_ =
       std::make_shared<test::FakeDownloadService>(jar_);
-  InstallerService service_{network_, downloader_};
+  InstallerService service_{folder_, network_, downloader_};
 };
 
 // One row of the update decision: what the server answers, what is stored, whether a jar
@@ -142,7 +144,7 @@ TEST_F(UpdateTest, FailedDownloadWithAnOlderJarStartsItOnRetryAndTheNextLaunchTr
   EXPECT_FALSE(service_.checkForUpdate());  // the retry button: the older jar is started
 
   downloader_->failure = nullptr;
-  InstallerService nextLaunch{network_, downloader_};
+  InstallerService nextLaunch{folder_, network_, downloader_};
   EXPECT_TRUE(nextLaunch.checkForUpdate());
   nextLaunch.downloadLauncher();
   EXPECT_EQ(downloader_->requested.back(), kCurrent.path);
@@ -184,7 +186,7 @@ class KeyedUpdateTest : public UpdateTest, public ::testing::WithParamInterface<
 
 TEST_P(KeyedUpdateTest, StartsOnlyAVerifiedJar) {
   const KeyedRow& row = GetParam();
-  test::writeFile(home_.home() / "Tolvane" / "java" / "bin" / "java", "runtime");
+  test::writeFile(folder_.javaExecutable(), "runtime");
   putJar();
   if (row.jar != KeyedRow::Jar::unverified) {
     InstalledRelease::store(UserDefaults::standard(), 1700000000, jar_);
