@@ -80,7 +80,8 @@ TEST_P(UpdateDecisionTest, AnswersAndStoresAsTheRowSays) {
   if (row.expected) {
     EXPECT_EQ(service_.checkForUpdate(), *row.expected);
   } else {
-    const auto error = test::thrown<ResourceError>([&] { service_.checkForUpdate(); }).value();
+    const auto error =
+        test::thrownBy<ResourceError>("checkForUpdate()", [&] { service_.checkForUpdate(); });
     EXPECT_EQ(error.code(), ResourceError::Code::failedDownloadLoaderModel);
     if (row.server == DecisionRow::Server::down) {
       EXPECT_EQ(error.cause(), downError_);
@@ -125,8 +126,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Nothing stored and no decision: nothing to download from.
 TEST_F(UpdateTest, DownloadWithoutAnyEntryFails) {
-  EXPECT_EQ(test::thrown<ResourceError>([&] { service_.downloadLauncher(); }).value().code(),
-            ResourceError::Code::failedGetLoaderModel);
+  EXPECT_EQ(
+      test::thrownBy<ResourceError>("downloadLauncher()", [&] { service_.downloadLauncher(); })
+          .code(),
+      ResourceError::Code::failedGetLoaderModel);
   EXPECT_TRUE(downloader_->requested.empty());
 }
 
@@ -137,8 +140,9 @@ TEST_F(UpdateTest, FailedDownloadWithAnOlderJarStartsItOnRetryAndTheNextLaunchTr
   EXPECT_TRUE(service_.checkForUpdate());
   downloader_->failure =
       std::make_shared<const ResourceError>(ResourceError::failedDownloadLoaderModel(downError_));
-  const auto error = test::thrown<ResourceError>([&] { service_.downloadLauncher(); });
-  EXPECT_EQ(error.value().cause(), downError_);  // passed on unchanged
+  const auto error =
+      test::thrownBy<ResourceError>("downloadLauncher()", [&] { service_.downloadLauncher(); });
+  EXPECT_EQ(error.cause(), downError_);  // passed on unchanged
   EXPECT_EQ(stored(), kOld);
   EXPECT_EQ(test::readFile(jar_), "old jar");
   EXPECT_FALSE(service_.checkForUpdate());  // the retry button: the older jar is started
@@ -201,7 +205,8 @@ TEST_P(KeyedUpdateTest, StartsOnlyAVerifiedJar) {
   if (row.expected) {
     EXPECT_EQ(service_.checkForUpdate(), *row.expected);
   } else {
-    const auto error = test::thrown<ResourceError>([&] { service_.checkForUpdate(); }).value();
+    const auto error =
+        test::thrownBy<ResourceError>("checkForUpdate()", [&] { service_.checkForUpdate(); });
     EXPECT_EQ(error.code(), ResourceError::Code::failedDownloadLoaderModel);
     EXPECT_EQ(error.cause(), downError_);
   }
