@@ -44,15 +44,15 @@ class UpdateTest : public ::testing::Test {
 };
 
 // One row of the update decision: what the server answers, what is stored, whether a jar
-// is on disk, the expected answer (nothing = throws), and whether the download that follows
-// fetches and then stores the manifest's entry (else the stored one).
+// is on disk, the expected answer, and whether the download that follows fetches and then
+// stores the manifest's entry (else the stored one).
 struct DecisionRow {
   const char* name;
-  enum class Server { manifest, emptyManifest, down } server;
-  std::optional<std::string> storedData;  // raw bytes under "loaderModel"
-  bool jar;
-  std::optional<bool> expected;
-  bool entryReplaced;
+  enum class Server { manifest, emptyManifest, down } server = Server::manifest;
+  std::optional<std::string> storedData = std::nullopt;  // raw bytes under "loaderModel"
+  bool jarPresent = false;
+  std::optional<bool> expected = std::nullopt;  // nothing: throws
+  bool entryReplaced = false;
 
   friend void PrintTo(const DecisionRow& row, std::ostream* out) { *out << row.name; }
 };
@@ -65,7 +65,7 @@ class UpdateDecisionTest : public UpdateTest, public ::testing::WithParamInterfa
 TEST_P(UpdateDecisionTest, AnswersAndStoresAsTheRowSays) {
   const DecisionRow& row = GetParam();
   if (row.storedData) UserDefaults::standard().set(*row.storedData, "loaderModel");
-  if (row.jar) putJar();
+  if (row.jarPresent) putJar();
   switch (row.server) {
     case DecisionRow::Server::manifest:
       serveManifest();
@@ -109,19 +109,41 @@ using S = DecisionRow::Server;
 INSTANTIATE_TEST_SUITE_P(
     Rows, UpdateDecisionTest,
     ::testing::Values(
-        DecisionRow{"SameEntryJarPresent", S::manifest, kCurrentJSON, true, false, false},
-        DecisionRow{"SameEntryJarDeleted", S::manifest, kCurrentJSON, false, true, false},
-        DecisionRow{"FirstRun", S::manifest, std::nullopt, false, true, true},
-        DecisionRow{"NewVersionJarPresent", S::manifest, kOldJSON, true, true, true},
-        DecisionRow{"CorruptStoredEntry", S::manifest, "{\"path\":", true, true, true},
-        DecisionRow{"EmptyManifestJarPresent", S::emptyManifest, std::nullopt, true, false, false},
-        DecisionRow{"EmptyManifestStoredNoJar", S::emptyManifest, kOldJSON, false, true, false},
-        DecisionRow{"EmptyManifestNothing", S::emptyManifest, std::nullopt, false, std::nullopt,
-                    false},
-        DecisionRow{"DownJarPresent", S::down, std::nullopt, true, false, false},
-        DecisionRow{"DownStoredNoJar", S::down, kOldJSON, false, true, false},
-        DecisionRow{"DownCorruptStoredNoJar", S::down, "garbage", false, std::nullopt, false},
-        DecisionRow{"DownNothing", S::down, std::nullopt, false, std::nullopt, false}),
+        DecisionRow{.name = "SameEntryJarPresent",
+                    .storedData = kCurrentJSON,
+                    .jarPresent = true,
+                    .expected = false},
+        DecisionRow{.name = "SameEntryJarDeleted", .storedData = kCurrentJSON, .expected = true},
+        DecisionRow{.name = "FirstRun", .expected = true, .entryReplaced = true},
+        DecisionRow{.name = "NewVersionJarPresent",
+                    .storedData = kOldJSON,
+                    .jarPresent = true,
+                    .expected = true,
+                    .entryReplaced = true},
+        DecisionRow{.name = "CorruptStoredEntry",
+                    .storedData = "{\"path\":",
+                    .jarPresent = true,
+                    .expected = true,
+                    .entryReplaced = true},
+        DecisionRow{.name = "EmptyManifestJarPresent",
+                    .server = S::emptyManifest,
+                    .jarPresent = true,
+                    .expected = false},
+        DecisionRow{.name = "EmptyManifestStoredNoJar",
+                    .server = S::emptyManifest,
+                    .storedData = kOldJSON,
+                    .expected = true},
+        DecisionRow{
+            .name = "EmptyManifestNothing", .server = S::emptyManifest, .expected = std::nullopt},
+        DecisionRow{
+            .name = "DownJarPresent", .server = S::down, .jarPresent = true, .expected = false},
+        DecisionRow{
+            .name = "DownStoredNoJar", .server = S::down, .storedData = kOldJSON, .expected = true},
+        DecisionRow{.name = "DownCorruptStoredNoJar",
+                    .server = S::down,
+                    .storedData = "garbage",
+                    .expected = std::nullopt},
+        DecisionRow{.name = "DownNothing", .server = S::down, .expected = std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Nothing stored and no decision: nothing to download from.
