@@ -24,6 +24,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "HTTP/Core/Session.h"
+#include "Installer/WorkFolder.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/Error.h"
 #include "Platform/ErrorException.h"
@@ -51,7 +53,8 @@ int downloadInChild(const std::string& path) {
   std::string failure;
   std::thread worker([&] {
     try {
-      FileDownloadService().downloadFile(path);
+      FileDownloadService(WorkFolder::forCurrentUser(), http::Session::defaultSession())
+          .downloadFile(path);
     } catch (const platform::ErrorException& error) {
       failure = error.error() ? error.error()->debugDescription() : "unknown error";
     } catch (const std::exception& error) {
@@ -143,8 +146,7 @@ void BM_FileDownloadServiceVersusCurl(benchmark::State& state, Server server) {
   const std::string name = source.filename().string();
   const std::string caFile = test::TestCertificate::shared().caFile().string();
   const fs::path home = f.scratch() / "home";
-  const fs::path jar =
-      home / FileDownloadService::kWorkFolderName / FileDownloadService::kDestinationName;
+  const fs::path jar = WorkFolder(home).launcherJar();
   const fs::path curlOut = f.scratch() / "curl.out";
   const auto expectedSize = static_cast<std::uintmax_t>(mebibytes) << 20;
 

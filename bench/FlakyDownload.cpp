@@ -19,6 +19,8 @@
 #include <thread>
 
 #include "BenchSupport.h"
+#include "HTTP/Core/Session.h"
+#include "Installer/WorkFolder.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/ErrorException.h"
 #include "Services/FileDownloadService.h"
@@ -41,7 +43,7 @@ bool downloadEntry(const FileModel& entry) {
   bool succeeded = false;
   std::thread worker([&] {
     try {
-      FileDownloadService([] {
+      FileDownloadService(WorkFolder::forCurrentUser(), http::Session::defaultSession(), [] {
         return std::make_shared<RetryHandler>(RetryHandler::kRetryLimit, kRetryDelay);
       }).downloadEntry(entry);
       succeeded = true;

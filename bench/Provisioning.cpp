@@ -22,6 +22,7 @@
 
 #include "BenchSupport.h"
 #include "Installer/InstallerService.h"
+#include "Installer/WorkFolder.h"
 #include "Platform/Bundle.h"
 #include "Platform/ErrorException.h"
 #include "Support/TemporaryHome.h"
@@ -63,8 +64,9 @@ class ProvisioningSetup {
 
   // The program's provisioning in a home without a work folder; the unpacked tree's size.
   std::pair<double, bench::TreeSize> provision() {
-    InstallerService installer(nullptr, nullptr);
-    const fs::path work = installer.workFolderURL();
+    const auto folder = WorkFolder::forCurrentUser();
+    InstallerService installer(folder, nullptr, nullptr);
+    const fs::path work = folder.root();
     fs::remove_all(work);
     double seconds = 0;
     try {
@@ -78,11 +80,10 @@ class ProvisioningSetup {
                                                               ? error.error()->debugDescription()
                                                               : std::string("unknown error")));
     }
-    if (!isExecutable(installer.javaExecutableURL()) ||
-        fs::exists(work / InstallerService::kArchiveCopyName)) {
+    if (!isExecutable(folder.javaExecutable()) || fs::exists(folder.archiveCopy())) {
       throw std::runtime_error("provisioning left no runtime, or left the archive copy");
     }
-    const auto tree = bench::treeSize(work / InstallerService::kRuntimeFolderName);
+    const auto tree = bench::treeSize(folder.runtimeFolder());
     fs::remove_all(work);
     return {seconds, tree};
   }

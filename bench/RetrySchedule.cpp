@@ -100,7 +100,7 @@ void BM_RetryScheduleAgainstRefusedPort(benchmark::State& state) {
     // drives the main queue, as in the program.
     auto call = std::async(std::launch::async, []() -> platform::ErrorPtr {
       try {
-        (void)NetworkService().request(std::nullopt);
+        (void)NetworkService(http::Session::defaultSession()).request(std::nullopt);
         return nullptr;
       } catch (const platform::ErrorException& error) {
         return error.error();

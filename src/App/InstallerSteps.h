@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "App/InstallationSteps.h"
+#include "HTTP/Core/Session.h"
 #include "Installer/InstallerService.h"
 #include "Platform/Process.h"
 #include "Services/FileDownloadService.h"
@@ -10,12 +11,10 @@
 namespace tolvane {
 
 // The run's steps as the program performs them: straight calls into InstallerService.
-// Holds the service for as long as any run needs it; adds no state of its own.
+// Holds the service (and the session its requests go through) for as long as any run needs
+// it; adds no state of its own.
 class InstallerSteps final : public InstallationSteps {
  public:
-  // In the work folder; hidden, and never removed (removing it while another instance
-  // waits on it would let a third one lock a new file of the same name).
-  static constexpr const char* kLockFileName = ".installer.lock";
   // On standard error while another instance holds the work folder (standard output is
   // for the status line).
   static constexpr const char* kWaitingMessage =
@@ -29,9 +28,13 @@ class InstallerSteps final : public InstallationSteps {
     platform::Process::OutputRouting unpackerOutput = platform::Process::OutputRouting::inherited;
   };
 
-  explicit InstallerSteps(std::shared_ptr<InstallerService> installer);
+  // `session` is the one the services send their requests through, when the run's end must
+  // wait for its events (awaitSentEvents); without it the end waits for nothing.
+  explicit InstallerSteps(std::shared_ptr<InstallerService> installer,
+                          std::shared_ptr<http::Session> session = nullptr);
 
-  // The service the program runs with: the real network and download services.
+  // The service the program runs with: the real network and download services on the HTTP
+  // layer's default session, in the current user's work folder.
   [[nodiscard]] static std::shared_ptr<InstallerSteps> makeDefault();
   [[nodiscard]] static std::shared_ptr<InstallerSteps> makeDefault(Options options);
 
@@ -46,6 +49,7 @@ class InstallerSteps final : public InstallationSteps {
 
  private:
   std::shared_ptr<InstallerService> installer_;
+  std::shared_ptr<http::Session> session_;
 };
 
 }  // namespace tolvane

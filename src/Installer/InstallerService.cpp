@@ -50,31 +50,24 @@ class UnpackCleanup {
 
 }  // namespace
 
-InstallerService::InstallerService(std::shared_ptr<NetworkServicing> networkService,
+InstallerService::InstallerService(WorkFolder workFolder,
+                                   std::shared_ptr<NetworkServicing> networkService,
                                    std::shared_ptr<FileDownloading> downloadService,
                                    fs::path unzipTool,
                                    platform::Process::OutputRouting unpackerOutput)
-    : networkService_(std::move(networkService)),
+    : workFolder_(std::move(workFolder)),
+      networkService_(std::move(networkService)),
       downloadService_(std::move(downloadService)),
       unzipTool_(std::move(unzipTool)),
       unpackerOutput_(unpackerOutput) {}
 
-fs::path InstallerService::workFolderURL() const {
-  return FileManager::defaultManager().homeDirectoryForCurrentUser() / kWorkFolderName;
-}
-
-fs::path InstallerService::launcherJarURL() const { return workFolderURL() / kLauncherJarName; }
-
-fs::path InstallerService::javaExecutableURL() const {
-  return workFolderURL() / kRuntimeFolderName / kRuntimeExecutable;
-}
-
 bool InstallerService::isInstalled() const {
-  return FileManager::defaultManager().fileExists(javaExecutableURL()) && launcherInstalled();
+  return FileManager::defaultManager().fileExists(workFolder_.javaExecutable()) &&
+         launcherInstalled();
 }
 
 bool InstallerService::launcherInstalled() const {
-  const fs::path jar = launcherJarURL();
+  const fs::path jar = workFolder_.launcherJar();
   if (!FileManager::defaultManager().fileExists(jar)) return false;
   if (!releaseKeysConfigured()) return true;
   const auto verified = InstalledRelease::load(UserDefaults::standard());
@@ -83,18 +76,18 @@ bool InstallerService::launcherInstalled() const {
 
 void InstallerService::createWorkFolder() const {
   try {
-    FileManager::defaultManager().createDirectory(workFolderURL(), true);
+    FileManager::defaultManager().createDirectory(workFolder_.root(), true);
   } catch (const SystemError& error) {
     throw ResourceError::createFolder(error.error());
   }
 }
 
 void InstallerService::installJava() const {
-  if (FileManager::defaultManager().fileExists(javaExecutableURL())) return;
-  const fs::path archive = workFolderURL() / kArchiveCopyName;
+  if (FileManager::defaultManager().fileExists(workFolder_.javaExecutable())) return;
+  const fs::path archive = workFolder_.archiveCopy();
   // A copy left behind by an interrupted earlier run would make every later copy fail.
   removeIfPresent(archive);
-  copyJavaArchive(kRuntimeFolderName, "zip", archive);
+  copyJavaArchive(kRuntimeArchiveName, "zip", archive);
   unzipJavaArchive(archive);
 }
 
@@ -111,9 +104,8 @@ void InstallerService::copyJavaArchive(const std::string& name, const std::strin
 
 void InstallerService::unzipJavaArchive(const fs::path& at) const {
   const auto& files = FileManager::defaultManager();
-  const fs::path workFolder = workFolderURL();
-  const fs::path staging = workFolder / kStagingFolderName;
-  const fs::path runtime = workFolder / kRuntimeFolderName;
+  const fs::path staging = workFolder_.runtimeStaging();
+  const fs::path runtime = workFolder_.runtimeFolder();
   removeIfPresent(staging);  // left over from a run that was killed while unpacking
   const UnpackCleanup cleanup(at, staging);
   try {
@@ -128,7 +120,7 @@ void InstallerService::unzipJavaArchive(const fs::path& at) const {
     }
     // Only a complete extraction replaces whatever incomplete runtime is there.
     removeIfPresent(runtime);
-    files.moveItem(staging / kRuntimeFolderName, runtime);
+    files.moveItem(staging / WorkFolder::kRuntimeFolderName, runtime);
   } catch (const SystemError& error) {
     throw ResourceError::unzipJava(error.error());
   }
@@ -137,7 +129,7 @@ void InstallerService::unzipJavaArchive(const fs::path& at) const {
 bool InstallerService::checkForUpdate() {
   auto& defaults = UserDefaults::standard();
   {
-    const std::lock_guard lock(mutex_);
+    const platform::UnfairLock::Locker locker(lock_);
     pendingEntry_.reset();
   }
   ErrorPtr failure;
@@ -151,7 +143,7 @@ bool InstallerService::checkForUpdate() {
     // A version that could not be recorded once downloaded would be downloaded again on
     // every run; with settings that cannot be written, carry on with what is on disk.
     defaults.checkWritable();
-    const std::lock_guard lock(mutex_);
+    const platform::UnfairLock::Locker locker(lock_);
     // This version already failed to download in this process: the player asked to try
     // again, and the older jar lets them play. The next launch of the program tries anew.
     if (jarPresent && failedEntry_ && *failedEntry_ == first) return false;
@@ -169,17 +161,17 @@ void InstallerService::downloadLauncher() {
   auto& defaults = UserDefaults::standard();
   std::optional<FileModel> pending;
   {
-    const std::lock_guard lock(mutex_);
+    const platform::UnfairLock::Locker locker(lock_);
     pending = std::exchange(pendingEntry_, std::nullopt);
   }
   const auto entry = pending ? pending : fileModel(defaults, kLoaderModelKey);
   if (!entry) throw ResourceError::failedGetLoaderModel();
-  const bool olderJarPresent = FileManager::defaultManager().fileExists(launcherJarURL());
+  const bool olderJarPresent = FileManager::defaultManager().fileExists(workFolder_.launcherJar());
   try {
     downloadService_->downloadEntry(*entry);
   } catch (...) {
     if (pending && olderJarPresent) {
-      const std::lock_guard lock(mutex_);
+      const platform::UnfairLock::Locker locker(lock_);
       failedEntry_ = pending;
     }
     throw;
@@ -196,8 +188,9 @@ void InstallerService::downloadLauncher() {
 
 void InstallerService::runLauncher() const {
   try {
-    platform::Process::launchDetached(javaExecutableURL(), {"-jar", launcherJarURL().string()},
-                                      workFolderURL());
+    platform::Process::launchDetached(workFolder_.javaExecutable(),
+                                      {"-jar", workFolder_.launcherJar().string()},
+                                      workFolder_.root());
   } catch (const SystemError& error) {
     throw ResourceError::failedToRunLauncher(error.error());
   }

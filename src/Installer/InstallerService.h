@@ -2,23 +2,24 @@
 
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "Installer/FileDownloading.h"
 #include "Installer/FileModel.h"
 #include "Installer/NetworkServicing.h"
+#include "Installer/WorkFolder.h"
 #include "Platform/Process.h"
+#include "Platform/ThreadSafety.h"
+#include "Platform/UnfairLock.h"
 
 namespace tolvane {
 
-// Does the whole job of the program: prepares the work folder "Tolvane" in the user's home,
-// provisions the bundled Java runtime there once, keeps the launcher jar up to date against
-// the update server's manifest, and starts the launcher. Every path is rebuilt from the
-// home directory when needed; what persists between runs is on disk and in the user
-// defaults entry "loaderModel" (and, with release keys configured, the InstalledRelease
-// record the download service writes).
+// Does the whole job of the program: prepares the work folder it is given, provisions the
+// bundled Java runtime there once, keeps the launcher jar up to date against the update
+// server's manifest, and starts the launcher. What persists between runs is on disk and in
+// the user defaults entry "loaderModel" (and, with release keys configured, the
+// InstalledRelease record the download service writes).
 //
 // With release keys configured, only a jar the InstalledRelease record vouches for counts as
 // installed: a jar from before the keys (or written by anything but a verified download) is
@@ -26,22 +27,17 @@ namespace tolvane {
 //
 // The operations are blocking and meant for the run's background thread. The in-memory
 // state (the entry checkForUpdate() decided to download, and the entry whose download failed
-// in this process) is guarded by mutex_. All pipeline failures are thrown as ResourceError.
+// in this process) is guarded by lock_. All pipeline failures are thrown as ResourceError.
 class InstallerService {
  public:
-  static constexpr const char* kWorkFolderName = "Tolvane";
-  static constexpr const char* kLauncherJarName = "Tolvane.jar";
-  static constexpr const char* kRuntimeFolderName = "java";
-  static constexpr const char* kRuntimeExecutable = "bin/java";
-  static constexpr const char* kArchiveCopyName = "java.zip";
-  // Unpacking happens here first, so a half-unpacked runtime never sits at "java".
-  static constexpr const char* kStagingFolderName = ".java-staging";
+  // The bundle resource "java.zip".
+  static constexpr const char* kRuntimeArchiveName = "java";
   static constexpr const char* kUnzipTool = "/usr/bin/unzip";
 
   // `unzipTool` exists for tests that need an unpacker that fails in a particular way.
   // `unpackerOutput` is where the unpacker's listing goes: a front end that keeps standard
   // output for its own lines routes it away.
-  InstallerService(std::shared_ptr<NetworkServicing> networkService,
+  InstallerService(WorkFolder workFolder, std::shared_ptr<NetworkServicing> networkService,
                    std::shared_ptr<FileDownloading> downloadService,
                    std::filesystem::path unzipTool = kUnzipTool,
                    platform::Process::OutputRouting unpackerOutput =
@@ -73,36 +69,35 @@ class InstallerService {
   // jar exists (then the older jar is used). When the manifest is unusable it carries on
   // with what is on disk; with nothing to go on it throws failedDownloadLoaderModel
   // carrying the cause.
-  bool checkForUpdate();
+  bool checkForUpdate() TOLVANE_EXCLUDES(lock_);
 
   // Downloads the jar from the entry checkForUpdate() decided on, else from the stored
   // entry's path, and stores that entry once the jar is in place. Throws
   // failedGetLoaderModel with neither, and passes the download's error on unchanged.
-  void downloadLauncher();
+  void downloadLauncher() TOLVANE_EXCLUDES(lock_);
 
   // Starts "java -jar <jar>" in the work folder as an independent process and returns.
   // Throws failedToRunLauncher when it cannot be started.
   void runLauncher() const;
 
-  [[nodiscard]] std::filesystem::path javaExecutableURL() const;
-  [[nodiscard]] std::filesystem::path workFolderURL() const;
-  [[nodiscard]] std::filesystem::path launcherJarURL() const;
+  [[nodiscard]] const WorkFolder& workFolder() const { return workFolder_; }
 
  private:
   // The launcher jar exists and, with release keys configured, is the verified one.
   [[nodiscard]] bool launcherInstalled() const;
 
+  const WorkFolder workFolder_;
   std::shared_ptr<NetworkServicing> networkService_;
   std::shared_ptr<FileDownloading> downloadService_;
   std::filesystem::path unzipTool_;
   platform::Process::OutputRouting unpackerOutput_;
 
-  std::mutex mutex_;
+  platform::UnfairLock lock_;
   // The manifest entry the next download fetches and then stores. Cleared by the next check
   // or download.
-  std::optional<FileModel> pendingEntry_;
+  std::optional<FileModel> pendingEntry_ TOLVANE_GUARDED_BY(lock_);
   // The newest entry whose download failed in this process while an older jar existed.
-  std::optional<FileModel> failedEntry_;
+  std::optional<FileModel> failedEntry_ TOLVANE_GUARDED_BY(lock_);
 };
 
 }  // namespace tolvane

@@ -143,9 +143,8 @@ std::vector<http::DownloadValidation> bodyChecks(
 // Notes after each failed attempt of a download of `entry` what a later run needs to
 // continue it, or removes the note when the attempt left nothing to continue.
 ResumeRecorder::Record resumeRecordWriter(const std::optional<FileModel>& entry,
-                                          const std::string& url) {
-  return [entry, url, recordFile = FileDownloadService::resumeRecordFile()](
-             const std::optional<platform::Data>& data) {
+                                          const std::string& url, const fs::path& recordFile) {
+  return [entry, url, recordFile](const std::optional<platform::Data>& data) {
     if (!entry) return;
     const auto resume = data ? platform::ResumeData::decode(*data) : std::nullopt;
     if (!resume || !DownloadResumeRecord{*entry, url, resume->validator, *data}.save(recordFile)) {
@@ -157,28 +156,14 @@ ResumeRecorder::Record resumeRecordWriter(const std::optional<FileModel>& entry,
 
 }  // namespace
 
-FileDownloadService::FileDownloadService() : FileDownloadService(&RetryHandler::make) {}
-
-FileDownloadService::FileDownloadService(RetryHandlerFactory makeRetryHandler,
+FileDownloadService::FileDownloadService(WorkFolder workFolder,
+                                         std::shared_ptr<http::Session> session,
+                                         RetryHandlerFactory makeRetryHandler,
                                          ProgressHandler progress)
-    : makeRetryHandler_(std::move(makeRetryHandler)), progress_(std::move(progress)) {}
-
-fs::path FileDownloadService::destination() {
-  return platform::FileManager::defaultManager().homeDirectoryForCurrentUser() / kWorkFolderName /
-         kDestinationName;
-}
-
-fs::path FileDownloadService::stagingFile() {
-  return platform::FileManager::defaultManager().homeDirectoryForCurrentUser() / kWorkFolderName /
-         kStagingName;
-}
-
-fs::path FileDownloadService::partialFolder() {
-  return platform::FileManager::defaultManager().homeDirectoryForCurrentUser() / kWorkFolderName /
-         kPartialFolderName;
-}
-
-fs::path FileDownloadService::resumeRecordFile() { return partialFolder() / kResumeRecordName; }
+    : workFolder_(std::move(workFolder)),
+      session_(std::move(session)),
+      makeRetryHandler_(std::move(makeRetryHandler)),
+      progress_(std::move(progress)) {}
 
 std::string FileDownloadService::urlText(const std::optional<std::string>& from) {
   const std::string origin = platform::Configuration::updateOrigin();
@@ -192,10 +177,12 @@ void FileDownloadService::downloadFile(std::optional<std::string> from) {
 void FileDownloadService::downloadEntry(const FileModel& entry) { download(entry.path, entry); }
 
 FileDownloadService::Plan FileDownloadService::plan(const std::optional<std::string>& from,
-                                                    const std::optional<FileModel>& entry) {
+                                                    const std::optional<FileModel>& entry) const {
   Plan plan{urlText(from), entry, std::nullopt};
-  const fs::path partials = partialFolder();
-  if (entry) plan.continued = continuableDownload(*entry, plan.url, partials, resumeRecordFile());
+  const fs::path partials = workFolder_.partialFolder();
+  if (entry) {
+    plan.continued = continuableDownload(*entry, plan.url, partials, workFolder_.partialRecord());
+  }
   if (!plan.continued) discardPartials(partials);
   try {
     platform::FileManager::defaultManager().createDirectory(partials, true);
@@ -216,17 +203,17 @@ std::shared_ptr<http::DownloadRequest> FileDownloadService::makeRequest(
                 std::make_shared<const http::RequestConvertible>(
                     plan.url, http::HTTPMethod::get, std::nullopt,
                     std::make_shared<const http::URLEncoding>(http::URLEncoding::defaultEncoding()),
-                    std::nullopt, downloadModifier(partialFolder())));
-  auto recorder = std::make_shared<ResumeRecorder>(makeRetryHandler_(),
-                                                   resumeRecordWriter(plan.entry, plan.url));
+                    std::nullopt, downloadModifier(workFolder_.partialFolder())));
+  auto recorder = std::make_shared<ResumeRecorder>(
+      makeRetryHandler_(), resumeRecordWriter(plan.entry, plan.url, workFolder_.partialRecord()));
   // Built and started the way the session's own entry points do it.
-  const auto& session = http::Session::defaultSession();
   auto request = http::DownloadRequest::make(
       std::move(downloadable),
-      [staging = stagingFile()](const platform::URL&, const platform::HTTPURLResponse&) {
+      [staging = workFolder_.launcherStaging()](const platform::URL&,
+                                                const platform::HTTPURLResponse&) {
         return std::pair(platform::URL::fileURL(staging), kOptions);
       },
-      session->requestContext(recorder));
+      session_->requestContext(recorder));
   request->setRetriesContinueFromResumeData(true);
   if (progress_) {
     request->downloadProgress(
@@ -234,8 +221,9 @@ std::shared_ptr<http::DownloadRequest> FileDownloadService::makeRequest(
           progress(Progress{state.completedUnitCount(), state.totalUnitCount(), false});
         });
   }
-  session->perform(request);
-  for (auto& check : bodyChecks(stagingFile(), destination(), signature)) {
+  session_->perform(request);
+  for (auto& check :
+       bodyChecks(workFolder_.launcherStaging(), workFolder_.launcherJar(), signature)) {
     http::validate(request, std::move(check));
   }
   return request;
@@ -247,39 +235,39 @@ void FileDownloadService::download(const std::optional<std::string>& from,
   // With release keys, the signature must be at hand before the body can be checked: the
   // checks run on the session's queue, where waiting for another request would never end.
   // Fetched first, so that nothing on disk changes when it cannot be had.
-  const auto signature = ReleaseSignatureCheck::fetch(urlText(from), makeRetryHandler_);
+  const auto signature = ReleaseSignatureCheck::fetch(urlText(from), session_, makeRetryHandler_);
   const Plan planned = plan(from, entry);
   platform::CheckedContinuation<void> continuation(kOperationName);
-  http::response(
-      makeRequest(planned, signature), platform::DispatchQueue::main(),
-      [resumer = continuation.resumer(), staging = stagingFile(), partials = partialFolder(),
-       keepPartial = entry.has_value(), progress = progress_](
-          const http::DownloadResponse<std::optional<platform::URL>>& response) mutable {
-        if (progress) progress(Progress{0, platform::kTransferSizeUnknown, true});
-        if (const auto error = response.error()) {
-          removeStagingFile(staging);
-          // Without a record nothing will ever continue the partial file.
-          if (!keepPartial) discardPartials(partials);
-          resumer.resume(platform::makeError(
-              ResourceError::failedDownloadLoaderModel(platform::makeError(*error))));
-          return;
-        }
-        discardPartials(partials);
-        // Validators do not run for a transfer without an HTTP response; such a body was
-        // never checked, so it must not become the jar.
-        if (platform::FileManager::defaultManager().fileExists(staging)) {
-          removeStagingFile(staging);
-          resumer.resume(platform::makeError(ResourceError::failedDownloadLoaderModel(
-              platform::makeError(http::HTTPError::responseValidationFailed(
-                  http::HTTPError::ResponseValidationFailureReason::dataFileNil())))));
-          return;
-        }
-        resumer.resume();
-      });
+  http::response(makeRequest(planned, signature), platform::DispatchQueue::main(),
+                 [resumer = continuation.resumer(), staging = workFolder_.launcherStaging(),
+                  partials = workFolder_.partialFolder(), keepPartial = entry.has_value(),
+                  progress = progress_](
+                     const http::DownloadResponse<std::optional<platform::URL>>& response) mutable {
+                   if (progress) progress(Progress{0, platform::kTransferSizeUnknown, true});
+                   if (const auto error = response.error()) {
+                     removeStagingFile(staging);
+                     // Without a record nothing will ever continue the partial file.
+                     if (!keepPartial) discardPartials(partials);
+                     resumer.resume(platform::makeError(
+                         ResourceError::failedDownloadLoaderModel(platform::makeError(*error))));
+                     return;
+                   }
+                   discardPartials(partials);
+                   // Validators do not run for a transfer without an HTTP response; such a body was
+                   // never checked, so it must not become the jar.
+                   if (platform::FileManager::defaultManager().fileExists(staging)) {
+                     removeStagingFile(staging);
+                     resumer.resume(platform::makeError(ResourceError::failedDownloadLoaderModel(
+                         platform::makeError(http::HTTPError::responseValidationFailed(
+                             http::HTTPError::ResponseValidationFailureReason::dataFileNil())))));
+                     return;
+                   }
+                   resumer.resume();
+                 });
   continuation.wait();
   if (!signature) return;
   try {
-    signature->recordInstalled(destination());
+    signature->recordInstalled(workFolder_.launcherJar());
   } catch (const platform::SystemError&) {
     // The verified jar is in place; unrecorded, it counts as not installed, so the next run
     // with the server reachable merely downloads and verifies it again.

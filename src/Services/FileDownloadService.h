@@ -9,15 +9,20 @@
 
 #include "HTTP/Core/DownloadRequest.h"
 #include "Installer/FileDownloading.h"
+#include "Installer/WorkFolder.h"
 #include "Platform/HTTPURLResponse.h"
 #include "Services/RetryHandler.h"
 
 namespace tolvane {
 
+namespace http {
+class Session;
+}
+
 class ReleaseSignatureCheck;
 
-// Downloads one file from the update server and installs it as the launcher jar,
-// "Tolvane/Tolvane.jar" in the user's home. The only writer of that file.
+// Downloads one file from the update server, through the session it is given, and installs
+// it as the work folder's launcher jar. The only writer of that file.
 //
 // Only a complete body with a 2xx status that is a Java archive replaces the jar: the body goes
 // to a staging file next to it, a status outside 200..<300 or a body that is no zip archive
@@ -57,24 +62,17 @@ class FileDownloadService final : public FileDownloading {
   };
   using ProgressHandler = std::function<void(const Progress&)>;
 
-  static constexpr const char* kWorkFolderName = "Tolvane";
-  static constexpr const char* kDestinationName = "Tolvane.jar";
-  // Hidden and in the same folder as the jar, so the final rename never crosses file systems.
-  static constexpr const char* kStagingName = ".Tolvane.jar.download";
-  // Partial files and their resume record; everything in it belongs to this service.
-  static constexpr const char* kPartialFolderName = ".Tolvane.jar.partial";
-  static constexpr const char* kResumeRecordName = "resume.json";
   // Requested when no path is given.
   static constexpr const char* kDefaultPath = "/loaderv3.php?os=macos";
   static constexpr const char* kOperationName = "downloadFile(from:)";
   // removePreviousFile | createIntermediateDirectories.
   static constexpr http::DownloadOptions kOptions{3};
 
-  // Production: every request gets RetryHandler::make().
-  FileDownloadService();
-  // Tests pass handlers with short delays; a front end passes a progress handler.
-  explicit FileDownloadService(RetryHandlerFactory makeRetryHandler,
-                               ProgressHandler progress = nullptr);
+  // Every request gets a handler from `makeRetryHandler` (RetryHandler::make in production;
+  // tests pass handlers with short delays); a front end passes a progress handler.
+  FileDownloadService(WorkFolder workFolder, std::shared_ptr<http::Session> session,
+                      RetryHandlerFactory makeRetryHandler = &RetryHandler::make,
+                      ProgressHandler progress = nullptr);
 
   // Downloads origin + "/" + `from` (the path appended as it is), or the manifest endpoint
   // when `from` is absent, and installs the body as the launcher jar. Retries continue an
@@ -84,11 +82,6 @@ class FileDownloadService final : public FileDownloading {
   // the next call for it, in this run or a later one.
   void downloadEntry(const FileModel& entry) override;
 
-  // The paths, rebuilt from the home directory at each call.
-  [[nodiscard]] static std::filesystem::path destination();
-  [[nodiscard]] static std::filesystem::path stagingFile();
-  [[nodiscard]] static std::filesystem::path partialFolder();
-  [[nodiscard]] static std::filesystem::path resumeRecordFile();
   // What downloadFile requests.
   [[nodiscard]] static std::string urlText(const std::optional<std::string>& from);
 
@@ -103,14 +96,16 @@ class FileDownloadService final : public FileDownloading {
   };
 
   // Also readies the partial folder: emptied unless its partial file is continued.
-  [[nodiscard]] static Plan plan(const std::optional<std::string>& from,
-                                 const std::optional<FileModel>& entry);
+  [[nodiscard]] Plan plan(const std::optional<std::string>& from,
+                          const std::optional<FileModel>& entry) const;
   // The request, started, with the checks its body must pass attached in their order.
   // `signature`, when release keys are configured, adds its check before the placement.
   [[nodiscard]] std::shared_ptr<http::DownloadRequest> makeRequest(
       const Plan& plan, const std::shared_ptr<ReleaseSignatureCheck>& signature) const;
   void download(const std::optional<std::string>& from, const std::optional<FileModel>& entry);
 
+  const WorkFolder workFolder_;
+  const std::shared_ptr<http::Session> session_;
   RetryHandlerFactory makeRetryHandler_;
   ProgressHandler progress_;
 };

@@ -15,10 +15,9 @@
 
 namespace tolvane {
 
-NetworkService::NetworkService() : NetworkService(&RetryHandler::make) {}
-
-NetworkService::NetworkService(RetryHandlerFactory makeRetryHandler)
-    : makeRetryHandler_(std::move(makeRetryHandler)) {}
+NetworkService::NetworkService(std::shared_ptr<http::Session> session,
+                               RetryHandlerFactory makeRetryHandler)
+    : session_(std::move(session)), makeRetryHandler_(std::move(makeRetryHandler)) {}
 
 LoaderModel NetworkService::fetchManifest() {
   return request(std::nullopt, http::HTTPMethod::get, std::nullopt);
@@ -37,7 +36,7 @@ LoaderModel NetworkService::request(const std::optional<std::string>& endpoint,
   std::optional<http::Parameters> parameters;
   if (!endpoint) parameters = http::Parameters{{"os", "macos"}};
 
-  auto dataRequest = http::Session::defaultSession()->request(
+  auto dataRequest = session_->request(
       address, method, std::move(parameters),
       std::make_shared<const http::URLEncoding>(http::URLEncoding::defaultEncoding()), headers,
       makeRetryHandler_(), [](platform::URLRequest& urlRequest) -> platform::ErrorPtr {

@@ -14,10 +14,14 @@
 
 namespace tolvane {
 
-// Fetches the update manifest from the update server as a LoaderModel: one GET on the HTTP
-// layer's default session with a 5-second time-out, default validation and JSON decoding,
-// retried by a new RetryHandler. It is the only place that knows the manifest's address;
-// the origin is read from platform::Configuration at every call.
+namespace http {
+class Session;
+}
+
+// Fetches the update manifest from the update server as a LoaderModel: one GET on the
+// session it is given (the HTTP layer's default session in the program) with a 5-second time-out,
+// default validation and JSON decoding, retried by a new RetryHandler. It is the only place that
+// knows the manifest's address; the origin is read from platform::Configuration at every call.
 //
 // Stateless; calls may come from any thread except the main queue's: the call blocks until
 // the response handler, which runs on the main queue, hands over the outcome, so blocking
@@ -36,10 +40,10 @@ class NetworkService final : public NetworkServicing {
   static constexpr std::int64_t kMaximumManifestLength = 1024 * 1024;
   static constexpr const char* kOperationName = "request(endpoint:method:headers:)";
 
-  // Production: every request gets RetryHandler::make().
-  NetworkService();
-  // Tests pass handlers with short delays.
-  explicit NetworkService(RetryHandlerFactory makeRetryHandler);
+  // Every request gets a handler from `makeRetryHandler`: RetryHandler::make in production,
+  // handlers with short delays in tests.
+  explicit NetworkService(std::shared_ptr<http::Session> session,
+                          RetryHandlerFactory makeRetryHandler = &RetryHandler::make);
 
   // GETs (or `method`s) origin + "/" + endpoint, or the manifest endpoint with the extra
   // parameter os=macos when there is no endpoint, and decodes the body. Throws the HTTP
@@ -52,6 +56,7 @@ class NetworkService final : public NetworkServicing {
   LoaderModel fetchManifest() override;
 
  private:
+  const std::shared_ptr<http::Session> session_;
   RetryHandlerFactory makeRetryHandler_;
 };
 

@@ -22,11 +22,12 @@ namespace tolvane {
 namespace {
 
 // The signature's text, or the error that says why there is none.
-platform::Data fetchText(const std::string& url, std::shared_ptr<RetryHandler> retryHandler) {
+platform::Data fetchText(const std::string& url, http::Session& session,
+                         std::shared_ptr<RetryHandler> retryHandler) {
   platform::CheckedContinuation<platform::Data> continuation(FileDownloadService::kOperationName);
   // A signature is as small as a manifest and gets the manifest's time-out; a longer body
   // is refused unread.
-  auto request = http::Session::defaultSession()->request(
+  auto request = session.request(
       url, http::HTTPMethod::get, std::nullopt,
       std::make_shared<const http::URLEncoding>(http::URLEncoding::defaultEncoding()), std::nullopt,
       std::move(retryHandler), [](platform::URLRequest& urlRequest) -> platform::ErrorPtr {
@@ -56,13 +57,14 @@ platform::Data fetchText(const std::string& url, std::shared_ptr<RetryHandler> r
 }  // namespace
 
 std::shared_ptr<ReleaseSignatureCheck> ReleaseSignatureCheck::fetch(
-    const std::string& releaseURL, const RetryHandlerFactory& makeRetryHandler) {
+    const std::string& releaseURL, const std::shared_ptr<http::Session>& session,
+    const RetryHandlerFactory& makeRetryHandler) {
   try {
     ReleaseKeys keys = ReleaseKeys::configured();
     if (keys.empty()) return nullptr;
     const auto installed = InstalledRelease::load(platform::UserDefaults::standard());
-    auto signature = ReleaseSignature::parse(
-        fetchText(releaseURL + std::string(ReleaseSignature::kFileExtension), makeRetryHandler()));
+    auto signature = ReleaseSignature::parse(fetchText(
+        releaseURL + std::string(ReleaseSignature::kFileExtension), *session, makeRetryHandler()));
     return std::make_shared<ReleaseSignatureCheck>(
         std::move(signature), std::move(keys),
         installed ? std::optional(installed->timestamp) : std::nullopt);

@@ -15,9 +15,13 @@
 
 namespace tolvane {
 
+namespace http {
+class Session;
+}
+
 // The signature step of a launcher download when release keys are configured. Before the
-// jar's request, fetch() gets "<release address>.minisig" through the default session with a
-// retry handler of its own; check() is one of the jar's body checks, run on the session's
+// jar's request, fetch() gets "<release address>.minisig" through the download's session
+// with a retry handler of its own; check() is one of the jar's body checks, run on the session's
 // queue: the staging file must be what a release key signed, and signed no earlier than the
 // installed release; once the jar has taken its name, recordInstalled() remembers the
 // release (InstalledRelease) on the caller's thread. The release check() verified passes
@@ -33,7 +37,8 @@ class ReleaseSignatureCheck {
   // SignatureFetchError when the request failed after its retries. Blocks like the other
   // service calls: never from main-queue work.
   [[nodiscard]] static std::shared_ptr<ReleaseSignatureCheck> fetch(
-      const std::string& releaseURL, const RetryHandlerFactory& makeRetryHandler);
+      const std::string& releaseURL, const std::shared_ptr<http::Session>& session,
+      const RetryHandlerFactory& makeRetryHandler);
 
   ReleaseSignatureCheck(ReleaseSignature signature, ReleaseKeys keys,
                         std::optional<std::int64_t> installedTimestamp);

@@ -8,10 +8,20 @@
 
 #include "Installer/FileDownloading.h"
 #include "Installer/NetworkServicing.h"
+#include "Installer/ResourceError.h"
 #include "Platform/ErrorException.h"
 #include "Support/TemporaryHome.h"
+#include "Support/Thrown.h"
 
 namespace tolvane::test {
+
+// A code none of the installer's steps fails with in these tests, with a cause to read.
+template <>
+struct Placeholder<ResourceError> {
+  static ResourceError make() {
+    return ResourceError::timeoutRequest(std::make_shared<NothingThrown>());
+  }
+};
 
 // Stands in for the network layer's "could not connect" error.
 class ServerDownError final : public platform::Error {

@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <string_view>
+#include <utility>
 
 #include "Installer/InstallerService.h"
 #include "Installer/ResourceError.h"
@@ -23,21 +25,22 @@ class ProvisioningTest : public ::testing::TestWithParam<const char*> {
   explicit ProvisioningTest(const char* homeName = "home") : home_(homeName) {}
 
   template <typename F>
-  static ResourceError errorOf(F&& step) {
-    return test::thrown<ResourceError>(step).value();
+  static ResourceError errorOf(std::string_view step, F&& f) {
+    return test::thrownBy<ResourceError>(step, std::forward<F>(f));
   }
 
   InstallerService serviceWithUnzip(const fs::path& tool) {
-    return InstallerService(network_, downloader_, tool);
+    return InstallerService(folder_, network_, downloader_, tool);
   }
 
   test::TemporaryHome home_;
-  fs::path work_ = home_.home() / "Tolvane";
+  const WorkFolder folder_{home_.home()};
+  fs::path work_ = folder_.root();
   fs::path record_ = home_.root() / "launch-record";
   std::shared_ptr<test::FakeNetworkService> network_ = std::make_shared<test::FakeNetworkService>();
   std::shared_ptr<test::FakeDownloadService> downloader_ =
       std::make_shared<test::FakeDownloadService>(work_ / "Tolvane.jar");
-  InstallerService service_{network_, downloader_};
+  InstallerService service_{folder_, network_, downloader_};
 
   void SetUp() override { FakeRuntime::writeArchive(home_.resources() / "java.zip", record_); }
 
@@ -52,8 +55,7 @@ TEST_F(ProvisioningTest, FirstRunUnpacksOnceAndLaterRunsLeaveTheRuntimeAlone) {
   service_.createWorkFolder();
   service_.createWorkFolder();
   service_.installJava();
-  EXPECT_EQ(service_.javaExecutableURL(), work_ / "java" / "bin" / "java");
-  EXPECT_EQ(::access(service_.javaExecutableURL().c_str(), X_OK), 0);
+  EXPECT_EQ(::access((work_ / "java" / "bin" / "java").c_str(), X_OK), 0);
   EXPECT_FALSE(fs::exists(work_ / "java.zip"));
   EXPECT_FALSE(fs::exists(work_ / ".java-staging"));
   EXPECT_FALSE(service_.isInstalled());  // no jar yet
@@ -69,14 +71,14 @@ TEST_F(ProvisioningTest, FirstRunUnpacksOnceAndLaterRunsLeaveTheRuntimeAlone) {
 TEST_F(ProvisioningTest, CorruptArchiveReportsTheExitStatusAndLeavesNoHalfRuntime) {
   test::writeFile(home_.resources() / "java.zip", "PK\x03\x04 truncated");
   service_.createWorkFolder();
-  const ResourceError error = errorOf([&] { service_.installJava(); });
+  const ResourceError error = errorOf("installJava()", [&] { service_.installJava(); });
   EXPECT_EQ(error.message(),
             "Не удалось разархивировать JDK в папке назначения:\n\n\"/usr/bin/unzip\" ended with "
             "exit status 9");
   expectNothingHalfDone();
   FakeRuntime::writeArchive(home_.resources() / "java.zip", record_);
   service_.installJava();  // the next run provisions again
-  EXPECT_TRUE(fs::exists(service_.javaExecutableURL()));
+  EXPECT_TRUE(fs::exists(work_ / "java" / "bin" / "java"));
 }
 
 TEST_F(ProvisioningTest, UnpackerKilledHalfwayLeavesNoRuntimeBehind) {
@@ -85,39 +87,41 @@ TEST_F(ProvisioningTest, UnpackerKilledHalfwayLeavesNoRuntimeBehind) {
   test::writeFile(tool, "#!/bin/sh\nmkdir -p \"$4/java/bin\"\nkill -KILL $$\n", fs::perms(0755));
   service_.createWorkFolder();
   auto service = serviceWithUnzip(tool);
-  const ResourceError error = errorOf([&] { service.installJava(); });
+  const ResourceError error = errorOf("installJava()", [&] { service.installJava(); });
   EXPECT_EQ(error.code(), ResourceError::Code::unzipJava);
   EXPECT_EQ(error.cause()->localizedDescription(),
             "\"" + tool.string() + "\" ended with signal 9 (Killed)");
   expectNothingHalfDone();
 
   auto missingTool = serviceWithUnzip(home_.root() / "no-unzip");
-  EXPECT_EQ(errorOf([&] { missingTool.installJava(); }).cause()->localizedDescription(),
-            "The file “no-unzip” doesn’t exist.");
+  EXPECT_EQ(
+      errorOf("installJava()", [&] { missingTool.installJava(); }).cause()->localizedDescription(),
+      "The file “no-unzip” doesn’t exist.");
 }
 
 TEST_F(ProvisioningTest, StaleArchiveCopyFromAnEarlierRunDoesNotBlockProvisioning) {
   service_.createWorkFolder();
   test::writeFile(work_ / "java.zip", "left over");
-  const ResourceError copy =
-      errorOf([&] { service_.copyJavaArchive("java", "zip", work_ / "java.zip"); });
+  const ResourceError copy = errorOf(
+      "copyJavaArchive()", [&] { service_.copyJavaArchive("java", "zip", work_ / "java.zip"); });
   EXPECT_EQ(copy.message(),
             "Не удалось скопировать JDK в папку назначения:\n\n“java.zip” couldn’t be copied to "
             "“Tolvane” because an item with the same name already exists.");
   service_.installJava();
-  EXPECT_TRUE(fs::exists(service_.javaExecutableURL()));
+  EXPECT_TRUE(fs::exists(work_ / "java" / "bin" / "java"));
 }
 
 TEST_F(ProvisioningTest, MissingBundledArchive) {
   fs::remove(home_.resources() / "java.zip");
   service_.createWorkFolder();
-  EXPECT_EQ(errorOf([&] { service_.installJava(); }).message(), "Не удалось найти JDK");
+  EXPECT_EQ(errorOf("installJava()", [&] { service_.installJava(); }).message(),
+            "Не удалось найти JDK");
   EXPECT_FALSE(fs::exists(work_ / "java.zip"));
 }
 
 TEST_F(ProvisioningTest, WorkFolderBlockedByAFile) {
   test::writeFile(work_, "not a folder");
-  EXPECT_EQ(errorOf([&] { service_.createWorkFolder(); }).message(),
+  EXPECT_EQ(errorOf("createWorkFolder()", [&] { service_.createWorkFolder(); }).message(),
             "Ошибка при создании папки:\n\nThe file “Tolvane” couldn’t be saved in the folder “" +
                 work_.parent_path().filename().string() +
                 "” because a file with the same name already exists.");
@@ -147,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Homes, OddHomeTest,
 
 TEST_F(ProvisioningTest, MissingRuntimeFailsToStartTheLauncher) {
   service_.createWorkFolder();
-  EXPECT_EQ(errorOf([&] { service_.runLauncher(); }).message(),
+  EXPECT_EQ(errorOf("runLauncher()", [&] { service_.runLauncher(); }).message(),
             "Не удалось запустить лаунчер при помощи JDK:\n\nThe file “java” doesn’t exist.");
 }
 

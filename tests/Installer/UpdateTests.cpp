@@ -33,24 +33,26 @@ class UpdateTest : public ::testing::Test {
   void serverDown() { network_->answer = downError_; }
 
   test::TemporaryHome home_;
-  fs::path jar_ = home_.home() / "Tolvane" / "Tolvane.jar";
+  // Not in HOME: the service works in the folder it is given.
+  const WorkFolder folder_{home_.root() / "player"};
+  fs::path jar_ = folder_.launcherJar();
   platform::ErrorPtr downError_ = std::make_shared<test::ServerDownError>();
   std::shared_ptr<test::FakeNetworkService> network_ = std::make_shared<test::FakeNetworkService>();
   std::shared_ptr<test::FakeDownloadService> downloader_ =
       std::make_shared<test::FakeDownloadService>(jar_);
-  InstallerService service_{network_, downloader_};
+  InstallerService service_{folder_, network_, downloader_};
 };
 
 // One row of the update decision: what the server answers, what is stored, whether a jar
-// is on disk, the expected answer (nothing = throws), and whether the download that follows
-// fetches and then stores the manifest's entry (else the stored one).
+// is on disk, the expected answer, and whether the download that follows fetches and then
+// stores the manifest's entry (else the stored one).
 struct DecisionRow {
   const char* name;
-  enum class Server { manifest, emptyManifest, down } server;
-  std::optional<std::string> storedData;  // raw bytes under "loaderModel"
-  bool jar;
-  std::optional<bool> expected;
-  bool entryReplaced;
+  enum class Server { manifest, emptyManifest, down } server = Server::manifest;
+  std::optional<std::string> storedData = std::nullopt;  // raw bytes under "loaderModel"
+  bool jarPresent = false;
+  std::optional<bool> expected = std::nullopt;  // nothing: throws
+  bool entryReplaced = false;
 
   friend void PrintTo(const DecisionRow& row, std::ostream* out) { *out << row.name; }
 };
@@ -63,7 +65,7 @@ class UpdateDecisionTest : public UpdateTest, public ::testing::WithParamInterfa
 TEST_P(UpdateDecisionTest, AnswersAndStoresAsTheRowSays) {
   const DecisionRow& row = GetParam();
   if (row.storedData) UserDefaults::standard().set(*row.storedData, "loaderModel");
-  if (row.jar) putJar();
+  if (row.jarPresent) putJar();
   switch (row.server) {
     case DecisionRow::Server::manifest:
       serveManifest();
@@ -78,7 +80,8 @@ TEST_P(UpdateDecisionTest, AnswersAndStoresAsTheRowSays) {
   if (row.expected) {
     EXPECT_EQ(service_.checkForUpdate(), *row.expected);
   } else {
-    const auto error = test::thrown<ResourceError>([&] { service_.checkForUpdate(); }).value();
+    const auto error =
+        test::thrownBy<ResourceError>("checkForUpdate()", [&] { service_.checkForUpdate(); });
     EXPECT_EQ(error.code(), ResourceError::Code::failedDownloadLoaderModel);
     if (row.server == DecisionRow::Server::down) {
       EXPECT_EQ(error.cause(), downError_);
@@ -106,25 +109,49 @@ using S = DecisionRow::Server;
 INSTANTIATE_TEST_SUITE_P(
     Rows, UpdateDecisionTest,
     ::testing::Values(
-        DecisionRow{"SameEntryJarPresent", S::manifest, kCurrentJSON, true, false, false},
-        DecisionRow{"SameEntryJarDeleted", S::manifest, kCurrentJSON, false, true, false},
-        DecisionRow{"FirstRun", S::manifest, std::nullopt, false, true, true},
-        DecisionRow{"NewVersionJarPresent", S::manifest, kOldJSON, true, true, true},
-        DecisionRow{"CorruptStoredEntry", S::manifest, "{\"path\":", true, true, true},
-        DecisionRow{"EmptyManifestJarPresent", S::emptyManifest, std::nullopt, true, false, false},
-        DecisionRow{"EmptyManifestStoredNoJar", S::emptyManifest, kOldJSON, false, true, false},
-        DecisionRow{"EmptyManifestNothing", S::emptyManifest, std::nullopt, false, std::nullopt,
-                    false},
-        DecisionRow{"DownJarPresent", S::down, std::nullopt, true, false, false},
-        DecisionRow{"DownStoredNoJar", S::down, kOldJSON, false, true, false},
-        DecisionRow{"DownCorruptStoredNoJar", S::down, "garbage", false, std::nullopt, false},
-        DecisionRow{"DownNothing", S::down, std::nullopt, false, std::nullopt, false}),
+        DecisionRow{.name = "SameEntryJarPresent",
+                    .storedData = kCurrentJSON,
+                    .jarPresent = true,
+                    .expected = false},
+        DecisionRow{.name = "SameEntryJarDeleted", .storedData = kCurrentJSON, .expected = true},
+        DecisionRow{.name = "FirstRun", .expected = true, .entryReplaced = true},
+        DecisionRow{.name = "NewVersionJarPresent",
+                    .storedData = kOldJSON,
+                    .jarPresent = true,
+                    .expected = true,
+                    .entryReplaced = true},
+        DecisionRow{.name = "CorruptStoredEntry",
+                    .storedData = "{\"path\":",
+                    .jarPresent = true,
+                    .expected = true,
+                    .entryReplaced = true},
+        DecisionRow{.name = "EmptyManifestJarPresent",
+                    .server = S::emptyManifest,
+                    .jarPresent = true,
+                    .expected = false},
+        DecisionRow{.name = "EmptyManifestStoredNoJar",
+                    .server = S::emptyManifest,
+                    .storedData = kOldJSON,
+                    .expected = true},
+        DecisionRow{
+            .name = "EmptyManifestNothing", .server = S::emptyManifest, .expected = std::nullopt},
+        DecisionRow{
+            .name = "DownJarPresent", .server = S::down, .jarPresent = true, .expected = false},
+        DecisionRow{
+            .name = "DownStoredNoJar", .server = S::down, .storedData = kOldJSON, .expected = true},
+        DecisionRow{.name = "DownCorruptStoredNoJar",
+                    .server = S::down,
+                    .storedData = "garbage",
+                    .expected = std::nullopt},
+        DecisionRow{.name = "DownNothing", .server = S::down, .expected = std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Nothing stored and no decision: nothing to download from.
 TEST_F(UpdateTest, DownloadWithoutAnyEntryFails) {
-  EXPECT_EQ(test::thrown<ResourceError>([&] { service_.downloadLauncher(); }).value().code(),
-            ResourceError::Code::failedGetLoaderModel);
+  EXPECT_EQ(
+      test::thrownBy<ResourceError>("downloadLauncher()", [&] { service_.downloadLauncher(); })
+          .code(),
+      ResourceError::Code::failedGetLoaderModel);
   EXPECT_TRUE(downloader_->requested.empty());
 }
 
@@ -135,14 +162,15 @@ TEST_F(UpdateTest, FailedDownloadWithAnOlderJarStartsItOnRetryAndTheNextLaunchTr
   EXPECT_TRUE(service_.checkForUpdate());
   downloader_->failure =
       std::make_shared<const ResourceError>(ResourceError::failedDownloadLoaderModel(downError_));
-  const auto error = test::thrown<ResourceError>([&] { service_.downloadLauncher(); });
-  EXPECT_EQ(error.value().cause(), downError_);  // passed on unchanged
+  const auto error =
+      test::thrownBy<ResourceError>("downloadLauncher()", [&] { service_.downloadLauncher(); });
+  EXPECT_EQ(error.cause(), downError_);  // passed on unchanged
   EXPECT_EQ(stored(), kOld);
   EXPECT_EQ(test::readFile(jar_), "old jar");
   EXPECT_FALSE(service_.checkForUpdate());  // the retry button: the older jar is started
 
   downloader_->failure = nullptr;
-  InstallerService nextLaunch{network_, downloader_};
+  InstallerService nextLaunch{folder_, network_, downloader_};
   EXPECT_TRUE(nextLaunch.checkForUpdate());
   nextLaunch.downloadLauncher();
   EXPECT_EQ(downloader_->requested.back(), kCurrent.path);
@@ -184,7 +212,7 @@ class KeyedUpdateTest : public UpdateTest, public ::testing::WithParamInterface<
 
 TEST_P(KeyedUpdateTest, StartsOnlyAVerifiedJar) {
   const KeyedRow& row = GetParam();
-  test::writeFile(home_.home() / "Tolvane" / "java" / "bin" / "java", "runtime");
+  test::writeFile(folder_.javaExecutable(), "runtime");
   putJar();
   if (row.jar != KeyedRow::Jar::unverified) {
     InstalledRelease::store(UserDefaults::standard(), 1700000000, jar_);
@@ -199,7 +227,8 @@ TEST_P(KeyedUpdateTest, StartsOnlyAVerifiedJar) {
   if (row.expected) {
     EXPECT_EQ(service_.checkForUpdate(), *row.expected);
   } else {
-    const auto error = test::thrown<ResourceError>([&] { service_.checkForUpdate(); }).value();
+    const auto error =
+        test::thrownBy<ResourceError>("checkForUpdate()", [&] { service_.checkForUpdate(); });
     EXPECT_EQ(error.code(), ResourceError::Code::failedDownloadLoaderModel);
     EXPECT_EQ(error.cause(), downError_);
   }

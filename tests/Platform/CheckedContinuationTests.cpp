@@ -32,18 +32,18 @@ TEST(CheckedContinuationTest, HandsTheValueOverFromAnotherThread) {
 TEST(CheckedContinuationTest, ErrorsComeBackCatchableByTheirOwnTypeOrAsAnyError) {
   CheckedContinuation<int> system("copy");
   system.resumer().resume(makeError(SystemError(ENOSPC, SystemError::Operation::copy, "/x")));
-  const auto thrownSystem = test::thrown<SystemError>([&] { system.wait(); });
-  EXPECT_EQ(thrownSystem.value().code(), ENOSPC);
+  const auto thrownSystem = test::thrownBy<SystemError>("wait()", [&] { system.wait(); });
+  EXPECT_EQ(thrownSystem.code(), ENOSPC);
   // Whoever catches it as std::exception reads the same text as the error's description.
-  EXPECT_EQ(std::string(thrownSystem.value().what()), thrownSystem.value().localizedDescription());
+  EXPECT_EQ(std::string(thrownSystem.what()), thrownSystem.localizedDescription());
 
   const ErrorPtr plain = std::make_shared<PlainError>();
   CheckedContinuation<int> other("request");
   other.resumer().resume(plain);
   // The same value, not a copy.
-  const auto forwarded = test::thrown<ForwardedError>([&] { other.wait(); });
-  EXPECT_EQ(forwarded.value().error(), plain);
-  EXPECT_EQ(std::string(forwarded.value().what()), plain->localizedDescription());
+  const auto forwarded = test::thrownBy<ForwardedError>("wait()", [&] { other.wait(); });
+  EXPECT_EQ(forwarded.error(), plain);
+  EXPECT_EQ(std::string(forwarded.what()), plain->localizedDescription());
 }
 
 TEST(CheckedContinuationDeathTest, ResumingTwiceStopsNamingTheOperation) {

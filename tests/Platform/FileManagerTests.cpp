@@ -14,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::readFile;
-using test::thrown;
+using test::thrownBy;
 using test::writeFile;
 
 class FileManagerTest : public ::testing::Test {
@@ -35,20 +35,25 @@ TEST_F(FileManagerTest, CreatesFoldersWithIntermediatesAndAcceptsExistingOnes) {
   files_.createDirectory(deep, true);
   EXPECT_TRUE(files_.fileExists(deep));  // a folder counts
   EXPECT_NO_THROW(files_.createDirectory(deep, true));
-  EXPECT_EQ(thrown<SystemError>([&] { files_.createDirectory(deep, false); }).value().code(),
+  EXPECT_EQ(thrownBy<SystemError>("createDirectory() of an existing folder",
+                                  [&] { files_.createDirectory(deep, false); })
+                .code(),
             EEXIST);
-  EXPECT_EQ(
-      thrown<SystemError>([&] { files_.createDirectory(dir_ / "x" / "y", false); }).value().code(),
-      ENOENT);
+  EXPECT_EQ(thrownBy<SystemError>("createDirectory() in a missing folder",
+                                  [&] { files_.createDirectory(dir_ / "x" / "y", false); })
+                .code(),
+            ENOENT);
 
   writeFile(dir_ / "Tolvane", "a file");
-  const auto blocked = thrown<SystemError>([&] { files_.createDirectory(dir_ / "Tolvane", true); });
-  EXPECT_EQ(blocked.value().code(), EEXIST);
+  const auto blocked = thrownBy<SystemError>(
+      "createDirectory() over a file", [&] { files_.createDirectory(dir_ / "Tolvane", true); });
+  EXPECT_EQ(blocked.code(), EEXIST);
   // The file in a folder's way is named either way.
-  const auto below =
-      thrown<SystemError>([&] { files_.createDirectory(dir_ / "Tolvane" / "s", true); });
-  EXPECT_EQ(below.value().code(), ENOTDIR);
-  for (const auto& error : {blocked.value(), below.value()}) {
+  const auto below = thrownBy<SystemError>("createDirectory() below a file", [&] {
+    files_.createDirectory(dir_ / "Tolvane" / "s", true);
+  });
+  EXPECT_EQ(below.code(), ENOTDIR);
+  for (const auto& error : {blocked, below}) {
     EXPECT_EQ(error.localizedDescription(),
               "The file “Tolvane” couldn’t be saved in the folder “files” because a file with the "
               "same name already exists.");
@@ -65,26 +70,34 @@ TEST_F(FileManagerTest, CopyKeepsBytesModeAndLinksAndNeverOverwrites) {
   EXPECT_EQ(fs::read_symlink(dir_ / "copy" / "link"), fs::path("bin/tool"));
 
   writeFile(dir_ / "target", "keep me");
-  EXPECT_EQ(
-      thrown<SystemError>([&] { files_.copyItem(dir_ / "copy", dir_ / "target"); }).value().code(),
-      EEXIST);
+  EXPECT_EQ(thrownBy<SystemError>("copyItem() onto a file",
+                                  [&] { files_.copyItem(dir_ / "copy", dir_ / "target"); })
+                .code(),
+            EEXIST);
   EXPECT_EQ(readFile(dir_ / "target"), "keep me");
   // A copy names the side that failed: here what was to be copied.
-  const auto missing = thrown<SystemError>([&] { files_.copyItem(dir_ / "nope", dir_ / "new"); });
-  EXPECT_EQ(missing.value().localizedDescription(),
+  const auto missing = thrownBy<SystemError>("copyItem() of nothing",
+                                             [&] { files_.copyItem(dir_ / "nope", dir_ / "new"); });
+  EXPECT_EQ(missing.localizedDescription(),
             "The file “nope” couldn’t be opened because there is no such file.");
-  const auto noFolder =
-      thrown<SystemError>([&] { files_.copyItem(dir_ / "target", dir_ / "gone" / "target"); });
-  EXPECT_EQ(noFolder.value().localizedDescription(), "The folder “gone” doesn’t exist.");
+  const auto noFolder = thrownBy<SystemError>("copyItem() into a missing folder", [&] {
+    files_.copyItem(dir_ / "target", dir_ / "gone" / "target");
+  });
+  EXPECT_EQ(noFolder.localizedDescription(), "The folder “gone” doesn’t exist.");
   files_.removeItem(dir_ / "copy");
   EXPECT_FALSE(fs::exists(dir_ / "copy"));
-  EXPECT_EQ(thrown<SystemError>([&] { files_.removeItem(dir_ / "copy"); }).value().code(), ENOENT);
+  EXPECT_EQ(
+      thrownBy<SystemError>("removeItem() of nothing", [&] { files_.removeItem(dir_ / "copy"); })
+          .code(),
+      ENOENT);
 }
 
 TEST_F(FileManagerTest, MoveRenamesButNeverReplaces) {
   writeFile(dir_ / "a", "A");
   writeFile(dir_ / "b", "B");
-  EXPECT_EQ(thrown<SystemError>([&] { files_.moveItem(dir_ / "a", dir_ / "b"); }).value().code(),
+  EXPECT_EQ(thrownBy<SystemError>("moveItem() onto a file",
+                                  [&] { files_.moveItem(dir_ / "a", dir_ / "b"); })
+                .code(),
             EEXIST);
   EXPECT_EQ(readFile(dir_ / "b"), "B");
   files_.moveItem(dir_ / "a", dir_ / "c");

@@ -22,11 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::FakeRuntime;
 
-template <typename F>
-SystemError launchError(F&& launch) {
-  return test::thrown<SystemError>(launch).value();
-}
-
 class ProcessTest : public ::testing::Test {
  protected:
   test::TemporaryHome home_;
@@ -108,19 +103,26 @@ TEST_F(ProcessTest, ReportsExitCodesAndSignals) {
 
 TEST_F(ProcessTest, LaunchErrorsCarryTheChildsErrnoAndPath) {
   const fs::path missing = home_.root() / "no such tool";
-  const SystemError notFound = launchError([&] { Process(missing, {}).run(); });
+  const auto notFound =
+      test::thrownBy<SystemError>("run() of a missing tool", [&] { Process(missing, {}).run(); });
   EXPECT_EQ(notFound.code(), ENOENT);
   EXPECT_EQ(notFound.path(), missing);  // the message's format is FileManagerTests'
 
   test::writeFile(home_.root() / "plain", "#!/bin/sh\n", fs::perms(0644));
-  EXPECT_EQ(launchError([&] { Process(home_.root() / "plain", {}).run(); }).code(), EACCES);
+  EXPECT_EQ(test::thrownBy<SystemError>("run() of a file that is no program",
+                                        [&] { Process(home_.root() / "plain", {}).run(); })
+                .code(),
+            EACCES);
 
-  const SystemError badFolder =
-      launchError([&] { Process(recorder_, {}, home_.root() / "gone").run(); });
+  const auto badFolder = test::thrownBy<SystemError>(
+      "run() in a missing folder", [&] { Process(recorder_, {}, home_.root() / "gone").run(); });
   EXPECT_EQ(badFolder.code(), ENOENT);
   EXPECT_EQ(badFolder.path(), home_.root() / "gone");
   EXPECT_FALSE(fs::exists(record_));
-  EXPECT_EQ(launchError([&] { Process::launchDetached(missing, {}); }).code(), ENOENT);
+  EXPECT_EQ(test::thrownBy<SystemError>("launchDetached() of a missing tool",
+                                        [&] { Process::launchDetached(missing, {}); })
+                .code(),
+            ENOENT);
 }
 
 TEST_F(ProcessTest, DetachedChildOutlivesItsStarterInANewSessionAndLeavesNoZombie) {

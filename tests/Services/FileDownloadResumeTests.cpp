@@ -29,8 +29,9 @@ class FileDownloadResumeTest : public ServiceFixture {
  protected:
   platform::ErrorPtr downloadEntry(const FileModel& entry,
                                    int retryLimit = RetryHandler::kRetryLimit) {
-    FileDownloadService service(
-        [retryLimit] { return std::make_shared<RetryHandler>(retryLimit, kShortRetryDelay); });
+    FileDownloadService service(folder_, session(), [retryLimit] {
+      return std::make_shared<RetryHandler>(retryLimit, kShortRetryDelay);
+    });
     return callOffMainQueue([&] { service.downloadEntry(entry); });
   }
 
@@ -47,9 +48,7 @@ class FileDownloadResumeTest : public ServiceFixture {
     return seen;
   }
 
-  [[nodiscard]] fs::path partials() const {
-    return workFolder() / FileDownloadService::kPartialFolderName;
-  }
+  [[nodiscard]] fs::path partials() const { return folder_.partialFolder(); }
 
   const std::string body_ = testJarOfSize(kSize, 3);
   const std::string changed_ = testJarOfSize(kSize, 4);
@@ -217,7 +216,7 @@ class NextRunTest : public FileDownloadResumeTest,
 TEST_P(NextRunTest, ContinuesOnlyTheSameEntry) {
   const auto file = serve({body_, "\"v1\"", ""});
   ASSERT_NE(downloadEntry(kEntry, /*retryLimit=*/0), nullptr);
-  ASSERT_TRUE(fs::exists(partials() / FileDownloadService::kResumeRecordName));
+  ASSERT_TRUE(fs::exists(folder_.partialRecord()));
 
   ASSERT_EQ(downloadEntry(GetParam().entry), nullptr);
 
@@ -235,7 +234,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FileDownloadResumeTest, DownloadWithoutAnEntryLeavesNothingForALaterRun) {
   serve({body_, "\"v1\"", ""});
-  FileDownloadService service([] { return std::make_shared<RetryHandler>(0, kShortRetryDelay); });
+  FileDownloadService service(folder_, session(),
+                              [] { return std::make_shared<RetryHandler>(0, kShortRetryDelay); });
 
   ASSERT_NE(callOffMainQueue([&] { service.downloadFile(kEntry.path); }), nullptr);
 
@@ -246,7 +246,7 @@ TEST_F(FileDownloadResumeTest, ReportsProgressOfTheWholeFileThenTheEnd) {
   serve({body_, "\"v1\"", ""});
   std::vector<FileDownloadService::Progress> reports;
   FileDownloadService service(
-      &shortRetryHandler,
+      folder_, session(), &shortRetryHandler,
       [&reports](const FileDownloadService::Progress& progress) { reports.push_back(progress); });
 
   ASSERT_EQ(callOffMainQueue([&] { service.downloadEntry(kEntry); }), nullptr);

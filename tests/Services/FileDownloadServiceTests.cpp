@@ -20,7 +20,7 @@ using http::HTTPError;
 
 class FileDownloadServiceTest : public ServiceFixture {
  protected:
-  FileDownloadService service_{&shortRetryHandler};
+  FileDownloadService service_{folder_, session(), &shortRetryHandler};
 
   platform::ErrorPtr download(std::optional<std::string> from) {
     return callOffMainQueue([&] { service_.downloadFile(from); });
@@ -33,7 +33,7 @@ class FileDownloadServiceTest : public ServiceFixture {
     return asHTTPError(resource.cause());
   }
 
-  [[nodiscard]] fs::path staging() const { return workFolder() / ".Tolvane.jar.download"; }
+  [[nodiscard]] fs::path staging() const { return folder_.launcherStaging(); }
 };
 
 TEST_F(FileDownloadServiceTest, ReplacesTheJarAndAStaleStagingFile) {

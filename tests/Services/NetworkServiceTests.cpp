@@ -27,7 +27,7 @@ class NetworkServiceTest : public ServiceFixture {
   using ServiceFixture::server_;
 
  protected:
-  NetworkService service_{&shortRetryHandler};
+  NetworkService service_{session(), &shortRetryHandler};
 
   // fetchManifest() off the main queue; the manifest, or the error it threw.
   std::pair<std::optional<LoaderModel>, platform::ErrorPtr> fetch(NetworkService& service) {
@@ -166,7 +166,7 @@ TEST_F(NetworkServiceTest, ProductionHandlerWaitsFiveSecondsBeforeRetrying) {
     }
     response.set_content(kManifest, "application/json");
   });
-  NetworkService production;
+  NetworkService production{session()};
 
   const auto [manifest, error] = fetch(production);
 
@@ -182,7 +182,7 @@ TEST_F(NetworkServiceTest, ProductionHandlerWaitsFiveSecondsBeforeRetrying) {
 TEST_F(NetworkServiceTest, EachAttemptTimesOut) {
   home_->setEnvironment(RetryHandler::kRequestTimeoutVariable, "0.3");
   server_.delayHeaders("/loaderv3.php", 30s, kManifest);
-  NetworkService oneAttempt([] { return std::make_shared<RetryHandler>(0, 0.0); });
+  NetworkService oneAttempt(session(), [] { return std::make_shared<RetryHandler>(0, 0.0); });
 
   const auto [manifest, error] = fetch(oneAttempt);
 

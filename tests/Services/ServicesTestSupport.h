@@ -11,11 +11,14 @@
 #include <utility>
 
 #include "HTTP/Core/HTTPError.h"
+#include "HTTP/Core/Session.h"
 #include "Installer/ResourceError.h"
+#include "Installer/WorkFolder.h"
 #include "Platform/DispatchQueue.h"
 #include "Platform/ErrorException.h"
 #include "Services/RetryHandler.h"
 #include "Support/LoopbackServer.h"
+#include "Support/TemporaryDirectory.h"
 #include "Support/TemporaryHome.h"
 #include "Support/TestCertificate.h"
 
@@ -54,14 +57,18 @@ platform::ErrorPtr callOffMainQueue(Call call, std::chrono::milliseconds timeout
   return future.get();
 }
 
-// A fresh home and an HTTPS loopback server that the program's origin points at.
+// A fresh home, a work folder outside it (the services must take the folder they are given),
+// and an HTTPS loopback server that the program's origin points at.
 class ServiceFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // The default session reads the trusted CA file once, when it is first used.
+  // Before any service is made: the default session reads the trusted CA file once, when it
+  // is first used, and likewise computes the default Accept-Language from the environment.
+  ServiceFixture() {
     ::setenv("TOLVANE_CA_FILE", TestCertificate::shared().caFile().c_str(), 1);
-    // Likewise the default Accept-Language, computed once from the environment.
     ::setenv("LANGUAGE", "ru_RU:en_US", 1);
+  }
+
+  void SetUp() override {
     // One request per connection: a kept-alive connection would hold the server's
     // shutdown for its whole idle time-out.
     server_.server().set_keep_alive_max_count(1);
@@ -75,11 +82,16 @@ class ServiceFixture : public ::testing::Test {
     home_->setEnvironment("TOLVANE_UPDATE_ORIGIN", origin);
   }
 
-  [[nodiscard]] std::filesystem::path workFolder() const { return home_->home() / "Tolvane"; }
-  [[nodiscard]] std::filesystem::path jar() const { return workFolder() / "Tolvane.jar"; }
+  [[nodiscard]] static const std::shared_ptr<http::Session>& session() {
+    return http::Session::defaultSession();
+  }
+  [[nodiscard]] const std::filesystem::path& workFolder() const { return folder_.root(); }
+  [[nodiscard]] std::filesystem::path jar() const { return folder_.launcherJar(); }
 
   LoopbackServer server_;
   std::optional<TemporaryHome> home_;
+  TemporaryDirectory playerHome_;
+  const WorkFolder folder_{playerHome_.path()};
 };
 
 inline const http::HTTPError& asHTTPError(const platform::ErrorPtr& error) {

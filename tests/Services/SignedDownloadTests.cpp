@@ -81,7 +81,7 @@ class SignedDownloadTest : public ServiceFixture {
   static std::unique_ptr<MinisignKey> releaseKey_;
   static std::unique_ptr<MinisignKey> otherKey_;
   TemporaryDirectory signing_;
-  FileDownloadService service_{&shortRetryHandler};
+  FileDownloadService service_{folder_, session(), &shortRetryHandler};
   const std::string release_ = testJarOfSize(100'000, 3);
 };
 
@@ -175,7 +175,7 @@ TEST_P(SignedRefusalTest, LeavesTheInstalledJarAndItsRecord) {
   EXPECT_TRUE(readFile(jar()) == installedJar);
   EXPECT_EQ(storedRecord(), record);
   EXPECT_TRUE(InstalledRelease::load(UserDefaults::standard())->describes(jar()));
-  EXPECT_FALSE(fs::exists(workFolder() / ".Tolvane.jar.download"));
+  EXPECT_FALSE(fs::exists(folder_.launcherStaging()));
 }
 
 std::string refusedBody(const std::string& why) {

@@ -21,6 +21,13 @@
 #include "UpdateServer/Tool.h"
 #include "UpdateServer/ToolError.h"
 
+namespace tolvane::test {
+template <>
+struct Placeholder<tools::ToolError> {
+  static tools::ToolError make() { return tools::ToolError::failure("nothing thrown"); }
+};
+}  // namespace tolvane::test
+
 namespace tolvane::tools {
 namespace {
 
@@ -121,9 +128,10 @@ TEST_F(PublisherTest, RefusesAFolderThatIsASymbolicLinkLeadingOut) {
   fs::create_directories(root_);
   fs::create_directories(temp_.path() / "elsewhere");
   fs::create_directory_symlink(temp_.path() / "elsewhere", root_ / "launcher");
-  const auto error = test::thrown<ToolError>(
-      [&] { Publisher(ReleaseFolder(root_)).publish(jar_, "launcher/sub/a.jar"); });
-  EXPECT_EQ(error.value().exitCode(), ToolError::kUsageExitCode);
+  const auto error = test::thrownBy<ToolError>("publish() through a link", [&] {
+    Publisher(ReleaseFolder(root_)).publish(jar_, "launcher/sub/a.jar");
+  });
+  EXPECT_EQ(error.exitCode(), ToolError::kUsageExitCode);
   EXPECT_TRUE(fs::is_empty(temp_.path() / "elsewhere"));
   EXPECT_FALSE(fs::exists(root_ / "loaderv3.php"));
 }
