@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ struct LanguageRow {
   const char* lang = "";
   std::string gaveUp;  // the platform's generic text for the retry handler's error
   std::string refused;
+  friend void PrintTo(const LanguageRow& row, std::ostream* out) { *out << row.name; }
 };
 
 class HeadlessLanguageTest : public HeadlessRunTest,
