@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "Platform/DecodingError.h"
@@ -19,6 +20,7 @@ using Operation = SystemError::Operation;
 
 struct TextRow {
   const char* name = "";
+  friend void PrintTo(const TextRow& row, std::ostream* out) { *out << row.name; }
   std::function<std::string()> text;
   std::string english;
   std::string russian;

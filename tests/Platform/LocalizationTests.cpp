@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "Platform/Localization.h"
@@ -11,6 +12,7 @@ namespace {
 
 struct LocaleRow {
   const char* name = "";
+  friend void PrintTo(const LocaleRow& row, std::ostream* out) { *out << row.name; }
   std::optional<std::string> language = std::nullopt;
   std::optional<std::string> all = std::nullopt;
   std::optional<std::string> messages = std::nullopt;

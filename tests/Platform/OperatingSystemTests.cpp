@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "Platform/OperatingSystem.h"
@@ -19,6 +20,7 @@ namespace fs = std::filesystem;
 // POSIX fallback, which a Linux build otherwise never runs.
 struct Way {
   const char* name = "";
+  friend void PrintTo(const Way& row, std::ostream* out) { *out << row.name; }
   std::function<fs::path()> executablePath;
   std::function<bool(const fs::path&, const fs::path&)> renameWithoutReplacing;
   std::function<std::optional<fs::path>(int, const fs::path&)> openedFilePath;

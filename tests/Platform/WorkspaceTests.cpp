@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ const std::string kPage = "https://forum.tolvane.test/forum_support";
 
 struct BrowserRow {
   const char* name = "";
+  friend void PrintTo(const BrowserRow& row, std::ostream* out) { *out << row.name; }
   std::optional<std::string> browser = std::nullopt;
   // What $BROWSER adds between xdg-open and the fixed fallbacks.
   std::vector<Opener> fromBrowser = {};
